@@ -1,0 +1,87 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+// The Intel 8080 processor record: registers, flags, decode fields and all 64 KiB of memory.
+//
+// Flags layout (this processor's own, not the datasheet's PSW order):
+//   bit 0 S, bit 1 Z, bit 3 AC, bit 5 P, bit 7 CY; bits 2, 4 and 6 carry no flag.
+struct Intel_8080 {
+    std::uint8_t a = 0;
+    std::uint8_t b = 0;
+    std::uint8_t c = 0;
+    std::uint8_t d = 0;
+    std::uint8_t e = 0;
+    std::uint8_t h = 0;
+    std::uint8_t l = 0;
+    std::uint16_t sp = 0;
+    std::uint16_t pc = 0;
+    std::uint32_t writable_start = 0; // lowest address a guarded store may change (inclusive)
+    std::uint32_t video_start = 0;    // first byte of video memory, read by the screen conversion
+    std::uint32_t writable_end = 0;   // highest address a guarded store may change (inclusive)
+    std::uint8_t opcode = 0;
+    std::uint8_t flags = 0;
+    std::uint8_t byte_2 = 0;
+    std::uint8_t byte_3 = 0;
+    std::uint8_t data = 0;
+    std::array<std::uint8_t, 65536> memory{};
+    std::uint16_t address = 0;
+    bool interrupts_enabled = false;
+};
+
+namespace flag {
+inline constexpr std::uint8_t sign = 0x01;
+inline constexpr std::uint8_t zero = 0x02;
+inline constexpr std::uint8_t auxiliary_carry = 0x08;
+inline constexpr std::uint8_t parity = 0x20;
+inline constexpr std::uint8_t carry = 0x80;
+} // namespace flag
+
+// Runs exactly one instruction at PC. Throws Tavrin::Exception for an unimplemented opcode.
+void execute(Intel_8080& processor);
+
+// Throws Tavrin::Exception naming processor.opcode as two upper-case hexadecimal digits.
+[[noreturn]] void unimplemented_instruction(Intel_8080& processor);
+
+inline std::uint16_t make_pair(std::uint8_t high, std::uint8_t low) {
+    return static_cast<std::uint16_t>(high << 8 | low);
+}
+
+inline std::uint16_t get_bc(const Intel_8080& p) { return make_pair(p.b, p.c); }
+inline std::uint16_t get_de(const Intel_8080& p) { return make_pair(p.d, p.e); }
+inline std::uint16_t get_hl(const Intel_8080& p) { return make_pair(p.h, p.l); }
+
+inline void set_pair(std::uint8_t& high, std::uint8_t& low, std::uint16_t value) {
+    high = static_cast<std::uint8_t>(value >> 8);
+    low = static_cast<std::uint8_t>(value);
+}
+
+// Writes any byte of memory, ROM included. Stores are relaxed atomic byte writes because the
+// screen conversion reads the video bytes from another thread.
+inline void unguarded_store(Intel_8080& p, std::uint16_t address, std::uint8_t value) {
+    std::atomic_ref<std::uint8_t>(p.memory[address]).store(value, std::memory_order_relaxed);
+}
+
+// Writes the byte only inside the writable range; elsewhere the store is silently dropped.
+inline void guarded_store(Intel_8080& p, std::uint16_t address, std::uint8_t value) {
+    if (address >= p.writable_start && address <= p.writable_end) {
+        unguarded_store(p, address, value);
+    }
+}
+
+// High byte at SP - 1, low byte at SP - 2 (both guarded); SP drops by 2 either way.
+inline void push(Intel_8080& p, std::uint16_t value) {
+    guarded_store(p, static_cast<std::uint16_t>(p.sp - 1), static_cast<std::uint8_t>(value >> 8));
+    guarded_store(p, static_cast<std::uint16_t>(p.sp - 2), static_cast<std::uint8_t>(value));
+    p.sp = static_cast<std::uint16_t>(p.sp - 2);
+}
+
+// Low byte from SP, high byte from SP + 1; SP rises by 2.
+inline std::uint16_t pop(Intel_8080& p) {
+    const std::uint8_t low = p.memory[p.sp];
+    const std::uint8_t high = p.memory[static_cast<std::uint16_t>(p.sp + 1)];
+    p.sp = static_cast<std::uint16_t>(p.sp + 2);
+    return make_pair(high, low);
+}

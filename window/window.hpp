@@ -1,0 +1,77 @@
+#pragma once
+
+#include "renderer/matrix.hpp"
+#include "renderer/vector.hpp"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace Tavrin {
+
+// A native handle of the platform layer: HWND, HINSTANCE, HDC and HGLRC on Windows; the SDL
+// window and its OpenGL context elsewhere.
+using Native_Handle = void*;
+
+// Index of the key flags: 0-255 are Windows virtual-key codes, 513, 516 and 519 the left, right
+// and middle mouse buttons.
+inline constexpr std::size_t key_count = 520;
+
+// The program's one top-level window with its OpenGL context, input state and frame bookkeeping.
+// The context is current on the constructing thread until destruction. Only `open`, `key_held`
+// (and `key_pressed`, for symmetry) are shared with other threads.
+class Window {
+public:
+    Window(const std::string& title, Vector2i size, Color clear_color, Color cursor_color,
+           Vector2i minimum_size);
+    ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    // One frame: cursor, present, clear, drag gesture, Escape, message pump, timing.
+    // Returns `open`.
+    bool update();
+
+    // The primary screen's size, read once per process (thread-safe).
+    static Vector2i get_screen_size();
+
+    // Handles one window message, given with Win32's message number and parameters. Returns the
+    // result for a handled message, or nothing when the message needs the default handling.
+    std::optional<std::intptr_t> window_procedure(std::uint32_t message, std::uintptr_t w_param,
+                                                  std::intptr_t l_param);
+
+    std::shared_ptr<Native_Handle> native_window;
+    Native_Handle instance = nullptr;
+    std::string title;
+    Native_Handle device_context = nullptr;
+    Native_Handle gl_context = nullptr;
+    std::int32_t samples = 0;
+    std::int32_t scroll = 0;
+    Vector2i minimum_size;
+    Vector2i size;
+    Vector2i position;
+    Vector2i cursor_position;
+    Vector2i relative_cursor_position;
+    Vector2i previous_cursor_position;
+    Vector2i cursor_delta;
+    Color clear_color;
+    Color cursor_color;
+    Matrix4 projection;
+    double last_time = 0.0;
+    float delta_time = 0.0f;
+    std::atomic<bool> open{false};
+    bool focused = false;
+    bool shown = false;
+    std::array<std::atomic<bool>, key_count> key_pressed{};
+    std::array<std::atomic<bool>, key_count> key_held{};
+    bool resizable = false;
+};
+
+// Shows `message` in a modal error box titled "Tavrin Mirellon Error", centred on the screen,
+// and returns once the user has dismissed it. Callable from any thread.
+void show_error(const std::string& message);
+
+} // namespace Tavrin
