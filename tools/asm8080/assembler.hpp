@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A two-pass assembler for the Intel 8080, written for the machine's own programs.
+//
+// Source format, one statement a line:
+//     [label[:]] [mnemonic [operand, ...]] [; comment]
+// A label ends with a colon, or starts in the first column, or stands before a mnemonic or EQU.
+// Mnemonics, register names and symbols are case-insensitive. Directives: ORG, EQU, DB, DW, DS,
+// END (ignores the rest of the program) and INCLUDE "file" (relative to the including file).
+//
+// The image starts at the lowest address that holds code or data, unless a base is given; DS
+// only reserves addresses, so variables placed in RAM with ORG and DS do not grow the image.
+// Every address may be written once: overlapping code is an error.
+namespace Asm8080 {
+
+struct Diagnostic {
+    std::string file;
+    int line = 0;
+    std::string message;
+};
+
+// One source line as the listing shows it.
+struct Listing_Line {
+    int line = 0;
+    std::optional<std::uint16_t> address; // where the line's code or data starts
+    std::optional<std::uint16_t> value;   // the value an EQU defines
+    std::vector<std::uint8_t> bytes;
+    std::string text;
+};
+
+struct Options {
+    std::optional<std::uint16_t> base; // address of the image's first byte
+    std::optional<std::size_t> size;   // exact image size, padded with 0x00
+};
+
+struct Program {
+    std::uint16_t base = 0;
+    std::vector<std::uint8_t> image;
+    std::vector<Listing_Line> listing;
+    std::map<std::string, std::uint16_t> symbols; // upper-case names
+    std::vector<std::string> files;               // the source and every included file
+    std::vector<Diagnostic> errors;
+
+    bool ok() const { return errors.empty(); }
+};
+
+// Assembles `source`, whose name (used in messages and to find included files) is `file_name`.
+Program assemble(std::string_view source, const std::string& file_name,
+                 const Options& options = {});
+
+// Reads and assembles a file; a file that cannot be read is reported as an error.
+Program assemble_file(const std::string& file_name, const Options& options = {});
+
+// "file:line: message"
+std::string format_diagnostic(const Diagnostic& diagnostic);
+
+// Address, bytes, line number and source text of every line, then the symbols.
+std::string format_listing(const Program& program);
+
+// A header defining `inline constexpr std::array<std::uint8_t, N> name` for a qualified name
+// such as "Drovask::test_card"; an unqualified name lands in the global namespace.
+std::string format_cpp_header(const Program& program, std::string_view qualified_name,
+                              std::string_view source_name);
+
+// A source file defining the same array with external linkage, for a caller that declares
+// `extern const std::array<std::uint8_t, N> name;` itself.
+std::string format_cpp_source(const Program& program, std::string_view qualified_name,
+                              std::string_view source_name);
+
+// True for a name usable as `Namespace::...::identifier` in generated C++.
+bool is_valid_cpp_name(std::string_view qualified_name);
+
+} // namespace Asm8080
