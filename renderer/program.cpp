@@ -1,0 +1,124 @@
+#include "renderer/program.hpp"
+
+#include "window/exception.hpp"
+
+#include <utility>
+
+namespace Tavrin {
+
+Program::Program(std::initializer_list<Shader_Source> shaders) {
+    build(shaders.begin(), shaders.end());
+}
+
+Program::Program(const std::vector<Shader_Source>& shaders) {
+    build(shaders.data(), shaders.data() + shaders.size());
+}
+
+void Program::build(const Shader_Source* begin, const Shader_Source* end) {
+    *id = glCreateProgram();
+    std::vector<GLuint> shaders;
+    for (const Shader_Source* source = begin; source != end; ++source) {
+        const GLuint shader = glCreateShader(source->stage);
+        shaders.push_back(shader);
+        glShaderSource(shader, 1, &source->text, nullptr);
+        glCompileShader(shader);
+        GLint status = 0;
+        glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
+        if (status == 0) {
+            GLint length = 0;
+            glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+            std::string log(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+            if (length > 0) {
+                GLsizei written = 0;
+                glGetShaderInfoLog(shader, length, &written, log.data());
+                // The log's length counts its terminating NUL, which is no part of the text.
+                log.resize(static_cast<std::size_t>(written));
+            }
+            // Nothing of the failed build outlives the exception: the shaders made so far and
+            // the program go too.
+            for (const GLuint made : shaders) {
+                glDeleteShader(made);
+            }
+            glDeleteProgram(*id);
+            *id = 0;
+            throw Exception{"Could not compile an OpenGL shader.\n\n" + log};
+        }
+        glAttachShader(*id, shader);
+    }
+    glLinkProgram(*id);
+    for (const GLuint shader : shaders) {
+        glDeleteShader(shader);
+    }
+}
+
+Program& Program::operator=(Program other) noexcept {
+    std::swap(id, other.id);
+    return *this;
+}
+
+Program::~Program() {
+    if (id && id.use_count() == 1 && *id != 0) {
+        glDeleteProgram(*id);
+    }
+}
+
+std::int32_t Program::attribute_location(const std::string& name) const {
+    const GLint location = glGetAttribLocation(*id, name.c_str());
+    if (location == -1) {
+        throw Exception{"Could not get the location of the OpenGL shader attribute \"" + name +
+                        "\"."};
+    }
+    return location;
+}
+
+std::int32_t Program::uniform_location(const std::string& name) const {
+    const GLint location = glGetUniformLocation(*id, name.c_str());
+    if (location == -1) {
+        throw Exception{"Could not get the location of the OpenGL shader uniform \"" + name +
+                        "\"."};
+    }
+    return location;
+}
+
+Vertex_Array& Vertex_Array::operator=(Vertex_Array other) noexcept {
+    std::swap(id, other.id);
+    std::swap(buffers, other.buffers);
+    return *this;
+}
+
+Vertex_Array::~Vertex_Array() {
+    if (id && id.use_count() == 1) {
+        for (const GLuint buffer : buffers) {
+            glDeleteBuffers(1, &buffer);
+        }
+        glDeleteVertexArrays(1, id.get());
+    }
+}
+
+void Vertex_Array::bind() {
+    if (!id) {
+        id = std::make_shared<std::uint32_t>(0);
+        glGenVertexArrays(1, id.get());
+    }
+    glBindVertexArray(*id);
+}
+
+void Vertex_Array::add_buffer(GLenum target, const std::vector<std::uint32_t>& data) {
+    bind();
+    buffers.push_back(0);
+    glGenBuffers(1, &buffers.back());
+    glBindBuffer(target, buffers.back());
+    glBufferData(target, static_cast<GLsizeiptr>(data.size() * sizeof(std::uint32_t)), data.data(),
+                 GL_STATIC_DRAW);
+}
+
+void Vertex_Array::bind_attribute(const Program& program, std::int32_t components) {
+    const std::int32_t location = program.attribute_location("vertex");
+    bind();
+    const auto index = static_cast<GLuint>(location);
+    glEnableVertexAttribArray(index);
+    // Integer data read as floats: 0 and 1 reach the shader as 0.0 and 1.0.
+    glVertexAttribPointer(index, components, GL_UNSIGNED_INT, GL_FALSE, 0, nullptr);
+}
+
+} // namespace Tavrin
