@@ -1,6 +1,7 @@
 #pragma once
 
 #include "renderer/matrix.hpp"
+#include "renderer/rectangle.hpp"
 #include "renderer/vector.hpp"
 
 #include <array>
@@ -68,7 +69,16 @@ public:
     std::array<std::atomic<bool>, key_count> key_pressed{};
     std::array<std::atomic<bool>, key_count> key_held{};
     bool resizable = false;
+
+    // The drawn mouse cursor, built by the first update; one per window.
+    std::optional<Rectangle> cursor;
 };
+
+// The entry from a platform's native message callback: the message goes to `window`'s
+// procedure, or gets the default handling (nothing) while the window is not known yet, as
+// during the native window's creation.
+std::optional<std::intptr_t> handle_message(Window* window, std::uint32_t message,
+                                            std::uintptr_t w_param, std::intptr_t l_param);
 
 // Shows `message` in a modal error box titled "Tavrin Mirellon Error", centred on the screen,
 // and returns once the user has dismissed it. Callable from any thread.

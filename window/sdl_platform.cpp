@@ -1,0 +1,481 @@
+// The window system layer on SDL2, with a few direct X11 queries where SDL's own answers go stale.
+// This is the only file of the program that calls SDL.
+
+#include "window/platform.hpp"
+
+#include "window/exception.hpp"
+#include "window/messages.hpp"
+#include "window/window.hpp"
+
+#include <GL/glew.h>
+#include <SDL.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <thread>
+
+namespace Tavrin::platform {
+
+namespace {
+
+// The key under which an SDL window keeps the address of its Tavrin::Window.
+constexpr const char* window_data_key = "Tavrin::Window";
+constexpr const char* error_title = "Tavrin Mirellon Error";
+
+std::string sdl_reason() {
+    const char* reason = SDL_GetError();
+    return reason != nullptr && reason[0] != '\0' ? reason : "no reason given";
+}
+
+// SDL's video subsystem, started once per process and kept until the process ends.
+void ensure_video() {
+    static const bool started = [] {
+        // A button pressed in the window keeps reporting to it until it is released, even
+        // outside the window, as the focused window's mouse capture does on Win32.
+        SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "1");
+        if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+            throw Exception{"Could not open the display: " + sdl_reason()};
+        }
+        return true;
+    }();
+    (void)started;
+}
+
+SDL_Window* sdl_window(const Window& window) {
+    return window.native_window ? static_cast<SDL_Window*>(*window.native_window) : nullptr;
+}
+
+// The Tavrin::Window behind an SDL window, like Win32's window user data: null until
+// create_window has finished, and for windows that are gone.
+Window* owner(SDL_Window* window) {
+    return window != nullptr ? static_cast<Window*>(SDL_GetWindowData(window, window_data_key))
+                             : nullptr;
+}
+
+Window* owner(std::uint32_t window_id) {
+    return owner(SDL_GetWindowFromID(window_id));
+}
+
+void send(Window* window, std::uint32_t message, std::uintptr_t w_param = 0,
+          std::intptr_t l_param = 0) {
+    handle_message(window, message, w_param, l_param);
+}
+
+// The Win32 virtual-key code of a key, or 0 for keys that have none here.
+std::uint32_t virtual_key(SDL_Keycode key) {
+    using namespace messages;
+    if (key >= SDLK_a && key <= SDLK_z) {
+        return static_cast<std::uint32_t>('A' + (key - SDLK_a));
+    }
+    if (key >= SDLK_0 && key <= SDLK_9) {
+        return static_cast<std::uint32_t>('0' + (key - SDLK_0));
+    }
+    if (key >= SDLK_F1 && key <= SDLK_F12) {
+        return vk_f1 + static_cast<std::uint32_t>(key - SDLK_F1);
+    }
+    switch (key) {
+    case SDLK_BACKSPACE:
+        return vk_back;
+    case SDLK_TAB:
+        return vk_tab;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER:
+        return vk_return;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT:
+        return vk_shift;
+    case SDLK_LCTRL:
+    case SDLK_RCTRL:
+        return vk_control;
+    case SDLK_ESCAPE:
+        return vk_escape;
+    case SDLK_SPACE:
+        return vk_space;
+    case SDLK_LEFT:
+        return vk_left;
+    case SDLK_UP:
+        return vk_up;
+    case SDLK_RIGHT:
+        return vk_right;
+    case SDLK_DOWN:
+        return vk_down;
+    default:
+        return 0;
+    }
+}
+
+void dispatch_key(const SDL_KeyboardEvent& event) {
+    using namespace messages;
+    const std::uint32_t code = virtual_key(event.keysym.sym);
+    if (code == 0) {
+        return;
+    }
+    const bool down = event.type == SDL_KEYDOWN;
+    // With Alt, and for F10, Win32 sends system-key messages instead.
+    const bool system = (event.keysym.mod & KMOD_ALT) != 0 || code == vk_f10;
+    const std::uint32_t message =
+        system ? (down ? wm_syskeydown : wm_syskeyup) : (down ? wm_keydown : wm_keyup);
+    // Repeat count 1; bit 30 is the key's previous state, bit 31 the transition.
+    std::uintptr_t flags = 1;
+    if (!down || event.repeat != 0) {
+        flags |= std::uintptr_t{1} << 30;
+    }
+    if (!down) {
+        flags |= std::uintptr_t{1} << 31;
+    }
+    send(owner(event.windowID), message, code, static_cast<std::intptr_t>(flags));
+}
+
+void dispatch_button(const SDL_MouseButtonEvent& event) {
+    using namespace messages;
+    std::uint32_t message = 0;
+    switch (event.button) {
+    case SDL_BUTTON_LEFT:
+        message = wm_lbuttondown;
+        break;
+    case SDL_BUTTON_RIGHT:
+        message = wm_rbuttondown;
+        break;
+    case SDL_BUTTON_MIDDLE:
+        message = wm_mbuttondown;
+        break;
+    default:
+        return;
+    }
+    if (event.type == SDL_MOUSEBUTTONUP) {
+        ++message; // each button's up message follows its down message
+    }
+    const auto position =
+        static_cast<std::intptr_t>((static_cast<std::uint32_t>(event.x) & 0xFFFF) |
+                                   (static_cast<std::uint32_t>(event.y) << 16));
+    send(owner(event.windowID), message, 0, position);
+}
+
+void dispatch_wheel(const SDL_MouseWheelEvent& event) {
+    std::int32_t notches = event.direction == SDL_MOUSEWHEEL_FLIPPED ? -event.y : event.y;
+    if (notches == 0) {
+        return;
+    }
+    const std::int32_t delta = std::clamp(notches * messages::wheel_delta, -32768, 32767);
+    const auto high = static_cast<std::uintptr_t>(static_cast<std::uint16_t>(delta)) << 16;
+    send(owner(event.windowID), messages::wm_mousewheel, high, 0);
+}
+
+void dispatch_window_event(const SDL_WindowEvent& event) {
+    using namespace messages;
+    Window* target = owner(event.windowID);
+    switch (event.event) {
+    case SDL_WINDOWEVENT_MOVED:
+        send(target, wm_move);
+        break;
+    case SDL_WINDOWEVENT_RESIZED:
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+        send(target, wm_size);
+        break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+        send(target, wm_setfocus);
+        break;
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+        send(target, wm_killfocus);
+        break;
+    case SDL_WINDOWEVENT_CLOSE:
+        send(target, wm_close);
+        break;
+    default:
+        break;
+    }
+}
+
+// A connection of our own to the X server, for queries whose SDL answers go stale (the global
+// mouse state is refreshed only on button events under some servers). Null without X11.
+Display* x_display() {
+    static Display* const display = [] {
+        ensure_video();
+        return XOpenDisplay(nullptr);
+    }();
+    return display;
+}
+
+// The window's title, from _NET_WM_NAME (UTF-8) or else WM_NAME.
+std::string x_window_title(Display* display, ::Window window) {
+    const Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
+    const Atom utf8_string = XInternAtom(display, "UTF8_STRING", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char* data = nullptr;
+    std::string title;
+    if (XGetWindowProperty(display, window, net_wm_name, 0, 256, False, utf8_string, &type, &format,
+                           &count, &remaining, &data) == Success &&
+        data != nullptr) {
+        if (type == utf8_string && format == 8) {
+            title.assign(reinterpret_cast<const char*>(data), count);
+        }
+        XFree(data);
+    }
+    if (title.empty()) {
+        char* name = nullptr;
+        if (XFetchName(display, window, &name) != 0 && name != nullptr) {
+            title = name;
+            XFree(name);
+        }
+    }
+    return title;
+}
+
+// Keeps every visible error box centred on the screen until `done` is set. SDL places a box
+// without a parent a third of the way down the screen; the box must sit in the middle.
+void centre_error_boxes(const std::atomic<bool>& done) {
+    Vector2i screen;
+    try {
+        screen = Window::get_screen_size();
+    } catch (const Exception&) {
+        return;
+    }
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return;
+    }
+    const ::Window root = DefaultRootWindow(display);
+    while (!done.load(std::memory_order_relaxed)) {
+        ::Window root_return = 0;
+        ::Window parent = 0;
+        ::Window* children = nullptr;
+        unsigned int count = 0;
+        if (XQueryTree(display, root, &root_return, &parent, &children, &count) != 0) {
+            for (unsigned int i = 0; i < count; ++i) {
+                XWindowAttributes attributes{};
+                if (XGetWindowAttributes(display, children[i], &attributes) == 0 ||
+                    attributes.map_state != IsViewable ||
+                    x_window_title(display, children[i]) != error_title) {
+                    continue;
+                }
+                const int x = screen.x / 2 - attributes.width / 2;
+                const int y = screen.y / 2 - attributes.height / 2;
+                if (attributes.x != x || attributes.y != y) {
+                    XMoveWindow(display, children[i], x, y);
+                    XFlush(display);
+                }
+            }
+            if (children != nullptr) {
+                XFree(children);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    XCloseDisplay(display);
+}
+
+int gl_version() {
+    int major = 0;
+    int minor = 0;
+    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    if (version == nullptr || std::sscanf(version, "%d.%d", &major, &minor) != 2) {
+        return 0;
+    }
+    return major * 10 + minor;
+}
+
+} // namespace
+
+void create_window(Window& window) {
+    ensure_video();
+    SDL_GL_ResetAttributes();
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+
+    SDL_Window* native = SDL_CreateWindow(
+        window.title.c_str(), window.position.x, window.position.y, std::max(window.size.x, 1),
+        std::max(window.size.y, 1), SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS);
+    if (native == nullptr) {
+        throw Exception{"Could not open a window: " + sdl_reason()};
+    }
+
+    // A plain context first; where it cannot compile GLSL 3.30, ask for a 3.3 core one.
+    SDL_GLContext context = SDL_GL_CreateContext(native);
+    if (context != nullptr && gl_version() < 33) {
+        SDL_GL_MakeCurrent(native, nullptr);
+        SDL_GL_DeleteContext(context);
+        context = nullptr;
+    }
+    if (context == nullptr) {
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+        context = SDL_GL_CreateContext(native);
+    }
+    if (context == nullptr) {
+        const std::string reason = sdl_reason();
+        SDL_DestroyWindow(native);
+        throw Exception{"Could not create an OpenGL 3.3 context: " + reason};
+    }
+    SDL_GL_MakeCurrent(native, context);
+    // Presenting never waits for the vertical retrace. Some servers refuse the call although
+    // the interval is 0 already, so its result means nothing.
+    SDL_GL_SetSwapInterval(0);
+
+    *window.native_window = native;
+    window.instance = nullptr;
+    window.device_context = native;
+    window.gl_context = context;
+    SDL_SetWindowData(native, window_data_key, &window);
+}
+
+void destroy_window(Window& window) {
+    SDL_Window* native = sdl_window(window);
+    SDL_GL_MakeCurrent(native, nullptr);
+    if (window.gl_context != nullptr) {
+        SDL_GL_DeleteContext(static_cast<SDL_GLContext>(window.gl_context));
+        window.gl_context = nullptr;
+    }
+    if (native != nullptr) {
+        SDL_SetWindowData(native, window_data_key, nullptr);
+        SDL_DestroyWindow(native);
+        *window.native_window = nullptr;
+    }
+    window.device_context = nullptr;
+}
+
+Vector2i read_screen_size() {
+    ensure_video();
+    SDL_Rect bounds{};
+    if (SDL_GetDisplayBounds(0, &bounds) != 0) {
+        throw Exception{"Could not read the screen size: " + sdl_reason()};
+    }
+    return {bounds.w, bounds.h};
+}
+
+Vector2i cursor_position() {
+    if (Display* display = x_display()) {
+        ::Window root = 0;
+        ::Window child = 0;
+        int x = 0;
+        int y = 0;
+        int window_x = 0;
+        int window_y = 0;
+        unsigned int buttons = 0;
+        if (XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &window_x,
+                          &window_y, &buttons) != 0) {
+            return {x, y};
+        }
+    }
+    int x = 0;
+    int y = 0;
+    SDL_GetGlobalMouseState(&x, &y);
+    return {x, y};
+}
+
+void move_window(Window& window, Vector2i position, Vector2i size) {
+    SDL_Window* native = sdl_window(window);
+    if (native == nullptr) {
+        return;
+    }
+    SDL_SetWindowPosition(native, position.x, position.y);
+    SDL_SetWindowSize(native, std::max(size.x, 1), std::max(size.y, 1));
+    // As on Win32, the procedure hears of the new rectangle before this returns.
+    send(owner(native), messages::wm_move);
+    send(owner(native), messages::wm_size);
+}
+
+Bounds window_rectangle(const Window& window) {
+    SDL_Window* native = sdl_window(window);
+    if (native == nullptr) {
+        return {};
+    }
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    SDL_GetWindowPosition(native, &x, &y);
+    SDL_GetWindowSize(native, &width, &height);
+    return {x, y, x + width, y + height};
+}
+
+void present(Window& window) {
+    if (SDL_Window* native = sdl_window(window)) {
+        SDL_GL_SwapWindow(native);
+    }
+}
+
+void show_window(Window& window, bool visible) {
+    SDL_Window* native = sdl_window(window);
+    if (native == nullptr) {
+        return;
+    }
+    if (visible) {
+        // Showing a window also activates it, as on Win32.
+        SDL_ShowWindow(native);
+        SDL_RaiseWindow(native);
+        SDL_SetWindowInputFocus(native);
+    } else {
+        SDL_HideWindow(native);
+    }
+}
+
+void pump_messages(Window& window) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event) != 0) {
+        switch (event.type) {
+        case SDL_KEYDOWN:
+        case SDL_KEYUP:
+            dispatch_key(event.key);
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP:
+            dispatch_button(event.button);
+            break;
+        case SDL_MOUSEWHEEL:
+            dispatch_wheel(event.wheel);
+            break;
+        case SDL_WINDOWEVENT:
+            dispatch_window_event(event.window);
+            break;
+        case SDL_QUIT:
+            // An interrupt from the terminal, for instance: a close request.
+            send(owner(sdl_window(window)), messages::wm_close);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void capture_mouse(Window& /*window*/) {
+    // SDL captures the mouse itself while a button is held (the hint set at start-up), which is
+    // what the capture is for: a button released outside the window still reaches it.
+    SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "1");
+}
+
+void release_mouse(Window& /*window*/) {
+    SDL_CaptureMouse(SDL_FALSE);
+}
+
+void hide_system_cursor() {
+    SDL_ShowCursor(SDL_DISABLE);
+}
+
+void show_message_box(const std::string& message) {
+    std::atomic<bool> done{false};
+    std::thread centring(centre_error_boxes, std::cref(done));
+    const int result =
+        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, error_title, message.c_str(), nullptr);
+    done.store(true, std::memory_order_relaxed);
+    centring.join();
+    if (result != 0) {
+        std::cerr << error_title << "\n\n" << message << '\n';
+    }
+}
+
+} // namespace Tavrin::platform
