@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# Runs the Windows program under Wine on the current X display (1920 x 1080) and checks it from
+# the outside: the window's title, place and size, its picture, a held key reaching the machine,
+# Escape, and the error box for an instruction that is not implemented.
+#
+# Usage: scripts/with-display tests/windows/smoke.sh [BUILD_DIR]
+#   BUILD_DIR (default build/windows) holds the program that scripts/build-windows built. The
+#   test card and a faulty ROM are built into copies of it in BUILD_DIR-smoke.
+# Prints one PASS or FAIL line per check and exits non-zero when any check fails; the screenshots
+# it took are left in BUILD_DIR-smoke.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+
+build=${1:-build/windows}
+variants=$(realpath -m "$build-smoke")
+program="$build/application/tavrin-mirellon.exe"
+title='Tavrin Mirellon'
+error_title='Tavrin Mirellon Error'
+screen_width=1920
+screen_height=1080
+
+failures=0
+pass() { echo "PASS: $*"; }
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+check() { # check DESCRIPTION COMMAND...
+    local description=$1
+    shift
+    if "$@"; then pass "$description"; else fail "$description"; fi
+}
+stop() {
+    echo "FAIL: $*"
+    echo "Windows smoke test: stopped after a failure"
+    exit 1
+}
+
+for tool in wine wineboot wineserver xdotool xwininfo import convert cmake; do
+    command -v "$tool" >/dev/null || stop "'$tool' is missing (scripts/install-dependencies --windows)"
+done
+[[ -n "${DISPLAY:-}" ]] || stop "no X display: run under scripts/with-display"
+[[ -f "$program" ]] || stop "$program does not exist: run scripts/build-windows first"
+
+work=$(mktemp -d)
+export WINEPREFIX="$work/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+cleanup() {
+    timeout 10 wineserver -k >/dev/null 2>&1
+    # The screenshots stay for a look after a failure.
+    cp "$work"/*.png "$variants/" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# --- The test card and the faulty ROM, built into copies of the program --------------------------
+build_variant() { # build_variant OUTPUT CMAKE_ARGUMENTS...
+    local output=$1
+    shift
+    if ! cmake --preset windows -B "$variants" "$@" >"$work/configure.log" 2>&1 ||
+        ! cmake --build "$variants" --target tavrin-mirellon >"$work/build.log" 2>&1; then
+        cat "$work/configure.log" "$work/build.log" >&2
+        stop "building $(basename "$output")"
+    fi
+    cp "$variants/application/tavrin-mirellon.exe" "$output"
+}
+mkdir -p "$variants"
+# 0x08 is one of the opcodes the processor does not implement; it is the first instruction.
+faulty_rom="$variants/faulty.rom"
+{ printf '\x08'; head -c 8191 /dev/zero; } >"$faulty_rom"
+build_variant "$work/test-card.exe" -DMACHINE_ROM= -DMACHINE_PROGRAM=test_card
+build_variant "$work/faulty.exe" -DMACHINE_ROM="$faulty_rom"
+cp "$program" "$work/program.exe"
+
+# --- A throwaway Wine prefix -----------------------------------------------------------------------
+timeout 120 wineboot -i >/dev/null 2>&1 || stop "creating the Wine prefix"
+# Unmanaged windows: closing a window costs no delay and keys reach the focused window directly.
+timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+    >/dev/null 2>&1 || stop "configuring Wine's X11 driver"
+
+# --- Helpers -----------------------------------------------------------------------------------
+pid=""
+start() { # start EXE: runs it in the background, its pid in $pid
+    timeout 60 wine "$1" >/dev/null 2>&1 &
+    pid=$!
+}
+code=""
+finish() { # finish: waits up to 10 s for the program; its exit code in $code (124: killed)
+    local waited=0
+    while kill -0 "$pid" 2>/dev/null && ((waited < 100)); do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+        code=124
+        return
+    fi
+    wait "$pid"
+    code=$?
+}
+find_window() { # find_window EXACT_TITLE: the visible window's id, waiting up to 20 s
+    local id="" tries=0
+    while [[ -z "$id" ]] && ((tries < 200)); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
+        [[ -n "$id" ]] || sleep 0.1
+        tries=$((tries + 1))
+    done
+    echo "$id"
+}
+geometry() { # geometry WINDOW: "x y width height"
+    xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
+                             /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}'
+}
+lit_fraction() { # lit_fraction IMAGE X Y WIDTH HEIGHT: share of pixels brighter than half
+    convert "$1" -crop "${4}x${5}+${2}+${3}" +repage -colorspace Gray -threshold 50% \
+        -format '%[fx:mean]' info:
+}
+at_least() { awk -v a="$1" -v b="$2" 'BEGIN {exit !(a >= b)}'; }
+at_most() { awk -v a="$1" -v b="$2" 'BEGIN {exit !(a <= b)}'; }
+press() { # press WINDOW KEY
+    xdotool windowfocus "$1" 2>/dev/null
+    xdotool key "$2"
+}
+
+window_x=$((screen_width / 2 - 448 / 2))
+window_y=$((screen_height / 2 - 512 / 2))
+
+# --- The program: window, picture, Escape ---------------------------------------------------------
+start "$work/program.exe"
+window=$(find_window "$title")
+[[ -n "$window" ]] || stop "the program's window titled \"$title\" appears"
+pass "the program's window titled \"$title\" appears"
+read -r x y width height < <(geometry "$window")
+check "the window is at ($window_x, $window_y) with 448 x 512 (found ($x, $y) with $width x $height)" \
+    test "$x $y $width $height" = "$window_x $window_y 448 512"
+sleep 2
+import -window root "$work/program.png"
+lit=$(lit_fraction "$work/program.png" "$window_x" "$window_y" 448 512)
+check "the window shows the built-in program's picture (lit share $lit)" \
+    eval 'at_least "$lit" 0.002 && at_most "$lit" 0.9'
+press "$window" Escape
+finish
+check "Escape ends the program with exit code 0 (got $code)" test "$code" = 0
+
+# --- The test card: a held key reaches the machine ----------------------------------------------
+# The card shows input port 1's bits as boxes; bit n's interior spans picture columns 25+24n to
+# 38+24n and rows 113 to 126, drawn at twice the size from the window's corner. C is bit 0.
+box() { # box IMAGE BIT: lit share of the inside of that bit's box
+    lit_fraction "$1" $((window_x + 2 * (25 + 24 * $2) + 2)) $((window_y + 2 * 113 + 2)) 24 24
+}
+start "$work/test-card.exe"
+window=$(find_window "$title")
+[[ -n "$window" ]] || stop "the test card's window appears"
+sleep 1
+xdotool windowfocus "$window" 2>/dev/null
+xdotool keydown c
+sleep 0.7
+import -window root "$work/held.png"
+xdotool keyup c
+sleep 0.7
+import -window root "$work/released.png"
+held=$(box "$work/held.png" 0)
+other=$(box "$work/held.png" 1)
+released=$(box "$work/released.png" 0)
+corner=$(lit_fraction "$work/held.png" "$window_x" "$window_y" 2 2)
+check "the test card's border is drawn at the window's corner (lit share $corner)" \
+    at_least "$corner" 1
+check "holding C lights the box of input bit 0 (lit share $held)" at_least "$held" 0.9
+check "holding C leaves the box of input bit 1 dark (lit share $other)" at_most "$other" 0.1
+check "releasing C darkens the box of input bit 0 again (lit share $released)" \
+    at_most "$released" 0.1
+press "$window" Escape
+finish
+check "Escape ends the test card with exit code 0 (got $code)" test "$code" = 0
+
+# --- The faulty ROM: the centred error box ------------------------------------------------------
+start "$work/faulty.exe"
+box_window=$(find_window "$error_title")
+if [[ -z "$box_window" ]]; then
+    fail "an instruction that is not implemented shows the box titled \"$error_title\""
+else
+    pass "an instruction that is not implemented shows the box titled \"$error_title\""
+    sleep 0.5
+    read -r x y width height < <(geometry "$box_window")
+    expected_x=$((screen_width / 2 - width / 2))
+    expected_y=$((screen_height / 2 - height / 2))
+    check "the error box ($width x $height) is centred at ($expected_x, $expected_y) (found ($x, $y))" \
+        test "$x $y" = "$expected_x $expected_y"
+    hidden=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1)
+    check "the program's window is hidden while the box is shown" test -z "$hidden"
+    press "$box_window" Return
+fi
+finish
+check "Return dismisses the box and the program ends with exit code 0 (got $code)" test "$code" = 0
+
+if ((failures > 0)); then
+    echo "Windows smoke test: $failures check(s) failed"
+    exit 1
+fi
+echo "Windows smoke test: all checks passed"
