@@ -111,14 +111,12 @@ Function extension(const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(extension_function(name)));
 }
 
+// Until the constructor stores the Window's address, every message gets the default handling.
 LRESULT CALLBACK procedure(HWND handle, UINT message, WPARAM w_param, LPARAM l_param) {
     auto* window = reinterpret_cast<Window*>(GetWindowLongPtrA(handle, GWLP_USERDATA));
-    if (window != nullptr) {
-        const std::optional<std::intptr_t> result =
-            window->window_procedure(message, w_param, l_param);
-        if (result) {
-            return *result;
-        }
+    if (const std::optional<std::intptr_t> result =
+            handle_message(window, message, w_param, l_param)) {
+        return *result;
     }
     return DefWindowProcA(handle, message, w_param, l_param);
 }
