@@ -1018,7 +1018,9 @@ private:
                 here += statement.size;
                 break;
             }
-            if (statement.size > 0 && (!lowest_ || statement.address < *lowest_)) {
+            const bool occupies = statement.size > 0 || (statement.directive == Directive::ds &&
+                                                         here > statement.address);
+            if (occupies && (!lowest_ || statement.address < *lowest_)) {
                 lowest_ = statement.address;
             }
         }
@@ -1260,17 +1262,14 @@ std::string format_diagnostic(const Diagnostic& diagnostic) {
 }
 
 std::string format_listing(const Program& program) {
+    // Columns: address (or "=value" for EQU), up to four bytes, line number, source text.
     std::ostringstream out;
+    const auto row = [&out](std::string text) {
+        text.erase(text.find_last_not_of(" \t") + 1);
+        out << text << "\n";
+    };
     for (const Listing_Line& line : program.listing) {
-        std::string address = "    ";
-        if (line.value) {
-            address = "=" + hex(*line.value, 4);
-        } else if (line.address) {
-            address = hex(*line.address, 4) + " ";
-        } else {
-            address += " ";
-        }
-        const auto bytes_from = [&](std::size_t start) {
+        const auto bytes_from = [&line](std::size_t start) {
             std::string text;
             for (std::size_t k = start; k < std::min(start + 4, line.bytes.size()); ++k) {
                 text += hex(line.bytes[k], 2) + " ";
@@ -1278,17 +1277,21 @@ std::string format_listing(const Program& program) {
             text.resize(12, ' ');
             return text;
         };
+        std::string address = line.value     ? "=" + hex(*line.value, 4)
+                              : line.address ? hex(*line.address, 4) + " "
+                                             : std::string(5, ' ');
         std::string number = std::to_string(line.line);
         number.insert(0, number.size() < 5 ? 5 - number.size() : 0, ' ');
-        out << address << " " << bytes_from(0) << number << "  " << line.text << "\n";
+        row(address + " " + bytes_from(0) + number + "  " + line.text);
         for (std::size_t k = 4; k < line.bytes.size(); k += 4) {
-            out << hex(line.address.value_or(0) + k, 4) << "  " << bytes_from(k) << "\n";
+            row(hex(line.address.value_or(0) + static_cast<std::int64_t>(k), 4) + "  " +
+                bytes_from(k));
         }
     }
     if (!program.symbols.empty()) {
         out << "\nSymbols:\n";
         for (const auto& [name, value] : program.symbols) {
-            out << hex(value, 4) << "  " << name << "\n";
+            row(hex(value, 4) + "  " + name);
         }
     }
     return out.str();

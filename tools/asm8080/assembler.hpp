@@ -16,8 +16,9 @@
 // Mnemonics, register names and symbols are case-insensitive. Directives: ORG, EQU, DB, DW, DS,
 // END (ignores the rest of the program) and INCLUDE "file" (relative to the including file).
 //
-// The image starts at the lowest address that holds code or data, unless a base is given; DS
-// only reserves addresses, so variables placed in RAM with ORG and DS do not grow the image.
+// The image starts at the lowest address that holds code, data or space reserved with DS, unless
+// a base is given, and ends with the last byte of code or data (or at the given size): space
+// reserved at the end, such as variables placed in RAM with ORG and DS, does not grow it.
 // Every address may be written once: overlapping code is an error.
 namespace Asm8080 {
 

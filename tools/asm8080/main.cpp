@@ -20,7 +20,7 @@ constexpr const char* usage =
     "  --size BYTES        make the image exactly this long, filled with 0x00; code past it is\n"
     "                      an error\n"
     "  --base ADDRESS      the address of the image's first byte (default: the lowest address\n"
-    "                      that holds code or data)\n"
+    "                      that holds code, data or space reserved with DS)\n"
     "  --listing FILE      addresses, bytes and source lines, then the symbols\n"
     "  --cpp-header FILE   a C++ header with the image as an inline constexpr std::array\n"
     "  --cpp-source FILE   a C++ source defining the image as a constexpr std::array with\n"

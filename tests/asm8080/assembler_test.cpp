@@ -1,0 +1,270 @@
+// Numbers, expressions, symbols, directives, the image's layout, error reports and the listing.
+
+#include "tests/asm8080/assemble.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// The 16-bit value an expression assembles to (as DW stores it).
+int word_of(const std::string& expression, const std::string& prelude = "") {
+    const Bytes image = assemble_ok(prelude + "\n DW " + expression);
+    if (image.size() < 2) {
+        return -1;
+    }
+    return image[image.size() - 2] | image[image.size() - 1] << 8;
+}
+
+TEST(Numbers, EveryNotationGivesItsValue) {
+    EXPECT_EQ(assemble_ok(" DB 10, 0AH, 0ah, 0x0A, 0X0a, 1010B, 12Q, 12O, 10D, 'A', 0FFH, ';'"),
+              (Bytes{10, 10, 10, 10, 10, 10, 10, 10, 10, 65, 255, 59}));
+    EXPECT_EQ(word_of("'AB'"), 0x4142);
+    EXPECT_EQ(word_of("''''"), '\'');
+    EXPECT_EQ(word_of("0BH"), 11); // trailing H wins over the B digit
+}
+
+TEST(Numbers, MalformedOnesAreErrors) {
+    for (const char* number : {"12G", "102B", "0x", "1FFFFFFFFH", "9H9", "089Q"}) {
+        const auto program = assemble_text(std::string(" DB ") + number);
+        ASSERT_EQ(program.errors.size(), 1u) << number;
+        EXPECT_EQ(program.errors[0].message, std::string("invalid number '") + number + "'");
+    }
+}
+
+TEST(Expressions, FollowCPrecedenceAndAssociativity) {
+    const std::vector<std::pair<const char*, int>> cases{
+        {"2+3*4", 14},
+        {"(2+3)*4", 20},
+        {"10-2-3", 5},
+        {"100/10/5", 2},
+        {"7/2", 3},
+        {"-7/2", 0xFFFD},
+        {"-7%3", 0xFFFF},
+        {"17%5*2", 4},
+        {"1<<2+1", 8},
+        {"256>>4>>1", 8},
+        {"6&3|8", 10},
+        {"1|2^3", 1},
+        {"5^1&3", 4},
+        {"1+2<<3&0F0H", 0x10},
+        {"-2*3", 0xFFFA},
+        {"- -3", 3},
+        {"+3", 3},
+        {"1+-1", 0},
+        {"~0&0FFH", 0xFF},
+        {"~1+1", 0xFFFF},
+        {"-(1+2)*2", 0xFFFA},
+        {"HIGH(1234H)", 0x12},
+        {"LOW(1234H)", 0x34},
+        {"HIGH(1234H)<<8|LOW(-1)", 0x12FF},
+        {"low(0ABCDH)+1", 0xCE},
+        {"HIGH(-1)", 0xFF},
+        {"((((7))))", 7},
+        {"0FFFFH*0FFFFH&0FFFFH", 1},
+    };
+    for (const auto& [expression, value] : cases) {
+        EXPECT_EQ(word_of(expression), value) << expression;
+    }
+}
+
+TEST(Expressions, DollarIsTheAddressOfTheStatement) {
+    EXPECT_EQ(assemble_ok(" ORG 10H\n JMP $\n DW $, $+2"),
+              (Bytes{0xC3, 0x10, 0x00, 0x13, 0x00, 0x15, 0x00}));
+    EXPECT_EQ(word_of("here", " ORG 20H\n NOP\nhere EQU $"), 0x21);
+}
+
+TEST(Symbols, ForwardReferencesResolve) {
+    const std::string source = R"(
+        JMP later           ; label defined below
+        LXI H,table+2
+        MVI A,count         ; EQU defined below, through another EQU
+later:  NOP
+table:  DB 1, 2, 3
+count   EQU size*2
+size    EQU finish-table
+finish:
+)";
+    EXPECT_EQ(assemble_ok(source),
+              (Bytes{0xC3, 0x08, 0x00, 0x21, 0x0B, 0x00, 0x3E, 0x06, 0x00, 1, 2, 3}));
+}
+
+TEST(Symbols, LabelFormsAndCase) {
+    const std::string source = "start:\n"
+                               "first NOP\n"
+                               "  second: NOP\n"
+                               "  third HLT\n"
+                               "fourth\n"
+                               "Value EQU 7\n"
+                               "  other equ value+1\n"
+                               " DW Start, FIRST, second, Third, fourth, value, OTHER";
+    const auto program = assemble_text(source);
+    ASSERT_TRUE(program.ok()) << Asm8080::format_diagnostic(program.errors[0]);
+    EXPECT_EQ(program.image, (Bytes{0x00, 0x00, 0x76, 0, 0, 0, 0, 1, 0, 2, 0, 3, 0, 7, 0, 8, 0}));
+    EXPECT_EQ(program.symbols.at("FOURTH"), 3);
+    EXPECT_EQ(program.symbols.at("OTHER"), 8);
+}
+
+TEST(Directives, DataAndStrings) {
+    EXPECT_EQ(assemble_ok(" DB \"it's\", 'say ''hi''', 0\n DB 'a'+1, -1\n DW 1234H, -2"),
+              (Bytes{'i', 't', '\'', 's', 's', 'a', 'y', ' ', '\'', 'h', 'i', '\'', 0, 'b', 0xFF,
+                     0x34, 0x12, 0xFE, 0xFF}));
+    EXPECT_EQ(assemble_ok(" DB 'x;y' ; a comment, 'not data'"), (Bytes{'x', ';', 'y'}));
+}
+
+TEST(Directives, OrgLeavesGapsOfZerosAndMayGoBackwardsWithoutOverlap) {
+    EXPECT_EQ(assemble_ok(" DB 1\n ORG 4\n DB 2\n ORG 2\n DB 3"), (Bytes{1, 0, 3, 0, 2}));
+    const auto label_on_org = assemble_text("there ORG 30H\n DW there");
+    EXPECT_EQ(label_on_org.symbols.at("THERE"), 0x30);
+}
+
+TEST(Directives, DsReservesWithoutGrowingTheImage) {
+    const std::string source = " DB 1\n DS 3\n DB 2\n ORG 2000H\nscore: DS 2\nlives: DS 1\n";
+    const auto program = assemble_text(source, {.base = std::nullopt, .size = 8});
+    ASSERT_TRUE(program.ok());
+    EXPECT_EQ(program.image, (Bytes{1, 0, 0, 0, 2, 0, 0, 0}));
+    EXPECT_EQ(program.symbols.at("SCORE"), 0x2000);
+    EXPECT_EQ(program.symbols.at("LIVES"), 0x2002);
+}
+
+TEST(Directives, EndIgnoresTheRest) {
+    EXPECT_EQ(assemble_ok(" NOP\n END\n this is not assembled at all"), Bytes{0x00});
+}
+
+TEST(Image, StartsAtTheLowestAddressUnlessABaseIsGiven) {
+    const auto program = assemble_text(" ORG 100H\n DB 1\n ORG 0FEH+5\n DB 2");
+    EXPECT_EQ(program.base, 0x100);
+    EXPECT_EQ(program.image, (Bytes{1, 0, 0, 2}));
+    EXPECT_EQ(assemble_ok(" ORG 100H\n DB 1", {.base = 0xFE, .size = std::nullopt}),
+              (Bytes{0, 0, 1}));
+    EXPECT_TRUE(assemble_text("").image.empty());
+    EXPECT_EQ(assemble_ok("", {.base = std::nullopt, .size = 3}), (Bytes{0, 0, 0}));
+}
+
+TEST(Image, SizePadsAndRefusesCodePastIt) {
+    EXPECT_EQ(assemble_ok(" DB 1,2,3,4", {.base = std::nullopt, .size = 4}), (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(assemble_ok(" DB 1", {.base = std::nullopt, .size = 4}), (Bytes{1, 0, 0, 0}));
+
+    const auto past = assemble_text(" DB 1,2,3\n LXI H,0", {.base = std::nullopt, .size = 4});
+    ASSERT_EQ(past.errors.size(), 1u);
+    EXPECT_EQ(past.errors[0].line, 2);
+    EXPECT_EQ(past.errors[0].message, "code at 0004H is past the end of the 4-byte image");
+    EXPECT_TRUE(past.image.empty());
+}
+
+struct Expected_Error {
+    int line;
+    std::string message;
+};
+
+void expect_errors(const std::string& source, const std::vector<Expected_Error>& expected,
+                   const Asm8080::Options& options = {}) {
+    const auto program = assemble_text(source, options);
+    ASSERT_EQ(program.errors.size(), expected.size()) << source;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(program.errors[i].file, "test.asm");
+        EXPECT_EQ(program.errors[i].line, expected[i].line);
+        EXPECT_EQ(program.errors[i].message, expected[i].message);
+    }
+    EXPECT_TRUE(program.image.empty());
+}
+
+TEST(Errors, AllAreReportedInSourceOrder) {
+    const std::string source = "start:  NOP\n"           // 1
+                               "        FROB A\n"        // 2
+                               "        JMP nowhere\n"   // 3
+                               "Start:  NOP\n"           // 4
+                               "        DB 'abc\n"       // 5
+                               "        MVI A,1/(2-2)\n" // 6
+                               "        DW 5%0\n"        // 7
+                               "        MOV M,M\n"       // 8
+                               "        DB 300\n"        // 9
+                               "        DW 10000H\n"     // 10
+                               "  ) garbled ,,\n"        // 11
+                               "        DB 1 # 2\n"      // 12
+                               "        DW 1<<64\n"      // 13
+                               "        ADI (1\n"        // 14
+                               "        JMP start\n";    // 15: fine, the first definition counts
+    expect_errors(source, {{2, "unknown mnemonic 'FROB'"},
+                           {3, "undefined symbol 'nowhere'"},
+                           {4, "duplicate label 'Start' (first defined on line 1)"},
+                           {5, "unterminated string"},
+                           {6, "division by zero"},
+                           {7, "division by zero"},
+                           {8, "MOV M,M is not an instruction"},
+                           {9, "value 300 is out of range for a byte"},
+                           {10, "value 65536 is out of range for a word"},
+                           {11, "expected an instruction, found ')'"},
+                           {12, "unexpected character '#'"},
+                           {13, "shift count 64 is out of range"},
+                           {14, "missing ')'"}});
+}
+
+TEST(Errors, SymbolsAndLayout) {
+    expect_errors("x EQU y\ny EQU x+1\n DB x", {{1, "circular definition of 'x'"}});
+    expect_errors(" ORG later\nlater: NOP", {{1, "'later' must be defined on an earlier line"}});
+    expect_errors(" DS -1\n ORG 10000H", {{1, "value -1 is out of range for a size"},
+                                          {2, "value 65536 is out of range for an address"}});
+    expect_errors("mov: NOP\nB EQU 1\nEQU 5",
+                  {{1, "'mov' is a reserved word and cannot be a label"},
+                   {2, "'B' is a reserved word and cannot be a label"},
+                   {3, "EQU needs a name"}});
+    expect_errors(" DB 1,2\n ORG 1\n DB 3", {{3, "code at 0001H overlaps code from line 1"}});
+    expect_errors(" ORG 0FFFEH\n LXI H,0", {{2, "code runs past the end of memory (FFFFH)"}});
+    expect_errors(" ORG 10H\n DB 1\n ORG 0\n DB 2",
+                  {{4, "code at 0000H lies below the image start 0010H"}},
+                  {.base = 0x10, .size = std::nullopt});
+    expect_errors(" DB\n DW 'abc'\n END 5",
+                  {{1, "DB needs at least one value"},
+                   {2, "a character constant holds one or two characters"},
+                   {3, "END takes no operands"}});
+}
+
+TEST(Errors, AnUndefinedSymbolInAnEquIsReportedOnceWhereItIsWritten) {
+    expect_errors(" DB value\nvalue EQU missing+1\n DB value", {{2, "undefined symbol 'missing'"}});
+}
+
+TEST(Listing, ShowsAddressesBytesLinesAndSymbols) {
+    const auto program = assemble_text("; demo\n"
+                                       "size EQU 2\n"
+                                       "start: LXI H,1234H\n"
+                                       "  DB 1,2,3,4,5\n"
+                                       "  ORG 2000H\n"
+                                       "var: DS size\n");
+    ASSERT_TRUE(program.ok());
+    EXPECT_EQ(Asm8080::format_listing(program), "                      1  ; demo\n"
+                                                "=0002                 2  size EQU 2\n"
+                                                "0000  21 34 12        3  start: LXI H,1234H\n"
+                                                "0003  01 02 03 04     4    DB 1,2,3,4,5\n"
+                                                "0007  05\n"
+                                                "2000                  5    ORG 2000H\n"
+                                                "2000                  6  var: DS size\n"
+                                                "\n"
+                                                "Symbols:\n"
+                                                "0002  SIZE\n"
+                                                "0000  START\n"
+                                                "2000  VAR\n");
+}
+
+TEST(CppOutput, HeaderAndSourceHoldTheImage) {
+    const auto program = assemble_text(" DB 1, 0ABH");
+    EXPECT_EQ(Asm8080::format_cpp_header(program, "Space::Inner::rom", "x.asm"),
+              "// Generated by asm8080 from x.asm. Do not edit.\n#pragma once\n\n"
+              "#include <array>\n#include <cstdint>\n\nnamespace Space::Inner {\n\n"
+              "inline constexpr std::array<std::uint8_t, 2> rom{\n    0x01, 0xAB,\n};\n\n"
+              "} // namespace Space::Inner\n");
+    const std::string source = Asm8080::format_cpp_source(program, "rom", "x.asm");
+    EXPECT_NE(source.find("extern const std::array<std::uint8_t, 2> rom;\n"
+                          "constexpr std::array<std::uint8_t, 2> rom{\n    0x01, 0xAB,\n};\n"),
+              std::string::npos);
+    EXPECT_EQ(source.find("namespace"), std::string::npos);
+    EXPECT_TRUE(Asm8080::is_valid_cpp_name("a::b_2::C"));
+    for (const char* bad : {"", "a::", "::a", "2a", "a-b", "a:::b"}) {
+        EXPECT_FALSE(Asm8080::is_valid_cpp_name(bad)) << bad;
+    }
+}
+
+} // namespace

@@ -1,0 +1,2 @@
+; Names shared by the build-time fixture, pulled in with INCLUDE.
+answer  EQU 42
