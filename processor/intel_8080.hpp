@@ -49,9 +49,15 @@ inline std::uint16_t make_pair(std::uint8_t high, std::uint8_t low) {
     return static_cast<std::uint16_t>(high << 8 | low);
 }
 
-inline std::uint16_t get_bc(const Intel_8080& p) { return make_pair(p.b, p.c); }
-inline std::uint16_t get_de(const Intel_8080& p) { return make_pair(p.d, p.e); }
-inline std::uint16_t get_hl(const Intel_8080& p) { return make_pair(p.h, p.l); }
+inline std::uint16_t get_bc(const Intel_8080& p) {
+    return make_pair(p.b, p.c);
+}
+inline std::uint16_t get_de(const Intel_8080& p) {
+    return make_pair(p.d, p.e);
+}
+inline std::uint16_t get_hl(const Intel_8080& p) {
+    return make_pair(p.h, p.l);
+}
 
 inline void set_pair(std::uint8_t& high, std::uint8_t& low, std::uint16_t value) {
     high = static_cast<std::uint8_t>(value >> 8);
