@@ -1,0 +1,117 @@
+#include "tests/cpm/cpm_programs.hpp"
+#include "tools/cpm/cpm.hpp"
+#include "window/exception.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+// Runs `program` (loaded at 0x0100) and returns the result.
+Cpm::Result run_program(const std::vector<std::uint8_t>& program,
+                        std::uint64_t limit = Cpm::no_limit, std::ostream* echo = nullptr) {
+    const auto processor = Cpm::make_processor(program);
+    return Cpm::run(*processor, limit, echo);
+}
+
+std::string error_of(const std::vector<std::uint8_t>& program) {
+    try {
+        run_program(program);
+    } catch (const Tavrin::Exception& error) {
+        return error.message;
+    }
+    return "no error";
+}
+
+TEST(CpmRunner, ConsoleOutputThroughBothBdosFunctions) {
+    // MVI C,2; MVI E,'>'; CALL 5; MVI C,9; LXI D,0114; CALL 5; JMP 0; "ok$"
+    const std::vector<std::uint8_t> program{0x0E, 0x02, 0x1E, '>',  0xCD, 0x05, 0x00, 0x0E,
+                                            0x09, 0x11, 0x14, 0x01, 0xCD, 0x05, 0x00, 0xC3,
+                                            0x00, 0x00, 0x00, 0x00, 'o',  'k',  '$'};
+    std::ostringstream echo;
+    const Cpm::Result result = run_program(program, Cpm::no_limit, &echo);
+    EXPECT_EQ(result.output, ">ok");
+    EXPECT_EQ(echo.str(), ">ok");
+    EXPECT_TRUE(result.finished);
+    // Seven instructions of the program, two BDOS returns.
+    EXPECT_EQ(result.instructions, 9U);
+}
+
+TEST(CpmRunner, ProgramsEndByReturningJumpingToZeroOrCallingFunctionZero) {
+    EXPECT_EQ(run_program({0xC9}).instructions, 1U);                   // RET to the warm start
+    EXPECT_EQ(run_program({0x00, 0xC3, 0x00, 0x00}).instructions, 2U); // NOP; JMP 0
+    const auto result = run_program({0x0E, 0x00, 0xCD, 0x05, 0x00, 0x76});
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.instructions, 2U);
+}
+
+TEST(CpmRunner, TheStackStartsBelowTheBdosAddressHeldAtSix) {
+    // LHLD 6; SPHL; PUSH H; LXI H,0; DAD SP; SHLD 0200; JMP 0
+    const auto processor = Cpm::make_processor(std::vector<std::uint8_t>{
+        0x2A, 0x06, 0x00, 0xF9, 0xE5, 0x21, 0x00, 0x00, 0x39, 0x22, 0x00, 0x02, 0xC3, 0x00, 0x00});
+    EXPECT_TRUE(Cpm::run(*processor).finished);
+    EXPECT_EQ(processor->memory[0x0200], static_cast<std::uint8_t>(Cpm::bdos_base - 2));
+    EXPECT_EQ(processor->memory[0x0201], (Cpm::bdos_base - 2) >> 8);
+}
+
+TEST(CpmRunner, InstructionLimitStopsARunawayProgram) {
+    const auto result = run_program({0xC3, 0x00, 0x01}, 1000); // JMP 0100 forever
+    EXPECT_FALSE(result.finished);
+    EXPECT_EQ(result.instructions, 1000U);
+}
+
+TEST(CpmRunner, FailuresNameTheirCause) {
+    EXPECT_EQ(error_of({0x00, 0xDB, 0x01}),
+              "At 0x0101 after 1 instructions: Could not execute instruction \"DB\" because it "
+              "has not been implemented.");
+    EXPECT_EQ(error_of({0xD3, 0x01}), "At 0x0100 after 0 instructions: Could not execute "
+                                      "instruction \"D3\" because it has not been implemented.");
+    EXPECT_EQ(error_of({0x0E, 0x0A, 0xCD, 0x05, 0x00}),
+              "The program called BDOS function 10, which this runner does not provide (only 0, "
+              "2 and 9).");
+    EXPECT_NE(error_of({0x0E, 0x09, 0x11, 0x00, 0x02, 0xCD, 0x05, 0x00}).find("no terminating"),
+              std::string::npos);
+
+    const std::vector<std::uint8_t> too_large(Cpm::max_program_size + 1, 0x00);
+    EXPECT_THROW(Cpm::make_processor(too_large), Tavrin::Exception);
+    EXPECT_NO_THROW(Cpm::make_processor(std::vector<std::uint8_t>(Cpm::max_program_size, 0)));
+}
+
+TEST(CpmRunner, LoadingRejectsMissingEmptyAndOversizedFiles) {
+    const auto directory = std::filesystem::temp_directory_path() / "cpm_runner_test";
+    std::filesystem::create_directories(directory);
+    const auto write = [&](const char* name, std::size_t size) {
+        const auto path = directory / name;
+        std::ofstream(path, std::ios::binary) << std::string(size, '\0');
+        return path;
+    };
+    try {
+        Cpm::load_program(directory / "missing.COM");
+        ADD_FAILURE() << "a missing file loaded";
+    } catch (const Tavrin::Exception& error) {
+        EXPECT_NE(error.message.find("Could not open"), std::string::npos) << error.message;
+    }
+    EXPECT_THROW(Cpm::load_program(write("empty.COM", 0)), Tavrin::Exception);
+    EXPECT_THROW(Cpm::load_program(write("large.COM", Cpm::max_program_size + 1)),
+                 Tavrin::Exception);
+    EXPECT_EQ(Cpm::load_program(write("fits.COM", Cpm::max_program_size)).size(),
+              Cpm::max_program_size);
+    std::filesystem::remove_all(directory);
+}
+
+// The third-party programs; each expected file explains the lines this processor fails on.
+TEST(CpmPrograms, Test) {
+    cpm_programs::check_program("TEST");
+}
+TEST(CpmPrograms, Preliminary) {
+    cpm_programs::check_program("8080PRE");
+}
+TEST(CpmPrograms, CpuTest) {
+    cpm_programs::check_program("CPUTEST");
+}
+
+} // namespace

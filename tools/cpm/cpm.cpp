@@ -1,0 +1,138 @@
+#include "tools/cpm/cpm.hpp"
+
+#include "window/exception.hpp"
+
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+
+namespace Cpm {
+
+namespace {
+
+constexpr std::uint8_t jmp = 0xC3;
+constexpr std::uint8_t ret = 0xC9;
+constexpr std::uint8_t hlt = 0x76;
+
+std::string hex_word(unsigned value) {
+    std::ostringstream text;
+    text << "0x" << std::hex << std::uppercase << std::setfill('0') << std::setw(4) << value;
+    return text.str();
+}
+
+void print(char character, Result& result, std::ostream* echo) {
+    result.output.push_back(character);
+    if (echo != nullptr) {
+        echo->put(character);
+        if (character == '\n') {
+            echo->flush();
+        }
+    }
+}
+
+// Answers the BDOS call at 0x0005 and returns as RET would. Returns false for function 0, which
+// ends the program.
+bool call_bdos(Intel_8080& p, Result& result, std::ostream* echo) {
+    switch (p.c) {
+    case 0:
+        return false;
+    case 2:
+        print(static_cast<char>(p.e), result, echo);
+        break;
+    case 9: {
+        std::uint16_t address = get_de(p);
+        for (unsigned length = 0; p.memory[address] != '$'; ++length) {
+            if (length == 0xFFFF) {
+                throw Tavrin::Exception{"The string printed by BDOS function 9 from " +
+                                        hex_word(get_de(p)) + " has no terminating '$'."};
+            }
+            print(static_cast<char>(p.memory[address]), result, echo);
+            address = static_cast<std::uint16_t>(address + 1);
+        }
+        break;
+    }
+    default:
+        throw Tavrin::Exception{"The program called BDOS function " + std::to_string(p.c) +
+                                ", which this runner does not provide (only 0, 2 and 9)."};
+    }
+    p.pc = pop(p);
+    return true;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> load_program(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw Tavrin::Exception{"Could not open \"" + path.string() + "\"."};
+    }
+    std::vector<std::uint8_t> program;
+    char byte = 0;
+    while (file.get(byte)) {
+        program.push_back(static_cast<std::uint8_t>(byte));
+        if (program.size() > max_program_size) {
+            throw Tavrin::Exception{"\"" + path.string() + "\" is larger than the " +
+                                    std::to_string(max_program_size) +
+                                    " bytes of the transient program area."};
+        }
+    }
+    if (file.bad()) {
+        throw Tavrin::Exception{"Could not read \"" + path.string() + "\"."};
+    }
+    if (program.empty()) {
+        throw Tavrin::Exception{"\"" + path.string() + "\" is empty."};
+    }
+    return program;
+}
+
+std::unique_ptr<Intel_8080> make_processor(std::span<const std::uint8_t> program) {
+    if (program.size() > max_program_size) {
+        throw Tavrin::Exception{"The program has " + std::to_string(program.size()) +
+                                " bytes; the transient program area holds " +
+                                std::to_string(max_program_size) + "."};
+    }
+    auto processor = std::make_unique<Intel_8080>();
+    Intel_8080& p = *processor;
+    p.writable_start = 0x0000;
+    p.writable_end = 0xFFFF;
+    p.memory[0x0000] = hlt; // never executed: reaching 0x0000 ends the run
+    p.memory[bdos_entry] = jmp;
+    p.memory[bdos_entry + 1] = static_cast<std::uint8_t>(bdos_base);
+    p.memory[bdos_entry + 2] = static_cast<std::uint8_t>(bdos_base >> 8);
+    p.memory[bdos_base] = ret;
+    std::copy(program.begin(), program.end(), p.memory.begin() + load_address);
+    p.pc = load_address;
+    // A return from the program's top level lands on the warm start at 0x0000.
+    p.sp = bdos_base;
+    push(p, 0x0000);
+    return processor;
+}
+
+Result run(Intel_8080& p, std::uint64_t limit, std::ostream* echo) {
+    Result result{{}, 0, false};
+    while (result.instructions < limit) {
+        if (p.pc == 0x0000) {
+            result.finished = true;
+            break;
+        }
+        if (p.pc == bdos_entry) {
+            if (!call_bdos(p, result, echo)) {
+                result.finished = true;
+                break;
+            }
+        } else {
+            try {
+                execute(p);
+            } catch (Tavrin::Exception& error) {
+                error.message = "At " + hex_word(static_cast<std::uint16_t>(p.pc - 1)) + " after " +
+                                std::to_string(result.instructions) +
+                                " instructions: " + error.message;
+                throw;
+            }
+        }
+        ++result.instructions;
+    }
+    return result;
+}
+
+} // namespace Cpm

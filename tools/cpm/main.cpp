@@ -1,0 +1,75 @@
+// cpm-run: runs a CP/M .COM test program on the processor and reports what it printed, how many
+// instructions it executed and how long that took.
+
+#include "tools/cpm/cpm.hpp"
+#include "window/exception.hpp"
+
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+namespace {
+
+int usage() {
+    std::cerr << "Usage: cpm-run PROGRAM.COM [--limit INSTRUCTIONS]\n"
+                 "Runs a CP/M program on the processor until it jumps to 0x0000, calls BDOS "
+                 "function 0 or\nhas executed INSTRUCTIONS instructions.\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string path;
+    std::uint64_t limit = Cpm::no_limit;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--limit" && i + 1 < argc) {
+            const std::string value = argv[++i];
+            std::size_t used = 0;
+            try {
+                limit = std::stoull(value, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            if (used == 0 || used != value.size() || value.front() == '-') {
+                std::cerr << "cpm-run: --limit needs a positive whole number, not \"" << value
+                          << "\".\n";
+                return 2;
+            }
+        } else if (path.empty() && !argument.starts_with("-")) {
+            path = argument;
+        } else {
+            return usage();
+        }
+    }
+    if (path.empty()) {
+        return usage();
+    }
+
+    try {
+        const auto program = Cpm::load_program(path);
+        const auto processor = Cpm::make_processor(program);
+        const auto start = std::chrono::steady_clock::now();
+        const Cpm::Result result = Cpm::run(*processor, limit, &std::cout);
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        if (!result.output.empty() && result.output.back() != '\n') {
+            std::cout << '\n';
+        }
+        std::cout << (result.finished ? "Finished" : "Stopped at the instruction limit")
+                  << " after " << result.instructions << " instructions in " << elapsed.count()
+                  << " s";
+        if (elapsed.count() > 0) {
+            std::cout << " (" << static_cast<double>(result.instructions) / elapsed.count() / 1e6
+                      << " million instructions per second)";
+        }
+        std::cout << ".\n";
+        return result.finished ? EXIT_SUCCESS : 3;
+    } catch (const Tavrin::Exception& error) {
+        std::cout.flush();
+        std::cerr << "\ncpm-run: " << error.message << '\n';
+        return EXIT_FAILURE;
+    }
+}
