@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -82,7 +83,8 @@ TEST(CpmRunner, FailuresNameTheirCause) {
 }
 
 TEST(CpmRunner, LoadingRejectsMissingEmptyAndOversizedFiles) {
-    const auto directory = std::filesystem::temp_directory_path() / "cpm_runner_test";
+    const auto directory = std::filesystem::temp_directory_path() /
+                           ("cpm_runner_test_" + std::to_string(std::random_device{}()));
     std::filesystem::create_directories(directory);
     const auto write = [&](const char* name, std::size_t size) {
         const auto path = directory / name;

@@ -1,4 +1,3 @@
-#include "processor/flags.hpp"
 #include "processor/intel_8080.hpp"
 #include "tests/processor/processor_test_support.hpp"
 
@@ -201,21 +200,6 @@ TEST(Arithmetic, DadSetsOnlyTheCarry) {
     execute(*p);
     EXPECT_EQ(get_hl(*p), 0x0000);
     EXPECT_EQ(p->flags, Z | S | AC | P | CY);
-}
-
-TEST(FlagRoutines, ParityAndTheFlaglessBits) {
-    Intel_8080 p;
-    p.flags = 0x54; // the three bits without a flag
-    set_zsp_flags(p, 0x00);
-    EXPECT_EQ(p.flags, 0x54 | Z | P);
-    set_zsp_flags(p, 0x01);
-    EXPECT_EQ(p.flags, 0x54);
-    set_arithmetic_flags(p, 0x1FE);
-    EXPECT_EQ(p.flags, 0x54 | S | CY);
-    p.flags = 0xFF;
-    p.a = 0x03;
-    set_logic_flags(p);
-    EXPECT_EQ(p.flags, 0x54 | P);
 }
 
 } // namespace
