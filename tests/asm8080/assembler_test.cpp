@@ -223,6 +223,23 @@ TEST(Errors, SymbolsAndLayout) {
                    {3, "END takes no operands"}});
 }
 
+TEST(Errors, PathologicalExpressionsAreRefusedRatherThanOverflowingTheStack) {
+    std::string sum = "1";
+    std::string chain = " DW x0\n";
+    for (int k = 0; k < 300; ++k) {
+        sum += "+1";
+        chain += "x" + std::to_string(k) + " EQU x" + std::to_string(k + 1) + "\n";
+    }
+    chain += "x300 EQU 1\n";
+    const std::string parentheses = std::string(300, '(') + "1" + std::string(300, ')');
+    for (const std::string& expression : {parentheses, sum, std::string(300, '-') + "1",
+                                          std::string(150, '~') + "LOW(" + sum + ")"}) {
+        expect_errors(" DW " + expression, {{1, "expression nested too deeply"}});
+    }
+    expect_errors(chain, {{1, "'x200' is defined through too many other EQUs"}});
+    EXPECT_EQ(word_of(std::string(100, '(') + "1" + std::string(100, ')')), 1);
+}
+
 TEST(Errors, AnUndefinedSymbolInAnEquIsReportedOnceWhereItIsWritten) {
     expect_errors(" DB value\nvalue EQU missing+1\n DB value", {{2, "undefined symbol 'missing'"}});
 }

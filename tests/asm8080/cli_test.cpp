@@ -98,6 +98,20 @@ TEST_F(Command_Line, ReportsEveryErrorAndWritesNothing) {
                         "asm8080: 1 error, no output written\n");
 }
 
+TEST_F(Command_Line, ErrorsInIncludedFilesNameThoseFiles) {
+    write("main.asm", "start: NOP\n INCLUDE \"parts/part.asm\"\n INCLUDE 'absent.asm'\n"
+                      " INCLUDE \"parts/loop.asm\"\n JMP start\n");
+    write("parts/part.asm", " NOP\n MVI A,999\nstart: NOP\n");
+    write("parts/loop.asm", " INCLUDE \"loop.asm\"\n");
+    EXPECT_EQ(run("main.asm -o main.bin"), 1);
+    EXPECT_EQ(errors(), "parts/part.asm:2: value 999 is out of range for a byte\n"
+                        "parts/part.asm:3: duplicate label 'start' (first defined on main.asm:1)\n"
+                        "main.asm:3: cannot open included file 'absent.asm'\n"
+                        "parts/loop.asm:1: INCLUDE nested too deeply (is 'loop.asm' including "
+                        "itself?)\n"
+                        "asm8080: 4 errors, no output written\n");
+}
+
 TEST_F(Command_Line, RefusesMalformedCommandLines) {
     write("ok.asm", " NOP\n");
     const std::vector<std::pair<std::string, std::string>> cases{

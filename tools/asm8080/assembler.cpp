@@ -298,7 +298,11 @@ struct Expression {
     std::string name; // symbol (upper-case)
     std::string op;   // operator of a unary or binary node; LOW or HIGH; a symbol's spelling
     std::unique_ptr<Expression> left, right;
+    int depth = 1; // of the tree below and including this node
 };
+
+// Deeper expressions are refused, so that parsing and evaluating them cannot exhaust the stack.
+constexpr int maximum_expression_depth = 200;
 
 using Expression_Pointer = std::unique_ptr<Expression>;
 
@@ -361,11 +365,20 @@ private:
             auto node = std::make_unique<Expression>();
             node->kind = Expression::Kind::binary;
             node->op = token->text;
+            node->depth = std::max(left->depth, right->depth) + 1;
             node->left = std::move(left);
             node->right = std::move(right);
-            left = std::move(node);
+            left = checked(std::move(node));
         }
         return left;
+    }
+
+    Expression_Pointer checked(Expression_Pointer node) {
+        if (node && node->depth > maximum_expression_depth) {
+            fail("expression nested too deeply");
+            return nullptr;
+        }
+        return node;
     }
 
     Expression_Pointer parse_unary() {
@@ -380,8 +393,9 @@ private:
             auto node = std::make_unique<Expression>();
             node->kind = Expression::Kind::unary;
             node->op = token->text;
+            node->depth = operand->depth + 1;
             node->left = std::move(operand);
-            return node;
+            return checked(std::move(node));
         }
         return parse_primary();
     }
@@ -414,7 +428,11 @@ private:
                 node->kind = Expression::Kind::unary;
                 node->op = token->text;
                 node->left = parse_primary();
-                return node->left ? std::move(node) : nullptr;
+                if (!node->left) {
+                    return nullptr;
+                }
+                node->depth = node->left->depth + 1;
+                return checked(std::move(node));
             }
             if (is_reserved(token->text)) {
                 fail("'" + token->spelling + "' cannot be used as a value");
@@ -431,7 +449,12 @@ private:
                 return node;
             }
             if (token->text == "(") {
+                if (++parentheses_ > maximum_expression_depth) {
+                    fail("expression nested too deeply");
+                    return nullptr;
+                }
                 auto inner = parse_binary(0);
+                --parentheses_;
                 if (!inner) {
                     return nullptr;
                 }
@@ -452,6 +475,7 @@ private:
     const std::vector<Token>& tokens_;
     std::string& error_;
     std::size_t position_ = 0;
+    int parentheses_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -506,11 +530,11 @@ public:
     }
 
 private:
-    // Evaluation error: `loud` errors are always reported; a quiet one means the cause has
-    // been or will be reported where it arises.
+    // Why an evaluation failed. An empty message means the cause is reported on another line.
+    // A failure of the definitions themselves (circular, too deep) is reported wherever it is met.
     struct Failure {
         std::string message;
-        bool loud = true;
+        bool in_definitions = false;
     };
 
     // Errors are collected with the index of their statement and reported in source order.
@@ -696,77 +720,65 @@ private:
 
     void parse_instruction(Statement& statement, const std::vector<std::vector<Token>>& operands) {
         const Instruction& instruction = *statement.instruction;
-        const std::string name(instruction.mnemonic);
-        std::uint8_t opcode = instruction.opcode;
-        statement.size = 1;
-        static const std::unordered_map<Form, std::size_t> counts{
-            {Form::none, 0},    {Form::reg_mid, 1},   {Form::reg_low, 1}, {Form::mov, 2},
-            {Form::mvi, 2},     {Form::pair, 1},      {Form::lxi, 2},     {Form::push_pop, 1},
-            {Form::bd_pair, 1}, {Form::immediate, 1}, {Form::address, 1}, {Form::restart, 1}};
-        if (!expect_operands(statement, name, operands, counts.at(instruction.form))) {
+        const Form form = instruction.form;
+        const std::size_t count = form == Form::none                                            ? 0
+                                  : form == Form::mov || form == Form::mvi || form == Form::lxi ? 2
+                                                                                                : 1;
+        if (!expect_operands(statement, std::string(instruction.mnemonic), operands, count)) {
             return;
         }
-        std::optional<int> code;
-        switch (instruction.form) {
-        case Form::none:
-            code = 0;
-            break;
+        // The register field, where the form has one, is merged into the opcode.
+        std::optional<int> field = 0;
+        int shift = 0;
+        switch (form) {
         case Form::reg_mid:
-            code = single_register(statement, operands[0]);
-            opcode = static_cast<std::uint8_t>(opcode | (code.value_or(0) << 3));
+        case Form::mvi:
+            field = single_register(statement, operands[0]);
+            shift = 3;
             break;
         case Form::reg_low:
-            code = single_register(statement, operands[0]);
-            opcode = static_cast<std::uint8_t>(opcode | code.value_or(0));
+            field = single_register(statement, operands[0]);
             break;
         case Form::mov: {
             const auto destination = single_register(statement, operands[0]);
             const auto source =
                 destination ? single_register(statement, operands[1]) : std::nullopt;
-            if (destination && source && *destination == 6 && *source == 6) {
+            if (!source) {
+                return;
+            }
+            if (*destination == 6 && *source == 6) {
                 return invalid(statement, "MOV M,M is not an instruction");
             }
-            code = source;
-            opcode = static_cast<std::uint8_t>(opcode | destination.value_or(0) << 3 |
-                                               source.value_or(0));
+            field = *destination << 3 | *source;
             break;
         }
-        case Form::mvi:
-            code = single_register(statement, operands[0]);
-            opcode = static_cast<std::uint8_t>(opcode | (code.value_or(0) << 3));
-            statement.size = 2;
-            break;
         case Form::pair:
         case Form::lxi:
-            code = register_operand(statement, operands[0], {"B", "D", "H", "SP"});
-            opcode = static_cast<std::uint8_t>(opcode | (code.value_or(0) << 4));
-            statement.size = instruction.form == Form::lxi ? 3 : 1;
+            field = register_operand(statement, operands[0], {"B", "D", "H", "SP"});
+            shift = 4;
             break;
         case Form::push_pop:
-            code = register_operand(statement, operands[0], {"B", "D", "H", "PSW"});
-            opcode = static_cast<std::uint8_t>(opcode | (code.value_or(0) << 4));
+            field = register_operand(statement, operands[0], {"B", "D", "H", "PSW"});
+            shift = 4;
             break;
         case Form::bd_pair:
-            code = register_operand(statement, operands[0], {"B", "D"});
-            opcode = static_cast<std::uint8_t>(opcode | (code.value_or(0) << 4));
+            field = register_operand(statement, operands[0], {"B", "D"});
+            shift = 4;
             break;
-        case Form::immediate:
-        case Form::restart:
-        case Form::address:
-            code = 0;
-            statement.size = instruction.form == Form::immediate ? 2
-                             : instruction.form == Form::address ? 3
-                                                                 : 1;
-            statement.operand = expression(statement, operands[0]);
+        default:
             break;
         }
-        if (!code) {
+        if (!field) {
             return;
         }
-        if (instruction.form == Form::mvi || instruction.form == Form::lxi) {
-            statement.operand = expression(statement, operands[1]);
+        statement.opcode = static_cast<std::uint8_t>(instruction.opcode | *field << shift);
+        statement.size = form == Form::mvi || form == Form::immediate ? 2
+                         : form == Form::lxi || form == Form::address ? 3
+                                                                      : 1;
+        if (form == Form::mvi || form == Form::lxi || form == Form::immediate ||
+            form == Form::address || form == Form::restart) {
+            statement.operand = expression(statement, operands.back());
         }
-        statement.opcode = opcode;
     }
 
     void parse_directive(Statement& statement, const std::string& name,
@@ -915,24 +927,30 @@ private:
             return symbol.value;
         }
         if (symbol.state == Symbol::State::failed) {
-            failure = {"", false};
+            failure = {};
             return std::nullopt;
         }
         if (symbol.state == Symbol::State::resolving) {
-            failure = {"circular definition of '" + symbol.name + "'"};
+            failure = {"circular definition of '" + symbol.name + "'", true};
             return std::nullopt;
         }
         const auto value = resolve(symbol, failure);
-        if (!value && second_pass_ && failure.message.rfind("circular", 0) != 0) {
-            failure = {"", false}; // the EQU's own line reports it
+        if (!value && second_pass_ && !failure.in_definitions) {
+            failure = {}; // the EQU's own line reports it
         }
         return value;
     }
 
     std::optional<std::int64_t> resolve(Symbol& symbol, Failure& failure) {
         const Statement& statement = statements_[static_cast<std::size_t>(symbol.statement)];
+        if (resolving_ >= maximum_expression_depth) {
+            failure = {"'" + symbol.name + "' is defined through too many other EQUs", true};
+            return std::nullopt;
+        }
         symbol.state = Symbol::State::resolving;
+        ++resolving_;
         const auto value = evaluate(*statement.operand, statement.address, failure);
+        --resolving_;
         if (value) {
             symbol.value = *value;
             symbol.state = Symbol::State::resolved;
@@ -948,7 +966,7 @@ private:
         Failure failure;
         const auto value = evaluate(expression, statement.address, failure);
         if (!value) {
-            if (failure.loud) {
+            if (!failure.message.empty()) {
                 error(statement, failure.message);
             }
             return std::nullopt;
@@ -1050,7 +1068,7 @@ private:
                 if (symbol.statement == static_cast<int>(i) &&
                     symbol.state != Symbol::State::resolved) {
                     Failure failure;
-                    if (!resolve(symbol, failure) && failure.loud) {
+                    if (!resolve(symbol, failure) && !failure.message.empty()) {
                         error(statement, failure.message);
                     }
                 }
@@ -1193,6 +1211,7 @@ private:
     std::vector<Statement> statements_;
     std::unordered_map<std::string, Symbol> symbols_;
     bool ended_ = false;
+    int resolving_ = 0; // EQUs being resolved, one inside another
     bool second_pass_ = false;
     std::optional<std::uint32_t> lowest_;
     std::vector<std::size_t> error_order_;
