@@ -40,6 +40,8 @@ void ensure_video() {
         // A button pressed in the window keeps reporting to it until it is released, even
         // outside the window, as the focused window's mouse capture does on Win32.
         SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "1");
+        // The click that activates the window counts, as on Win32; SDL would drop it.
+        SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
         if (SDL_Init(SDL_INIT_VIDEO) != 0) {
             throw Exception{"Could not open the display: " + sdl_reason()};
         }
