@@ -72,8 +72,15 @@ TEST_F(Command_Line, WritesTheImageAndTheRequestedExtras) {
         << errors();
     EXPECT_EQ(errors(), "");
     EXPECT_EQ(read("program.bin"), std::string("\x3E\x07\x76", 3) + std::string(13, '\0'));
-    EXPECT_NE(read("program.lst").find("0000  3E 07           2   MVI A,value"), std::string::npos)
-        << read("program.lst");
+    EXPECT_EQ(read("program.lst"), "                      1   INCLUDE \"lib/values.asm\"\n"
+                                   "      [lib/values.asm]\n"
+                                   "=0007                 1  value EQU 7\n"
+                                   "      [program.asm]\n"
+                                   "0000  3E 07           2   MVI A,value\n"
+                                   "0002  76              3   HLT\n"
+                                   "\n"
+                                   "Symbols:\n"
+                                   "0007  VALUE\n");
     EXPECT_NE(read("program.hpp").find("namespace Roms {"), std::string::npos);
     EXPECT_NE(read("program.hpp").find("std::array<std::uint8_t, 16> program{"), std::string::npos);
     EXPECT_EQ(read("program.d"), "program.bin: program.asm lib/values.asm\n");

@@ -30,6 +30,7 @@ struct Diagnostic {
 
 // One source line as the listing shows it.
 struct Listing_Line {
+    std::size_t file = 0; // index into Program::files
     int line = 0;
     std::optional<std::uint16_t> address; // where the line's code or data starts
     std::optional<std::uint16_t> value;   // the value an EQU defines
@@ -63,7 +64,8 @@ Program assemble_file(const std::string& file_name, const Options& options = {})
 // "file:line: message"
 std::string format_diagnostic(const Diagnostic& diagnostic);
 
-// Address, bytes, line number and source text of every line, then the symbols.
+// Address, bytes, line number and source text of every line, with the name of the file where
+// an included file starts and ends, then the symbols.
 std::string format_listing(const Program& program);
 
 // A header defining `inline constexpr std::array<std::uint8_t, N> name` for a qualified name
