@@ -5,12 +5,20 @@
 #include "window/platform.hpp"
 #include "window/window.hpp"
 
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <thread>
 
 namespace Tavrin::platform {
@@ -32,6 +40,10 @@ constexpr int wgl_type_rgba_arb = 0x202B;
 constexpr int wgl_sample_buffers_arb = 0x2041;
 constexpr int wgl_samples_arb = 0x2042;
 
+// The structures as the 64-bit system expects them.
+static_assert(sizeof(WNDCLASSEXA) == 80);
+static_assert(sizeof(PIXELFORMATDESCRIPTOR) == 40);
+
 using Choose_Pixel_Format_Arb = BOOL(WINAPI*)(HDC, const int*, const FLOAT*, UINT, int*, UINT*);
 using Swap_Interval_Ext = BOOL(WINAPI*)(int);
 
@@ -40,29 +52,22 @@ struct Process_State {
     std::once_flag class_registered;
     std::string class_name; // the first window's title
     std::once_flag attributes_filled;
+    // clang-format off
     std::array<int, 21> pixel_format_attributes{
-        wgl_draw_to_window_arb,
-        1,
-        wgl_support_opengl_arb,
-        1,
-        wgl_double_buffer_arb,
-        1,
-        wgl_acceleration_arb,
-        wgl_full_acceleration_arb,
-        wgl_pixel_type_arb,
-        wgl_type_rgba_arb,
-        wgl_color_bits_arb,
-        32,
-        wgl_depth_bits_arb,
-        24,
-        wgl_stencil_bits_arb,
-        8,
-        wgl_sample_buffers_arb,
-        1,
-        wgl_samples_arb,
-        0, // the first window's sample count
+        wgl_draw_to_window_arb, 1,
+        wgl_support_opengl_arb, 1,
+        wgl_double_buffer_arb,  1,
+        wgl_acceleration_arb,   wgl_full_acceleration_arb,
+        wgl_pixel_type_arb,     wgl_type_rgba_arb,
+        wgl_color_bits_arb,     32,
+        wgl_depth_bits_arb,     24,
+        wgl_stencil_bits_arb,   8,
+        wgl_sample_buffers_arb, 1,
+        wgl_samples_arb,        0, // the first window's sample count
         0,
     };
+    // clang-format on
+    static constexpr std::size_t samples_entry = 19;
     std::mutex pixel_format_mutex;
     int pixel_format = 0;
 };
@@ -92,8 +97,10 @@ HWND native_handle(const Window& window) {
     return window.native_window ? static_cast<HWND>(*window.native_window) : nullptr;
 }
 
-std::string last_error_text() {
-    return "(Windows error " + std::to_string(GetLastError()) + ")";
+// Throws `what` with the calling thread's last Windows error, read before anything else runs.
+[[noreturn]] void fail(std::string_view what) {
+    const DWORD error = GetLastError();
+    throw Exception{std::string(what) + " (Windows error " + std::to_string(error) + ")."};
 }
 
 // Some drivers answer a failed look-up with a small integer instead of null.
@@ -164,33 +171,31 @@ void create_native_window(Window& window, bool choose) {
                                         window.position.y, window.size.x, window.size.y, nullptr,
                                         nullptr, static_cast<HINSTANCE>(window.instance), nullptr);
     if (handle == nullptr) {
-        throw Exception{"Could not create the window \"" + window.title + "\" " +
-                        last_error_text() + "."};
+        fail("Could not create the program's window");
     }
     *window.native_window = handle;
     const HDC device_context = GetDC(handle);
     if (device_context == nullptr) {
-        throw Exception{"Could not get the window's device context " + last_error_text() + "."};
+        fail("Could not get the window's device context");
     }
     window.device_context = device_context;
     if (choose) {
         state.pixel_format = ChoosePixelFormat(device_context, &pixel_format_descriptor());
         if (state.pixel_format == 0) {
-            throw Exception{"No pixel format with double-buffered 32-bit colour, a 24-bit "
-                            "depth buffer and an 8-bit stencil buffer is available for OpenGL " +
-                            last_error_text() + "."};
+            fail("No pixel format with double-buffered 32-bit colour, a 24-bit depth buffer and "
+                 "an 8-bit stencil buffer is available for OpenGL");
         }
     }
     if (!SetPixelFormat(device_context, state.pixel_format, &pixel_format_descriptor())) {
-        throw Exception{"Could not set the window's pixel format " + last_error_text() + "."};
+        fail("Could not set the window's pixel format");
     }
     const HGLRC context = wglCreateContext(device_context);
     if (context == nullptr) {
-        throw Exception{"Could not create an OpenGL context " + last_error_text() + "."};
+        fail("Could not create an OpenGL context");
     }
     window.gl_context = context;
     if (!wglMakeCurrent(device_context, context)) {
-        throw Exception{"Could not make the OpenGL context current " + last_error_text() + "."};
+        fail("Could not make the OpenGL context current");
     }
 }
 
@@ -201,8 +206,9 @@ void create_window_steps(Window& window) {
 
     // The first window and context only serve to reach the WGL extensions.
     create_native_window(window, true);
-    std::call_once(state.attributes_filled,
-                   [&] { state.pixel_format_attributes[19] = window.samples; });
+    std::call_once(state.attributes_filled, [&] {
+        state.pixel_format_attributes[Process_State::samples_entry] = window.samples;
+    });
     const auto choose_pixel_format = extension<Choose_Pixel_Format_Arb>("wglChoosePixelFormatARB");
     if (choose_pixel_format == nullptr) {
         throw Exception{"The OpenGL driver does not offer wglChoosePixelFormatARB "
