@@ -156,6 +156,9 @@ RECORD_SIZE    EQU 2 + BRICK_COUNT
 SAVED1         EQU ACTIVE + RECORD_SIZE
 SAVED2         EQU SAVED1 + RECORD_SIZE
 
+FONT_COLUMNS   EQU SAVED2 + RECORD_SIZE  ; the font as columns, made at start-up: 8 bytes a glyph
+STACK_LIMIT    EQU FONT_COLUMNS + 8 * FONT_GLYPHS  ; the stack needs far less than what is left
+
 ; =============================================================================================
 ; Reset, interrupt entries and fixed entry points
 ; =============================================================================================
@@ -176,9 +179,11 @@ SAVED2         EQU SAVED1 + RECORD_SIZE
         PUSH H
         JMP ON_RST2
 
-        ORG 0018H               ; fixed entry points for diagnostics
+        ORG 0018H               ; fixed addresses for diagnostics
 ENTRY_ADD_SCORE:
-        JMP ADD_SCORE
+        JMP ADD_SCORE           ; 0018H: the score addition
+FONT_ADDRESS:
+        DW FONT                 ; 001BH: where the font is
 
 ; =============================================================================================
 ; Start-up and attract mode
@@ -193,6 +198,7 @@ ST_CLEAR:
         MOV A,H
         CPI HIGH(VIDEO_END)
         JNZ ST_CLEAR
+        CALL BUILD_FONT
         EI
 
 ; Title, prompt and a game played by the machine, until a player starts or the cycle ends.
@@ -1214,13 +1220,10 @@ LINE_ADDRESS:
         RET
 
 ; Prints text at HL: its text column, its text row (byte of the line), the characters, 0.
-; Holds interrupts off and takes the ball off the screen meanwhile, so that the letters never
-; cut into the ball and the shift register is not shared. Main loop only.
+; Each character is drawn with interrupts held off and the ball taken off the screen, so that
+; the letters never cut into the ball and the shift register is not shared; interrupts are let
+; in between characters. Main loop only.
 PRINT:
-        DI
-        PUSH H
-        CALL TOGGLE_BALL
-        POP H
         MOV C,M
         INX H
         MOV B,M
@@ -1228,19 +1231,23 @@ PRINT:
 PR_CHAR:
         MOV A,M
         ORA A
-        JZ PR_DONE
+        RZ
         INX H
         PUSH H
         PUSH B
+        PUSH PSW
+        DI
+        CALL TOGGLE_BALL
+        POP PSW
+        POP B
+        PUSH B
         CALL DRAW_CHAR
+        CALL TOGGLE_BALL
+        EI
         POP B
         POP H
         INR C
         JMP PR_CHAR
-PR_DONE:
-        CALL TOGGLE_BALL
-        EI
-        RET
 
 ; Inverts the ball where it is drawn, if it is.
 TOGGLE_BALL:
@@ -1263,11 +1270,9 @@ DC_GLYPH:
         DAD H
         DAD H
         DAD H
-        LXI D,FONT
+        LXI D,FONT_COLUMNS
         DAD D
-        PUSH B
-        CALL TRANSPOSE
-        POP B
+        XCHG                    ; DE = the glyph's columns
         MOV A,C
         ADD A
         ADD A
@@ -1276,7 +1281,6 @@ DC_GLYPH:
         MOV A,B
         ORA L
         MOV L,A
-        LXI D,GLYPH_COLUMNS
         MVI C,8
 DC_COLUMN:
         LDAX D
@@ -1292,9 +1296,37 @@ DC_COLUMN:
         JNZ DC_COLUMN
         RET
 
+; Fills FONT_COLUMNS from FONT, so that drawing a character is a copy.
+BUILD_FONT:
+        LXI H,FONT
+        LXI D,FONT_COLUMNS
+BF_GLYPH:
+        PUSH D
+        CALL TRANSPOSE          ; HL moves on to the next glyph
+        POP D
+        PUSH H
+        LXI H,GLYPH_COLUMNS
+        MVI B,8
+BF_COPY:
+        MOV A,M
+        STAX D
+        INX H
+        INX D
+        DCR B
+        JNZ BF_COPY
+        POP H
+        MOV A,E
+        CPI LOW(FONT_COLUMNS + 8 * FONT_GLYPHS)
+        JNZ BF_GLYPH
+        MOV A,D
+        CPI HIGH(FONT_COLUMNS + 8 * FONT_GLYPHS)
+        JNZ BF_GLYPH
+        RET
+
 ; Turns the glyph at HL (8 rows, top first, leftmost pixel in bit 7) into GLYPH_COLUMNS
 ; (8 columns, leftmost first, top pixel in bit 7): each row's pixels are shifted out one by one
-; into the columns, so the top row, shifted first, ends in the highest bit.
+; into the columns, so the top row, shifted first, ends in the highest bit. HL ends past the
+; glyph.
 TRANSPOSE:
         MVI C,8
 TR_ROW:
