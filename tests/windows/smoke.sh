@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Windows program under Wine on the current X display (1920 x 1080) and checks it from
-# the outside: the window's title, place and size, its picture, a held key reaching the machine,
-# Escape, and the error box for an instruction that is not implemented.
+# the outside: the window's title, place and size, its picture, the drag gesture, a held key
+# reaching the machine, Escape, and the error box for an instruction that is not implemented.
 #
 # Usage: scripts/with-display tests/windows/smoke.sh [BUILD_DIR]
 #   BUILD_DIR (default build/windows) holds the program that scripts/build-windows built. The
@@ -37,7 +37,8 @@ stop() {
 }
 
 for tool in wine wineboot wineserver xdotool xwininfo import convert cmake; do
-    command -v "$tool" >/dev/null || stop "'$tool' is missing (scripts/install-dependencies --windows)"
+    command -v "$tool" >/dev/null ||
+        stop "'$tool' is missing (scripts/install-dependencies --windows)"
 done
 [[ -n "${DISPLAY:-}" ]] || stop "no X display: run under scripts/with-display"
 [[ -f "$program" ]] || stop "$program does not exist: run scripts/build-windows first"
@@ -55,7 +56,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# --- The test card and the faulty ROM, built into copies of the program --------------------------
+# --- The test card and the faulty ROM, built into copies of the program ---------------------------
 build_variant() { # build_variant OUTPUT CMAKE_ARGUMENTS...
     local output=$1
     shift
@@ -76,13 +77,13 @@ cp "$program" "$work/program.exe"
 echo "Built the test card and the faulty ROM in ${SECONDS} s"
 SECONDS=0
 
-# --- A throwaway Wine prefix -----------------------------------------------------------------------
+# --- A throwaway Wine prefix ----------------------------------------------------------------------
 timeout 120 wineboot -i >/dev/null 2>&1 || stop "creating the Wine prefix"
 # Unmanaged windows: closing a window costs no delay and keys reach the focused window directly.
 timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
     >/dev/null 2>&1 || stop "configuring Wine's X11 driver"
 
-# --- Helpers -----------------------------------------------------------------------------------
+# --- Helpers --------------------------------------------------------------------------------------
 pid=""
 start() { # start EXE: runs it in the background, its pid in $pid
     timeout 60 wine "$1" >/dev/null 2>&1 &
@@ -131,24 +132,38 @@ press() { # press WINDOW KEY
 window_x=$((screen_width / 2 - 448 / 2))
 window_y=$((screen_height / 2 - 512 / 2))
 
-# --- The program: window, picture, Escape ---------------------------------------------------------
+# --- The program: window, picture, drag, Escape ---------------------------------------------------
 start "$work/program.exe"
 window=$(find_window "$title")
 [[ -n "$window" ]] || stop "the program's window titled \"$title\" appears"
 pass "the program's window titled \"$title\" appears"
 read -r x y width height < <(geometry "$window")
-check "the window is at ($window_x, $window_y) with 448 x 512 (found ($x, $y) with $width x $height)" \
+check "the window is at ($window_x, $window_y) with 448 x 512 (found ($x, $y), $width x $height)" \
     test "$x $y $width $height" = "$window_x $window_y 448 512"
 sleep 2
 import -window "$window" "$work/program.png"
 lit=$(lit_fraction "$work/program.png" 0 0 448 512)
 check "the window shows the built-in program's picture (lit share $lit)" \
     eval 'at_least "$lit" 0.002 && at_most "$lit" 0.9'
+# Ctrl with the left button held drags the window by the cursor's movement.
+xdotool mousemove $((window_x + 164)) $((window_y + 216))
+sleep 0.3
+xdotool keydown Control_L mousedown 1
+sleep 0.3
+xdotool mousemove $((window_x + 194)) $((window_y + 236))
+sleep 0.3
+xdotool mousemove $((window_x + 224)) $((window_y + 256))
+sleep 0.5
+xdotool mouseup 1 keyup Control_L
+sleep 0.3
+read -r x y width height < <(geometry "$window")
+check "Ctrl and the left button drag the window by (60, 40) (found ($x, $y))" \
+    test "$x $y" = "$((window_x + 60)) $((window_y + 40))"
 press "$window" Escape
 finish
 check "Escape ends the program with exit code 0 (got $code)" test "$code" = 0
 
-# --- The test card: a held key reaches the machine ----------------------------------------------
+# --- The test card: a held key reaches the machine ------------------------------------------------
 # The card shows input port 1's bits as boxes; bit n's interior spans picture columns 25+24n to
 # 38+24n and rows 113 to 126, drawn at twice the size from the window's corner. C is bit 0.
 box() { # box IMAGE BIT: lit share of the inside of that bit's box
@@ -179,7 +194,7 @@ press "$window" Escape
 finish
 check "Escape ends the test card with exit code 0 (got $code)" test "$code" = 0
 
-# --- The faulty ROM: the centred error box ------------------------------------------------------
+# --- The faulty ROM: the centred error box --------------------------------------------------------
 start "$work/faulty.exe"
 box_window=$(find_window "$error_title")
 if [[ -z "$box_window" ]]; then
@@ -190,7 +205,7 @@ else
     read -r x y width height < <(geometry "$box_window")
     expected_x=$((screen_width / 2 - width / 2))
     expected_y=$((screen_height / 2 - height / 2))
-    check "the error box ($width x $height) is centred at ($expected_x, $expected_y) (found ($x, $y))" \
+    check "the error box ($width x $height) is centred at ($expected_x, $expected_y), found ($x, $y)" \
         test "$x $y" = "$expected_x $expected_y"
     hidden=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1)
     check "the program's window is hidden while the box is shown" test -z "$hidden"
