@@ -60,7 +60,7 @@ PADDLE_WIDTH   EQU 24
 PADDLE_X_MIN   EQU FIELD_LEFT
 PADDLE_X_MAX   EQU WALL_RIGHT_LINE - PADDLE_WIDTH
 PADDLE_START   EQU 96
-PADDLE_STEP    EQU 2            ; lines per RST 1 interrupt
+PADDLE_STEP    EQU 3            ; lines per RST 1 interrupt
 
 BALL_SIZE      EQU 4            ; the ball is 4 x 4 pixels from (BALL_X, BALL_Y) up and right
 BALL_X_MIN     EQU FIELD_LEFT
