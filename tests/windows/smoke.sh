@@ -205,7 +205,7 @@ else
     read -r x y width height < <(geometry "$box_window")
     expected_x=$((screen_width / 2 - width / 2))
     expected_y=$((screen_height / 2 - height / 2))
-    check "the error box ($width x $height) is centred at ($expected_x, $expected_y), found ($x, $y)" \
+    check "the $width x $height error box is at ($expected_x, $expected_y), found ($x, $y)" \
         test "$x $y" = "$expected_x $expected_y"
     hidden=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1)
     check "the program's window is hidden while the box is shown" test -z "$hidden"
