@@ -88,20 +88,22 @@ function(asm8080_assemble)
         list(APPEND outputs "${cpp_file}")
     endif()
 
-    # Files pulled in with INCLUDE reach the build through a depfile where the generator reads one.
-    set(depfile_arguments "")
-    if(CMAKE_GENERATOR MATCHES "Ninja|Makefiles")
-        set(depfile "${output}.d")
-        list(APPEND arguments --depfile "${depfile}")
-        set(depfile_arguments DEPFILE "${depfile}")
-    endif()
+    # Files pulled in with INCLUDE reach the build through a depfile.
+    set(depfile "${output}.d")
+    list(APPEND arguments --depfile "${depfile}")
+
+    # Ninja creates the folders of a command's outputs; other generators do not.
+    foreach(file IN LISTS outputs)
+        cmake_path(GET file PARENT_PATH folder)
+        file(MAKE_DIRECTORY "${folder}")
+    endforeach()
 
     cmake_path(GET source FILENAME source_name)
     add_custom_command(
         OUTPUT ${outputs}
         COMMAND "${assembler}" ${arguments}
         DEPENDS "${source}" ${assembler_dependency}
-        ${depfile_arguments}
+        DEPFILE "${depfile}"
         COMMENT "Assembling ${source_name}"
         VERBATIM)
 
