@@ -16,9 +16,10 @@
 ;   RST 1 (0008H)  moves and draws the paddle.
 ;   RST 2 (0010H)  counts frames, moves and draws the ball, knocks out bricks and scores.
 ;   main loop      the game's states, text, walls; it waits for frames counted by RST 2.
-; Only RST 2 uses the shift register outside PRINT, and PRINT holds interrupts off while it
-; uses it, so the register's contents are never shared. The ball is drawn with exclusive-or;
-; whatever else is drawn where the ball may be is drawn while the ball is off the screen.
+; The ball is drawn with exclusive-or, through the shift register. Whatever else is drawn where
+; the ball may be is drawn while the ball is off the screen: RST 2 erases it before it knocks
+; out a brick, and PRINT, with interrupts held off around each character, takes it off and puts
+; it back. So the shift register is never used by two routines at once.
 ;
 ; Scores are six BCD digits, lowest byte first. The points of a brick are a BCD byte whose low
 ; digit is 0 and which is at most 66H: see ADD_SCORE for why that keeps DAA exact here.
@@ -189,7 +190,7 @@ FONT_ADDRESS:
 ; Start-up and attract mode
 ; =============================================================================================
 
-; Clears RAM and video memory and enters attract mode with interrupts on.
+; Clears RAM and video memory, prepares the font and enters attract mode with interrupts on.
 START:  LXI SP,STACK_TOP
         LXI H,RAM
 ST_CLEAR:
