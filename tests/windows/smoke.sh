@@ -56,6 +56,22 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# --- A throwaway Wine prefix, made while the copies are built -------------------------------------
+prepare_prefix() { # on failure, says what failed in $work/prefix.error
+    if ! timeout 120 wineboot -i >/dev/null 2>&1; then
+        echo "creating the Wine prefix" >"$work/prefix.error"
+        return 1
+    fi
+    # Unmanaged windows: closing a window costs no delay and keys reach the focused window.
+    if ! timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+        >/dev/null 2>&1; then
+        echo "configuring Wine's X11 driver" >"$work/prefix.error"
+        return 1
+    fi
+}
+prepare_prefix &
+prefix_job=$!
+
 # --- The test card and the faulty ROM, built into copies of the program ---------------------------
 build_variant() { # build_variant OUTPUT CMAKE_ARGUMENTS...
     local output=$1
@@ -74,14 +90,9 @@ faulty_rom="$variants/faulty.rom"
 build_variant "$work/test-card.exe" -DMACHINE_ROM= -DMACHINE_PROGRAM=test_card
 build_variant "$work/faulty.exe" -DMACHINE_ROM="$faulty_rom"
 cp "$program" "$work/program.exe"
-echo "Built the test card and the faulty ROM in ${SECONDS} s"
+wait "$prefix_job" || stop "$(cat "$work/prefix.error")"
+echo "Built the test card and the faulty ROM and made the Wine prefix in ${SECONDS} s"
 SECONDS=0
-
-# --- A throwaway Wine prefix ----------------------------------------------------------------------
-timeout 120 wineboot -i >/dev/null 2>&1 || stop "creating the Wine prefix"
-# Unmanaged windows: closing a window costs no delay and keys reach the focused window directly.
-timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
-    >/dev/null 2>&1 || stop "configuring Wine's X11 driver"
 
 # --- Helpers --------------------------------------------------------------------------------------
 pid=""
