@@ -339,6 +339,15 @@ TEST_F(Demo, TwoPlayersAlternateUntilGameOverAndTheHighScoreStays) {
     EXPECT_EQ(read_text(text_scores, 11, 6), "000010") << "the high score outlives the game";
 }
 
+TEST_F(Demo, InterruptHandlersPreserveTheRegisters) {
+    expect_handlers_preserve_registers(20); // the machine playing
+    start_game(1);
+    hold('S');
+    hold('D');
+    frames(2);
+    expect_handlers_preserve_registers(40); // a player playing
+}
+
 // A game played by a script that follows the ball and now and then lets it go, until the game
 // is over; every store of the run is audited (see the fixture) and the ROM must stay intact.
 TEST_F(Demo, ALongPlayedGameStaysInsideItsMemory) {

@@ -93,6 +93,35 @@ protected:
         return done();
     }
 
+    // Interrupts the program at `count` different points and checks that each handler gives the
+    // program back every register and flag as they were when it was interrupted.
+    void expect_handlers_preserve_registers(int count) {
+        auto& p = machine->processor;
+        int checked = 0;
+        for (int i = 0; i < count; ++i) {
+            run(500 + 317 * i % 3000);
+            interrupt();
+            if (p.pc != 0x0008 && p.pc != 0x0010) {
+                continue; // the program had interrupts off at that moment
+            }
+            const std::array<std::uint8_t, 8> registers{p.a, p.b, p.c, p.d, p.e, p.h, p.l, p.flags};
+            const auto sp = static_cast<std::uint16_t>(p.sp + 2);
+            const auto resume = static_cast<std::uint16_t>(
+                p.memory[p.sp] | p.memory[static_cast<std::uint16_t>(p.sp + 1)] << 8);
+            for (int step = 0; step < 20000 && !(p.pc == resume && p.sp == sp); ++step) {
+                run(1);
+            }
+            ASSERT_EQ(p.pc, resume) << "the handler did not return";
+            EXPECT_EQ(p.sp, sp);
+            EXPECT_TRUE(p.interrupts_enabled);
+            EXPECT_EQ((std::array<std::uint8_t, 8>{p.a, p.b, p.c, p.d, p.e, p.h, p.l, p.flags}),
+                      registers)
+                << "interrupted at " << resume;
+            ++checked;
+        }
+        EXPECT_GE(checked, count / 2);
+    }
+
     std::uint8_t ram(std::uint16_t address) const { return machine->processor.memory[address]; }
     void poke(std::uint16_t address, std::uint8_t value) {
         machine->processor.memory[address] = value;

@@ -141,6 +141,12 @@ TEST_F(Test_Card, MovesTheSpriteOnePixelPerFrameWithTheShiftRegister) {
     expect_memory_outside_ram_untouched();
 }
 
+TEST_F(Test_Card, InterruptHandlersPreserveTheRegisters) {
+    hold('D');
+    frames(2);
+    expect_handlers_preserve_registers(40);
+}
+
 // A reference picture, with a key held and the sprite under way; checked once against an
 // independent model of the machine.
 TEST_F(Test_Card, PictureMatchesTheReference) {
