@@ -75,7 +75,6 @@ BRICK_COLUMNS  EQU 13
 BRICK_COUNT    EQU BRICK_ROWS * BRICK_COLUMNS
 BRICK_WIDTH    EQU 16           ; 15 lit lines and a gap
 BRICK_TOP_BYTE EQU 26           ; row 0 is y 208..215, row 4 is y 176..183
-BRICK_PATTERN  EQU 7FH          ; seven pixels and a gap above
 BRICK_Y_LOW    EQU 8 * (BRICK_TOP_BYTE - BRICK_ROWS + 1)
 BRICK_Y_HIGH   EQU 8 * (BRICK_TOP_BYTE + 1)
 
@@ -1095,7 +1094,8 @@ CB_COUNT:
 ; Walls and frame
 ; =============================================================================================
 
-; Paints brick D (row) E (column) with the byte C: BRICK_PATTERN to draw it, 0 to clear it.
+; Paints brick D (row) E (column) with the byte C in each of its lines: the row's pattern to
+; draw it, 0 to clear it.
 ; Keeps D, E.
 PAINT_BRICK:
         MOV A,E
@@ -1132,7 +1132,11 @@ DW_BRICK:
         MVI C,0
         ORA A
         JZ DW_PAINT
-        MVI C,BRICK_PATTERN
+        MOV C,D
+        MVI B,0
+        LXI H,ROW_PATTERNS
+        DAD B
+        MOV C,M
 DW_PAINT:
         CALL PAINT_BRICK
         POP H
@@ -1357,6 +1361,13 @@ TR_PIXEL:
 
 ROW_POINTS:                     ; BCD, top row first; see ADD_SCORE for the values allowed
         DB 50H, 40H, 30H, 20H, 10H
+
+ROW_PATTERNS:                   ; the look of each row's bricks: 7 pixels high, a gap above
+        DB 01111111B            ; solid
+        DB 01010101B            ; striped
+        DB 01111111B
+        DB 01010101B
+        DB 01111111B
 
 DEMO_OFFSETS:                   ; where the machine's paddle meets the ball: -2, -1, 1, 2
         DB 1, 8, 12, 19
