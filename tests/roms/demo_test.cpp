@@ -52,7 +52,7 @@ protected:
         frames(2);
     }
     void TearDown() override {
-        EXPECT_EQ(bad_stores, 0) << first_bad_store;
+        EXPECT_EQ(faults, 0) << first_fault;
         expect_memory_outside_ram_untouched();
     }
 
@@ -435,7 +435,8 @@ TEST_F(Demo, PicturesMatchTheReferences) {
     frames(15);
     hold('S');
     frames(25);
-    EXPECT_EQ(picture_hash(picture()), 10691332608747913450ULL) << "first ball of a two-player game";
+    EXPECT_EQ(picture_hash(picture()), 10691332608747913450ULL)
+        << "first ball of a two-player game";
 }
 
 } // namespace

@@ -16,8 +16,9 @@
 
 // Runs the project's own programs on the real machine, one step at a time on the test's thread:
 // the interrupt timer is held off and fired only when a test asks, so every run is repeatable.
-// Each step is audited first: a store that the machine would drop (outside 2000H..3FFFH) or an
-// unguarded store outside that range is counted as a fault of the program.
+// Each step is audited first: a store that the machine would drop (outside 2000H..3FFFH), an
+// unguarded store outside that range, or IN or OUT on a port that the machine ignores is
+// counted as a fault of the program.
 class Rom_Test : public ::testing::Test {
 public:
     static void SetUpTestSuite() {
@@ -157,19 +158,21 @@ protected:
     inline static std::unique_ptr<Tavrin::Window> window;
     std::array<std::uint8_t, Drovask::rom_size> rom{};
     std::unique_ptr<Drovask::Machine> machine;
-    int bad_stores = 0;
-    std::string first_bad_store;
+    int faults = 0;
+    std::string first_fault;
 
 private:
     void check_store(std::uint16_t address, const char* what) {
-        if (address >= 0x2000 && address <= 0x3FFF) {
-            return;
+        if (address < 0x2000 || address > 0x3FFF) {
+            fault(what, address);
         }
-        if (bad_stores++ == 0) {
+    }
+    void fault(const char* what, std::uint16_t where) {
+        if (faults++ == 0) {
             char text[96];
-            std::snprintf(text, sizeof text, "%s to %04X at PC %04X", what, address,
+            std::snprintf(text, sizeof text, "%s (%04X) at PC %04X", what, where,
                           machine->processor.pc);
-            first_bad_store = text;
+            first_fault = text;
         }
     }
 
@@ -183,7 +186,11 @@ private:
         const auto operand = static_cast<std::uint16_t>(at(1) | at(2) << 8);
         const auto hl = static_cast<std::uint16_t>(p.h << 8 | p.l);
         const auto sp_minus = [&](int n) { return static_cast<std::uint16_t>(p.sp - n); };
-        if (opcode == 0x32) {
+        if (opcode == 0xDB && at(1) != 0 && at(1) != 1 && at(1) != 3) {
+            fault("IN from an ignored port", at(1));
+        } else if (opcode == 0xD3 && at(1) != 2 && at(1) != 4) {
+            fault("OUT to an ignored port", at(1));
+        } else if (opcode == 0x32) {
             check_store(operand, "STA");
         } else if (opcode == 0x22) {
             check_store(operand, "SHLD");

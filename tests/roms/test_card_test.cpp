@@ -137,7 +137,7 @@ TEST_F(Test_Card, MovesTheSpriteOnePixelPerFrameWithTheShiftRegister) {
         }
     }
     EXPECT_TRUE(std::all_of(shifts_seen.begin(), shifts_seen.end(), [](bool b) { return b; }));
-    EXPECT_EQ(bad_stores, 0) << first_bad_store;
+    EXPECT_EQ(faults, 0) << first_fault;
     expect_memory_outside_ram_untouched();
 }
 
