@@ -18,6 +18,10 @@ protected:
         start(Drovask::test_card_rom());
         run(60000); // clears memory and draws the fixed parts
     }
+    void TearDown() override {
+        EXPECT_EQ(faults, 0) << first_fault;
+        expect_memory_outside_ram_untouched();
+    }
 
     std::uint16_t counter(std::uint16_t address) const {
         return static_cast<std::uint16_t>(ram(address) | ram(address + 1) << 8);
@@ -137,8 +141,6 @@ TEST_F(Test_Card, MovesTheSpriteOnePixelPerFrameWithTheShiftRegister) {
         }
     }
     EXPECT_TRUE(std::all_of(shifts_seen.begin(), shifts_seen.end(), [](bool b) { return b; }));
-    EXPECT_EQ(faults, 0) << first_fault;
-    expect_memory_outside_ram_untouched();
 }
 
 TEST_F(Test_Card, InterruptHandlersPreserveTheRegisters) {
