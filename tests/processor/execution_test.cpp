@@ -160,6 +160,16 @@ TEST(Stack, XthlSwapsThroughGuardedStores) {
     EXPECT_EQ(p->memory[0x3FFF], 0xBB);
     EXPECT_EQ(p->memory[0x4000], 0x22);
     EXPECT_EQ(p->sp, 0x3FFF);
+
+    p = processor_with(0x0100, {0xE3});
+    p->sp = 0x1FFF; // SP is in the ROM, SP + 1 is the first writable byte
+    p->memory[0x1FFF] = 0x11;
+    p->h = 0xAA;
+    p->l = 0xBB;
+    execute(*p);
+    EXPECT_EQ(p->l, 0x11);
+    EXPECT_EQ(p->memory[0x1FFF], 0x11);
+    EXPECT_EQ(p->memory[0x2000], 0xAA);
 }
 
 // --- Fetch and decode ---------------------------------------------------------------------------
@@ -427,9 +437,11 @@ TEST(Programs, CopiesAStringWithACallAndALoop) {
     const std::array<std::uint8_t, 9> routine{0x7E, 0x12, 0x23, 0x13, 0xB7, 0xC2, 0x10, 0x01, 0xC9};
     std::copy(routine.begin(), routine.end(), p->memory.begin() + 0x0110);
     std::memcpy(&p->memory[0x0120], "HI!", 4);
-    while (p->pc != 0x010D) {
+    int instructions = 0;
+    for (; p->pc != 0x010D && instructions < 100; ++instructions) {
         execute(*p);
     }
+    EXPECT_EQ(instructions, 4 + 4 * 6 + 1 + 1); // set-up and call, four rounds, RET, HLT
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&p->memory[0x2100])), "HI!");
     EXPECT_EQ(p->sp, 0x2400);
     EXPECT_EQ(get_de(*p), 0x2104);
