@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
             } catch (const std::exception&) {
                 used = 0;
             }
-            if (used == 0 || used != value.size() || value.front() == '-') {
+            if (used == 0 || used != value.size() || value.front() == '-' || limit == 0) {
                 std::cerr << "cpm-run: --limit needs a positive whole number, not \"" << value
                           << "\".\n";
                 return 2;
@@ -49,10 +49,12 @@ int main(int argc, char** argv) {
         return usage();
     }
 
+    bool running = false;
     try {
         const auto program = Cpm::load_program(path);
         const auto processor = Cpm::make_processor(program);
         const auto start = std::chrono::steady_clock::now();
+        running = true;
         const Cpm::Result result = Cpm::run(*processor, limit, &std::cout);
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         if (!result.output.empty() && result.output.back() != '\n') {
@@ -69,7 +71,7 @@ int main(int argc, char** argv) {
         return result.finished ? EXIT_SUCCESS : 3;
     } catch (const Tavrin::Exception& error) {
         std::cout.flush();
-        std::cerr << "\ncpm-run: " << error.message << '\n';
+        std::cerr << (running ? "\n" : "") << "cpm-run: " << error.message << '\n';
         return EXIT_FAILURE;
     }
 }
