@@ -29,6 +29,14 @@ using Rom = std::span<const std::uint8_t, rom_size>;
 // The program built into the executable.
 Rom built_in_rom();
 
+using Screen = std::array<std::uint8_t, screen_size.width * screen_size.height>;
+
+// Turns the video memory of `processor` (224 lines of 256 one-bit pixels from video_start) a
+// quarter turn counter-clockwise into the upright picture: line x becomes column x, pixel p of a
+// line becomes row 255 - p; lit pixels are 255, dark ones 0. Every byte of `screen` is written.
+// Reads the video bytes with relaxed atomic loads, so it may run while another thread executes.
+void convert_screen(const Intel_8080& processor, Screen& screen);
+
 // The arcade machine: the processor with its ROM, the ports, shift register and interrupt timer,
 // and the picture that shows its video memory.
 class Machine {
@@ -48,7 +56,7 @@ public:
 
     Tavrin::Vector2f scale;
     Tavrin::Window* window;
-    std::array<std::uint8_t, screen_size.width * screen_size.height> screen{};
+    Screen screen{};
     Tavrin::Texture texture;
     Tavrin::Image image;
     Intel_8080 processor;

@@ -1,0 +1,19 @@
+#include "machine/machine.hpp"
+
+#include "window/exception.hpp"
+#include "window/window.hpp"
+
+namespace Drovask {
+
+void emulate(Tavrin::Window* window, Machine* machine) {
+    try {
+        while (window->open.load(std::memory_order_relaxed)) {
+            machine->step();
+        }
+    } catch (Tavrin::Exception exception) {
+        window->open.store(false, std::memory_order_relaxed);
+        Tavrin::show_error(exception.message);
+    }
+}
+
+} // namespace Drovask

@@ -1,0 +1,138 @@
+#include "machine_fixture.hpp"
+
+#include <GL/glew.h>
+
+#include <random>
+
+namespace {
+
+using Render_Test = Machine_Test;
+
+std::size_t lit_count(const Drovask::Screen& screen) {
+    return static_cast<std::size_t>(
+        std::count_if(screen.begin(), screen.end(), [](std::uint8_t p) { return p != 0; }));
+}
+
+// The picture as the rotation defines it, pixel by pixel.
+Drovask::Screen reference_picture(const Intel_8080& processor) {
+    Drovask::Screen screen{};
+    for (std::uint32_t x = 0; x < 224; ++x) {
+        for (std::uint32_t j = 0; j < 256; j += 8) {
+            const std::uint8_t byte = processor.memory[processor.video_start + 32 * x + j / 8];
+            for (std::uint32_t b = 0; b < 8; ++b) {
+                screen[224 * (255 - j - b) + x] = (byte >> b & 1) != 0 ? 255 : 0;
+            }
+        }
+    }
+    return screen;
+}
+
+TEST(Screen_Conversion, MatchesThePixelByPixelRotationOnRandomMemory) {
+    auto processor = std::make_unique<Intel_8080>();
+    processor->video_start = 0x2400;
+    std::mt19937 random(8080);
+    for (std::uint32_t address = 0x2000; address < 0x4000; ++address) {
+        processor->memory[address] = static_cast<std::uint8_t>(random());
+    }
+    Drovask::Screen screen;
+    screen.fill(7); // nothing of a previous picture may survive
+    Drovask::convert_screen(*processor, screen);
+    EXPECT_EQ(screen, reference_picture(*processor));
+}
+
+TEST(Screen_Conversion, CornersLandWhereTheRotationPutsThem) {
+    struct Corner {
+        std::uint16_t address;
+        std::uint8_t value;
+        std::size_t pixel;
+    };
+    for (const Corner c : {Corner{0x2400, 0x01, 224 * 255 + 0}, Corner{0x2400, 0x80, 224 * 248 + 0},
+                           Corner{0x241F, 0x80, 224 * 0 + 0}, Corner{0x3FE0, 0x01, 224 * 255 + 223},
+                           Corner{0x3FFF, 0x80, 224 * 0 + 223}}) {
+        SCOPED_TRACE(c.address);
+        auto processor = std::make_unique<Intel_8080>();
+        processor->video_start = 0x2400;
+        processor->memory[c.address] = c.value;
+        Drovask::Screen screen{};
+        Drovask::convert_screen(*processor, screen);
+        EXPECT_EQ(lit_count(screen), 1u);
+        EXPECT_EQ(screen[c.pixel], 255);
+    }
+}
+
+TEST_F(Render_Test, AllDarkAndAllLitMemory) {
+    auto machine = machine_with({});
+    machine->screen.fill(255);
+    machine->render();
+    EXPECT_EQ(lit_count(machine->screen), 0u);
+
+    std::fill(machine->processor.memory.begin() + 0x2400,
+              machine->processor.memory.begin() + 0x4000, 0xFF);
+    machine->render();
+    EXPECT_EQ(lit_count(machine->screen), machine->screen.size());
+    EXPECT_TRUE(std::all_of(machine->screen.begin(), machine->screen.end(),
+                            [](std::uint8_t p) { return p == 255; }));
+}
+
+TEST_F(Render_Test, OneChangedByteChangesExactlyItsEightPixels) {
+    auto machine = machine_with({});
+    std::mt19937 random(2);
+    for (std::uint32_t address = 0x2400; address < 0x4000; ++address) {
+        machine->processor.memory[address] = static_cast<std::uint8_t>(random());
+    }
+    machine->processor.memory[0x3000] = 0x0F;
+    machine->render();
+    const Drovask::Screen before = machine->screen;
+
+    machine->processor.memory[0x3000] = 0xF0; // line 96, pixels 0-7
+    machine->render();
+    std::vector<std::size_t> changed;
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        if (before[i] != machine->screen[i]) {
+            changed.push_back(i);
+        }
+    }
+    std::vector<std::size_t> expected;
+    for (std::size_t row = 248; row < 256; ++row) {
+        expected.push_back(224 * row + 96);
+    }
+    EXPECT_EQ(changed, expected);
+}
+
+TEST_F(Render_Test, WorkingRamNeverShows) {
+    auto machine = machine_with({});
+    std::fill(machine->processor.memory.begin() + 0x2000,
+              machine->processor.memory.begin() + 0x2400, 0xFF);
+    std::fill(machine->processor.memory.begin() + 0x4000, machine->processor.memory.end(), 0xFF);
+    machine->render();
+    EXPECT_EQ(lit_count(machine->screen), 0u);
+}
+
+TEST_F(Render_Test, DrawsThePictureAtTwiceItsSizeFromTheTopLeft) {
+    auto machine = machine_with({});
+    machine->processor.memory[0x241F] = 0x80; // top-left picture pixel
+    machine->processor.memory[0x3FE0] = 0x01; // bottom-right picture pixel
+    glClearColor(0.0f, 0.0f, 1.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    machine->render();
+
+    // Read the back buffer in window coordinates: y counts from the top.
+    auto pixel = [](int x, int y) {
+        std::array<std::uint8_t, 4> rgba{};
+        glReadBuffer(GL_BACK);
+        glReadPixels(x, 512 - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+        return rgba;
+    };
+    using Rgba = std::array<std::uint8_t, 4>;
+    const Rgba white{255, 255, 255, 255};
+    const Rgba black{0, 0, 0, 255};
+    EXPECT_EQ(pixel(0, 0), white);
+    EXPECT_EQ(pixel(1, 1), white);
+    EXPECT_EQ(pixel(2, 0), black);
+    EXPECT_EQ(pixel(446, 510), white);
+    EXPECT_EQ(pixel(447, 511), white);
+    EXPECT_EQ(pixel(445, 511), black);
+    EXPECT_EQ(pixel(200, 300), black);
+}
+
+} // namespace
