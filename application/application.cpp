@@ -1,0 +1,67 @@
+#include "application/application.hpp"
+
+#include "machine/machine.hpp"
+#include "window/exception.hpp"
+#include "window/platform.hpp"
+#include "window/window.hpp"
+
+#include <thread>
+
+namespace {
+
+// The emulation thread. However the main loop ends, the thread is stopped (through the window's
+// `open` flag) and joined before the machine and the window it uses are destroyed.
+class Emulation_Thread {
+public:
+    Emulation_Thread(Tavrin::Window& window, Drovask::Machine& machine)
+        : window{window}, thread{Drovask::emulate, &window, &machine} {}
+    Emulation_Thread(const Emulation_Thread&) = delete;
+    Emulation_Thread& operator=(const Emulation_Thread&) = delete;
+    ~Emulation_Thread() {
+        if (thread.joinable()) {
+            window.open.store(false, std::memory_order_relaxed);
+            thread.join();
+        }
+    }
+
+    void join() { thread.join(); }
+
+private:
+    Tavrin::Window& window;
+    std::thread thread;
+};
+
+void run() {
+    Tavrin::Window window("Tavrin Mirellon", {0, 0}, {0.3f, 0.3f, 0.3f, 1.0f},
+                          {0.965f, 0.965f, 0.965f, 1.0f}, {130, 130});
+    Drovask::Machine machine(&window);
+
+    const Tavrin::Vector2i size{
+        static_cast<std::int32_t>(machine.scale.x * static_cast<float>(Drovask::screen_size.width)),
+        static_cast<std::int32_t>(machine.scale.y *
+                                  static_cast<float>(Drovask::screen_size.height))};
+    window.size = size;
+    Tavrin::platform::move_window(window, window.position, window.size);
+
+    const Tavrin::Vector2i screen = Tavrin::Window::get_screen_size();
+    window.position = {screen.x / 2 - window.size.x / 2, screen.y / 2 - window.size.y / 2};
+    Tavrin::platform::move_window(window, window.position, window.size);
+
+    Emulation_Thread emulation(window, machine);
+    while (window.update()) {
+        machine.render();
+    }
+    Tavrin::platform::show_window(window, false);
+    emulation.join();
+}
+
+} // namespace
+
+int run_application() {
+    try {
+        run();
+    } catch (Tavrin::Exception exception) {
+        Tavrin::show_error(exception.message);
+    }
+    return 0;
+}

@@ -1,0 +1,5 @@
+#include "application/application.hpp"
+
+int main() {
+    return run_application();
+}
