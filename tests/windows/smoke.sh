@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the Windows program under Wine on the current X display (1920 x 1080) and checks it from
-# the outside: the window's title, place and size, its picture, the drag gesture, a held key
-# reaching the machine, Escape, and the error box for an instruction that is not implemented.
+# Runs the Windows program under Wine on the current X display and checks it from the outside:
+# the window's title, place and size, its picture, the drag gesture, a held key reaching the
+# machine, Escape, and the error box for an instruction that is not implemented.
 #
 # Usage: scripts/with-display tests/windows/smoke.sh [BUILD_DIR]
 #   BUILD_DIR (default build/windows) holds the program that scripts/build-windows built. The
@@ -16,8 +16,6 @@ variants=$(realpath -m "$build-smoke")
 program="$build/application/tavrin-mirellon.exe"
 title='Tavrin Mirellon'
 error_title='Tavrin Mirellon Error'
-screen_width=1920
-screen_height=1080
 
 failures=0
 pass() { echo "PASS: $*"; }
@@ -42,6 +40,9 @@ for tool in wine wineboot wineserver xdotool xwininfo import convert cmake; do
 done
 [[ -n "${DISPLAY:-}" ]] || stop "no X display: run under scripts/with-display"
 [[ -f "$program" ]] || stop "$program does not exist: run scripts/build-windows first"
+# The places expected below follow from the screen's size (1920 x 1080 under scripts/with-display).
+read -r screen_width screen_height < <(xwininfo -root | awk '/Width:/ {w=$2} /Height:/ {h=$2}
+                                                            END {print w, h}')
 
 work=$(mktemp -d)
 export WINEPREFIX="$work/prefix"
