@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <mutex>
 #include <thread>
 
 namespace Tavrin::platform {
@@ -233,6 +234,18 @@ std::string x_window_title(Display* display, ::Window window) {
     return title;
 }
 
+// Errors on the centring thread's own connection are expected (a box may vanish between two
+// requests) and ignored; every other connection's errors go to the handler that was there before.
+std::atomic<Display*> centring_display{nullptr};
+XErrorHandler previous_error_handler = nullptr;
+
+int ignore_centring_errors(Display* display, XErrorEvent* error) {
+    if (display == centring_display.load(std::memory_order_relaxed)) {
+        return 0;
+    }
+    return previous_error_handler != nullptr ? previous_error_handler(display, error) : 0;
+}
+
 // Keeps every visible error box centred on the screen until `done` is set. SDL places a box
 // without a parent a third of the way down the screen; the box must sit in the middle.
 void centre_error_boxes(const std::atomic<bool>& done) {
@@ -242,10 +255,17 @@ void centre_error_boxes(const std::atomic<bool>& done) {
     } catch (const Exception&) {
         return;
     }
+    static std::once_flag handler_installed;
+    std::call_once(handler_installed,
+                   [] { previous_error_handler = XSetErrorHandler(ignore_centring_errors); });
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
         return;
     }
+    // One box at a time is centred by one connection; a second caller waits its turn.
+    static std::mutex one_at_a_time;
+    const std::lock_guard lock(one_at_a_time);
+    centring_display.store(display, std::memory_order_relaxed);
     const ::Window root = DefaultRootWindow(display);
     while (!done.load(std::memory_order_relaxed)) {
         ::Window root_return = 0;
@@ -273,6 +293,8 @@ void centre_error_boxes(const std::atomic<bool>& done) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    XSync(display, False);
+    centring_display.store(nullptr, std::memory_order_relaxed);
     XCloseDisplay(display);
 }
 
