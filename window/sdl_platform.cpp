@@ -246,23 +246,11 @@ int ignore_centring_errors(Display* display, XErrorEvent* error) {
     return previous_error_handler != nullptr ? previous_error_handler(display, error) : 0;
 }
 
-// Keeps every visible error box centred on the screen until `done` is set. SDL places a box
-// without a parent a third of the way down the screen; the box must sit in the middle.
-void centre_error_boxes(const std::atomic<bool>& done) {
-    Vector2i screen;
-    try {
-        screen = Window::get_screen_size();
-    } catch (const Exception&) {
-        return;
-    }
-    static std::once_flag handler_installed;
-    std::call_once(handler_installed,
-                   [] { previous_error_handler = XSetErrorHandler(ignore_centring_errors); });
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) {
-        return;
-    }
-    // One box at a time is centred by one connection; a second caller waits its turn.
+// Keeps every visible error box centred on `screen` until `done` is set, through `display`, a
+// connection of this thread's own. SDL places a box without a parent a third of the way down
+// the screen; the box must sit in the middle.
+void centre_error_boxes(Display* display, Vector2i screen, const std::atomic<bool>& done) {
+    // One box at a time is centred; a second caller's thread waits its turn.
     static std::mutex one_at_a_time;
     const std::lock_guard lock(one_at_a_time);
     centring_display.store(display, std::memory_order_relaxed);
@@ -295,7 +283,6 @@ void centre_error_boxes(const std::atomic<bool>& done) {
     }
     XSync(display, False);
     centring_display.store(nullptr, std::memory_order_relaxed);
-    XCloseDisplay(display);
 }
 
 int gl_version() {
@@ -491,12 +478,41 @@ void hide_system_cursor() {
 }
 
 void show_message_box(const std::string& message) {
+    // SDL shows the box from a forked process. Everything of Xlib that takes its process-wide
+    // lock (opening a connection, the error handler) therefore happens here, before the fork,
+    // and never on the centring thread: a fork while that lock is held would leave the box's
+    // process waiting for it forever.
+    Display* display = XOpenDisplay(nullptr);
+    Vector2i screen;
+    if (display != nullptr) {
+        try {
+            screen = Window::get_screen_size();
+            static std::once_flag handler_installed;
+            std::call_once(handler_installed, [] {
+                previous_error_handler = XSetErrorHandler(ignore_centring_errors);
+            });
+        } catch (const Exception&) {
+            XCloseDisplay(display);
+            display = nullptr;
+        }
+    }
     std::atomic<bool> done{false};
-    std::thread centring(centre_error_boxes, std::cref(done));
+    std::thread centring;
+    if (display != nullptr) {
+        centring = std::thread(centre_error_boxes, display, screen, std::cref(done));
+    }
     const int result =
         SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, error_title, message.c_str(), nullptr);
     done.store(true, std::memory_order_relaxed);
-    centring.join();
+    if (centring.joinable()) {
+        centring.join();
+    }
+    if (display != nullptr) {
+        XCloseDisplay(display);
+    }
+    // The box may be shown from a thread that SDL did not start, whose SDL thread storage would
+    // otherwise outlive it; later SDL calls on this thread make it anew.
+    SDL_TLSCleanup();
     if (result != 0) {
         std::cerr << error_title << "\n\n" << message << '\n';
     }

@@ -59,6 +59,8 @@ bool centred(const Box& box) {
 // Shows `message` on another thread, waits until the box is centred, dismisses it with Return
 // and returns the box as it was seen.
 std::optional<Box> show_and_dismiss(const std::string& message) {
+    // The program reads the screen size on its main thread first, when it builds the window.
+    Window::get_screen_size();
     std::promise<void> dismissed;
     std::future<void> done = dismissed.get_future();
     std::thread shower([&] {
