@@ -22,6 +22,18 @@
 #include <mutex>
 #include <thread>
 
+#include <pthread.h>
+
+// Xlib's process-wide locks and its lock functions (set once Xlib runs threaded). Exported by
+// libX11 but declared only in its internal headers.
+extern "C" {
+struct _LockInfoRec;
+extern void (*_XLockMutex_fn)(_LockInfoRec* lock);
+extern void (*_XUnlockMutex_fn)(_LockInfoRec* lock);
+extern _LockInfoRec* _Xglobal_lock;
+extern _LockInfoRec* _Xi18n_lock;
+}
+
 namespace Tavrin::platform {
 
 namespace {
@@ -285,6 +297,35 @@ void centre_error_boxes(Display* display, Vector2i screen, const std::atomic<boo
     centring_display.store(nullptr, std::memory_order_relaxed);
 }
 
+// SDL shows its message box from a forked copy of the process, and that copy opens an X
+// connection of its own. A fork while another thread (the main thread pumping events, the
+// centring thread reading titles) holds one of Xlib's process-wide locks would leave the copy
+// waiting for that lock forever, and the box would never appear. These fork handlers take both
+// locks, in Xlib's own order, around every fork and release them on both sides.
+void lock_xlib_before_fork() {
+    if (_XLockMutex_fn == nullptr) {
+        return;
+    }
+    if (_Xi18n_lock != nullptr) {
+        _XLockMutex_fn(_Xi18n_lock);
+    }
+    if (_Xglobal_lock != nullptr) {
+        _XLockMutex_fn(_Xglobal_lock);
+    }
+}
+
+void unlock_xlib_after_fork() {
+    if (_XUnlockMutex_fn == nullptr) {
+        return;
+    }
+    if (_Xglobal_lock != nullptr) {
+        _XUnlockMutex_fn(_Xglobal_lock);
+    }
+    if (_Xi18n_lock != nullptr) {
+        _XUnlockMutex_fn(_Xi18n_lock);
+    }
+}
+
 int gl_version() {
     int major = 0;
     int minor = 0;
@@ -482,6 +523,10 @@ void show_message_box(const std::string& message) {
     // lock (opening a connection, the error handler) therefore happens here, before the fork,
     // and never on the centring thread: a fork while that lock is held would leave the box's
     // process waiting for it forever.
+    static std::once_flag fork_handlers;
+    std::call_once(fork_handlers, [] {
+        pthread_atfork(lock_xlib_before_fork, unlock_xlib_after_fork, unlock_xlib_after_fork);
+    });
     Display* display = XOpenDisplay(nullptr);
     Vector2i screen;
     if (display != nullptr) {
