@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Drives the real program on a 1920 x 1080 X display (run under scripts/with-display): placement,
+# picture, keyboard, Escape, a close request, and the error box of a faulty ROM.
+# Usage: end_to_end.sh TEST_CARD_PROGRAM FAULTY_PROGRAM SEND_CLOSE_REQUEST
+set -uo pipefail
+
+test_card=$1
+faulty=$2
+send_close_request=$3
+
+work=$(mktemp -d)
+pid=""
+passes=0
+failures=0
+cleanup() {
+    if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then
+        kill -9 "$pid" 2>/dev/null
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+check() { # check DESCRIPTION COMMAND...
+    local description=$1
+    shift
+    if "$@"; then
+        echo "PASS: $description"
+        passes=$((passes + 1))
+    else
+        echo "FAIL: $description"
+        failures=$((failures + 1))
+    fi
+}
+
+# Starts a program and waits for its window to become visible; sets pid and window.
+start() {
+    "$1" &
+    pid=$!
+    window=$(timeout 15 xdotool search --sync --onlyvisible --name '^Tavrin Mirellon$' | head -n 1)
+    [[ -n "$window" ]]
+}
+
+# Waits up to 10 s for the program to end; sets code to its exit code.
+wait_for_exit() {
+    code=""
+    for _ in $(seq 100); do
+        if ! kill -0 "$pid" 2>/dev/null; then
+            wait "$pid"
+            code=$?
+            pid=""
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+geometry_value() { # geometry_value FIELD (a line label of xwininfo)
+    xwininfo -id "$window" | awk -F: -v field="$1" '$1 ~ field { gsub(/ /, "", $2); print $2 }'
+}
+
+screenshot() { import -window root "$work/screen.png"; }
+
+# Red channel (0-255) of picture pixel (column, row): the window shows each picture pixel as a
+# 2 x 2 block at window position (2 column, 2 row); the window sits at (736, 284).
+picture_pixel() {
+    convert "$work/screen.png" -format "%[fx:int(255*p{$((736 + 2 * $1)),$((284 + 2 * $2))}.r+0.5)]" info:
+}
+lit() { [[ $(picture_pixel "$1" "$2") == 255 ]]; }
+dark() { [[ $(picture_pixel "$1" "$2") == 0 ]]; }
+
+# --- The test card: placement, picture, keys, Escape -------------------------------------------
+check "the window titled \"Tavrin Mirellon\" appears" start "$test_card"
+check "the window is at (736, 284)" \
+    test "$(geometry_value 'Absolute upper-left X'),$(geometry_value 'Absolute upper-left Y')" = "736,284"
+check "the window is 448 x 512" test "$(geometry_value Width)x$(geometry_value Height)" = "448x512"
+
+xdotool mousemove 5 5 # keep the drawn cursor away from the picture
+sleep 1
+screenshot
+check "the four corner pixels are lit" eval 'lit 0 0 && lit 223 0 && lit 0 255 && lit 223 255'
+check "the border is lit along each edge" eval 'lit 0 128 && lit 223 128 && lit 112 0 && lit 112 255'
+check "the inside of the card is dark" eval 'dark 5 5 && dark 218 250'
+check "every input box starts empty" eval 'dark 32 120 && dark 56 120 && dark 200 120'
+
+xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+xdotool keydown c
+sleep 0.5
+screenshot
+check "holding C lights the box of bit 0 only" eval 'lit 32 120 && dark 56 120 && dark 80 120'
+xdotool keyup c
+sleep 0.5
+screenshot
+check "releasing C empties the box again" dark 32 120
+
+xdotool key Escape
+check "Escape ends the program" wait_for_exit
+check "the exit code after Escape is 0" test "${code:-none}" = 0
+
+# --- A close request --------------------------------------------------------------------------
+check "the program starts again" start "$test_card"
+"$send_close_request" "$window"
+check "a close request ends the program" wait_for_exit
+check "the exit code after a close request is 0" test "${code:-none}" = 0
+
+# --- An unimplemented instruction -------------------------------------------------------------
+"$faulty" &
+pid=$!
+box=""
+for _ in $(seq 100); do
+    box=$(xwininfo -root -tree | grep '"Tavrin Mirellon Error"' | head -n 1)
+    [[ -n "$box" ]] && break
+    sleep 0.1
+done
+check "an unimplemented instruction shows the error box titled \"Tavrin Mirellon Error\"" test -n "$box"
+if [[ -n "$box" ]]; then
+    box_id=$(awk '{ print $1 }' <<<"$box")
+    # "WIDTHxHEIGHT+X+Y" in the tree listing.
+    read -r width height x y < <(grep -oE '[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+' <<<"$box" | head -n 1 |
+        tr 'x+' '  ')
+    check "the error box (${width}x${height} at $x,$y) is centred on the screen" \
+        test "$x,$y" = "$((960 - width / 2)),$((540 - height / 2))"
+    check "the program waits while the box is shown" kill -0 "$pid"
+    main_window=$(xdotool search --name '^Tavrin Mirellon$' | head -n 1)
+    check "the program's window is hidden while the box is shown" \
+        eval "xwininfo -id '$main_window' | grep -q 'Map State: IsUnMapped'"
+    sleep 0.3
+    xdotool windowfocus "$box_id" 2>/dev/null
+    xdotool key Return
+fi
+check "dismissing the box ends the program" wait_for_exit
+check "the exit code after a reported error is 0" test "${code:-none}" = 0
+
+echo "$passes passed, $failures failed"
+((failures == 0))
