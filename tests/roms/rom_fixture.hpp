@@ -1,10 +1,7 @@
 #pragma once
 
-#include "machine/machine.hpp"
 #include "machine/programs.hpp"
-#include "window/window.hpp"
-
-#include <gtest/gtest.h>
+#include "tests/machine/machine_fixture.hpp"
 
 #include <algorithm>
 #include <array>
@@ -19,27 +16,12 @@
 // Each step is audited first: a store that the machine would drop (outside 2000H..3FFFH), an
 // unguarded store outside that range, or IN or OUT on a port that the machine ignores is
 // counted as a fault of the program.
-class Rom_Test : public ::testing::Test {
-public:
-    static void SetUpTestSuite() {
-        window = std::make_unique<Tavrin::Window>(
-            "test", Tavrin::Vector2i{448, 512}, Tavrin::Color{0.0f, 0.0f, 0.0f, 1.0f},
-            Tavrin::Color{0.8f, 0.8f, 0.8f, 1.0f}, Tavrin::Vector2i{130, 130});
-    }
-    static void TearDownTestSuite() { window.reset(); }
-
+class Rom_Test : public Machine_Test {
 protected:
-    void SetUp() override {
-        for (auto& key : window->key_held) {
-            key = false;
-        }
-        window->open = true;
-    }
-
     void start(Drovask::Rom program) {
         std::copy(program.begin(), program.end(), rom.begin());
         machine = std::make_unique<Drovask::Machine>(window.get(), rom);
-        machine->last_interrupt_time = std::numeric_limits<double>::max();
+        hold_timer(*machine);
     }
 
     void hold(char key, bool held = true) {
@@ -67,9 +49,9 @@ protected:
             check_store(static_cast<std::uint16_t>(p.sp - 2), "interrupt push");
         }
         audit_store();
-        machine->last_interrupt_time = 0.0;
+        force_timer(*machine);
         machine->step();
-        machine->last_interrupt_time = std::numeric_limits<double>::max();
+        hold_timer(*machine);
     }
 
     // A picture frame: two interrupts (one at each vector), each followed by `steps`
@@ -155,8 +137,6 @@ protected:
 
     static constexpr int steps_per_interrupt = 4000;
 
-    inline static std::unique_ptr<Tavrin::Window> window;
-    std::array<std::uint8_t, Drovask::rom_size> rom{};
     std::unique_ptr<Drovask::Machine> machine;
     int faults = 0;
     std::string first_fault;
