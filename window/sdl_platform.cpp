@@ -6,6 +6,7 @@
 #include "window/exception.hpp"
 #include "window/messages.hpp"
 #include "window/window.hpp"
+#include "window/x11_window_title.hpp"
 
 #include <GL/glew.h>
 #include <SDL.h>
@@ -218,34 +219,6 @@ Display* x_display() {
     return display;
 }
 
-// The window's title, from _NET_WM_NAME (UTF-8) or else WM_NAME.
-std::string x_window_title(Display* display, ::Window window) {
-    const Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
-    const Atom utf8_string = XInternAtom(display, "UTF8_STRING", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char* data = nullptr;
-    std::string title;
-    if (XGetWindowProperty(display, window, net_wm_name, 0, 256, False, utf8_string, &type, &format,
-                           &count, &remaining, &data) == Success &&
-        data != nullptr) {
-        if (type == utf8_string && format == 8) {
-            title.assign(reinterpret_cast<const char*>(data), count);
-        }
-        XFree(data);
-    }
-    if (title.empty()) {
-        char* name = nullptr;
-        if (XFetchName(display, window, &name) != 0 && name != nullptr) {
-            title = name;
-            XFree(name);
-        }
-    }
-    return title;
-}
-
 // Errors on the centring thread's own connection are expected (a box may vanish between two
 // requests) and ignored; every other connection's errors go to the handler that was there before.
 std::atomic<Display*> centring_display{nullptr};
@@ -337,6 +310,33 @@ int gl_version() {
 }
 
 } // namespace
+
+std::string x_window_title(Display* display, ::Window window) {
+    const Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
+    const Atom utf8_string = XInternAtom(display, "UTF8_STRING", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char* data = nullptr;
+    std::string title;
+    if (XGetWindowProperty(display, window, net_wm_name, 0, 256, False, utf8_string, &type, &format,
+                           &count, &remaining, &data) == Success &&
+        data != nullptr) {
+        if (type == utf8_string && format == 8) {
+            title.assign(reinterpret_cast<const char*>(data), count);
+        }
+        XFree(data);
+    }
+    if (title.empty()) {
+        char* name = nullptr;
+        if (XFetchName(display, window, &name) != 0 && name != nullptr) {
+            title = name;
+            XFree(name);
+        }
+    }
+    return title;
+}
 
 void create_window(Window& window) {
     ensure_video();

@@ -3,6 +3,8 @@
 // Drives the X server the way a user would (XTest input) and reads back real window geometry,
 // for tests of the window layer.
 
+#include "window/x11_window_title.hpp"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -135,28 +137,7 @@ public:
 
 private:
     std::string title_of(::Window window) {
-        const Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
-        const Atom utf8_string = XInternAtom(display, "UTF8_STRING", False);
-        Atom type = None;
-        int format = 0;
-        unsigned long count = 0;
-        unsigned long remaining = 0;
-        unsigned char* data = nullptr;
-        std::string title;
-        if (XGetWindowProperty(display, window, net_wm_name, 0, 256, False, utf8_string, &type,
-                               &format, &count, &remaining, &data) == Success &&
-            data != nullptr) {
-            title.assign(reinterpret_cast<const char*>(data), count);
-            XFree(data);
-        }
-        if (title.empty()) {
-            char* name = nullptr;
-            if (XFetchName(display, window, &name) != 0 && name != nullptr) {
-                title = name;
-                XFree(name);
-            }
-        }
-        return title;
+        return Tavrin::platform::x_window_title(display, window);
     }
 
     template <typename T>
