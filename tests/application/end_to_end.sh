@@ -115,9 +115,14 @@ done
 check "an unimplemented instruction shows the error box titled \"Tavrin Mirellon Error\"" test -n "$box"
 if [[ -n "$box" ]]; then
     box_id=$(awk '{ print $1 }' <<<"$box")
-    # "WIDTHxHEIGHT+X+Y" in the tree listing.
-    read -r width height x y < <(grep -oE '[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+' <<<"$box" | head -n 1 |
-        tr 'x+' '  ')
+    # The box is moved to the centre just after it appears: give that a moment.
+    for _ in $(seq 30); do
+        # "WIDTHxHEIGHT+X+Y" in the tree listing.
+        read -r width height x y < <(xwininfo -root -tree | grep "^ *$box_id " |
+            grep -oE '[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+' | head -n 1 | tr 'x+' '  ')
+        [[ "$x,$y" == "$((960 - width / 2)),$((540 - height / 2))" ]] && break
+        sleep 0.1
+    done
     check "the error box (${width}x${height} at $x,$y) is centred on the screen" \
         test "$x,$y" = "$((960 - width / 2)),$((540 - height / 2))"
     check "the program waits while the box is shown" kill -0 "$pid"
