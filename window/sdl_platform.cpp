@@ -546,8 +546,13 @@ void show_message_box(const std::string& message) {
     if (display != nullptr) {
         centring = std::thread(centre_error_boxes, display, screen, std::cref(done));
     }
-    const int result =
-        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, error_title, message.c_str(), nullptr);
+    // The box's own process now and then fails to come up on a busy X server; a failed attempt
+    // shows nothing, so try again before falling back to standard error.
+    int result = -1;
+    for (int attempt = 0; attempt < 3 && result != 0; ++attempt) {
+        result =
+            SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, error_title, message.c_str(), nullptr);
+    }
     done.store(true, std::memory_order_relaxed);
     if (centring.joinable()) {
         centring.join();
