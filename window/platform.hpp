@@ -57,7 +57,10 @@ void capture_mouse(Window& window);
 void release_mouse(Window& window);
 void hide_system_cursor();
 
-// Shows the modal error box (title "Tavrin Mirellon Error") centred on the screen and blocks
+// The title of the error box, by which the centring also finds it.
+inline constexpr const char* error_box_title = "Tavrin Mirellon Error";
+
+// Shows the modal error box (title error_box_title) centred on the screen and blocks
 // until it is dismissed. Where no box can be shown, writes the message to standard error.
 void show_message_box(const std::string& message);
 

@@ -41,7 +41,6 @@ namespace {
 
 // The key under which an SDL window keeps the address of its Tavrin::Window.
 constexpr const char* window_data_key = "Tavrin::Window";
-constexpr const char* error_title = "Tavrin Mirellon Error";
 
 std::string sdl_reason() {
     const char* reason = SDL_GetError();
@@ -250,7 +249,7 @@ void centre_error_boxes(Display* display, Vector2i screen, const std::atomic<boo
                 XWindowAttributes attributes{};
                 if (XGetWindowAttributes(display, children[i], &attributes) == 0 ||
                     attributes.map_state != IsViewable ||
-                    x_window_title(display, children[i]) != error_title) {
+                    x_window_title(display, children[i]) != error_box_title) {
                     continue;
                 }
                 const int x = screen.x / 2 - attributes.width / 2;
@@ -550,8 +549,8 @@ void show_message_box(const std::string& message) {
     // shows nothing, so try again before falling back to standard error.
     int result = -1;
     for (int attempt = 0; attempt < 3 && result != 0; ++attempt) {
-        result =
-            SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, error_title, message.c_str(), nullptr);
+        result = SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, error_box_title, message.c_str(),
+                                          nullptr);
     }
     done.store(true, std::memory_order_relaxed);
     if (centring.joinable()) {
@@ -564,7 +563,7 @@ void show_message_box(const std::string& message) {
     // otherwise outlive it; later SDL calls on this thread make it anew.
     SDL_TLSCleanup();
     if (result != 0) {
-        std::cerr << error_title << "\n\n" << message << '\n';
+        std::cerr << error_box_title << "\n\n" << message << '\n';
     }
 }
 

@@ -24,8 +24,6 @@
 namespace Tavrin::platform {
 namespace {
 
-constexpr const char* error_box_title = "Tavrin Mirellon Error";
-
 // WGL_ARB_pixel_format and WGL_ARB_multisample.
 constexpr int wgl_draw_to_window_arb = 0x2001;
 constexpr int wgl_acceleration_arb = 0x2003;
