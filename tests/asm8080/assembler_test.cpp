@@ -280,7 +280,8 @@ TEST(Errors, StopAfterAHundred) {
         for (int k = 0; k < 150; ++k) {
             source += line;
         }
-        const auto program = assemble_text(source + "later:\n");
+        // With a fixed size too: an image is not built from the memory a stop left unfilled.
+        const auto program = assemble_text(source + "later:\n", {.base = 0, .size = 256});
         ASSERT_EQ(program.errors.size(), Asm8080::maximum_errors + 1) << line;
         EXPECT_EQ(program.errors[99].line, 100) << line;
         EXPECT_EQ(Asm8080::format_diagnostic(program.errors[100]), "too many errors; stopping");

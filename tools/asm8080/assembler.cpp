@@ -824,6 +824,9 @@ private:
                 program_.symbols[name] = static_cast<std::uint16_t>(symbol.value);
             }
         }
+        if (!program_.errors.empty()) {
+            return; // no image, and after a stop not even the memory to build one from
+        }
         std::size_t length =
             any_placed_ && highest_ >= program_.base ? highest_ - program_.base + 1 : 0;
         if (options_.size) {
@@ -832,9 +835,6 @@ private:
         program_.image.assign(length, 0);
         for (std::size_t k = 0; k < length && program_.base + k <= 0xFFFF; ++k) {
             program_.image[k] = memory_[program_.base + k];
-        }
-        if (!program_.errors.empty()) {
-            program_.image.clear();
         }
     }
 
