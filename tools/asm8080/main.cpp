@@ -154,8 +154,10 @@ bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
     if (std::filesystem::equivalent(a, b, error)) {
         return true;
     }
-    return std::filesystem::weakly_canonical(a, error) ==
-           std::filesystem::weakly_canonical(b, error);
+    std::error_code error_b;
+    const auto canonical_a = std::filesystem::weakly_canonical(a, error);
+    const auto canonical_b = std::filesystem::weakly_canonical(b, error_b);
+    return !error && !error_b && canonical_a == canonical_b;
 }
 
 // Why `output` must not be written, or "": outputs only replace regular files that are none of
