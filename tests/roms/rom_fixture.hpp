@@ -94,8 +94,8 @@ protected:
     void poke(std::uint16_t address, std::uint8_t value) { processor().memory[address] = value; }
 
     const Drovask::Screen& picture() {
-        Drovask::convert_screen(processor(), screen);
-        return screen;
+        Drovask::convert_screen(processor(), shown);
+        return shown;
     }
     static bool lit(const Drovask::Screen& screen, int column, int row) {
         return screen[static_cast<std::size_t>(row * 224 + column)] != 0;
@@ -129,5 +129,5 @@ protected:
 
     std::array<std::uint8_t, Drovask::rom_size> rom{};
     std::unique_ptr<Drovask::Runner> runner;
-    Drovask::Screen screen{};
+    Drovask::Screen shown{}; // the latest picture()
 };

@@ -88,7 +88,7 @@ TEST(Runner_Audit, ReportGroupsRepeatsAndCountsEachKind) {
 TEST(Runner, InterruptsComeAfterTheGivenNumberOfInstructions) {
     // LXI SP,2400H; EI; JMP 0004H, and at each vector: EI; RET.
     auto rom = rom_with({0x31, 0x00, 0x24, 0xFB, 0xC3, 0x04, 0x00});
-    for (const std::size_t vector : {0x08, 0x10}) {
+    for (const std::size_t vector : {std::size_t{0x08}, std::size_t{0x10}}) {
         rom[vector] = 0xFB;
         rom[vector + 1] = 0xC9;
     }

@@ -196,27 +196,26 @@ int run(const Options& options) {
                            {options.instructions_per_interrupt, options.audit});
     Drovask::Screen screen{};
     auto next_event = events.begin();
-    std::uint64_t frame = 0;
-    try {
-        for (; frame < options.frames; ++frame) {
-            for (; next_event != events.end() && next_event->frame == frame; ++next_event) {
-                runner.hold(next_event->key, next_event->press);
-            }
+    for (std::uint64_t frame = 0; frame < options.frames; ++frame) {
+        for (; next_event != events.end() && next_event->frame == frame; ++next_event) {
+            runner.hold(next_event->key, next_event->press);
+        }
+        try {
             runner.frame();
-            if (animation && (frame + 1) % every == 0) {
-                Drovask::convert_screen(runner.board.processor, screen);
-                animation->add(screen);
+        } catch (const Tavrin::Exception& exception) {
+            char where[64];
+            std::snprintf(where, sizeof where, "at PC %04X, in frame %llu: ", runner.instruction_pc,
+                          static_cast<unsigned long long>(frame));
+            std::cerr << "drovask-run: " << where << exception.message << '\n';
+            if (options.audit) {
+                runner.audit.report(std::cout);
             }
+            return exit_reported; // the outputs' temporaries go with their holders
         }
-    } catch (const Tavrin::Exception& exception) {
-        char where[64];
-        std::snprintf(where, sizeof where, "at PC %04X, in frame %llu: ", runner.instruction_pc,
-                      static_cast<unsigned long long>(frame));
-        std::cerr << "drovask-run: " << where << exception.message << '\n';
-        if (options.audit) {
-            runner.audit.report(std::cout);
+        if (animation && (frame + 1) % every == 0) {
+            Drovask::convert_screen(runner.board.processor, screen);
+            animation->add(screen);
         }
-        return exit_reported;
     }
     if (next_event != events.end()) {
         std::cerr << "drovask-run: note: " << options.input->string() << ":" << next_event->line
