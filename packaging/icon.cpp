@@ -8,8 +8,9 @@
 // three rows of bricks drawn as the game draws them (solid, striped, solid; one brick knocked
 // out), the ball and the paddle, on a dark screen with rounded corners. Sizes that are multiples
 // of 32 repeat each grid cell; other sizes take the exact average over the area each pixel
-// covers, so 16 and 48 pixels stay true to the art. The PNG data is stored, not compressed: the
-// files are a few hundred kilobytes at most and need no compression library.
+// covers, so 16 and 48 pixels stay true to the art. The PNG data is compressed by a small deflate
+// encoder of its own that only looks for repeats of the previous pixel and of the row above:
+// that is what pixel art is made of, and it needs no compression library.
 
 #include <algorithm>
 #include <array>
@@ -21,6 +22,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -184,21 +186,123 @@ std::uint32_t adler32(std::span<const std::uint8_t> bytes) {
     return (high << 16) | low;
 }
 
-// A zlib stream of stored deflate blocks: each block carries up to 65,535 bytes as they are.
-Bytes zlib_stored(std::span<const std::uint8_t> data) {
-    Bytes out{0x78, 0x01}; // deflate, 32 KiB window; the header's check bits make 0x7801 % 31 == 0
-    std::size_t offset = 0;
-    do {
-        const std::size_t length = std::min<std::size_t>(data.size() - offset, 65535);
-        const bool last = offset + length == data.size();
-        out.push_back(last ? 1 : 0);
-        put_le(out, static_cast<std::uint32_t>(length), 2);
-        put_le(out, static_cast<std::uint32_t>(~length & 0xffffu), 2);
-        append(out, data.subspan(offset, length));
-        offset += length;
-    } while (offset < data.size());
-    put_be32(out, adler32(data));
-    return out;
+// Deflate's bit stream: values go in lowest bit first, Huffman codes highest bit first.
+class Bit_Writer {
+public:
+    void put(std::uint32_t value, int count) {
+        buffer |= value << filled;
+        filled += count;
+        while (filled >= 8) {
+            bytes.push_back(static_cast<std::uint8_t>(buffer));
+            buffer >>= 8;
+            filled -= 8;
+        }
+    }
+
+    void put_code(std::uint32_t code, int length) {
+        std::uint32_t reversed = 0;
+        for (int bit = 0; bit < length; ++bit) {
+            reversed |= ((code >> bit) & 1u) << (length - 1 - bit);
+        }
+        put(reversed, length);
+    }
+
+    Bytes finish() {
+        if (filled > 0) {
+            bytes.push_back(static_cast<std::uint8_t>(buffer));
+        }
+        return std::move(bytes);
+    }
+
+private:
+    Bytes bytes;
+    std::uint32_t buffer = 0;
+    int filled = 0;
+};
+
+// A literal byte (0 to 255), the end of the block (256) or a length code (257 to 285) in
+// deflate's fixed Huffman code.
+void put_symbol(Bit_Writer& out, std::uint32_t symbol) {
+    if (symbol < 144) {
+        out.put_code(0x30 + symbol, 8);
+    } else if (symbol < 256) {
+        out.put_code(0x190 + symbol - 144, 9);
+    } else if (symbol < 280) {
+        out.put_code(symbol - 256, 7);
+    } else {
+        out.put_code(0xc0 + symbol - 280, 8);
+    }
+}
+
+// Deflate's length and distance codes: the smallest value of each and its number of extra bits.
+constexpr std::array<std::uint32_t, 29> length_base{3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                                    15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                                    67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr std::array<int, 29> length_extra{0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                           2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::array<std::uint32_t, 30> distance_base{
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr std::array<int, 30> distance_extra{0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                             6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr std::size_t longest_match = 258;
+
+// The last code whose base is at most `value`.
+template <std::size_t N>
+std::size_t code_for(const std::array<std::uint32_t, N>& bases, std::uint32_t value) {
+    return static_cast<std::size_t>(std::upper_bound(bases.begin(), bases.end(), value) -
+                                    bases.begin()) -
+           1;
+}
+
+void put_match(Bit_Writer& out, std::uint32_t length, std::uint32_t distance) {
+    const std::size_t length_code = code_for(length_base, length);
+    put_symbol(out, static_cast<std::uint32_t>(257 + length_code));
+    out.put(length - length_base[length_code], length_extra[length_code]);
+    const std::size_t distance_code = code_for(distance_base, distance);
+    out.put_code(static_cast<std::uint32_t>(distance_code), 5);
+    out.put(distance - distance_base[distance_code], distance_extra[distance_code]);
+}
+
+// A zlib stream of one deflate block in the fixed Huffman code. At each byte it takes the
+// longest repeat found at one of `distances` bytes back (the previous pixel, the row above), or
+// the byte itself when no repeat is 3 bytes long.
+Bytes zlib_deflate(std::span<const std::uint8_t> data, std::span<const std::size_t> distances) {
+    Bit_Writer out;
+    out.put(1, 1); // the last block
+    out.put(1, 2); // fixed Huffman code
+    std::size_t at = 0;
+    while (at < data.size()) {
+        std::size_t best_length = 0, best_distance = 0;
+        for (const std::size_t distance : distances) {
+            if (distance > at || distance > 32768) {
+                continue;
+            }
+            std::size_t length = 0;
+            while (length < longest_match && at + length < data.size() &&
+                   data[at + length] == data[at + length - distance]) {
+                ++length;
+            }
+            if (length > best_length) {
+                best_length = length;
+                best_distance = distance;
+            }
+        }
+        if (best_length >= 3) {
+            put_match(out, static_cast<std::uint32_t>(best_length),
+                      static_cast<std::uint32_t>(best_distance));
+            at += best_length;
+        } else {
+            put_symbol(out, data[at]);
+            ++at;
+        }
+    }
+    put_symbol(out, 256); // the end of the block
+
+    Bytes stream{0x78, 0x01}; // deflate, 32 KiB window; 0x7801 is a multiple of 31, as required
+    append(stream, out.finish());
+    put_be32(stream, adler32(data));
+    return stream;
 }
 
 void put_chunk(Bytes& out, std::string_view type, std::span<const std::uint8_t> data) {
@@ -226,7 +330,8 @@ Bytes encode_png(const Image& image) {
 
     Bytes out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     put_chunk(out, "IHDR", header);
-    put_chunk(out, "IDAT", zlib_stored(rows));
+    const std::array<std::size_t, 2> repeats{4, 1 + row_bytes}; // the previous pixel, the row above
+    put_chunk(out, "IDAT", zlib_deflate(rows, repeats));
     put_chunk(out, "IEND", {});
     return out;
 }

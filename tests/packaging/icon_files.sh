@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Draws the icon in every format and reads the files back with ImageMagick, an independent
-# decoder: PNG chunks, checksums and stored deflate blocks (the 256-pixel image needs several),
+# decoder: PNG chunks, checksums and the deflate stream (repeats of pixels and of whole rows),
 # row and channel order, the scaling of the art, the icon's bitmaps and its PNG, and the SVG.
 # Usage: icon_files.sh TAVRIN_ICON WORK_DIR
 set -uo pipefail
