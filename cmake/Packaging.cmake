@@ -23,10 +23,10 @@ set(CPACK_PACKAGE_VENDOR "The Tavrin Mirellon developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Emulator of an Intel 8080 arcade machine, with its own game")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Tavrin Mirellon emulates an arcade machine built around an Intel 8080 processor and plays \
-its 8 KiB program ROM in a window: a brick-breaker written for the machine, unless another ROM \
-image was built in. Keys: C coin, Q one player, E two players, A and D move, S fires, Escape \
-quits.")
+    "Tavrin Mirellon emulates an arcade machine built around an Intel 8080 processor
+and plays its 8 KiB program ROM in a window: a brick-breaker written for the
+machine, unless another ROM image was built in. Keys: C coin, Q one player,
+E two players, A and D move, S fires, Escape quits.")
 string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" tavrin_package_platform)
 set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${tavrin_package_platform}")
 # Only the program's component goes into the packages; the developer tools stay out.

@@ -73,6 +73,9 @@ if [[ -n "$deb" ]]; then
         check "the window is at (736, 284)" test \
             "$(geometry_value 'Absolute upper-left X'),$(geometry_value 'Absolute upper-left Y')" = "736,284"
         check "the window is 448 x 512" test "$(geometry_value Width)x$(geometry_value Height)" = "448x512"
+        window_class=$(sed -n 's/^StartupWMClass=//p' "$desktop_entry")
+        check "the window's class is the desktop entry's \"$window_class\", so docks show its icon" \
+            eval 'xprop -id "$window" WM_CLASS | grep -q "\"$window_class\"\$"'
         xdotool mousemove 5 5 # keep the drawn cursor away from the picture
         sleep 1
         screenshot
