@@ -11,7 +11,8 @@ constexpr std::uint32_t gl_red = 0x1903;
 
 } // namespace
 
-Machine::Machine(Tavrin::Window* window, Rom rom) : scale{2.0f, 2.0f}, window{window}, board{rom} {
+Machine::Machine(Tavrin::Window* shown_in, Rom rom)
+    : scale{2.0f, 2.0f}, window{shown_in}, board{rom} {
     // The image keeps a pointer to `texture`, which receives the real texture below.
     image = Tavrin::Image(window, &texture,
                           {static_cast<std::int32_t>(scale.x), static_cast<std::int32_t>(scale.y)});
