@@ -415,8 +415,8 @@ void show_message_box(const std::string& message) {
                                               message.c_str(), nullptr);
         }
     }
-    // The box may be shown from a thread that SDL did not start (the tests do), whose SDL thread
-    // storage would otherwise outlive it; later SDL calls on this thread make it anew.
+    // The box may be shown from a thread that SDL did not start, whose SDL thread storage would
+    // otherwise outlive it; later SDL calls on this thread make it anew.
     SDL_TLSCleanup();
     if (result != 0) {
         std::cerr << error_box_title << "\n\n" << message << '\n';
