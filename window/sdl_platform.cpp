@@ -415,12 +415,13 @@ void show_message_box(const std::string& message) {
                                               message.c_str(), nullptr);
         }
     }
+    if (result != 0) {
+        std::cerr << error_box_title << "\n\n"
+                  << message << "\n\n(The error box could not be shown: " << sdl_reason() << ")\n";
+    }
     // The box may be shown from a thread that SDL did not start, whose SDL thread storage would
     // otherwise outlive it; later SDL calls on this thread make it anew.
     SDL_TLSCleanup();
-    if (result != 0) {
-        std::cerr << error_box_title << "\n\n" << message << '\n';
-    }
 }
 
 } // namespace Tavrin::platform
