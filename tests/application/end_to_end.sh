@@ -161,11 +161,16 @@ error_box() {
             eval "xwininfo -id '$main_window' | grep -q 'Map State: IsUnMapped'"
         if [[ -n "$setting" ]]; then
             # The user drags the box by its title bar; it stays where it is put.
-            xdotool mousemove $((x + width / 2)) $((y + 8)) mousedown 1 \
-                mousemove $((x + width / 2 + 20)) $((y + 18)) sleep 0.2 \
-                mousemove $((x + width / 2 - 300)) $((y + 8 - 200)) sleep 0.2 mouseup 1
+            local grab_x=$((x + width / 2)) grab_y=$((y + 8)) dragged
+            xdotool mousemove "$grab_x" "$grab_y" sleep 0.2 mousedown 1 sleep 0.2 \
+                mousemove $((grab_x + 20)) $((grab_y + 10)) sleep 0.2 \
+                mousemove $((grab_x - 300)) $((grab_y - 200)) sleep 0.3 mouseup 1
+            for _ in $(seq 30); do
+                read -r -a dragged < <(outer_geometry "$box")
+                near "${dragged[0]}" $((x - 300)) 3 && near "${dragged[1]}" $((y - 200)) 3 && break
+                sleep 0.1
+            done
             sleep 1
-            local dragged
             read -r -a dragged < <(outer_geometry "$box")
             check "the box (at ${dragged[0]},${dragged[1]}) stays where the user dragged it$setting" \
                 eval 'near "${dragged[0]}" $((x - 300)) 3 && near "${dragged[1]}" $((y - 200)) 3'
