@@ -136,7 +136,8 @@ check "standard error says that the display was lost" \
 start_private_server
 launch "$faulty"
 check "the faulty program shows its error box on a private X server" box_appears
-box_process=$(pgrep -P "$pid" | head -n 1)
+box_process=$(awk -v parent="$pid" '{ sub(/.*\) /, ""); if ($2 == parent) print FILENAME }' \
+    /proc/[0-9]*/stat 2>/dev/null | head -n 1 | cut -d/ -f3)
 stop_private_server
 check "the program ends when its X server is killed while the box is shown" ends
 echo "(exit code ${code:-none}, box process ${box_process:-none})"
