@@ -9,29 +9,14 @@ set -uo pipefail
 program=$1
 faulty=$2
 
-work=$(mktemp -d)
-pid=""
-server=""
-passes=0
-failures=0
-cleanup() {
-    [[ -n $pid ]] && kill -9 "$pid" 2>/dev/null
-    [[ -n $server ]] && kill -9 "$server" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/checks.sh"
 
-check() { # check DESCRIPTION COMMAND...
-    local description=$1
-    shift
-    if "$@"; then
-        echo "PASS: $description"
-        passes=$((passes + 1))
-    else
-        echo "FAIL: $description"
-        failures=$((failures + 1))
-    fi
+server=""
+stop_everything() {
+    [[ -n $server ]] && kill -9 "$server" 2>/dev/null
+    cleanup
 }
+trap stop_everything EXIT
 
 # Starts a command in the background with its standard error in $work/stderr; sets pid.
 launch() {
@@ -43,21 +28,6 @@ launch() {
 window_appears() {
     window=$(timeout 15 xdotool search --sync --onlyvisible --name '^Tavrin Mirellon$' | head -n 1)
     [[ -n $window ]]
-}
-
-# Waits up to 10 s for the program to end; sets code to its exit code.
-ends() {
-    code=""
-    for _ in $(seq 100); do
-        if ! kill -0 "$pid" 2>/dev/null; then
-            wait "$pid"
-            code=$?
-            pid=""
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
 }
 
 # Waits up to 10 s for the error box; sets box to its window id.
@@ -109,7 +79,7 @@ for signal in INT TERM; do
     check "the program starts (for SIG$signal)" window_appears
     sleep 0.5
     kill -s "$signal" "$pid"
-    check "SIG$signal ends the program" ends
+    check "SIG$signal ends the program" wait_for_exit
     check "the exit code after SIG$signal is 0 (got ${code:-none})" test "${code:-none}" = 0
 done
 
@@ -123,7 +93,7 @@ for driver in "3.0 130" "3.3 130"; do
     check "OpenGL $gl with GLSL $glsl never shows the program's window" \
         test -z "$(xdotool search --onlyvisible --name '^Tavrin Mirellon$')"
     [[ -n $box ]] && dismiss_box
-    check "dismissing the box ends the program (OpenGL $gl, GLSL $glsl)" ends
+    check "dismissing the box ends the program (OpenGL $gl, GLSL $glsl)" wait_for_exit
     check "the exit code after the box is 0 (got ${code:-none})" test "${code:-none}" = 0
     check "the message went to the box, not to standard error" test ! -s "$work/stderr"
 done
@@ -135,7 +105,7 @@ launch "$program"
 check "the program starts on a private X server" window_appears
 sleep 0.5
 stop_private_server
-check "the program ends when its X server is killed" ends
+check "the program ends when its X server is killed" wait_for_exit
 check "the exit code after losing the display is 1 (got ${code:-none})" test "${code:-none}" = 1
 check "standard error says that the display was lost" \
     grep -q "Lost the connection to the display $DISPLAY" "$work/stderr"
@@ -147,7 +117,7 @@ check "the faulty program shows its error box on a private X server" box_appears
 box_process=$(awk -v parent="$pid" '{ sub(/.*\) /, ""); if ($2 == parent) print FILENAME }' \
     /proc/[0-9]*/stat 2>/dev/null | head -n 1 | cut -d/ -f3)
 stop_private_server
-check "the program ends when its X server is killed while the box is shown" ends
+check "the program ends when its X server is killed while the box is shown" wait_for_exit
 check "the exit code after losing the display under the box is 1 (got ${code:-none})" \
     test "${code:-none}" = 1
 if [[ -n $box_process ]]; then
