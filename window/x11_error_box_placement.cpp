@@ -117,8 +117,11 @@ void centre(xcb_connection_t* x, xcb_window_t box, Vector2i screen) {
     const std::int32_t place[] = {screen.x / 2 - width / 2, screen.y / 2 - height / 2};
     const std::uint32_t values[] = {static_cast<std::uint32_t>(place[0]),
                                     static_cast<std::uint32_t>(place[1])};
-    xcb_configure_window(x, box, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
-    xcb_flush(x);
+    // Waits until the server has carried out the move: the connection is closed right after,
+    // and a server may drop the requests of a closed connection that it has not yet read.
+    const Reply_Of<xcb_generic_error_t> error(xcb_request_check(
+        x,
+        xcb_configure_window_checked(x, box, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values)));
 }
 
 struct Disconnect {
