@@ -50,7 +50,13 @@ bool settled_for_no_display() {
 
 // SDL's video subsystem, started once per process and kept until the process ends.
 void ensure_video() {
+    // Why the display could not be opened, once that has failed: later calls (the error box
+    // reads the screen size) hear it again at once instead of waiting again.
+    static std::string refusal;
     static const bool started = [] {
+        if (!refusal.empty()) {
+            throw Exception{refusal};
+        }
         // A button pressed in the window keeps reporting to it until it is released, even
         // outside the window, as the focused window's mouse capture does on Win32.
         SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "1");
@@ -76,7 +82,8 @@ void ensure_video() {
                 SDL_SetError("neither an X server nor a Wayland compositor answered");
             }
             if (!display_named || std::chrono::steady_clock::now() >= deadline) {
-                throw Exception{"Could not open the display: " + sdl_reason()};
+                refusal = "Could not open the display: " + sdl_reason();
+                throw Exception{refusal};
             }
             std::this_thread::sleep_for(pause);
             pause = std::min(pause * 2, std::chrono::milliseconds(1000));
