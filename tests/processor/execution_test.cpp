@@ -195,6 +195,29 @@ TEST(Fetch, OperandsWrapPastTheTopOfMemory) {
     EXPECT_EQ(p->address, 0xCDAB);
 }
 
+// The three bytes are read with one load where they lie side by side and one by one near the top
+// of memory: the same fields either way, at each origin around the boundary, and never the byte
+// after the instruction.
+TEST(Fetch, EveryOriginNearTheTopDecodesTheSameFields) {
+    for (const unsigned origin : {0x0000U, 0x1234U, 0xFFFBU, 0xFFFCU, 0xFFFDU, 0xFFFEU, 0xFFFFU}) {
+        SCOPED_TRACE(origin);
+        auto p = processor_with(0x0000, {});
+        const std::array<std::uint8_t, 4> bytes{0x01, 0x34, 0x12, 0xEE}; // LXI B,1234H; then 0xEE
+        for (unsigned i = 0; i < bytes.size(); ++i) {
+            p->memory[static_cast<std::uint16_t>(origin + i)] = bytes[i];
+        }
+        p->pc = static_cast<std::uint16_t>(origin);
+        execute(*p);
+        EXPECT_EQ(p->opcode, 0x01);
+        EXPECT_EQ(p->byte_2, 0x34);
+        EXPECT_EQ(p->byte_3, 0x12);
+        EXPECT_EQ(p->data, 0x34);
+        EXPECT_EQ(p->address, 0x1234);
+        EXPECT_EQ(get_bc(*p), 0x1234);
+        EXPECT_EQ(p->pc, static_cast<std::uint16_t>(origin + 3));
+    }
+}
+
 TEST(Fetch, LoadsAndStoresWrapTheirSecondByte) {
     auto p = processor_with(0x0100, {0x2A, 0xFF, 0xFF}); // LHLD 0xFFFF
     p->memory[0xFFFF] = 0x34;
