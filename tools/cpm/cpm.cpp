@@ -110,7 +110,10 @@ std::unique_ptr<Intel_8080> make_processor(std::span<const std::uint8_t> program
 
 Result run(Intel_8080& p, std::uint64_t limit, std::ostream* echo) {
     Result result{{}, 0, false};
-    while (result.instructions < limit) {
+    // Counted in a local rather than in `result`, which lives in the caller's memory: a count kept
+    // there would be stored and loaded again at every instruction, each step waiting for the last.
+    std::uint64_t instructions = 0;
+    while (instructions < limit) {
         if (p.pc == 0x0000) {
             result.finished = true;
             break;
@@ -120,18 +123,24 @@ Result run(Intel_8080& p, std::uint64_t limit, std::ostream* echo) {
                 result.finished = true;
                 break;
             }
-        } else {
-            try {
-                execute(p);
-            } catch (Tavrin::Exception& error) {
-                error.message = "At " + hex_word(static_cast<std::uint16_t>(p.pc - 1)) + " after " +
-                                std::to_string(result.instructions) +
-                                " instructions: " + error.message;
-                throw;
-            }
+            ++instructions;
+            continue;
         }
-        ++result.instructions;
+        // The program's own instructions up to its next BDOS call or its end, in a loop of their
+        // own: with nothing else in it, the compiler keeps the processor's registers in machine
+        // registers from one instruction to the next.
+        try {
+            do {
+                execute(p);
+                ++instructions;
+            } while (instructions < limit && p.pc != 0x0000 && p.pc != bdos_entry);
+        } catch (Tavrin::Exception& error) {
+            error.message = "At " + hex_word(static_cast<std::uint16_t>(p.pc - 1)) + " after " +
+                            std::to_string(instructions) + " instructions: " + error.message;
+            throw;
+        }
     }
+    result.instructions = instructions;
     return result;
 }
 
