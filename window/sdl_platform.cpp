@@ -6,34 +6,18 @@
 #include "window/exception.hpp"
 #include "window/messages.hpp"
 #include "window/window.hpp"
-#include "window/x11_window_title.hpp"
+#include "window/x11_error_box_placement.hpp"
+#include "window/x11_lost_display.hpp"
 
 #include <GL/glew.h>
 #include <SDL.h>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <mutex>
-#include <thread>
-
-#include <pthread.h>
-
-// Xlib's process-wide locks and its lock functions (set once Xlib runs threaded). Exported by
-// libX11 but declared only in its internal headers.
-extern "C" {
-struct _LockInfoRec;
-extern void (*_XLockMutex_fn)(_LockInfoRec* lock);
-extern void (*_XUnlockMutex_fn)(_LockInfoRec* lock);
-extern _LockInfoRec* _Xglobal_lock;
-extern _LockInfoRec* _Xi18n_lock;
-}
+#include <optional>
 
 namespace Tavrin::platform {
 
@@ -55,9 +39,13 @@ void ensure_video() {
         SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "1");
         // The click that activates the window counts, as on Win32; SDL would drop it.
         SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+        // SIGINT and SIGTERM become SDL_QUIT, which the pump turns into a close request, even
+        // where the environment asks SDL to leave the signals alone.
+        SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "0", SDL_HINT_OVERRIDE);
         if (SDL_Init(SDL_INIT_VIDEO) != 0) {
             throw Exception{"Could not open the display: " + sdl_reason()};
         }
+        end_process_on_lost_display();
         return true;
     }();
     (void)started;
@@ -218,124 +206,34 @@ Display* x_display() {
     return display;
 }
 
-// Errors on the centring thread's own connection are expected (a box may vanish between two
-// requests) and ignored; every other connection's errors go to the handler that was there before.
-std::atomic<Display*> centring_display{nullptr};
-XErrorHandler previous_error_handler = nullptr;
-
-int ignore_centring_errors(Display* display, XErrorEvent* error) {
-    if (display == centring_display.load(std::memory_order_relaxed)) {
-        return 0;
-    }
-    return previous_error_handler != nullptr ? previous_error_handler(display, error) : 0;
-}
-
-// Keeps every visible error box centred on `screen` until `done` is set, through `display`, a
-// connection of this thread's own. SDL places a box without a parent a third of the way down
-// the screen; the box must sit in the middle.
-void centre_error_boxes(Display* display, Vector2i screen, const std::atomic<bool>& done) {
-    // One box at a time is centred; a second caller's thread waits its turn.
-    static std::mutex one_at_a_time;
-    const std::lock_guard lock(one_at_a_time);
-    centring_display.store(display, std::memory_order_relaxed);
-    const ::Window root = DefaultRootWindow(display);
-    while (!done.load(std::memory_order_relaxed)) {
-        ::Window root_return = 0;
-        ::Window parent = 0;
-        ::Window* children = nullptr;
-        unsigned int count = 0;
-        if (XQueryTree(display, root, &root_return, &parent, &children, &count) != 0) {
-            for (unsigned int i = 0; i < count; ++i) {
-                XWindowAttributes attributes{};
-                if (XGetWindowAttributes(display, children[i], &attributes) == 0 ||
-                    attributes.map_state != IsViewable ||
-                    x_window_title(display, children[i]) != error_box_title) {
-                    continue;
-                }
-                const int x = screen.x / 2 - attributes.width / 2;
-                const int y = screen.y / 2 - attributes.height / 2;
-                if (attributes.x != x || attributes.y != y) {
-                    XMoveWindow(display, children[i], x, y);
-                    XFlush(display);
-                }
-            }
-            if (children != nullptr) {
-                XFree(children);
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    XSync(display, False);
-    centring_display.store(nullptr, std::memory_order_relaxed);
-}
-
-// SDL shows its message box from a forked copy of the process, and that copy opens an X
-// connection of its own. A fork while another thread (the main thread pumping events, the
-// centring thread reading titles) holds one of Xlib's process-wide locks would leave the copy
-// waiting for that lock forever, and the box would never appear. These fork handlers take both
-// locks, in Xlib's own order, around every fork and release them on both sides.
-void lock_xlib_before_fork() {
-    if (_XLockMutex_fn == nullptr) {
-        return;
-    }
-    if (_Xi18n_lock != nullptr) {
-        _XLockMutex_fn(_Xi18n_lock);
-    }
-    if (_Xglobal_lock != nullptr) {
-        _XLockMutex_fn(_Xglobal_lock);
-    }
-}
-
-void unlock_xlib_after_fork() {
-    if (_XUnlockMutex_fn == nullptr) {
-        return;
-    }
-    if (_Xglobal_lock != nullptr) {
-        _XUnlockMutex_fn(_Xglobal_lock);
-    }
-    if (_Xi18n_lock != nullptr) {
-        _XUnlockMutex_fn(_Xi18n_lock);
-    }
+// The current context's version text, such as "3.0 Mesa 22.3.6"; empty if it gives none.
+std::string gl_version_text() {
+    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    return version != nullptr ? version : "";
 }
 
 int gl_version() {
     int major = 0;
     int minor = 0;
-    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-    if (version == nullptr || std::sscanf(version, "%d.%d", &major, &minor) != 2) {
+    if (std::sscanf(gl_version_text().c_str(), "%d.%d", &major, &minor) != 2) {
         return 0;
     }
     return major * 10 + minor;
 }
 
-} // namespace
-
-std::string x_window_title(Display* display, ::Window window) {
-    const Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
-    const Atom utf8_string = XInternAtom(display, "UTF8_STRING", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char* data = nullptr;
-    std::string title;
-    if (XGetWindowProperty(display, window, net_wm_name, 0, 256, False, utf8_string, &type, &format,
-                           &count, &remaining, &data) == Success &&
-        data != nullptr) {
-        if (type == utf8_string && format == 8) {
-            title.assign(reinterpret_cast<const char*>(data), count);
-        }
-        XFree(data);
+// What a driver without OpenGL 3.3 tells the user: what is missing, what the driver offers
+// (`offered`, the version text of its plain context, when it gave one) and what to do.
+std::string missing_context_message(const std::string& reason, const std::string& offered) {
+    std::string message = "Could not create an OpenGL 3.3 context: " + reason + "\n\n";
+    message += "This program needs OpenGL 3.3 with GLSL 3.30";
+    if (!offered.empty()) {
+        message += "; the graphics driver offers only OpenGL " + offered;
     }
-    if (title.empty()) {
-        char* name = nullptr;
-        if (XFetchName(display, window, &name) != 0 && name != nullptr) {
-            title = name;
-            XFree(name);
-        }
-    }
-    return title;
+    return message + ".\nUpdate the graphics driver, or use a graphics card that supports "
+                     "OpenGL 3.3.";
 }
+
+} // namespace
 
 void create_window(Window& window) {
     ensure_video();
@@ -356,7 +254,9 @@ void create_window(Window& window) {
 
     // A plain context first; where it cannot compile GLSL 3.30, ask for a 3.3 core one.
     SDL_GLContext context = SDL_GL_CreateContext(native);
+    std::string offered;
     if (context != nullptr && gl_version() < 33) {
+        offered = gl_version_text();
         SDL_GL_MakeCurrent(native, nullptr);
         SDL_GL_DeleteContext(context);
         context = nullptr;
@@ -370,7 +270,7 @@ void create_window(Window& window) {
     if (context == nullptr) {
         const std::string reason = sdl_reason();
         SDL_DestroyWindow(native);
-        throw Exception{"Could not create an OpenGL 3.3 context: " + reason};
+        throw Exception{missing_context_message(reason, offered)};
     }
     SDL_GL_MakeCurrent(native, context);
     // Presenting never waits for the vertical retrace. Some servers refuse the call although
@@ -517,54 +417,35 @@ void hide_system_cursor() {
     SDL_ShowCursor(SDL_DISABLE);
 }
 
+bool error_box_on_main_thread() {
+    // SDL wants a box without a parent window shown from the main thread: around it, SDL changes
+    // its process-wide cursor, keyboard and mouse-capture state.
+    return true;
+}
+
 void show_message_box(const std::string& message) {
-    // SDL shows the box from a forked process. Everything of Xlib that takes its process-wide
-    // lock (opening a connection, the error handler) therefore happens here, before the fork,
-    // and never on the centring thread: a fork while that lock is held would leave the box's
-    // process waiting for it forever.
-    static std::once_flag fork_handlers;
-    std::call_once(fork_handlers, [] {
-        pthread_atfork(lock_xlib_before_fork, unlock_xlib_after_fork, unlock_xlib_after_fork);
-    });
-    Display* display = XOpenDisplay(nullptr);
-    Vector2i screen;
-    if (display != nullptr) {
+    int result = -1;
+    {
+        std::optional<X11_Error_Box_Placement> placement;
         try {
-            screen = Window::get_screen_size();
-            static std::once_flag handler_installed;
-            std::call_once(handler_installed, [] {
-                previous_error_handler = XSetErrorHandler(ignore_centring_errors);
-            });
+            placement.emplace(error_box_title, Window::get_screen_size());
         } catch (const Exception&) {
-            XCloseDisplay(display);
-            display = nullptr;
+            // No screen, no box to place: the message goes to standard error below.
+        }
+        // The box's own process now and then fails to come up on a busy X server; a failed
+        // attempt shows nothing, so try again before falling back to standard error.
+        for (int attempt = 0; attempt < 3 && result != 0; ++attempt) {
+            result = SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, error_box_title,
+                                              message.c_str(), nullptr);
         }
     }
-    std::atomic<bool> done{false};
-    std::thread centring;
-    if (display != nullptr) {
-        centring = std::thread(centre_error_boxes, display, screen, std::cref(done));
-    }
-    // The box's own process now and then fails to come up on a busy X server; a failed attempt
-    // shows nothing, so try again before falling back to standard error.
-    int result = -1;
-    for (int attempt = 0; attempt < 3 && result != 0; ++attempt) {
-        result = SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, error_box_title, message.c_str(),
-                                          nullptr);
-    }
-    done.store(true, std::memory_order_relaxed);
-    if (centring.joinable()) {
-        centring.join();
-    }
-    if (display != nullptr) {
-        XCloseDisplay(display);
+    if (result != 0) {
+        std::cerr << error_box_title << "\n\n"
+                  << message << "\n\n(The error box could not be shown: " << sdl_reason() << ")\n";
     }
     // The box may be shown from a thread that SDL did not start, whose SDL thread storage would
     // otherwise outlive it; later SDL calls on this thread make it anew.
     SDL_TLSCleanup();
-    if (result != 0) {
-        std::cerr << error_box_title << "\n\n" << message << '\n';
-    }
 }
 
 } // namespace Tavrin::platform
