@@ -5,6 +5,7 @@
 
 #include <array>
 #include <bit>
+#include <cstddef>
 #include <cstring>
 #include <iomanip>
 #include <sstream>
@@ -55,40 +56,79 @@ struct Cpu {
     Word address;
 };
 
-// The opcode and the two bytes after it, the opcode in the lowest byte. Near the top of memory the
-// addresses wrap past 0xFFFF; everywhere else one load reads all three.
+// The fetch reads several bytes of memory, and of the record, as one value.
+static_assert(std::endian::native == std::endian::little,
+              "bytes are read and written in groups as little-endian values");
+
+// The opcode and the two bytes after it, the opcode in the lowest byte; the top byte is not part
+// of the instruction and may be anything. Near the top of memory the addresses wrap past 0xFFFF;
+// everywhere else one load reads them all.
 std::uint32_t instruction_bytes(const Intel_8080& p, Word pc) {
-    if (std::endian::native == std::endian::little && pc <= p.memory.size() - 4) [[likely]] {
+    if (pc <= p.memory.size() - 4) [[likely]] {
         std::uint32_t bytes = 0;
         std::memcpy(&bytes, &p.memory[pc], sizeof bytes);
-        return bytes & 0xFFFFFF;
+        return bytes;
     }
     return p.memory[pc] | unsigned{p.memory[word(pc + 1)]} << 8 |
            unsigned{p.memory[word(pc + 2)]} << 16;
 }
 
-// Reads the instruction at PC into the decode fields, copies the registers that the instruction
-// works on, and moves PC past the opcode.
+// The flags and the three decode fields after them in the record, as one 32-bit value written
+// with one store when an instruction ends: the stores, not the arithmetic, are what limits the
+// pace of a short instruction, and the compiler does not merge byte stores of different values.
+// The flags are read back through the same four bytes, so that from one instruction to the next
+// the compiler takes them from the machine register that it stored.
+constexpr std::size_t flags_and_operands = offsetof(Intel_8080, flags);
+static_assert(offsetof(Intel_8080, byte_2) == flags_and_operands + 1 &&
+              offsetof(Intel_8080, byte_3) == flags_and_operands + 2 &&
+              offsetof(Intel_8080, data) == flags_and_operands + 3);
+
+Byte read_flags(const Intel_8080& p) {
+    std::uint32_t bytes = 0;
+    std::memcpy(&bytes, reinterpret_cast<const unsigned char*>(&p) + flags_and_operands,
+                sizeof bytes);
+    return low_byte(bytes);
+}
+
+// `address` is byte_3 * 256 + byte_2, and `data` is byte_2 again.
+void write_flags_and_operands(Intel_8080& p, Byte flags, Word address) {
+    const std::uint32_t bytes = flags | unsigned{address} << 8 | unsigned{address} << 24;
+    std::memcpy(reinterpret_cast<unsigned char*>(&p) + flags_and_operands, &bytes, sizeof bytes);
+}
+
+// Reads the instruction at PC, writes the opcode and the address into the decode fields (the other
+// three go with the flags when it ends), copies the registers that the instruction works on, and
+// moves PC past the opcode.
 Cpu fetch(Intel_8080& p) {
     const Word pc = p.pc;
     const std::uint32_t bytes = instruction_bytes(p, pc);
     const Byte opcode = low_byte(bytes);
-    const Byte byte_2 = low_byte(bytes >> 8);
     const Word address = word(bytes >> 8);
     p.opcode = opcode;
-    p.byte_2 = byte_2;
-    p.byte_3 = low_byte(bytes >> 16);
-    p.data = byte_2;
     p.address = address;
-    return Cpu{p,   p.a,     p.b,  p.c,          p.d,    p.e,    p.h,
-               p.l, p.flags, p.sp, word(pc + 1), opcode, byte_2, address};
+    const Byte flags = read_flags(p);
+    return Cpu{p,
+               p.a,
+               p.b,
+               p.c,
+               p.d,
+               p.e,
+               p.h,
+               p.l,
+               flags,
+               p.sp,
+               word(pc + 1),
+               opcode,
+               low_byte(address),
+               address};
 }
 
-// Writes the copied registers into the record: the instruction is done.
+// Writes the copied registers and the rest of the decode fields into the record: the instruction
+// is done.
 void retire(const Cpu& s) {
     Intel_8080& p = s.record;
     p.a = s.a;
-    p.flags = s.flags;
+    write_flags_and_operands(p, s.flags, s.address);
     p.sp = s.sp;
     p.pc = s.pc;
 }
@@ -186,6 +226,19 @@ bool condition(const Cpu& s) {
     constexpr std::array<Byte, 4> masks{flag::zero, flag::carry, flag::parity, flag::sign};
     const bool set = (s.flags & masks[code / 2]) != 0;
     return (code % 2 == 1) == set;
+}
+
+// For the program's conditional jumps: left to itself, the compiler picks the next PC with a
+// conditional move, and the host then learns the program's choice only when the dispatch of the
+// next instruction, two loads further on, finds that it guessed wrong. A real branch is resolved
+// as soon as the flags are known, and its outcome helps predict that dispatch. GCC and Clang keep
+// the branch when told that one side is taken almost always; the figure means nothing else.
+bool as_branch(bool condition) {
+#if defined(__GNUC__)
+    return __builtin_expect_with_probability(condition, true, 0.99);
+#else
+    return condition;
+#endif
 }
 
 // --- Arithmetic and logic ---------------------------------------------------------------------
@@ -410,7 +463,11 @@ void run_group_3(Cpu& s) {
     } else if constexpr (opcode == 0xF9) { // SPHL
         s.sp = make_pair(s.h, s.l);
     } else if constexpr (z == 2) { // conditional jump
-        s.pc = condition<y>(s) ? s.address : word(s.pc + 2);
+        if (as_branch(condition<y>(s))) {
+            s.pc = s.address;
+        } else {
+            s.pc = word(s.pc + 2);
+        }
     } else if constexpr (opcode == 0xC3) { // JMP
         s.pc = s.address;
     } else if constexpr (opcode == 0xE3) { // XTHL
