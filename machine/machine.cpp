@@ -99,7 +99,7 @@ Machine::Machine(Tavrin::Window* window, Rom rom) : scale{2.0f, 2.0f}, window{wi
     std::copy(rom.begin(), rom.end(), processor.memory.begin());
 
     // The image keeps a pointer to `texture`, which receives the real texture below.
-    image = Tavrin::Image(window, &texture,
+    image = Tavrin::Image(window->draw_target(), &texture,
                           {static_cast<std::int32_t>(scale.x), static_cast<std::int32_t>(scale.y)});
     last_interrupt_time = Tavrin::steady_seconds();
     texture = Tavrin::Texture({static_cast<std::int32_t>(screen_size.width),

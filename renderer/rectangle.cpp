@@ -1,7 +1,8 @@
 #include "renderer/rectangle.hpp"
 
 #include "renderer/matrix.hpp"
-#include "window/window.hpp"
+
+#include <GL/glew.h>
 
 #include <vector>
 
@@ -50,8 +51,8 @@ void Rectangle::release_shared(const void* context) {
     objects.context = nullptr;
 }
 
-Rectangle::Rectangle(Window* window, Color color, Vector2i position, Vector2f scale)
-    : window(window), color(color),
+Rectangle::Rectangle(Draw_Target target, Color color, Vector2i position, Vector2f scale)
+    : target(target), color(color),
       scale(scale), position{static_cast<float>(position.x), static_cast<float>(position.y)} {
     Shared& objects = shared();
     if (*objects.program.id != 0) {
@@ -66,7 +67,7 @@ Rectangle::Rectangle(Window* window, Color color, Vector2i position, Vector2f sc
     // rectangle tries again.
     objects.program = built;
     objects.vertex_array = array;
-    objects.context = window->gl_context;
+    objects.context = target.gl_context;
 }
 
 void Rectangle::draw() {
@@ -75,7 +76,7 @@ void Rectangle::draw() {
     objects.vertex_array.bind();
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    const Matrix4 matrix = (window->projection * Matrix4::translation(position.x, position.y)) *
+    const Matrix4 matrix = (*target.projection * Matrix4::translation(position.x, position.y)) *
                            Matrix4::scale(scale.x, scale.y);
     glUniformMatrix4fv(objects.program.uniform_location("matrix"), 1, GL_FALSE,
                        matrix.elements.data());

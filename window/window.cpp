@@ -159,7 +159,8 @@ bool Window::update() {
 
     // 4. A failed build leaves no cursor; the next call tries again.
     if (!cursor) {
-        cursor.emplace(this, Color{0.0f, 0.0f, 0.0f, 0.0f}, Vector2i{0, 0}, Vector2f{3.0f, 3.0f});
+        cursor.emplace(draw_target(), Color{0.0f, 0.0f, 0.0f, 0.0f}, Vector2i{0, 0},
+                       Vector2f{3.0f, 3.0f});
     }
 
     // 5, 6.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "renderer/draw_target.hpp"
 #include "renderer/matrix.hpp"
 #include "renderer/rectangle.hpp"
 #include "renderer/vector.hpp"
@@ -35,6 +36,9 @@ public:
     // One frame: cursor, present, clear, drag gesture, Escape, message pump, timing.
     // Returns `open`.
     bool update();
+
+    // What the drawables need to draw into this window: its projection and its context.
+    Draw_Target draw_target() const { return {&projection, gl_context}; }
 
     // The primary screen's size, read once per process (thread-safe).
     static Vector2i get_screen_size();
