@@ -14,7 +14,6 @@ namespace {
 constexpr std::uint8_t in_opcode = 0xDB;
 constexpr std::uint8_t out_opcode = 0xD3;
 constexpr double interrupt_interval = 0.008333333333333333; // 1/120 s
-constexpr std::uint32_t gl_red = 0x1903;
 
 constexpr std::uint16_t writable_start = 0x2000;
 constexpr std::uint16_t video_start = 0x2400;
@@ -104,7 +103,7 @@ Machine::Machine(Tavrin::Window* window, Rom rom) : scale{2.0f, 2.0f}, window{wi
     last_interrupt_time = Tavrin::steady_seconds();
     texture = Tavrin::Texture({static_cast<std::int32_t>(screen_size.width),
                                static_cast<std::int32_t>(screen_size.height)},
-                              gl_red, screen.data());
+                              Tavrin::gl_red, screen.data());
 }
 
 void Machine::step() {

@@ -2,9 +2,14 @@
 
 #include "window/exception.hpp"
 
+#include <GL/glew.h>
+
 #include <utility>
 
 namespace Tavrin {
+
+static_assert(sizeof(GLuint) == sizeof(std::uint32_t), "GL names are held as 32-bit values");
+static_assert(sizeof(GLenum) == sizeof(std::uint32_t), "GL enums are passed as 32-bit values");
 
 Program::Program(std::initializer_list<Shader_Source> shaders) {
     build(shaders.begin(), shaders.end());
@@ -103,7 +108,7 @@ void Vertex_Array::bind() {
     glBindVertexArray(*id);
 }
 
-void Vertex_Array::add_buffer(GLenum target, const std::vector<std::uint32_t>& data) {
+void Vertex_Array::add_buffer(std::uint32_t target, const std::vector<std::uint32_t>& data) {
     bind();
     buffers.push_back(0);
     glGenBuffers(1, &buffers.back());

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <GL/glew.h>
-
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -10,13 +8,11 @@
 
 namespace Tavrin {
 
-static_assert(sizeof(GLuint) == sizeof(std::uint32_t), "GL names are held as 32-bit values");
-
 // One shader of a program: its GLSL text (referenced, not copied) and its stage,
 // GL_VERTEX_SHADER or GL_FRAGMENT_SHADER.
 struct Shader_Source {
     const char* text;
-    GLenum stage;
+    std::uint32_t stage;
 };
 
 // A linked OpenGL program. Copies share the GL name; the last holder deletes it. Needs the
@@ -61,7 +57,7 @@ public:
     void bind();
     // Creates a buffer filled from `data` and binds it to `target` (GL_ARRAY_BUFFER or
     // GL_ELEMENT_ARRAY_BUFFER) while this vertex array is bound.
-    void add_buffer(GLenum target, const std::vector<std::uint32_t>& data);
+    void add_buffer(std::uint32_t target, const std::vector<std::uint32_t>& data);
     // Describes the program's attribute "vertex" as `components` unsigned 32-bit integers per
     // vertex, tightly packed in the buffer bound to GL_ARRAY_BUFFER. Throws Tavrin::Exception
     // when the program has no such attribute.

@@ -6,6 +6,8 @@
 
 namespace Tavrin {
 
+static_assert(gl_red == GL_RED);
+
 Texture::Texture(Vector2i size, std::uint32_t format, const std::uint8_t* texels)
     : size(size), format(format) {
     glPixelStorei(GL_PACK_ALIGNMENT, 1);

@@ -7,6 +7,9 @@
 
 namespace Tavrin {
 
+// GL_RED: one byte per texel, the format of this program's textures.
+inline constexpr std::uint32_t gl_red = 0x1903;
+
 // A two-dimensional OpenGL texture of one byte per texel (format GL_RED in this program), sampled
 // without filtering. Copies share the GL name; the last holder deletes it. Needs the window's
 // OpenGL context current on the calling thread.
