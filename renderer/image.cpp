@@ -27,11 +27,11 @@ Image::Image(Draw_Target target, Texture* texture, Vector2i scale)
 }
 
 void Image::draw() {
-    glUseProgram(*program.id);
+    glUseProgram(name_of(program.id));
     vertex_array.bind();
     glActiveTexture(GL_TEXTURE0);
     glUniform1i(program.uniform_location("image"), 0);
-    glBindTexture(GL_TEXTURE_2D, texture->id ? *texture->id : 0);
+    glBindTexture(GL_TEXTURE_2D, name_of(texture->id));
     const Matrix4 matrix =
         *target.projection * Matrix4::scale(static_cast<float>(texture->size.x) * scale.x,
                                             static_cast<float>(texture->size.y) * scale.y);

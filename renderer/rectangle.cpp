@@ -43,7 +43,7 @@ const void* Rectangle::shared_context() {
 
 void Rectangle::release_shared(const void* context) {
     Shared& objects = shared();
-    if (objects.context != context || *objects.program.id == 0) {
+    if (objects.context != context || name_of(objects.program.id) == 0) {
         return;
     }
     objects.vertex_array = Vertex_Array();
@@ -55,7 +55,7 @@ Rectangle::Rectangle(Draw_Target target, Color color, Vector2i position, Vector2
     : target(target), color(color),
       scale(scale), position{static_cast<float>(position.x), static_cast<float>(position.y)} {
     Shared& objects = shared();
-    if (*objects.program.id != 0) {
+    if (name_of(objects.program.id) != 0) {
         return;
     }
     Program built({{vertex_shader, GL_VERTEX_SHADER}, {fragment_shader, GL_FRAGMENT_SHADER}});
@@ -72,7 +72,7 @@ Rectangle::Rectangle(Draw_Target target, Color color, Vector2i position, Vector2
 
 void Rectangle::draw() {
     Shared& objects = shared();
-    glUseProgram(*objects.program.id);
+    glUseProgram(name_of(objects.program.id));
     objects.vertex_array.bind();
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
