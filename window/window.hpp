@@ -76,6 +76,32 @@ public:
 
     // The drawn mouse cursor, built by the first update; one per window.
     std::optional<Rectangle> cursor;
+
+private:
+    // The window procedure's handlers.
+    void record_position();
+    void record_size();
+    void take_focus();
+    void lose_focus();
+    void keep_capture();
+    void press_key(std::uintptr_t code);
+    void release_key(std::uintptr_t code);
+    void press_button(std::size_t button);
+    void turn_wheel(std::uintptr_t w_param);
+    static std::intptr_t system_command_result(std::uintptr_t w_param);
+
+    // The frame update's steps.
+    bool held(std::size_t key) const;
+    bool button_down() const;
+    void sample_cursor();
+    void fade_cursor();
+    void draw_cursor();
+    void present_and_clear();
+    void follow_drag();
+    void close_on_escape();
+    void clear_pressed_keys();
+    void track_timing();
+    void show_after_first_frame();
 };
 
 // The entry from a platform's native message callback: the message goes to `window`'s
