@@ -13,8 +13,8 @@ namespace {
 // `open` flag) and joined before the machine and the window it uses are destroyed.
 class Emulation_Thread {
 public:
-    Emulation_Thread(Tavrin::Window& window, Drovask::Machine& machine)
-        : window{window}, thread{Drovask::emulate, &window, &machine} {}
+    Emulation_Thread(Tavrin::Window& shown_in, Drovask::Machine& machine)
+        : window{shown_in}, thread{Drovask::emulate, &shown_in, &machine} {}
     Emulation_Thread(const Emulation_Thread&) = delete;
     Emulation_Thread& operator=(const Emulation_Thread&) = delete;
     ~Emulation_Thread() {

@@ -88,7 +88,7 @@ void convert_screen(const Intel_8080& processor, Screen& screen) {
     }
 }
 
-Machine::Machine(Tavrin::Window* window, Rom rom) : scale{2.0f, 2.0f}, window{window} {
+Machine::Machine(Tavrin::Window* shown_in, Rom rom) : scale{2.0f, 2.0f}, window{shown_in} {
     interrupt_number = 1;
 
     processor.writable_start = writable_start;

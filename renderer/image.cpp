@@ -17,9 +17,9 @@ const std::vector<std::uint32_t> image_indices{0, 1, 2, 0, 2, 3};
 
 } // namespace
 
-Image::Image(Draw_Target target, Texture* texture, Vector2i scale)
-    : target(target),
-      texture(texture), scale{static_cast<float>(scale.x), static_cast<float>(scale.y)} {
+Image::Image(Draw_Target into, Texture* shown, Vector2i texel_scale)
+    : target(into),
+      texture(shown), scale{static_cast<float>(texel_scale.x), static_cast<float>(texel_scale.y)} {
     program = Program({{vertex_shader, GL_VERTEX_SHADER}, {fragment_shader, GL_FRAGMENT_SHADER}});
     vertex_array.add_buffer(GL_ARRAY_BUFFER, image_vertices);
     vertex_array.add_buffer(GL_ELEMENT_ARRAY_BUFFER, image_indices);

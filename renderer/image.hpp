@@ -33,10 +33,10 @@ public:
 
     // No target, no texture and no GL object; must not be drawn.
     Image() = default;
-    // Builds the program and the vertex array; the target's context must be current. `texture`
+    // Builds the program and the vertex array; the target's context must be current. `shown`
     // may still be in its default state: only the pointer is kept. Throws Tavrin::Exception when
     // the shaders cannot be built.
-    Image(Draw_Target target, Texture* texture, Vector2i scale);
+    Image(Draw_Target into, Texture* shown, Vector2i texel_scale);
 
     // Draws the texture's current contents. Throws Tavrin::Exception when a uniform is missing.
     void draw();

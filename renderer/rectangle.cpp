@@ -51,9 +51,9 @@ void Rectangle::release_shared(const void* context) {
     objects.context = nullptr;
 }
 
-Rectangle::Rectangle(Draw_Target target, Color color, Vector2i position, Vector2f scale)
-    : target(target), color(color),
-      scale(scale), position{static_cast<float>(position.x), static_cast<float>(position.y)} {
+Rectangle::Rectangle(Draw_Target into, Color fill, Vector2i corner, Vector2f extent)
+    : target(into), color(fill),
+      scale(extent), position{static_cast<float>(corner.x), static_cast<float>(corner.y)} {
     Shared& objects = shared();
     if (name_of(objects.program.id) != 0) {
         return;

@@ -30,11 +30,11 @@ public:
 
     // Builds the shared program and vertex array if they do not exist yet (the window's context
     // must be current). Throws Tavrin::Exception when the shaders cannot be built.
-    Rectangle(Draw_Target target, Color color, Vector2i position, Vector2f scale);
+    Rectangle(Draw_Target into, Color fill, Vector2i corner, Vector2f extent);
 
-    void set_color(Color color) { this->color = color; }
-    void set_position(Vector2i position) {
-        this->position = {static_cast<float>(position.x), static_cast<float>(position.y)};
+    void set_color(Color new_color) { color = new_color; }
+    void set_position(Vector2i new_position) {
+        position = {static_cast<float>(new_position.x), static_cast<float>(new_position.y)};
     }
 
     // Draws with blending (colour * alpha + background * (1 - alpha)); blending is off again

@@ -6,8 +6,8 @@ namespace Tavrin {
 
 static_assert(gl_red == GL_RED);
 
-Texture::Texture(Vector2i size, std::uint32_t format, const std::uint8_t* texels)
-    : size(size), format(format) {
+Texture::Texture(Vector2i dimensions, std::uint32_t texel_format, const std::uint8_t* texels)
+    : size(dimensions), format(texel_format) {
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     GLuint name = 0;

@@ -19,7 +19,7 @@ public:
     Texture() = default;
     // Creates the texture and fills it from `texels`: size.x * size.y bytes, rows tightly packed,
     // row 0 first (shown at the top).
-    Texture(Vector2i size, std::uint32_t format, const std::uint8_t* texels);
+    Texture(Vector2i dimensions, std::uint32_t texel_format, const std::uint8_t* texels);
 
     // Replaces every texel from size.x * size.y bytes in `format`; the storage is reused.
     void update(const std::uint8_t* texels);

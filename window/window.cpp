@@ -24,11 +24,11 @@ Matrix4 projection_for(Vector2i size) {
 
 } // namespace
 
-Window::Window(const std::string& title, Vector2i size, Color clear_color, Color cursor_color,
-               Vector2i minimum_size)
-    : native_window(std::make_shared<Native_Handle>(nullptr)), title(title), samples(0),
-      minimum_size(minimum_size), size(size), clear_color(clear_color), cursor_color(cursor_color),
-      projection(projection_for(size)) {
+Window::Window(const std::string& caption, Vector2i initial_size, Color background,
+               Color pointer_color, Vector2i smallest_size)
+    : native_window(std::make_shared<Native_Handle>(nullptr)), title(caption), samples(0),
+      minimum_size(smallest_size), size(initial_size), clear_color(background),
+      cursor_color(pointer_color), projection(projection_for(initial_size)) {
     const Vector2i screen = get_screen_size();
     position = {screen.x / 2 - size.x / 2, screen.y / 2 - size.y / 2};
     last_time = steady_seconds();

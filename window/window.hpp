@@ -27,8 +27,8 @@ inline constexpr std::size_t key_count = 520;
 // (and `key_pressed`, for symmetry) are shared with other threads.
 class Window {
 public:
-    Window(const std::string& title, Vector2i size, Color clear_color, Color cursor_color,
-           Vector2i minimum_size);
+    Window(const std::string& caption, Vector2i initial_size, Color background, Color pointer_color,
+           Vector2i smallest_size);
     ~Window();
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
