@@ -43,8 +43,7 @@ void run() {
     window.size = size;
     Tavrin::platform::move_window(window, window.position, window.size);
 
-    const Tavrin::Vector2i screen = Tavrin::Window::get_screen_size();
-    window.position = {screen.x / 2 - window.size.x / 2, screen.y / 2 - window.size.y / 2};
+    window.position = Tavrin::platform::centred(Tavrin::Window::get_screen_size(), window.size);
     Tavrin::platform::move_window(window, window.position, window.size);
 
     Emulation_Thread emulation(window, machine);

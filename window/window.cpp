@@ -29,8 +29,7 @@ Window::Window(const std::string& caption, Vector2i initial_size, Color backgrou
     : native_window(std::make_shared<Native_Handle>(nullptr)), title(caption), samples(0),
       minimum_size(smallest_size), size(initial_size), clear_color(background),
       cursor_color(pointer_color), projection(projection_for(initial_size)) {
-    const Vector2i screen = get_screen_size();
-    position = {screen.x / 2 - size.x / 2, screen.y / 2 - size.y / 2};
+    position = platform::centred(get_screen_size(), size);
     last_time = steady_seconds();
     open.store(true, std::memory_order_relaxed);
     focused = true;
