@@ -12,7 +12,7 @@ string(REGEX REPLACE "((0x..,){16})" "\\1\n    " bytes "${bytes}")
 
 file(WRITE "${OUTPUT}.tmp"
 "// Generated from ${INPUTS}; do not edit.
-#include \"machine/machine.hpp\"
+#include \"machine/board.hpp\"
 
 namespace Drovask {
 

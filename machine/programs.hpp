@@ -1,6 +1,6 @@
 #pragma once
 
-#include "machine/machine.hpp"
+#include "machine/board.hpp"
 
 // The project's own programs, linked from the `machine_programs` library (tests use them).
 namespace Drovask {

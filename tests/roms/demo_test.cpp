@@ -383,7 +383,7 @@ TEST_F(Demo, ALongPlayedGameStaysInsideItsMemory) {
 // The score addition itself, called through its fixed entry point for every two-digit score
 // byte and every points value the game may award, at every position of a carry.
 TEST_F(Demo, ScoreAdditionIsExactDecimal) {
-    auto& p = machine->processor;
+    auto& p = machine->board.processor;
     constexpr std::uint16_t score_at = 0x2300;
     constexpr std::uint16_t return_to = 0x1FF0; // beyond the program: NOPs
     const auto add = [&](int total, int points, bool aux_carry_before) {

@@ -43,7 +43,7 @@ protected:
     // One timer firing: the input byte is refreshed from the keys and, if the program has
     // interrupts enabled, the next interrupt is delivered.
     void interrupt() {
-        auto& p = machine->processor;
+        auto& p = machine->board.processor;
         if (p.interrupts_enabled) {
             check_store(static_cast<std::uint16_t>(p.sp - 1), "interrupt push");
             check_store(static_cast<std::uint16_t>(p.sp - 2), "interrupt push");
@@ -79,7 +79,7 @@ protected:
     // Interrupts the program at `count` different points and checks that each handler gives the
     // program back every register and flag as they were when it was interrupted.
     void expect_handlers_preserve_registers(int count) {
-        auto& p = machine->processor;
+        auto& p = machine->board.processor;
         int checked = 0;
         for (int i = 0; i < count; ++i) {
             run(500 + 317 * i % 3000);
@@ -105,9 +105,11 @@ protected:
         EXPECT_GE(checked, count / 2);
     }
 
-    std::uint8_t ram(std::uint16_t address) const { return machine->processor.memory[address]; }
+    std::uint8_t ram(std::uint16_t address) const {
+        return machine->board.processor.memory[address];
+    }
     void poke(std::uint16_t address, std::uint8_t value) {
-        machine->processor.memory[address] = value;
+        machine->board.processor.memory[address] = value;
     }
 
     const Drovask::Screen& picture() {
@@ -120,7 +122,7 @@ protected:
 
     // The ROM and the unmapped memory above video memory are exactly as loaded.
     void expect_memory_outside_ram_untouched() const {
-        const auto& memory = machine->processor.memory;
+        const auto& memory = machine->board.processor.memory;
         EXPECT_TRUE(std::equal(rom.begin(), rom.end(), memory.begin())) << "the ROM was written";
         EXPECT_TRUE(std::all_of(memory.begin() + 0x4000, memory.end(), [](std::uint8_t b) {
             return b == 0;
@@ -151,14 +153,14 @@ private:
         if (faults++ == 0) {
             char text[96];
             std::snprintf(text, sizeof text, "%s (%04X) at PC %04X", what, where,
-                          machine->processor.pc);
+                          machine->board.processor.pc);
             first_fault = text;
         }
     }
 
     // Checks where the instruction at PC is about to store.
     void audit_store() {
-        const auto& p = machine->processor;
+        const auto& p = machine->board.processor;
         const auto at = [&](int offset) {
             return p.memory[static_cast<std::uint16_t>(p.pc + offset)];
         };

@@ -1,0 +1,168 @@
+#pragma once
+
+// The arcade machine's board without its screen: the processor with the ROM in its memory map,
+// the input and output ports, the shift register, the interrupt timer and the key sampling. It
+// needs no window and no OpenGL; the caller supplies the clock and the keys.
+//
+//     Drovask::Board board(rom);
+//     board.step(read_clock, key_held); // read_clock() -> seconds, key_held('C') -> bool
+//
+// `step` is what the windowed machine runs. A caller with a clock of its own (a deterministic
+// runner, a fuzzer) can instead call `execute_instruction` and, whenever its timer fires,
+// `fire_timer`: `step` is exactly those two.
+
+#include "processor/intel_8080.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace Drovask {
+
+// Size in pixels of the upright picture: video memory holds 224 lines of 256 pixels, and each
+// line becomes one column.
+struct Screen_Size {
+    std::uint32_t width;
+    std::uint32_t height;
+};
+inline constexpr Screen_Size screen_size{224, 256};
+
+inline constexpr std::size_t rom_size = 8192;
+using Rom = std::span<const std::uint8_t, rom_size>;
+
+using Screen = std::array<std::uint8_t, screen_size.width * screen_size.height>;
+
+// Turns the video memory of `processor` (224 lines of 256 one-bit pixels from video_start) a
+// quarter turn counter-clockwise into the upright picture: line x becomes column x, pixel p of a
+// line becomes row 255 - p; lit pixels are 255, dark ones 0. Every byte of `screen` is written.
+// Reads the video bytes with relaxed atomic loads, so it may run while another thread executes.
+void convert_screen(const Intel_8080& processor, Screen& screen);
+
+// The memory map: the ROM below RAM, working RAM, then video memory up to the end of RAM.
+inline constexpr std::uint16_t writable_start = 0x2000;
+inline constexpr std::uint16_t video_start = 0x2400;
+inline constexpr std::uint16_t writable_end = 0x3FFF;
+
+inline constexpr std::uint8_t in_opcode = 0xDB;
+inline constexpr std::uint8_t out_opcode = 0xD3;
+inline constexpr double interrupt_interval = 0.008333333333333333; // 1/120 s
+
+// Keys sampled into input port 1 (virtual-key codes, which for letters are the capitals), in
+// the order in which they are refreshed.
+struct Input_Key {
+    char key;
+    std::uint8_t bit;
+};
+inline constexpr std::array<Input_Key, 6> input_keys{{
+    {'C', 0x01}, // coin
+    {'Q', 0x04}, // one-player start
+    {'E', 0x02}, // two-player start
+    {'A', 0x20}, // left
+    {'D', 0x40}, // right
+    {'S', 0x10}, // fire
+}};
+
+// The ports that the machine answers; IN or OUT on any other does nothing.
+constexpr bool is_input_port(std::uint8_t port) {
+    return port == 0 || port == 1 || port == 3;
+}
+constexpr bool is_output_port(std::uint8_t port) {
+    return port == 2 || port == 4;
+}
+
+class Board {
+public:
+    // The ROM at 0000H, every other byte 0, the processor at its start-up state.
+    explicit Board(Rom rom);
+
+    // One instruction: IN and OUT here, every other one through the processor's `execute`.
+    // Throws Tavrin::Exception for an instruction that is not implemented.
+    void execute_instruction();
+
+    // One firing of the interrupt timer: `input` is refreshed from `key_held(key)` for each of
+    // `input_keys`, then, if the program has interrupts enabled, the next interrupt is
+    // delivered (0008H and 0010H alternately). A firing with interrupts disabled is dropped.
+    template <typename Key_Held>
+    void fire_timer(Key_Held&& key_held);
+
+    // One instruction, then the timer: fires once `read_clock()` (seconds) is at least 1/120 s
+    // past `last_interrupt_time`, which then becomes a fresh reading. The clock is read once per
+    // call, twice when the timer fires.
+    template <typename Clock, typename Key_Held>
+    void step(Clock&& read_clock, Key_Held&& key_held);
+
+    Intel_8080 processor;
+    std::array<std::uint8_t, 2> shift_register{}; // low byte, then high byte
+    std::uint8_t shift_amount = 0;
+    std::uint8_t input = 0;
+    double last_interrupt_time = 0.0;
+    std::uint32_t interrupt_number = 1;
+};
+
+inline void Board::execute_instruction() {
+    Intel_8080& p = processor;
+    const std::uint8_t opcode = p.memory[p.pc];
+    if (opcode == in_opcode) {
+        const std::uint8_t port = p.memory[static_cast<std::uint16_t>(p.pc + 1)];
+        switch (port) {
+        case 0:
+            p.a = 1;
+            break;
+        case 1:
+            p.a = input;
+            break;
+        case 3: {
+            const auto value =
+                static_cast<std::uint16_t>(shift_register[1] << 8 | shift_register[0]);
+            p.a = static_cast<std::uint8_t>(value >> (8 - shift_amount));
+            break;
+        }
+        default:
+            break;
+        }
+        p.pc = static_cast<std::uint16_t>(p.pc + 2);
+    } else if (opcode == out_opcode) {
+        const std::uint8_t port = p.memory[static_cast<std::uint16_t>(p.pc + 1)];
+        switch (port) {
+        case 2:
+            shift_amount = static_cast<std::uint8_t>(p.a & 7);
+            break;
+        case 4:
+            shift_register[0] = shift_register[1];
+            shift_register[1] = p.a;
+            break;
+        default:
+            break;
+        }
+        p.pc = static_cast<std::uint16_t>(p.pc + 2);
+    } else {
+        execute(p);
+    }
+}
+
+template <typename Key_Held>
+void Board::fire_timer(Key_Held&& key_held) {
+    for (const auto& [key, bit] : input_keys) {
+        input = static_cast<std::uint8_t>(key_held(key) ? input | bit : input & ~bit);
+    }
+    Intel_8080& p = processor;
+    if (p.interrupts_enabled) {
+        push(p, p.pc);
+        p.pc = static_cast<std::uint16_t>(interrupt_number * 8);
+        p.interrupts_enabled = false;
+        interrupt_number = interrupt_number == 1 ? 2 : 1;
+    }
+}
+
+template <typename Clock, typename Key_Held>
+void Board::step(Clock&& read_clock, Key_Held&& key_held) {
+    execute_instruction();
+    if (read_clock() - last_interrupt_time < interrupt_interval) {
+        return;
+    }
+    fire_timer(key_held);
+    last_interrupt_time = read_clock();
+}
+
+} // namespace Drovask
