@@ -23,17 +23,21 @@
 #include <mutex>
 #include <thread>
 
+#include <dlfcn.h>
 #include <pthread.h>
 
-// Xlib's process-wide locks and its lock functions (set once Xlib runs threaded). Exported by
-// libX11 but declared only in its internal headers.
-extern "C" {
-struct _LockInfoRec;
-extern void (*_XLockMutex_fn)(_LockInfoRec* lock);
-extern void (*_XUnlockMutex_fn)(_LockInfoRec* lock);
-extern _LockInfoRec* _Xglobal_lock;
-extern _LockInfoRec* _Xi18n_lock;
-}
+// Xlib's process-wide locks and its lock functions (set once Xlib runs threaded). libX11 exports
+// them but declares them only in its internal headers, and Debian counts them as its private
+// interface: a program that links against them cannot be installed as a package. So they are
+// looked up by name when first needed, each as the address of libX11's variable.
+struct Xlib_Lock_Info;
+using Xlib_Lock_Function = void (*)(Xlib_Lock_Info* lock);
+struct Xlib_Locks {
+    Xlib_Lock_Function* lock = nullptr;
+    Xlib_Lock_Function* unlock = nullptr;
+    Xlib_Lock_Info** global = nullptr;
+    Xlib_Lock_Info** i18n = nullptr;
+};
 
 namespace Tavrin::platform {
 
@@ -274,28 +278,36 @@ void centre_error_boxes(Display* display, Vector2i screen, const std::atomic<boo
 // centring thread reading titles) holds one of Xlib's process-wide locks would leave the copy
 // waiting for that lock forever, and the box would never appear. These fork handlers take both
 // locks, in Xlib's own order, around every fork and release them on both sides.
-void lock_xlib_before_fork() {
-    if (_XLockMutex_fn == nullptr) {
-        return;
-    }
-    if (_Xi18n_lock != nullptr) {
-        _XLockMutex_fn(_Xi18n_lock);
-    }
-    if (_Xglobal_lock != nullptr) {
-        _XLockMutex_fn(_Xglobal_lock);
+// Written once, before the fork handlers are installed; read only by them.
+Xlib_Locks xlib_locks;
+
+template <typename T>
+T* find_in_xlib(const char* name) {
+    return static_cast<T*>(dlsym(RTLD_DEFAULT, name));
+}
+
+void find_xlib_locks() {
+    xlib_locks = {find_in_xlib<Xlib_Lock_Function>("_XLockMutex_fn"),
+                  find_in_xlib<Xlib_Lock_Function>("_XUnlockMutex_fn"),
+                  find_in_xlib<Xlib_Lock_Info*>("_Xglobal_lock"),
+                  find_in_xlib<Xlib_Lock_Info*>("_Xi18n_lock")};
+}
+
+// Calls `function` (when Xlib has set it) on the lock that `lock` holds (when it is set).
+void apply_to_lock(Xlib_Lock_Function* function, Xlib_Lock_Info** lock) {
+    if (function != nullptr && *function != nullptr && lock != nullptr && *lock != nullptr) {
+        (*function)(*lock);
     }
 }
 
+void lock_xlib_before_fork() {
+    apply_to_lock(xlib_locks.lock, xlib_locks.i18n);
+    apply_to_lock(xlib_locks.lock, xlib_locks.global);
+}
+
 void unlock_xlib_after_fork() {
-    if (_XUnlockMutex_fn == nullptr) {
-        return;
-    }
-    if (_Xglobal_lock != nullptr) {
-        _XUnlockMutex_fn(_Xglobal_lock);
-    }
-    if (_Xi18n_lock != nullptr) {
-        _XUnlockMutex_fn(_Xi18n_lock);
-    }
+    apply_to_lock(xlib_locks.unlock, xlib_locks.global);
+    apply_to_lock(xlib_locks.unlock, xlib_locks.i18n);
 }
 
 int gl_version() {
@@ -524,6 +536,7 @@ void show_message_box(const std::string& message) {
     // process waiting for it forever.
     static std::once_flag fork_handlers;
     std::call_once(fork_handlers, [] {
+        find_xlib_locks();
         pthread_atfork(lock_xlib_before_fork, unlock_xlib_after_fork, unlock_xlib_after_fork);
     });
     Display* display = XOpenDisplay(nullptr);

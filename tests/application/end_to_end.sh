@@ -8,66 +8,7 @@ test_card=$1
 faulty=$2
 send_close_request=$3
 
-work=$(mktemp -d)
-pid=""
-passes=0
-failures=0
-cleanup() {
-    if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then
-        kill -9 "$pid" 2>/dev/null
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-check() { # check DESCRIPTION COMMAND...
-    local description=$1
-    shift
-    if "$@"; then
-        echo "PASS: $description"
-        passes=$((passes + 1))
-    else
-        echo "FAIL: $description"
-        failures=$((failures + 1))
-    fi
-}
-
-# Starts a program and waits for its window to become visible; sets pid and window.
-start() {
-    "$1" &
-    pid=$!
-    window=$(timeout 15 xdotool search --sync --onlyvisible --name '^Tavrin Mirellon$' | head -n 1)
-    [[ -n "$window" ]]
-}
-
-# Waits up to 10 s for the program to end; sets code to its exit code.
-wait_for_exit() {
-    code=""
-    for _ in $(seq 100); do
-        if ! kill -0 "$pid" 2>/dev/null; then
-            wait "$pid"
-            code=$?
-            pid=""
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
-}
-
-geometry_value() { # geometry_value FIELD (a line label of xwininfo)
-    xwininfo -id "$window" | awk -F: -v field="$1" '$1 ~ field { gsub(/ /, "", $2); print $2 }'
-}
-
-screenshot() { import -window root "$work/screen.png"; }
-
-# Red channel (0-255) of picture pixel (column, row): the window shows each picture pixel as a
-# 2 x 2 block at window position (2 column, 2 row); the window sits at (736, 284).
-picture_pixel() {
-    convert "$work/screen.png" -format "%[fx:int(255*p{$((736 + 2 * $1)),$((284 + 2 * $2))}.r+0.5)]" info:
-}
-lit() { [[ $(picture_pixel "$1" "$2") == 255 ]]; }
-dark() { [[ $(picture_pixel "$1" "$2") == 0 ]]; }
+source "$(dirname "$0")/checks.sh"
 
 # --- The test card: placement, picture, keys, Escape -------------------------------------------
 check "the window titled \"Tavrin Mirellon\" appears" start "$test_card"

@@ -52,7 +52,7 @@ protected:
         frames(2);
     }
     void TearDown() override {
-        EXPECT_EQ(faults, 0) << first_fault;
+        expect_no_faults();
         expect_memory_outside_ram_untouched();
     }
 
@@ -383,7 +383,7 @@ TEST_F(Demo, ALongPlayedGameStaysInsideItsMemory) {
 // The score addition itself, called through its fixed entry point for every two-digit score
 // byte and every points value the game may award, at every position of a carry.
 TEST_F(Demo, ScoreAdditionIsExactDecimal) {
-    auto& p = machine->board.processor;
+    auto& p = processor();
     constexpr std::uint16_t score_at = 0x2300;
     constexpr std::uint16_t return_to = 0x1FF0; // beyond the program: NOPs
     const auto add = [&](int total, int points, bool aux_carry_before) {
@@ -402,7 +402,7 @@ TEST_F(Demo, ScoreAdditionIsExactDecimal) {
         p.flags = aux_carry_before ? 0x08 : 0x00;
         p.pc = entry_add_score;
         for (int i = 0; i < 100 && p.pc != return_to; ++i) {
-            machine->step();
+            run(1);
         }
         EXPECT_EQ(p.pc, return_to);
         int result = 0;

@@ -1,57 +1,39 @@
 #pragma once
 
 #include "machine/programs.hpp"
-#include "tests/machine/machine_fixture.hpp"
+#include "tools/drovask-run/runner.hpp"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <limits>
 #include <memory>
 #include <string>
 
-// Runs the project's own programs on the real machine, one step at a time on the test's thread:
-// the interrupt timer is held off and fired only when a test asks, so every run is repeatable.
-// Each step is audited first: a store that the machine would drop (outside 2000H..3FFFH), an
-// unguarded store outside that range, or IN or OUT on a port that the machine ignores is
-// counted as a fault of the program.
-class Rom_Test : public Machine_Test {
+// Runs the project's own programs on the machine's board with the headless runner, one step at
+// a time on the test's thread: interrupts come only when a test asks, so every run is
+// repeatable. Every step is audited (stores dropped outside RAM, stores through HL outside it,
+// IN or OUT on a port that the machine ignores, SP leaving RAM): each is a fault of the program.
+class Rom_Test : public ::testing::Test {
 protected:
     void start(Drovask::Rom program) {
         std::copy(program.begin(), program.end(), rom.begin());
-        machine = std::make_unique<Drovask::Machine>(window.get(), rom);
-        hold_timer(*machine);
+        runner = std::make_unique<Drovask::Runner>(Drovask::Rom{rom},
+                                                   Drovask::Run_Options{.audit = true});
     }
 
-    void hold(char key, bool held = true) {
-        window->key_held[static_cast<std::size_t>(key)] = held;
-    }
-    void release_all() {
-        for (auto& key : window->key_held) {
-            key = false;
-        }
-    }
+    void hold(char key, bool held = true) { runner->hold(key, held); }
+    void release_all() { runner->release_all(); }
 
-    void run(int steps) {
-        for (int i = 0; i < steps; ++i) {
-            audit_store();
-            machine->step();
-        }
-    }
+    void run(int steps) { runner->run(static_cast<std::uint64_t>(steps)); }
 
-    // One timer firing: the input byte is refreshed from the keys and, if the program has
-    // interrupts enabled, the next interrupt is delivered.
+    // A step in which the timer fires: one instruction, then the input byte is refreshed from
+    // the keys and, if the program has interrupts enabled, the next interrupt is delivered.
     void interrupt() {
-        auto& p = machine->board.processor;
-        if (p.interrupts_enabled) {
-            check_store(static_cast<std::uint16_t>(p.sp - 1), "interrupt push");
-            check_store(static_cast<std::uint16_t>(p.sp - 2), "interrupt push");
-        }
-        audit_store();
-        force_timer(*machine);
-        machine->step();
-        hold_timer(*machine);
+        run(1);
+        runner->interrupt();
     }
 
     // A picture frame: two interrupts (one at each vector), each followed by `steps`
@@ -79,7 +61,7 @@ protected:
     // Interrupts the program at `count` different points and checks that each handler gives the
     // program back every register and flag as they were when it was interrupted.
     void expect_handlers_preserve_registers(int count) {
-        auto& p = machine->board.processor;
+        auto& p = processor();
         int checked = 0;
         for (int i = 0; i < count; ++i) {
             run(500 + 317 * i % 3000);
@@ -105,24 +87,30 @@ protected:
         EXPECT_GE(checked, count / 2);
     }
 
+    Intel_8080& processor() { return runner->board.processor; }
     std::uint8_t ram(std::uint16_t address) const {
-        return machine->board.processor.memory[address];
+        return runner->board.processor.memory[address];
     }
-    void poke(std::uint16_t address, std::uint8_t value) {
-        machine->board.processor.memory[address] = value;
-    }
+    void poke(std::uint16_t address, std::uint8_t value) { processor().memory[address] = value; }
 
     const Drovask::Screen& picture() {
-        machine->render();
-        return machine->screen;
+        Drovask::convert_screen(processor(), shown);
+        return shown;
     }
     static bool lit(const Drovask::Screen& screen, int column, int row) {
         return screen[static_cast<std::size_t>(row * 224 + column)] != 0;
     }
 
+    // The audit found nothing; its first fault otherwise.
+    void expect_no_faults() const {
+        const auto& audit = runner->audit;
+        EXPECT_EQ(audit.total(), 0u)
+            << (audit.entries().empty() ? "" : Drovask::describe(audit.entries()[0].fault));
+    }
+
     // The ROM and the unmapped memory above video memory are exactly as loaded.
     void expect_memory_outside_ram_untouched() const {
-        const auto& memory = machine->board.processor.memory;
+        const auto& memory = runner->board.processor.memory;
         EXPECT_TRUE(std::equal(rom.begin(), rom.end(), memory.begin())) << "the ROM was written";
         EXPECT_TRUE(std::all_of(memory.begin() + 0x4000, memory.end(), [](std::uint8_t b) {
             return b == 0;
@@ -139,58 +127,7 @@ protected:
 
     static constexpr int steps_per_interrupt = 4000;
 
-    std::unique_ptr<Drovask::Machine> machine;
-    int faults = 0;
-    std::string first_fault;
-
-private:
-    void check_store(std::uint16_t address, const char* what) {
-        if (address < 0x2000 || address > 0x3FFF) {
-            fault(what, address);
-        }
-    }
-    void fault(const char* what, std::uint16_t where) {
-        if (faults++ == 0) {
-            char text[96];
-            std::snprintf(text, sizeof text, "%s (%04X) at PC %04X", what, where,
-                          machine->board.processor.pc);
-            first_fault = text;
-        }
-    }
-
-    // Checks where the instruction at PC is about to store.
-    void audit_store() {
-        const auto& p = machine->board.processor;
-        const auto at = [&](int offset) {
-            return p.memory[static_cast<std::uint16_t>(p.pc + offset)];
-        };
-        const std::uint8_t opcode = at(0);
-        const auto operand = static_cast<std::uint16_t>(at(1) | at(2) << 8);
-        const auto hl = static_cast<std::uint16_t>(p.h << 8 | p.l);
-        const auto sp_minus = [&](int n) { return static_cast<std::uint16_t>(p.sp - n); };
-        if (opcode == 0xDB && at(1) != 0 && at(1) != 1 && at(1) != 3) {
-            fault("IN from an ignored port", at(1));
-        } else if (opcode == 0xD3 && at(1) != 2 && at(1) != 4) {
-            fault("OUT to an ignored port", at(1));
-        } else if (opcode == 0x32) {
-            check_store(operand, "STA");
-        } else if (opcode == 0x22) {
-            check_store(operand, "SHLD");
-            check_store(static_cast<std::uint16_t>(operand + 1), "SHLD");
-        } else if (opcode == 0x02) {
-            check_store(static_cast<std::uint16_t>(p.b << 8 | p.c), "STAX B");
-        } else if (opcode == 0x12) {
-            check_store(static_cast<std::uint16_t>(p.d << 8 | p.e), "STAX D");
-        } else if ((opcode >= 0x70 && opcode <= 0x77 && opcode != 0x76) || opcode == 0x36 ||
-                   opcode == 0x34 || opcode == 0x35) {
-            check_store(hl, "store at HL");
-        } else if ((opcode & 0xCF) == 0xC5 || opcode == 0xCD || (opcode & 0xC7) == 0xC4 ||
-                   (opcode & 0xC7) == 0xC7) {
-            check_store(sp_minus(1), "push");
-            check_store(sp_minus(2), "push");
-        } else if (opcode == 0xE3) {
-            check_store(p.sp, "XTHL");
-            check_store(static_cast<std::uint16_t>(p.sp + 1), "XTHL");
-        }
-    }
+    std::array<std::uint8_t, Drovask::rom_size> rom{};
+    std::unique_ptr<Drovask::Runner> runner;
+    Drovask::Screen shown{}; // the latest picture()
 };

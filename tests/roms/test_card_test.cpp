@@ -19,7 +19,7 @@ protected:
         run(60000); // clears memory and draws the fixed parts
     }
     void TearDown() override {
-        EXPECT_EQ(faults, 0) << first_fault;
+        expect_no_faults();
         expect_memory_outside_ram_untouched();
     }
 

@@ -1,0 +1,48 @@
+# Installing and packaging. `cmake --install` puts the program and what it ships with in place
+# (component `program`) and, on request, the developer tools (component `developer_tools`:
+# `cmake --install <build> --component developer_tools`). `cpack` makes the packages that users
+# install from the program's component alone: a .deb and a .tar.gz on Linux, a .zip on Windows
+# (scripts/package makes all three). The files themselves are installed next to their targets
+# and in packaging/.
+include(GNUInstallDirs)
+
+# On Windows the program sits at the top of its folder, beside its README; elsewhere the usual
+# Unix tree under the prefix.
+if(WIN32)
+    set(TAVRIN_INSTALL_BINDIR .)
+    set(TAVRIN_INSTALL_DOCDIR .)
+    # The executable's icon and version information come from a resource script.
+    enable_language(RC)
+else()
+    set(TAVRIN_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
+    set(TAVRIN_INSTALL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/tavrin-mirellon)
+endif()
+
+set(CPACK_PACKAGE_NAME tavrin-mirellon)
+set(CPACK_PACKAGE_VENDOR "The Tavrin Mirellon developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Emulator of an Intel 8080 arcade machine, with its own game")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Tavrin Mirellon emulates an arcade machine built around an Intel 8080 processor
+and plays its 8 KiB program ROM in a window: a brick-breaker written for the
+machine, unless another ROM image was built in. Keys: C coin, Q one player,
+E two players, A and D move, S fires, Escape quits.")
+string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" tavrin_package_platform)
+set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${tavrin_package_platform}")
+# Only the program's component goes into the packages; the developer tools stay out.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};program;/")
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+    set(CPACK_GENERATOR ZIP)
+else()
+    set(CPACK_GENERATOR DEB TGZ)
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_SECTION games)
+    set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_VENDOR}")
+    # The library packages the program needs (SDL2, GLEW, OpenGL, the C++ runtime) are read from
+    # the executable by dpkg-shlibdeps (package dpkg-dev), so they follow the build machine.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+
+include(CPack)

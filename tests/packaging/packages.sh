@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# Installs and runs the packages that scripts/package made, as a user would: installs the Debian
+# package with apt-get, checks what it put in place, starts the installed program from its desktop
+# entry's command and checks its window and picture, then removes the package again; checks what
+# the Linux archive holds; unpacks the Windows zip, checks the executable's icon and version
+# resources and runs it from there under Wine with the smoke test's checks.
+#
+# Usage (as root): scripts/with-display tests/packaging/packages.sh [PACKAGE_DIR]
+#   PACKAGE_DIR defaults to build/packages.
+# Prints one PASS or FAIL line per check and exits non-zero when any check fails.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+
+source tests/application/checks.sh
+
+packages=${1:-build/packages}
+version=$(sed -nE 's/^project\(tavrin_mirellon VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
+name=tavrin-mirellon
+installed=/usr/bin/$name
+desktop_entry=/usr/share/applications/$name.desktop
+icons=/usr/share/icons/hicolor
+
+# The one package of each kind; fails the check when there is none or more than one.
+one_package() { # one_package PATTERN: sets `found`
+    local matches=("$packages"/$1)
+    found=""
+    [[ ${#matches[@]} == 1 && -f "${matches[0]}" ]] && found=$(realpath "${matches[0]}")
+}
+
+if [[ $(id -u) -ne 0 ]]; then
+    echo "FAIL: installing the Debian package needs root: run this as root"
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+# Other installations may hold dpkg's lock for a while: wait for it rather than fail.
+apt_get() { apt-get -o DPkg::Lock::Timeout=300 -y -q "$@"; }
+
+# --- The Debian package -------------------------------------------------------------------------
+check "there is one Debian package in $packages" one_package "${name}_*.deb"
+deb=$found
+if [[ -n "$deb" ]]; then
+    field() { dpkg-deb --field "$deb" "$1"; }
+    check "the package is named $name, version $version" \
+        test "$(field Package) $(field Version)" = "$name $version"
+    depends=$(field Depends)
+    check "the package depends on SDL2 and GLEW (Depends: $depends)" \
+        eval '[[ "$depends" == *libsdl2-2.0-* && "$depends" == *libglew* ]]'
+
+    # A package left from an earlier run would hide a failure to install this one.
+    if dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q 'ok installed'; then
+        apt_get remove "$name" >/dev/null 2>&1
+    fi
+    check "apt-get installs the package and what it depends on" \
+        eval 'apt_get install "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.log"; false; }'
+    check "the program is installed as $installed" test -x "$installed"
+    check "the desktop entry $desktop_entry validates" desktop-file-validate "$desktop_entry"
+    command=$(sed -n 's/^Exec=//p' "$desktop_entry" 2>/dev/null)
+    check "the desktop entry's command \"$command\" is the installed program" \
+        test "$(command -v "$command")" = "$installed"
+    for size in 64 256; do
+        check "the icon $icons/${size}x${size}/apps/$name.png is a $size x $size PNG" \
+            test "$(identify -format '%m %wx%h' "$icons/${size}x${size}/apps/$name.png" 2>&1)" = \
+            "PNG ${size}x${size}"
+    done
+    check "the icon $icons/scalable/apps/$name.svg is an SVG picture" \
+        grep -q '<svg ' "$icons/scalable/apps/$name.svg"
+    check "the README is installed in /usr/share/doc/$name" test -s "/usr/share/doc/$name/README.md"
+
+    # The built-in game's attract screen: the side walls and the ceiling are always drawn.
+    window=""
+    check "the installed program's window titled \"Tavrin Mirellon\" appears" start "$command"
+    if [[ -n "$window" ]]; then
+        check "the window is at (736, 284)" test \
+            "$(geometry_value 'Absolute upper-left X'),$(geometry_value 'Absolute upper-left Y')" = "736,284"
+        check "the window is 448 x 512" test "$(geometry_value Width)x$(geometry_value Height)" = "448x512"
+        window_class=$(sed -n 's/^StartupWMClass=//p' "$desktop_entry")
+        check "the window's class is the desktop entry's \"$window_class\", so docks show its icon" \
+            eval 'xprop -id "$window" WM_CLASS | grep -q "\"$window_class\"\$"'
+        xdotool mousemove 5 5 # keep the drawn cursor away from the picture
+        sleep 1
+        screenshot
+        check "the game's side walls and ceiling are lit" eval 'lit 7 128 && lit 216 128 && lit 112 23'
+        check "the picture is dark outside the walls" eval 'dark 3 128 && dark 220 128 && dark 112 22'
+        xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+        xdotool key Escape
+        check "Escape ends the installed program" wait_for_exit
+        check "the exit code after Escape is 0" test "${code:-none}" = 0
+    fi
+
+    check "apt-get removes the package" eval 'apt_get remove "$name" >"$work/remove.log" 2>&1 ||
+                                             { cat "$work/remove.log"; false; }'
+    check "the program and its desktop entry are gone" \
+        eval '[[ ! -e "$installed" && ! -e "$desktop_entry" ]]'
+fi
+
+# --- The Linux archive --------------------------------------------------------------------------
+check "there is one Linux archive in $packages" one_package "$name-*-linux-*.tar.gz"
+if [[ -n "$found" ]]; then
+    tar -tzvf "$found" >"$work/archive.txt"
+    top=$(basename "$found" .tar.gz)
+    archive_holds() { # archive_holds FILE...: each under the archive's top folder
+        local file
+        for file in "$@"; do
+            grep -q " $top/$file\$" "$work/archive.txt" || { echo "missing: $top/$file"; return 1; }
+        done
+    }
+    check "the archive holds the program, its desktop entry, icons and README under $top/" \
+        archive_holds bin/$name share/applications/$name.desktop \
+        share/icons/hicolor/{64x64,256x256}/apps/$name.png share/doc/$name/README.md
+    check "the archive's program is executable" grep -q "^-rwx.* $top/bin/$name\$" "$work/archive.txt"
+fi
+
+# --- The Windows zip ----------------------------------------------------------------------------
+check "there is one Windows zip in $packages" one_package "$name-*-windows-*.zip"
+zip=$found
+windows_ok=1
+if [[ -n "$zip" ]]; then
+    mkdir -p "$work/zip"
+    (cd "$work/zip" && cmake -E tar xf "$zip")
+    folder="$work/zip/$(basename "$zip" .zip)"
+    exe="$folder/$name.exe"
+    check "the zip holds $name.exe and README.txt in one folder" \
+        eval '[[ -f "$exe" && -f "$folder/README.txt" ]]'
+    check "README.txt is the README with Windows line ends" \
+        test "$(head -n 1 "$folder/README.txt")" = $'# Tavrin Mirellon\r'
+
+    # Resource type 14 is an icon group, 16 the version information.
+    wrestool -x --type=14 "$exe" >"$work/icon.ico" 2>/dev/null
+    sizes=$(identify -format '%wx%h ' "$work/icon.ico" 2>/dev/null)
+    check "the executable carries the icon at 16, 32, 48 and 256 pixels (found: $sizes)" \
+        eval '[[ " $sizes" == *" 16x16 "* && "$sizes" == *" 32x32 "* &&
+                 "$sizes" == *" 48x48 "* && "$sizes" == *" 256x256 "* ]]'
+    wrestool -x --raw --type=16 "$exe" 2>/dev/null | strings -el >"$work/version.txt"
+    version_value() { # version_value NAME: the text that follows NAME in the version information
+        grep -x -A1 "$1" "$work/version.txt" | tail -n 1
+    }
+    check "the executable's version information names the product \"Tavrin Mirellon\"" \
+        test "$(version_value ProductName)" = "Tavrin Mirellon"
+    check "the executable's version information gives the version $version" \
+        test "$(version_value ProductVersion) $(version_value FileVersion)" = "$version $version"
+
+    # The smoke test's checks of the program, run from the unpacked folder; its PASS and FAIL
+    # lines are part of this test's output.
+    tests/windows/smoke.sh --program "$exe" || windows_ok=0
+fi
+
+echo "$passes passed, $failures failed (and the Windows smoke test's checks above)"
+((failures == 0 && windows_ok == 1))

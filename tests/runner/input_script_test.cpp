@@ -1,0 +1,91 @@
+// The key scripts: what they may say, and the file:line of what they may not.
+#include "tools/drovask-run/input_script.hpp"
+
+#include "window/exception.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+namespace {
+
+using Drovask::Key_Event;
+
+TEST(Input_Script, ReadsEventsCommentsAndBlankLines) {
+    const auto events = Drovask::parse_input_script("# a coin, then one player\n"
+                                                    "\n"
+                                                    "at 0 press C\r\n"
+                                                    "  at 4   release c   # lower case too\n"
+                                                    "at 4 press Q\n"
+                                                    "\tat 1000000000 release Q",
+                                                    "script");
+    EXPECT_EQ(events, (std::vector<Key_Event>{{0, 'C', true, 3},
+                                              {4, 'C', false, 4},
+                                              {4, 'Q', true, 5},
+                                              {1000000000, 'Q', false, 6}}));
+}
+
+TEST(Input_Script, NamesTheFileAndLineOfEachMistake) {
+    struct Case {
+        const char* name;
+        const char* text;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"unknown word", "at 1 push C",
+         "keys.txt:1: expected \"at FRAME press|release KEY\", found \"at 1 push C\""},
+        {"missing key", "\n# two\nat 3 press",
+         "keys.txt:3: expected \"at FRAME press|release KEY\", found \"at 3 press\""},
+        {"extra word", "at 3 press C D",
+         "keys.txt:1: expected \"at FRAME press|release KEY\", found \"at 3 press C D\""},
+        {"frame not a number", "at soon press C",
+         "keys.txt:1: the frame \"soon\" is not a whole number"},
+        {"negative frame", "at -1 press C", "keys.txt:1: the frame \"-1\" is not a whole number"},
+        {"huge frame", "at 99999999999999999999 press C",
+         "keys.txt:1: the frame \"99999999999999999999\" is not a whole number"},
+        {"frame too far", "at 1000000001 press C",
+         "keys.txt:1: the frame 1000000001 is beyond the last one allowed, 1000000000"},
+        {"unknown key", "at 1 press X",
+         "keys.txt:1: \"X\" is not a key of the machine; use C (coin), Q (one player), E (two "
+         "players), A (left), D (right) or S (fire)"},
+        {"out of order", "at 9 press C\nat 8 release C",
+         "keys.txt:2: frame 8 comes after frame 9 (line 1); list the events in the order of "
+         "their frames"},
+        {"pressed twice", "at 1 press S\n\nat 2 press S",
+         "keys.txt:3: S is already pressed (line 1)"},
+        {"released unpressed", "at 1 release A", "keys.txt:1: A is released but was not pressed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            Drovask::parse_input_script(c.text, "keys.txt");
+            ADD_FAILURE() << "no error";
+        } catch (const Tavrin::Exception& exception) {
+            EXPECT_EQ(exception.message, c.message);
+        }
+    }
+}
+
+TEST(Input_Script, ReadsAFileAndRefusesWhatIsNotOne) {
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("drovask_input_script_test_" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "keys.txt") << "at 2 press D\nat 1 release D\n";
+    try {
+        Drovask::read_input_script(folder / "keys.txt");
+        ADD_FAILURE() << "no error";
+    } catch (const Tavrin::Exception& exception) {
+        EXPECT_EQ(exception.message, (folder / "keys.txt").string() +
+                                         ":2: frame 1 comes after frame 2 (line 1); list the "
+                                         "events in the order of their frames");
+    }
+    for (const auto& path : {folder, folder / "absent.txt"}) {
+        EXPECT_THROW(Drovask::read_input_script(path), Tavrin::Exception) << path;
+    }
+    std::filesystem::remove_all(folder);
+}
+
+} // namespace

@@ -1,0 +1,38 @@
+#pragma once
+
+// Scripts of key presses for a headless run, one event a line:
+//
+//     # the demo: a coin, then one player
+//     at 30 press C
+//     at 34 release C      # four frames later
+//
+// FRAME counts the frames run before the event takes effect (0: from the start); events come in
+// the order of their frames. KEY is one of the machine's keys, C Q E A D S (lower case too).
+// A key is pressed only while released, and released only while pressed.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Drovask {
+
+struct Key_Event {
+    std::uint64_t frame;
+    char key; // upper case
+    bool press;
+    int line;
+
+    bool operator==(const Key_Event&) const = default;
+};
+
+inline constexpr std::uint64_t max_script_frame = 1'000'000'000;
+
+// Throws Tavrin::Exception with "NAME:LINE: what is wrong" for the first line in error.
+std::vector<Key_Event> parse_input_script(std::string_view text, const std::string& name);
+
+// Reads and parses the file; throws Tavrin::Exception when it cannot be read or is wrong.
+std::vector<Key_Event> read_input_script(const std::filesystem::path& path);
+
+} // namespace Drovask

@@ -1,0 +1,259 @@
+// drovask-run: runs a ROM image of the machine without a window. See `usage` below.
+
+#include "tools/drovask-run/input_script.hpp"
+#include "tools/drovask-run/pictures.hpp"
+#include "tools/drovask-run/runner.hpp"
+#include "window/exception.hpp"
+
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int exit_reported = 1; // the audit found something, or the program failed
+constexpr int exit_refused = 2;  // bad arguments or files: nothing was run or written
+constexpr std::uint64_t default_every = 2;
+
+constexpr const char* usage = R"(Usage: drovask-run ROM.bin [options]
+Runs an 8,192-byte ROM image on the machine with no window, on a clock that counts
+instructions: the same ROM and input give the same pictures on every computer.
+
+  --frames N          run N frames (default 120); a frame is two interrupts, 1/60 s
+  --input SCRIPT      key events, one a line: "at FRAME press|release KEY", in order of
+                      FRAME, the number of frames run before the event (0: at the start);
+                      KEY: C coin, Q one player, E two players, A left, D right, S fire;
+                      "#" starts a comment
+  --screenshot FILE.png   the upright 224 x 256 picture after the last frame
+  --animation FILE.gif    an animated GIF of the picture after every K-th frame
+  --every K           K for --animation (default 2: 30 pictures a second)
+  --audit             report, with the address and the PC of the instruction, each store
+                      dropped outside RAM (2000-3FFF), store through HL into the ROM or
+                      above RAM, IN or OUT on a port the machine ignores (it answers IN 0,
+                      1, 3 and OUT 2, 4), and change of SP to outside RAM
+  --instructions-per-interrupt N
+                      interrupt after every N instructions (default 1938: an 8080 at 2 MHz
+                      runs 16,667 cycles in 1/120 s, and the demo game averages 8.6 cycles
+                      an instruction over attract mode and a played game)
+  --help              this text
+
+Exit status: 0 done; 1 the audit reported faults, or an instruction that is not
+implemented ended the run (its message and PC are printed, no picture is written);
+2 a bad argument, ROM, script or output file. An output file appears only complete.
+)";
+
+struct Options {
+    fs::path rom;
+    std::uint64_t frames = 120;
+    std::optional<fs::path> input;
+    std::optional<fs::path> screenshot;
+    std::optional<fs::path> animation;
+    std::optional<std::uint64_t> every;
+    bool audit = false;
+    std::uint32_t instructions_per_interrupt = Drovask::default_instructions_per_interrupt;
+};
+
+[[noreturn]] void refuse(const std::string& message) {
+    throw Tavrin::Exception{message};
+}
+
+std::uint64_t whole_number(std::string_view option, std::string_view text, std::uint64_t max) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || value < 1 || value > max) {
+        refuse(std::string(option) + " takes a whole number from 1 to " + std::to_string(max) +
+               ", not \"" + std::string(text) + "\"");
+    }
+    return value;
+}
+
+Options parse_arguments(int argc, char** argv) {
+    Options options;
+    std::vector<std::string_view> rest;
+    for (int i = 1; i < argc; ++i) {
+        rest.emplace_back(argv[i]);
+    }
+    bool have_rom = false;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const std::string_view argument = rest[i];
+        const auto value = [&]() -> std::string_view {
+            if (i + 1 == rest.size()) {
+                refuse(std::string(argument) + " needs a value; see drovask-run --help");
+            }
+            return rest[++i];
+        };
+        if (argument == "--frames") {
+            options.frames = whole_number(argument, value(), Drovask::max_script_frame);
+        } else if (argument == "--input") {
+            options.input = fs::path(value());
+        } else if (argument == "--screenshot") {
+            options.screenshot = fs::path(value());
+        } else if (argument == "--animation") {
+            options.animation = fs::path(value());
+        } else if (argument == "--every") {
+            options.every = whole_number(argument, value(), 1'000'000);
+        } else if (argument == "--audit") {
+            options.audit = true;
+        } else if (argument == "--instructions-per-interrupt") {
+            options.instructions_per_interrupt =
+                static_cast<std::uint32_t>(whole_number(argument, value(), 1'000'000'000));
+        } else if (argument.starts_with("-") && argument != "-") {
+            refuse("unknown option " + std::string(argument) + "; see drovask-run --help");
+        } else if (have_rom) {
+            refuse("one ROM image at a time: " + std::string(argument) + " is a second one");
+        } else {
+            options.rom = fs::path(argument);
+            have_rom = true;
+        }
+    }
+    if (!have_rom) {
+        refuse("no ROM image given; see drovask-run --help");
+    }
+    if (options.every && !options.animation) {
+        refuse("--every sets the pictures of --animation, which is missing");
+    }
+    if (options.animation && options.every.value_or(default_every) > options.frames) {
+        refuse("the animation would have no picture: --every " +
+               std::to_string(options.every.value_or(default_every)) + " is more than the " +
+               std::to_string(options.frames) + " frames run");
+    }
+    return options;
+}
+
+std::vector<std::uint8_t> read_rom(const fs::path& path) {
+    std::error_code error;
+    if (!fs::exists(path, error)) {
+        refuse("cannot read the ROM image " + path.string() + ": there is no such file");
+    }
+    if (fs::is_directory(path, error)) {
+        refuse("the ROM image " + path.string() + " is a directory; give the image file itself");
+    }
+    std::ifstream file(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file),
+                                    std::istreambuf_iterator<char>()};
+    if (!file.is_open() || file.bad()) {
+        refuse("cannot read the ROM image " + path.string() + ": it is not readable");
+    }
+    if (bytes.size() != Drovask::rom_size) {
+        refuse("the ROM image " + path.string() + " has " + std::to_string(bytes.size()) +
+               " bytes; the machine takes exactly " + std::to_string(Drovask::rom_size));
+    }
+    return bytes;
+}
+
+// An output must not replace one of the run's own inputs, nor the other output.
+void check_outputs(const Options& options) {
+    std::vector<fs::path> inputs{options.rom};
+    if (options.input) {
+        inputs.push_back(*options.input);
+    }
+    for (const auto& output : {options.screenshot, options.animation}) {
+        if (!output) {
+            continue;
+        }
+        for (const fs::path& input : inputs) {
+            std::error_code error;
+            if (fs::equivalent(*output, input, error)) {
+                refuse("the output " + output->string() + " is the input " + input.string() +
+                       "; choose another name");
+            }
+        }
+        inputs.push_back(*output);
+    }
+    if (options.screenshot && options.animation &&
+        fs::absolute(*options.screenshot) == fs::absolute(*options.animation)) {
+        refuse("the screenshot and the animation would both be " + options.screenshot->string());
+    }
+}
+
+int run(const Options& options) {
+    const auto rom_bytes = read_rom(options.rom);
+    const auto events = options.input ? Drovask::read_input_script(*options.input)
+                                      : std::vector<Drovask::Key_Event>{};
+    check_outputs(options);
+    std::optional<Drovask::Output_File> screenshot_file;
+    std::optional<Drovask::Output_File> animation_file;
+    std::optional<Drovask::Gif_Writer> animation;
+    if (options.screenshot) {
+        screenshot_file.emplace(*options.screenshot);
+    }
+    const std::uint64_t every = options.every.value_or(default_every);
+    if (options.animation) {
+        animation_file.emplace(*options.animation);
+        animation.emplace(animation_file->stream(), every);
+    }
+
+    Drovask::Runner runner(Drovask::Rom{rom_bytes.data(), Drovask::rom_size},
+                           {options.instructions_per_interrupt, options.audit});
+    Drovask::Screen screen{};
+    auto next_event = events.begin();
+    for (std::uint64_t frame = 0; frame < options.frames; ++frame) {
+        for (; next_event != events.end() && next_event->frame == frame; ++next_event) {
+            runner.hold(next_event->key, next_event->press);
+        }
+        try {
+            runner.frame();
+        } catch (const Tavrin::Exception& exception) {
+            char where[64];
+            std::snprintf(where, sizeof where, "at PC %04X, in frame %llu: ", runner.instruction_pc,
+                          static_cast<unsigned long long>(frame));
+            std::cerr << "drovask-run: " << where << exception.message << '\n';
+            if (options.audit) {
+                runner.audit.report(std::cout);
+            }
+            return exit_reported; // the outputs' temporaries go with their holders
+        }
+        if (animation && (frame + 1) % every == 0) {
+            Drovask::convert_screen(runner.board.processor, screen);
+            animation->add(screen);
+        }
+    }
+    if (next_event != events.end()) {
+        std::cerr << "drovask-run: note: " << options.input->string() << ":" << next_event->line
+                  << ": frame " << next_event->frame << " is not reached in a run of "
+                  << options.frames << " frames; that event and any after it were not used\n";
+    }
+
+    if (screenshot_file) {
+        Drovask::convert_screen(runner.board.processor, screen);
+        Drovask::write_png(screen, screenshot_file->stream());
+        screenshot_file->commit();
+    }
+    if (animation) {
+        animation->finish();
+        animation_file->commit();
+    }
+    if (options.audit) {
+        runner.audit.report(std::cout);
+        if (runner.audit.total() != 0) {
+            return exit_reported;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+            std::cout << usage;
+            return 0;
+        }
+    }
+    try {
+        return run(parse_arguments(argc, argv));
+    } catch (const Tavrin::Exception& exception) {
+        std::cerr << "drovask-run: " << exception.message << '\n';
+        return exit_refused;
+    }
+}

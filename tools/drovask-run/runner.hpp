@@ -1,0 +1,125 @@
+#pragma once
+
+// The machine run without a window, on a clock that counts instructions: an interrupt is due
+// after every `instructions_per_interrupt` instructions, so a ROM and a sequence of keys give
+// the same pictures on every computer. It runs the board's own step logic (Drovask::Board).
+//
+//     Drovask::Runner runner(rom, {.audit = true});
+//     runner.hold('C', true);
+//     runner.frame();                       // two interrupts' worth of instructions
+//     Drovask::convert_screen(runner.board.processor, screen);
+//     runner.audit.report(std::cout);
+//
+// With `audit` on, every instruction is inspected before and after it runs, and the faults
+// that the screen does not show are recorded (see Fault_Kind). The board itself is not slowed:
+// the inspection lives here, not in its step.
+
+#include "machine/board.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace Drovask {
+
+// An 8080 at 2 MHz runs 2,000,000 / 120 = 16,667 cycles between two interrupts; the demo game
+// averages 8.6 cycles an instruction (its instruction mix measured over attract mode and a
+// played game), so 16,667 / 8.6 = 1,938 instructions.
+inline constexpr std::uint32_t default_instructions_per_interrupt = 1938;
+
+enum class Fault_Kind : std::uint8_t {
+    dropped_store,       // a guarded store (or an interrupt's push) outside RAM: dropped
+    rom_store,           // a store through HL (MOV M, MVI M, INR M, DCR M) into the ROM
+    store_above_ram,     // a store through HL above RAM
+    ignored_input_port,  // IN from a port that the machine does not answer
+    ignored_output_port, // OUT to a port that the machine does not answer
+    stack_outside_ram,   // SP changed to a value outside RAM
+};
+inline constexpr std::size_t fault_kind_count = 6;
+
+struct Fault {
+    Fault_Kind kind;
+    std::uint16_t pc;      // the instruction's address; at an interrupt, the interrupted PC
+    std::uint16_t address; // the store's address, the port, or the new SP
+    bool at_interrupt = false;
+
+    bool operator==(const Fault&) const = default;
+};
+
+// One line of text for a fault, such as "PC 0123: store to 1FFF dropped (outside RAM,
+// 2000-3FFF)".
+std::string describe(const Fault& fault);
+
+// The faults of a run: a count per kind and each distinct fault with the number of times it
+// happened, in the order of first occurrence.
+class Audit {
+public:
+    void record(const Fault& fault);
+
+    std::uint64_t total() const { return total_; }
+    std::uint64_t count(Fault_Kind kind) const { return counts_[static_cast<std::size_t>(kind)]; }
+
+    struct Entry {
+        Fault fault;
+        std::uint64_t times;
+    };
+    const std::vector<Entry>& entries() const { return entries_; }
+
+    // A line per distinct fault (at most `max_lines`, then how many more there are), then the
+    // counts. Says so when there was nothing to report.
+    void report(std::ostream& out, std::size_t max_lines = 200) const;
+
+private:
+    // Distinct faults kept; beyond this many, faults are only counted.
+    static constexpr std::size_t max_entries = 100000;
+
+    std::uint64_t total_ = 0;
+    std::array<std::uint64_t, fault_kind_count> counts_{};
+    std::vector<Entry> entries_;
+    std::unordered_map<std::uint64_t, std::size_t> index_;
+};
+
+struct Run_Options {
+    std::uint32_t instructions_per_interrupt = default_instructions_per_interrupt;
+    bool audit = false;
+};
+
+class Runner {
+public:
+    explicit Runner(Rom rom, Run_Options options = {});
+
+    // Holds or releases one of the machine's keys (C, Q, E, A, D, S); it reaches the program at
+    // the next interrupt, as on the machine.
+    void hold(char key, bool held = true);
+    void release_all();
+
+    // `count` instructions with no interrupt between them. Throws Tavrin::Exception for an
+    // instruction that is not implemented; `instruction_pc` is then its address.
+    void run(std::uint64_t count);
+
+    // The interrupt timer fires now: the keys are sampled and, if the program has enabled
+    // interrupts, the next interrupt is delivered.
+    void interrupt();
+
+    // One frame: twice, `instructions_per_interrupt` instructions and then an interrupt.
+    void frame();
+
+    Board board;
+    Audit audit;
+    std::uint16_t instruction_pc = 0; // address of the instruction being run
+    std::uint64_t instructions = 0;   // instructions run so far
+
+private:
+    void audited_instruction();
+    void check_store(std::uint16_t address, std::uint16_t pc, bool at_interrupt);
+    void check_stack(std::uint16_t sp_before, std::uint16_t pc, bool at_interrupt);
+
+    Run_Options options_;
+    std::array<bool, 256> held_{};
+};
+
+} // namespace Drovask
