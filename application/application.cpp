@@ -52,6 +52,8 @@ void run() {
     }
     Tavrin::platform::show_window(window, false);
     emulation.join();
+    // An error that ended the emulation is shown now, with the window hidden but not yet gone.
+    window.show_handed_over_error();
 }
 
 } // namespace

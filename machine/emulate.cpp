@@ -11,8 +11,7 @@ void emulate(Tavrin::Window* window, Machine* machine) {
             machine->step();
         }
     } catch (Tavrin::Exception exception) {
-        window->open.store(false, std::memory_order_relaxed);
-        Tavrin::show_error(exception.message);
+        window->close_with_error(exception.message);
     }
 }
 

@@ -70,4 +70,9 @@ inline constexpr const char* error_box_title = "Tavrin Mirellon Error";
 // until it is dismissed. Where no box can be shown, writes the message to standard error.
 void show_message_box(const std::string& message);
 
+// Whether the error box must be shown from the main thread while the program runs. Where it
+// must, an error on another thread is handed to the main thread, which shows it once that
+// thread has ended; elsewhere the thread that met the error shows it itself.
+bool error_box_on_main_thread();
+
 } // namespace Tavrin::platform

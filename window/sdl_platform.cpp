@@ -6,38 +6,17 @@
 #include "window/exception.hpp"
 #include "window/messages.hpp"
 #include "window/window.hpp"
-#include "window/x11_window_title.hpp"
+#include "window/x11_error_box_placement.hpp"
 
 #include <GL/glew.h>
 #include <SDL.h>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <mutex>
-#include <thread>
-
-#include <dlfcn.h>
-#include <pthread.h>
-
-// Xlib's process-wide locks and its lock functions (set once Xlib runs threaded). libX11 exports
-// them but declares them only in its internal headers, and Debian counts them as its private
-// interface: a program that links against them cannot be installed as a package. So they are
-// looked up by name when first needed, each as the address of libX11's variable.
-struct Xlib_Lock_Info;
-using Xlib_Lock_Function = void (*)(Xlib_Lock_Info* lock);
-struct Xlib_Locks {
-    Xlib_Lock_Function* lock = nullptr;
-    Xlib_Lock_Function* unlock = nullptr;
-    Xlib_Lock_Info** global = nullptr;
-    Xlib_Lock_Info** i18n = nullptr;
-};
+#include <optional>
 
 namespace Tavrin::platform {
 
@@ -222,94 +201,6 @@ Display* x_display() {
     return display;
 }
 
-// Errors on the centring thread's own connection are expected (a box may vanish between two
-// requests) and ignored; every other connection's errors go to the handler that was there before.
-std::atomic<Display*> centring_display{nullptr};
-XErrorHandler previous_error_handler = nullptr;
-
-int ignore_centring_errors(Display* display, XErrorEvent* error) {
-    if (display == centring_display.load(std::memory_order_relaxed)) {
-        return 0;
-    }
-    return previous_error_handler != nullptr ? previous_error_handler(display, error) : 0;
-}
-
-// Keeps every visible error box centred on `screen` until `done` is set, through `display`, a
-// connection of this thread's own. SDL places a box without a parent a third of the way down
-// the screen; the box must sit in the middle.
-void centre_error_boxes(Display* display, Vector2i screen, const std::atomic<bool>& done) {
-    // One box at a time is centred; a second caller's thread waits its turn.
-    static std::mutex one_at_a_time;
-    const std::lock_guard lock(one_at_a_time);
-    centring_display.store(display, std::memory_order_relaxed);
-    const ::Window root = DefaultRootWindow(display);
-    while (!done.load(std::memory_order_relaxed)) {
-        ::Window root_return = 0;
-        ::Window parent = 0;
-        ::Window* children = nullptr;
-        unsigned int count = 0;
-        if (XQueryTree(display, root, &root_return, &parent, &children, &count) != 0) {
-            for (unsigned int i = 0; i < count; ++i) {
-                XWindowAttributes attributes{};
-                if (XGetWindowAttributes(display, children[i], &attributes) == 0 ||
-                    attributes.map_state != IsViewable ||
-                    x_window_title(display, children[i]) != error_box_title) {
-                    continue;
-                }
-                const int x = screen.x / 2 - attributes.width / 2;
-                const int y = screen.y / 2 - attributes.height / 2;
-                if (attributes.x != x || attributes.y != y) {
-                    XMoveWindow(display, children[i], x, y);
-                    XFlush(display);
-                }
-            }
-            if (children != nullptr) {
-                XFree(children);
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    XSync(display, False);
-    centring_display.store(nullptr, std::memory_order_relaxed);
-}
-
-// SDL shows its message box from a forked copy of the process, and that copy opens an X
-// connection of its own. A fork while another thread (the main thread pumping events, the
-// centring thread reading titles) holds one of Xlib's process-wide locks would leave the copy
-// waiting for that lock forever, and the box would never appear. These fork handlers take both
-// locks, in Xlib's own order, around every fork and release them on both sides.
-// Written once, before the fork handlers are installed; read only by them.
-Xlib_Locks xlib_locks;
-
-template <typename T>
-T* find_in_xlib(const char* name) {
-    return static_cast<T*>(dlsym(RTLD_DEFAULT, name));
-}
-
-void find_xlib_locks() {
-    xlib_locks = {find_in_xlib<Xlib_Lock_Function>("_XLockMutex_fn"),
-                  find_in_xlib<Xlib_Lock_Function>("_XUnlockMutex_fn"),
-                  find_in_xlib<Xlib_Lock_Info*>("_Xglobal_lock"),
-                  find_in_xlib<Xlib_Lock_Info*>("_Xi18n_lock")};
-}
-
-// Calls `function` (when Xlib has set it) on the lock that `lock` holds (when it is set).
-void apply_to_lock(Xlib_Lock_Function* function, Xlib_Lock_Info** lock) {
-    if (function != nullptr && *function != nullptr && lock != nullptr && *lock != nullptr) {
-        (*function)(*lock);
-    }
-}
-
-void lock_xlib_before_fork() {
-    apply_to_lock(xlib_locks.lock, xlib_locks.i18n);
-    apply_to_lock(xlib_locks.lock, xlib_locks.global);
-}
-
-void unlock_xlib_after_fork() {
-    apply_to_lock(xlib_locks.unlock, xlib_locks.global);
-    apply_to_lock(xlib_locks.unlock, xlib_locks.i18n);
-}
-
 int gl_version() {
     int major = 0;
     int minor = 0;
@@ -321,33 +212,6 @@ int gl_version() {
 }
 
 } // namespace
-
-std::string x_window_title(Display* display, ::Window window) {
-    const Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
-    const Atom utf8_string = XInternAtom(display, "UTF8_STRING", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char* data = nullptr;
-    std::string title;
-    if (XGetWindowProperty(display, window, net_wm_name, 0, 256, False, utf8_string, &type, &format,
-                           &count, &remaining, &data) == Success &&
-        data != nullptr) {
-        if (type == utf8_string && format == 8) {
-            title.assign(reinterpret_cast<const char*>(data), count);
-        }
-        XFree(data);
-    }
-    if (title.empty()) {
-        char* name = nullptr;
-        if (XFetchName(display, window, &name) != 0 && name != nullptr) {
-            title = name;
-            XFree(name);
-        }
-    }
-    return title;
-}
 
 void create_window(Window& window) {
     ensure_video();
@@ -529,55 +393,35 @@ void hide_system_cursor() {
     SDL_ShowCursor(SDL_DISABLE);
 }
 
+bool error_box_on_main_thread() {
+    // SDL wants a box without a parent window shown from the main thread: around it, SDL changes
+    // its process-wide cursor, keyboard and mouse-capture state.
+    return true;
+}
+
 void show_message_box(const std::string& message) {
-    // SDL shows the box from a forked process. Everything of Xlib that takes its process-wide
-    // lock (opening a connection, the error handler) therefore happens here, before the fork,
-    // and never on the centring thread: a fork while that lock is held would leave the box's
-    // process waiting for it forever.
-    static std::once_flag fork_handlers;
-    std::call_once(fork_handlers, [] {
-        find_xlib_locks();
-        pthread_atfork(lock_xlib_before_fork, unlock_xlib_after_fork, unlock_xlib_after_fork);
-    });
-    Display* display = XOpenDisplay(nullptr);
-    Vector2i screen;
-    if (display != nullptr) {
+    int result = -1;
+    {
+        std::optional<X11_Error_Box_Placement> placement;
         try {
-            screen = Window::get_screen_size();
-            static std::once_flag handler_installed;
-            std::call_once(handler_installed, [] {
-                previous_error_handler = XSetErrorHandler(ignore_centring_errors);
-            });
+            placement.emplace(error_box_title, Window::get_screen_size());
         } catch (const Exception&) {
-            XCloseDisplay(display);
-            display = nullptr;
+            // No screen, no box to place: the message goes to standard error below.
+        }
+        // The box's own process now and then fails to come up on a busy X server; a failed
+        // attempt shows nothing, so try again before falling back to standard error.
+        for (int attempt = 0; attempt < 3 && result != 0; ++attempt) {
+            result = SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, error_box_title,
+                                              message.c_str(), nullptr);
         }
     }
-    std::atomic<bool> done{false};
-    std::thread centring;
-    if (display != nullptr) {
-        centring = std::thread(centre_error_boxes, display, screen, std::cref(done));
-    }
-    // The box's own process now and then fails to come up on a busy X server; a failed attempt
-    // shows nothing, so try again before falling back to standard error.
-    int result = -1;
-    for (int attempt = 0; attempt < 3 && result != 0; ++attempt) {
-        result = SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, error_box_title, message.c_str(),
-                                          nullptr);
-    }
-    done.store(true, std::memory_order_relaxed);
-    if (centring.joinable()) {
-        centring.join();
-    }
-    if (display != nullptr) {
-        XCloseDisplay(display);
+    if (result != 0) {
+        std::cerr << error_box_title << "\n\n"
+                  << message << "\n\n(The error box could not be shown: " << sdl_reason() << ")\n";
     }
     // The box may be shown from a thread that SDL did not start, whose SDL thread storage would
     // otherwise outlive it; later SDL calls on this thread make it anew.
     SDL_TLSCleanup();
-    if (result != 0) {
-        std::cerr << error_box_title << "\n\n" << message << '\n';
-    }
 }
 
 } // namespace Tavrin::platform

@@ -302,6 +302,11 @@ void hide_system_cursor() {
     SetCursor(nullptr);
 }
 
+bool error_box_on_main_thread() {
+    // A message box is modal to its own thread only: the emulation thread may show it itself.
+    return false;
+}
+
 void show_message_box(const std::string& message) {
     // Centres the box once it is on screen. The box is looked for with a short pause between
     // attempts and only for a few seconds, so a box that never appears costs nothing.

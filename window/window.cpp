@@ -292,6 +292,23 @@ std::optional<std::intptr_t> handle_message(Window* window, std::uint32_t messag
     return window->window_procedure(message, w_param, l_param);
 }
 
+void Window::close_with_error(const std::string& message) {
+    if (!platform::error_box_on_main_thread()) {
+        open.store(false, std::memory_order_relaxed);
+        show_error(message);
+        return;
+    }
+    handed_over_error = message;
+    error_handed_over.store(true, std::memory_order_release);
+    open.store(false, std::memory_order_relaxed);
+}
+
+void Window::show_handed_over_error() {
+    if (error_handed_over.exchange(false, std::memory_order_acquire)) {
+        show_error(handed_over_error);
+    }
+}
+
 void show_error(const std::string& message) {
     platform::show_message_box(message);
 }

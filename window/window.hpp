@@ -24,7 +24,7 @@ inline constexpr std::size_t key_count = 520;
 
 // The program's one top-level window with its OpenGL context, input state and frame bookkeeping.
 // The context is current on the constructing thread until destruction. Only `open`, `key_held`
-// (and `key_pressed`, for symmetry) are shared with other threads.
+// (and `key_pressed`, for symmetry) and an error handed over are shared with other threads.
 class Window {
 public:
     Window(const std::string& caption, Vector2i initial_size, Color background, Color pointer_color,
@@ -42,6 +42,16 @@ public:
 
     // The primary screen's size, read once per process (thread-safe).
     static Vector2i get_screen_size();
+
+    // Ends the run because of an error met on another thread (the emulation thread): clears
+    // `open` and has `message` shown in the error box. Where the box must be shown on the main
+    // thread, the message is handed over and this returns at once; the main thread shows it with
+    // show_handed_over_error. Elsewhere this shows it and returns once it is dismissed.
+    void close_with_error(const std::string& message);
+
+    // Main thread, once the thread that called close_with_error has been joined: shows the
+    // message handed over, if any, and returns once it is dismissed. Shows it only once.
+    void show_handed_over_error();
 
     // Handles one window message, given with Win32's message number and parameters. Returns the
     // result for a handled message, or nothing when the message needs the default handling.
@@ -68,6 +78,10 @@ public:
     double last_time = 0.0;
     float delta_time = 0.0f;
     std::atomic<bool> open{false};
+    // An error handed to the main thread: the text, published by the flag (release/acquire)
+    // before `open` is cleared.
+    std::string handed_over_error;
+    std::atomic<bool> error_handed_over{false};
     bool focused = false;
     bool shown = false;
     std::array<std::atomic<bool>, key_count> key_pressed{};

@@ -11,6 +11,9 @@ cleanup() {
     if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then
         kill -9 "$pid" 2>/dev/null
     fi
+    if [[ -n "${window_manager:-}" ]]; then
+        kill "$window_manager" 2>/dev/null
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Drives the real program on a 1920 x 1080 X display (run under scripts/with-display): placement,
-# picture, keyboard, Escape, a close request, and the error box of a faulty ROM.
+# picture, keyboard, Escape, a close request, and the error box of a faulty ROM, on the bare X
+# server and under the window manager Openbox.
 # Usage: end_to_end.sh TEST_CARD_PROGRAM FAULTY_PROGRAM SEND_CLOSE_REQUEST
 set -uo pipefail
 
@@ -9,6 +10,7 @@ faulty=$2
 send_close_request=$3
 
 source "$(dirname "$0")/checks.sh"
+window_manager="" # the window manager's process, while one runs; checks.sh ends it
 
 # --- The test card: placement, picture, keys, Escape -------------------------------------------
 check "the window titled \"Tavrin Mirellon\" appears" start "$test_card"
@@ -44,38 +46,97 @@ check "the program starts again" start "$test_card"
 check "a close request ends the program" wait_for_exit
 check "the exit code after a close request is 0" test "${code:-none}" = 0
 
-# --- An unimplemented instruction -------------------------------------------------------------
-"$faulty" &
-pid=$!
-box=""
-for _ in $(seq 100); do
-    box=$(xwininfo -root -tree | grep '"Tavrin Mirellon Error"' | head -n 1)
-    [[ -n "$box" ]] && break
-    sleep 0.1
-done
-check "an unimplemented instruction shows the error box titled \"Tavrin Mirellon Error\"" test -n "$box"
-if [[ -n "$box" ]]; then
-    box_id=$(awk '{ print $1 }' <<<"$box")
-    # The box is moved to the centre just after it appears: give that a moment.
-    for _ in $(seq 30); do
-        # "WIDTHxHEIGHT+X+Y" in the tree listing.
-        read -r width height x y < <(xwininfo -root -tree | grep "^ *$box_id " |
-            grep -oE '[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+' | head -n 1 | tr 'x+' '  ')
-        [[ "$x,$y" == "$((960 - width / 2)),$((540 - height / 2))" ]] && break
+# --- An unimplemented instruction, on the bare server and under a window manager ---------------
+# Prints "X Y WIDTH HEIGHT" of the outer edge (border included) of the top-level window that holds
+# WINDOW: a window manager's frame around it, or the window itself.
+outer_geometry() {
+    local top=$1 info
+    while info=$(xwininfo -children -id "$top" 2>/dev/null) &&
+        ! grep -q 'Parent window id: .*(the root window)' <<<"$info"; do
+        top=$(awk '/Parent window id:/ { print $4 }' <<<"$info")
+    done
+    # xwininfo's upper-left corner is already the border's.
+    xwininfo -id "$top" 2>/dev/null | awk -F: '
+        /Absolute upper-left X/ { x = $2 } /Absolute upper-left Y/ { y = $2 }
+        /Width/ { w = $2 } /Height/ { h = $2 } /Border width/ { b = $2 }
+        END { print x + 0, y + 0, w + 2 * b, h + 2 * b }'
+}
+
+near() { # near VALUE EXPECTED TOLERANCE
+    local difference=$(($1 - $2))
+    ((${difference#-} <= $3))
+}
+
+# centred X Y WIDTH HEIGHT TOLERANCE: whether the rectangle is centred on the 1920 x 1080 screen.
+centred() { near "$1" $((960 - $3 / 2)) "$5" && near "$2" $((540 - $4 / 2)) "$5"; }
+
+# error_box SETTING TOLERANCE: runs the faulty program and checks its error box, centred to within
+# TOLERANCE pixels. Under a window manager (SETTING not empty) the user also drags the box.
+error_box() {
+    local setting=$1 tolerance=$2 box="" x=0 y=0 width=0 height=0
+    "$faulty" &
+    pid=$!
+    for _ in $(seq 100); do
+        # The innermost window of that title: a frame may repeat its client's title.
+        box=$(xwininfo -root -tree | grep '"Tavrin Mirellon Error"' | tail -n 1 | awk '{ print $1 }')
+        [[ -n "$box" ]] && break
         sleep 0.1
     done
-    check "the error box (${width}x${height} at $x,$y) is centred on the screen" \
-        test "$x,$y" = "$((960 - width / 2)),$((540 - height / 2))"
-    check "the program waits while the box is shown" kill -0 "$pid"
-    main_window=$(xdotool search --name '^Tavrin Mirellon$' | head -n 1)
-    check "the program's window is hidden while the box is shown" \
-        eval "xwininfo -id '$main_window' | grep -q 'Map State: IsUnMapped'"
-    sleep 0.3
-    xdotool windowfocus "$box_id" 2>/dev/null
-    xdotool key Return
+    check "an unimplemented instruction shows the error box titled \"Tavrin Mirellon Error\"$setting" \
+        test -n "$box"
+    if [[ -n "$box" ]]; then
+        # The box is moved to the centre just after it appears: give that a moment.
+        for _ in $(seq 30); do
+            read -r x y width height < <(outer_geometry "$box")
+            centred "$x" "$y" "$width" "$height" "$tolerance" && break
+            sleep 0.1
+        done
+        check "the error box (${width}x${height} at $x,$y) is centred on the screen$setting" \
+            centred "$x" "$y" "$width" "$height" "$tolerance"
+        check "the program waits while the box is shown$setting" kill -0 "$pid"
+        main_window=$(xdotool search --name '^Tavrin Mirellon$' | head -n 1)
+        check "the program's window is hidden while the box is shown$setting" \
+            eval "xwininfo -id '$main_window' | grep -q 'Map State: IsUnMapped'"
+        if [[ -n "$setting" ]]; then
+            # The user drags the box by its title bar; it stays where it is put.
+            local grab_x=$((x + width / 2)) grab_y=$((y + 8)) dragged
+            xdotool mousemove "$grab_x" "$grab_y" sleep 0.2 mousedown 1 sleep 0.2 \
+                mousemove $((grab_x + 20)) $((grab_y + 10)) sleep 0.2 \
+                mousemove $((grab_x - 300)) $((grab_y - 200)) sleep 0.3 mouseup 1
+            for _ in $(seq 30); do
+                read -r -a dragged < <(outer_geometry "$box")
+                near "${dragged[0]}" $((x - 300)) 3 && near "${dragged[1]}" $((y - 200)) 3 && break
+                sleep 0.1
+            done
+            sleep 1
+            read -r -a dragged < <(outer_geometry "$box")
+            check "the box (at ${dragged[0]},${dragged[1]}) stays where the user dragged it$setting" \
+                eval 'near "${dragged[0]}" $((x - 300)) 3 && near "${dragged[1]}" $((y - 200)) 3'
+            x=${dragged[0]} y=${dragged[1]}
+        fi
+        sleep 0.3
+        # The pointer over the box gives it the focus under a window manager that follows it.
+        xdotool mousemove $((x + width / 2)) $((y + height / 2))
+        xdotool windowfocus "$box" 2>/dev/null
+        xdotool key Return
+    fi
+    check "dismissing the box ends the program$setting" wait_for_exit
+    check "the exit code after a reported error is 0$setting" test "${code:-none}" = 0
+}
+
+error_box "" 0
+
+# Openbox puts each window into a frame with a title bar, as desktops do. It runs with its own
+# default configuration, not the user's.
+XDG_CONFIG_HOME="$work" openbox --sm-disable >"$work/window-manager.log" 2>&1 &
+window_manager=$!
+for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' && break
+    sleep 0.1
+done
+if check "the window manager Openbox starts" kill -0 "$window_manager"; then
+    error_box " (under Openbox)" 3
 fi
-check "dismissing the box ends the program" wait_for_exit
-check "the exit code after a reported error is 0" test "${code:-none}" = 0
 
 echo "$passes passed, $failures failed"
 ((failures == 0))

@@ -232,12 +232,76 @@ TEST(Errors, PathologicalExpressionsAreRefusedRatherThanOverflowingTheStack) {
     }
     chain += "x300 EQU 1\n";
     const std::string parentheses = std::string(300, '(') + "1" + std::string(300, ')');
-    for (const std::string& expression : {parentheses, sum, std::string(300, '-') + "1",
-                                          std::string(150, '~') + "LOW(" + sum + ")"}) {
+    for (const std::string& expression :
+         {parentheses, sum, std::string(300, '-') + "1", std::string(60000, '-') + "1",
+          std::string(150, '~') + "LOW(" + sum + ")", std::string(150, '-') + "(" + sum + ")"}) {
         expect_errors(" DW " + expression, {{1, "expression nested too deeply"}});
     }
     expect_errors(chain, {{1, "'x200' is defined through too many other EQUs"}});
     EXPECT_EQ(word_of(std::string(100, '(') + "1" + std::string(100, ')')), 1);
+    EXPECT_EQ(word_of(std::string(199, '-') + "1"), 0xFFFF);
+
+    // Each EQU within the limit, but evaluated one inside another they would go 4,000 deep: the
+    // total is bounded, and where a chain first goes too deep is reported where it is used.
+    std::string deep = " DW x0\n";
+    for (int k = 0; k < 20; ++k) {
+        deep += "x" + std::to_string(k) + " EQU " + std::string(198, '-') + "x" +
+                std::to_string(k + 1) + "\n";
+    }
+    deep += "x20 EQU 1\n";
+    expect_errors(deep, {{1, "'x5' is defined through expressions nested too deeply"},
+                         {6, "'x9' is defined through expressions nested too deeply"},
+                         {10, "'x13' is defined through expressions nested too deeply"},
+                         {14, "'x17' is defined through expressions nested too deeply"}});
+}
+
+TEST(Errors, NothingIsPlacedOrReservedPastTheEndOfMemory) {
+    expect_errors(" ORG 0FFF0H\n NOP\n DS 100H\n",
+                  {{3, "DS reserves space past the end of memory (FFFFH)"}});
+    expect_errors(" DS 8000H\n DS 8000H\n DS 1\nafter: DB 1\n",
+                  {{3, "DS reserves space past the end of memory (FFFFH)"},
+                   {4, "code runs past the end of memory (FFFFH)"}});
+    // Enough DS lines to carry a 32-bit counter round: the first one past the end is the error.
+    std::string reserves;
+    for (int k = 0; k < 65538; ++k) {
+        reserves += " DS 0FFFFH\n";
+    }
+    const auto wrapped = assemble_text(reserves + " DB 1\n");
+    ASSERT_FALSE(wrapped.errors.empty());
+    EXPECT_EQ(wrapped.errors[0].line, 2);
+    EXPECT_EQ(wrapped.errors[0].message, "DS reserves space past the end of memory (FFFFH)");
+    // Up to the last byte is fine.
+    EXPECT_EQ(assemble_ok(" ORG 0FFFEH\n NOP\n DS 1\n DS 0\n"), Bytes{0x00});
+}
+
+TEST(Errors, StopAfterAHundred) {
+    for (const char* line : {" FROB\n", " DB 300\n", " ORG later\n"}) {
+        std::string source;
+        for (int k = 0; k < 150; ++k) {
+            source += line;
+        }
+        // With a fixed size too: an image is not built from the memory a stop left unfilled.
+        const auto program = assemble_text(source + "later:\n", {.base = 0, .size = 256});
+        ASSERT_EQ(program.errors.size(), Asm8080::maximum_errors + 1) << line;
+        EXPECT_EQ(program.errors[99].line, 100) << line;
+        EXPECT_EQ(Asm8080::format_diagnostic(program.errors[100]), "too many errors; stopping");
+        EXPECT_TRUE(program.stopped);
+        EXPECT_TRUE(program.image.empty());
+    }
+    std::string fewer;
+    for (int k = 0; k < 99; ++k) {
+        fewer += " FROB\n";
+    }
+    EXPECT_EQ(assemble_text(fewer + " DB 300\n").errors.size(), 100u);
+    EXPECT_FALSE(assemble_text(fewer + " DB 300\n").stopped);
+}
+
+TEST(Errors, ControlBytesInMessagesAreEscaped) {
+    expect_errors(" DB 1\x01", {{1, "unexpected character '\\x01'"}});
+    expect_errors(" DB \x1B[2J", {{1, "unexpected character '\\x1B'"}});
+    expect_errors(" DB 1 \xC3\xA9", {{1, "unexpected character '\\xC3'"}});
+    expect_errors(" INCLUDE \"no\x07such\"", {{1, "cannot open included file 'no\\x07such'"}});
+    EXPECT_EQ(Asm8080::format_diagnostic({"a\x1B.asm", 3, "m"}), "a\\x1B.asm:3: m");
 }
 
 TEST(Errors, AnUndefinedSymbolInAnEquIsReportedOnceWhereItIsWritten) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -52,6 +54,15 @@ protected:
 
     const std::string& errors() const { return errors_; }
 
+    // The names in the test's directory.
+    std::set<std::string> entries() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(directory_)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+
 private:
     fs::path directory_;
     std::string errors_;
@@ -65,6 +76,8 @@ TEST_F(Command_Line, WritesTheImageAndTheRequestedExtras) {
               1) // the output folder does not exist
         << errors();
     EXPECT_NE(errors().find("cannot write 'out/program.bin'"), std::string::npos) << errors();
+    EXPECT_EQ(entries(), (std::set<std::string>{"lib", "program.asm", "stderr.txt"}))
+        << "all outputs or none, and no temporary file left behind";
 
     ASSERT_EQ(run("program.asm -o program.bin --size 0x10 --listing program.lst "
                   "--cpp-header program.hpp --cpp-name Roms::program --depfile program.d"),
@@ -93,7 +106,8 @@ TEST_F(Command_Line, ReportsEveryErrorAndWritesNothing) {
     EXPECT_EQ(errors(), "broken.asm:2: undefined symbol 'nowhere'\n"
                         "broken.asm:3: MOV M,M is not an instruction\n"
                         "asm8080: 2 errors, no output written\n");
-    EXPECT_FALSE(fs::exists(path("broken.bin")));
+    // A file this run did not write is not this run's to remove.
+    EXPECT_EQ(read("broken.bin"), "stale image from an earlier run");
     EXPECT_FALSE(fs::exists(path("broken.lst")));
 
     EXPECT_EQ(run("missing.asm -o missing.bin"), 1);
@@ -144,6 +158,89 @@ TEST_F(Command_Line, RefusesMalformedCommandLines) {
         EXPECT_EQ(errors().substr(0, errors().find("usage:")), message) << arguments;
         EXPECT_FALSE(fs::exists(path("ok.bin"))) << arguments;
     }
+}
+
+// Whatever goes wrong, asm8080 removes only what it created in this run: a source, an included
+// file, a directory or a device named as an output is refused and left as it was.
+TEST_F(Command_Line, NeverTouchesFilesItDidNotWrite) {
+    write("ok.asm", " INCLUDE \"inc.asm\"\n NOP\n");
+    write("inc.asm", "value EQU 1\n");
+    write("bad.asm", " JMP nowhere\n");
+    fs::create_directories(path("somedir/inner"));
+    ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+    struct Case {
+        std::string arguments;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {"bad.asm -o bad.asm", "bad.asm:1: undefined symbol 'nowhere'\n"
+                               "asm8080: 1 error, no output written\n"},
+        {"bad.asm -o somedir --listing pipe --depfile inc.asm",
+         "bad.asm:1: undefined symbol 'nowhere'\nasm8080: 1 error, no output written\n"},
+        {"ok.asm -o ok.asm", "asm8080: cannot write 'ok.asm': it is the source file\n"},
+        {"ok.asm -o o.bin --listing ./inc.asm",
+         "asm8080: cannot write './inc.asm': it is an included file\n"},
+        {"ok.asm -o somedir", "asm8080: cannot write 'somedir': it is a directory\n"},
+        {"ok.asm -o o.bin --depfile pipe",
+         "asm8080: cannot write 'pipe': it is not a regular file\n"},
+        {"ok.asm -o o.bin --listing o.bin",
+         "asm8080: cannot write 'o.bin': it is named by both -o and --listing\n"},
+    };
+    write("stderr.txt", "");
+    const auto before = entries();
+    for (const Case& test : cases) {
+        EXPECT_EQ(run(test.arguments), 1) << test.arguments;
+        EXPECT_EQ(errors(), test.message) << test.arguments;
+        EXPECT_EQ(entries(), before) << test.arguments;
+        EXPECT_EQ(read("ok.asm"), " INCLUDE \"inc.asm\"\n NOP\n") << test.arguments;
+        EXPECT_EQ(read("inc.asm"), "value EQU 1\n") << test.arguments;
+        EXPECT_EQ(read("bad.asm"), " JMP nowhere\n") << test.arguments;
+        EXPECT_TRUE(fs::is_directory(path("somedir/inner"))) << test.arguments;
+        EXPECT_TRUE(fs::is_fifo(path("pipe"))) << test.arguments;
+    }
+
+    // A regular output is replaced whole.
+    write("o.bin", "an older and much longer image");
+    EXPECT_EQ(run("ok.asm -o o.bin"), 0) << errors();
+    EXPECT_EQ(read("o.bin"), std::string(1, '\0'));
+}
+
+TEST_F(Command_Line, ReadsOnlyRegularSourceFilesOfBoundedSize) {
+    fs::create_directories(path("somedir"));
+    write("dir.asm", " NOP\n INCLUDE \"somedir\"\n");
+    write("device.asm", " INCLUDE \"/dev/zero\"\n");
+    write("huge.asm", std::string(16 * 1024 * 1024, ';') + "\n");
+    write("huge_include.asm", " INCLUDE \"huge.asm\"\n");
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"somedir", "cannot read 'somedir': it is a directory\n"},
+        {"dir.asm", "dir.asm:2: cannot read 'somedir': it is a directory\n"},
+        {"/dev/zero", "cannot read '/dev/zero': it is not a regular file\n"},
+        {"device.asm", "device.asm:1: cannot read '/dev/zero': it is not a regular file\n"},
+        {"huge.asm", "cannot read 'huge.asm': it is larger than the 16 MiB that a source and "
+                     "its included files may have together\n"},
+        {"huge_include.asm", "huge_include.asm:1: cannot read 'huge.asm': it is larger than the "
+                             "16 MiB that a source and its included files may have together\n"},
+    };
+    for (const auto& [source, message] : cases) {
+        EXPECT_EQ(run(source + " -o o.bin"), 1) << source;
+        EXPECT_EQ(errors(), message + "asm8080: 1 error, no output written\n") << source;
+        EXPECT_FALSE(fs::exists(path("o.bin"))) << source;
+    }
+}
+
+TEST_F(Command_Line, StopsAfterAHundredErrorsAndEscapesControlBytes) {
+    std::string garbage;
+    for (int line = 0; line < 100000; ++line) {
+        garbage += "\x01\x1B[2J binary\n";
+    }
+    write("garbage.asm", garbage);
+    EXPECT_EQ(run("garbage.asm -o o.bin"), 1);
+    std::string expected;
+    for (int line = 1; line <= 100; ++line) {
+        expected += "garbage.asm:" + std::to_string(line) + ": unexpected character '\\x01'\n";
+    }
+    EXPECT_EQ(errors(), expected + "too many errors; stopping\n"
+                                   "asm8080: stopped after 100 errors, no output written\n");
 }
 
 } // namespace

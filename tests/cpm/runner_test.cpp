@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -72,14 +73,93 @@ TEST(CpmRunner, FailuresNameTheirCause) {
     EXPECT_EQ(error_of({0xD3, 0x01}), "At 0x0100 after 0 instructions: Could not execute "
                                       "instruction \"D3\" because it has not been implemented.");
     EXPECT_EQ(error_of({0x0E, 0x0A, 0xCD, 0x05, 0x00}),
-              "The program called BDOS function 10, which this runner does not provide (only 0, "
-              "2 and 9).");
-    EXPECT_NE(error_of({0x0E, 0x09, 0x11, 0x00, 0x02, 0xCD, 0x05, 0x00}).find("no terminating"),
-              std::string::npos);
+              "At 0x0102 after 2 instructions: The program called BDOS function 10, which this "
+              "runner does not provide (only 0, 2 and 9).");
+    EXPECT_EQ(error_of({0x0E, 0x0A, 0x00, 0x00, 0xC3, 0x05, 0x00}), // reached by a jump
+              "At 0x0104 after 4 instructions: The program called BDOS function 10, which this "
+              "runner does not provide (only 0, 2 and 9).");
 
     const std::vector<std::uint8_t> too_large(Cpm::max_program_size + 1, 0x00);
     EXPECT_THROW(Cpm::make_processor(too_large), Tavrin::Exception);
     EXPECT_NO_THROW(Cpm::make_processor(std::vector<std::uint8_t>(Cpm::max_program_size, 0)));
+}
+
+// No byte of memory is a '$': nothing is printed, not 65,535 bytes before the error.
+TEST(CpmRunner, AStringWithoutItsDollarPrintsNothing) {
+    // MVI C,2; MVI E,'>'; CALL 5; MVI C,9; LXI D,0200; CALL 5
+    const auto processor = Cpm::make_processor(std::vector<std::uint8_t>{
+        0x0E, 0x02, 0x1E, '>', 0xCD, 0x05, 0x00, 0x0E, 0x09, 0x11, 0x00, 0x02, 0xCD, 0x05, 0x00});
+    std::ostringstream echo;
+    try {
+        Cpm::run(*processor, Cpm::no_limit, &echo);
+        ADD_FAILURE() << "a string without '$' was printed";
+    } catch (const Tavrin::Exception& error) {
+        EXPECT_EQ(error.message, "At 0x010C after 7 instructions: The string printed by BDOS "
+                                 "function 9 from 0x0200 has no terminating '$'.");
+    }
+    EXPECT_EQ(echo.str(), ">");
+
+    // A string may wrap round the end of memory.
+    processor->memory[0xFFFF] = 'o';
+    processor->memory[0x0000] = 'k';
+    processor->memory[0x0001] = '$';
+    processor->pc = 0x010C; // CALL 5 with DE = FFFF
+    processor->d = 0xFF;
+    processor->e = 0xFF;
+    const auto wrapped = Cpm::run(*processor, 2);
+    EXPECT_EQ(wrapped.output, "ok");
+    EXPECT_EQ(processor->pc, 0x010F);
+}
+
+// The largest program the loader takes keeps every byte: the first stack lies above it.
+TEST(CpmRunner, AProgramOfTheLargestSizeKeepsItsLastBytes) {
+    std::vector<std::uint8_t> program(Cpm::max_program_size, 0x00);
+    // LDA last; MOV E,A; MVI C,2; CALL 5; LDA last-1; MOV E,A; CALL 5; RET
+    const std::uint16_t last = static_cast<std::uint16_t>(Cpm::load_address + program.size() - 1);
+    const std::vector<std::uint8_t> code{0x3A,
+                                         static_cast<std::uint8_t>(last),
+                                         static_cast<std::uint8_t>(last >> 8),
+                                         0x5F,
+                                         0x0E,
+                                         0x02,
+                                         0xCD,
+                                         0x05,
+                                         0x00,
+                                         0x3A,
+                                         static_cast<std::uint8_t>(last - 1),
+                                         static_cast<std::uint8_t>((last - 1) >> 8),
+                                         0x5F,
+                                         0xCD,
+                                         0x05,
+                                         0x00,
+                                         0xC9};
+    std::copy(code.begin(), code.end(), program.begin());
+    program[program.size() - 1] = 'Z';
+    program[program.size() - 2] = 'Y';
+    const auto result = run_program(program);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.output, "ZY");
+}
+
+TEST(CpmRunner, TheLimitIsAPlainPositiveDecimalNumber) {
+    const std::vector<std::pair<std::string, std::optional<std::uint64_t>>> cases{
+        {"1", 1},
+        {"2000000", 2000000},
+        {"18446744073709551615", Cpm::no_limit},
+        {"0", std::nullopt},
+        {"", std::nullopt},
+        {" -5", std::nullopt},
+        {"-5", std::nullopt},
+        {"+5", std::nullopt},
+        {" 5", std::nullopt},
+        {"5 ", std::nullopt},
+        {"0x10", std::nullopt},
+        {"1e3", std::nullopt},
+        {"18446744073709551616", std::nullopt},
+    };
+    for (const auto& [text, limit] : cases) {
+        EXPECT_EQ(Cpm::parse_limit(text), limit) << '"' << text << '"';
+    }
 }
 
 TEST(CpmRunner, LoadingRejectsMissingEmptyAndOversizedFiles) {

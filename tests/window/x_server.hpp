@@ -3,8 +3,6 @@
 // Drives the X server the way a user would (XTest input) and reads back real window geometry,
 // for tests of the window layer.
 
-#include "window/x11_window_title.hpp"
-
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -69,7 +67,7 @@ public:
         XSync(display, False);
     }
 
-    // The top-level window with this title (as SDL sets it: _NET_WM_NAME or WM_NAME).
+    // The top-level window with this title.
     ::Window find(const std::string& title) {
         ::Window root_return = 0;
         ::Window parent = 0;
@@ -136,8 +134,30 @@ public:
     Display* display;
 
 private:
+    // The title as SDL sets it: _NET_WM_NAME (UTF-8), or else WM_NAME.
     std::string title_of(::Window window) {
-        return Tavrin::platform::x_window_title(display, window);
+        const Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
+        const Atom utf8_string = XInternAtom(display, "UTF8_STRING", False);
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long remaining = 0;
+        unsigned char* data = nullptr;
+        std::string title;
+        if (XGetWindowProperty(display, window, net_wm_name, 0, 256, False, utf8_string, &type,
+                               &format, &count, &remaining, &data) == Success &&
+            data != nullptr) {
+            if (type == utf8_string && format == 8) {
+                title.assign(reinterpret_cast<const char*>(data), count);
+            }
+            XFree(data);
+        }
+        char* name = nullptr;
+        if (title.empty() && XFetchName(display, window, &name) != 0 && name != nullptr) {
+            title = name;
+            XFree(name);
+        }
+        return title;
     }
 
     template <typename T>

@@ -3,10 +3,10 @@
 #include "tools/asm8080/syntax.hpp"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <unordered_map>
 #include <utility>
 
@@ -41,6 +41,56 @@ struct Statement {
     std::uint32_t size = 0;
 };
 
+constexpr std::uint32_t memory_size = 0x10000;
+
+// A chain of EQUs is evaluated one inside another: the depths of their expressions add up on the
+// stack, so it is their sum that is bounded, not each expression alone.
+constexpr int maximum_evaluation_depth = 1000;
+
+enum class Read_Result { read, cannot_open, refused };
+
+// Reads a whole source file of at most `limit` bytes into `text`. Only a regular file is read:
+// a directory is not an empty source, and a device such as /dev/zero never ends. When the result
+// is `refused`, `reason` says why ("it is a directory").
+Read_Result read_source(const std::filesystem::path& path, std::size_t limit, std::string& text,
+                        std::string& reason) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (status.type() == fs::file_type::directory) {
+        reason = "it is a directory";
+        return Read_Result::refused;
+    }
+    if (status.type() == fs::file_type::not_found || error) {
+        return Read_Result::cannot_open;
+    }
+    if (status.type() != fs::file_type::regular) {
+        reason = "it is not a regular file";
+        return Read_Result::refused;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return Read_Result::cannot_open;
+    }
+    // Read in pieces and no more than one past the limit, whatever size the file claims.
+    text.clear();
+    std::array<char, 65536> piece;
+    while (in && text.size() <= limit) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        text.append(piece.data(), static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.bad()) {
+        return Read_Result::cannot_open;
+    }
+    if (text.size() > limit) {
+        text.clear();
+        reason = "it is larger than the " + std::to_string(maximum_source_size >> 20) +
+                 " MiB that a source and its included files may have together";
+        return Read_Result::refused;
+    }
+    return Read_Result::read;
+}
+
 struct Symbol {
     std::string name;
     int statement = 0; // index of the defining statement
@@ -56,9 +106,15 @@ public:
     explicit Assembler(const Options& options) : options_(options) {}
 
     Program run(std::string_view source, const std::string& file_name) {
+        loaded_ = source.size();
         load(source, file_name, 0);
-        first_pass();
-        second_pass();
+        // A pass after a stop would see only part of the program and report phantom errors.
+        if (!stopped_) {
+            first_pass();
+        }
+        if (!stopped_) {
+            second_pass();
+        }
         finish();
         return std::move(program_);
     }
@@ -82,6 +138,14 @@ private:
         error_order_.push_back(order);
     }
 
+    // After maximum_errors the rest of the input is not worth reading: stop there.
+    bool stop_for_errors() {
+        if (program_.errors.size() >= maximum_errors) {
+            stopped_ = true;
+        }
+        return stopped_;
+    }
+
     // Reading the source -----------------------------------------------------------------------
 
     void load(std::string_view source, const std::string& file_name, int depth) {
@@ -89,7 +153,7 @@ private:
         program_.files.push_back(file_name);
         int line_number = 0;
         std::size_t start = 0;
-        while (start < source.size() && !ended_) {
+        while (start < source.size() && !ended_ && !stop_for_errors()) {
             std::size_t end = source.find('\n', start);
             if (end == std::string_view::npos) {
                 end = source.size();
@@ -100,6 +164,14 @@ private:
             }
             start = end + 1;
             ++line_number;
+            if (statements_.size() >= maximum_lines) {
+                error_at(file, line_number,
+                         "the source and its included files have more than " +
+                             std::to_string(maximum_lines) + " lines",
+                         statements_.size());
+                stopped_ = true;
+                return;
+            }
 
             Statement& statement = statements_.emplace_back();
             statement.file = file;
@@ -119,19 +191,27 @@ private:
         namespace fs = std::filesystem;
         const fs::path resolved = fs::path(from).parent_path() / path;
         if (depth >= 16) {
-            error_at(file, line, "INCLUDE nested too deeply (is '" + path + "' including itself?)",
+            error_at(file, line,
+                     "INCLUDE nested too deeply (is '" + escaped(path) + "' including itself?)",
                      statements_.size() - 1);
             return;
         }
-        std::ifstream in(resolved, std::ios::binary);
-        if (!in) {
-            error_at(file, line, "cannot open included file '" + resolved.string() + "'",
-                     statements_.size() - 1);
-            return;
+        std::string text;
+        std::string reason;
+        switch (read_source(resolved, maximum_source_size - loaded_, text, reason)) {
+        case Read_Result::cannot_open:
+            return error_at(file, line,
+                            "cannot open included file '" + escaped(resolved.string()) + "'",
+                            statements_.size() - 1);
+        case Read_Result::refused:
+            return error_at(file, line,
+                            "cannot read '" + escaped(resolved.string()) + "': " + reason,
+                            statements_.size() - 1);
+        case Read_Result::read:
+            break;
         }
-        std::ostringstream text;
-        text << in.rdbuf();
-        load(text.str(), resolved.string(), depth + 1);
+        loaded_ += text.size();
+        load(text, resolved.string(), depth + 1);
     }
 
     void parse(Statement& statement) {
@@ -481,9 +561,16 @@ private:
             failure = {"'" + symbol.name + "' is defined through too many other EQUs", true};
             return std::nullopt;
         }
+        if (evaluation_depth_ + statement.operand->depth > maximum_evaluation_depth) {
+            failure = {"'" + symbol.name + "' is defined through expressions nested too deeply",
+                       true};
+            return std::nullopt;
+        }
         symbol.state = Symbol::State::resolving;
         ++resolving_;
+        evaluation_depth_ += statement.operand->depth;
         const auto value = evaluate(*statement.operand, statement.address, failure);
+        evaluation_depth_ -= statement.operand->depth;
         --resolving_;
         if (value) {
             symbol.value = *value;
@@ -538,7 +625,7 @@ private:
 
     void first_pass() {
         std::uint32_t here = 0;
-        for (std::size_t i = 0; i < statements_.size(); ++i) {
+        for (std::size_t i = 0; i < statements_.size() && !stop_for_errors(); ++i) {
             Statement& statement = statements_[i];
             statement.address = here;
             const int index = static_cast<int>(i);
@@ -563,6 +650,10 @@ private:
                 if (const auto value =
                         value_in(statement, *statement.operand, 0, 0xFFFF, "a size")) {
                     here += static_cast<std::uint32_t>(*value);
+                    if (here > memory_size) {
+                        error(statement, "DS reserves space past the end of memory (FFFFH)");
+                        here = memory_size;
+                    }
                 }
                 break;
             default:
@@ -583,9 +674,9 @@ private:
     void second_pass() {
         second_pass_ = true;
         program_.base = options_.base.value_or(static_cast<std::uint16_t>(lowest_.value_or(0)));
-        owner_.assign(0x10000, -1);
-        memory_.assign(0x10000, 0);
-        for (std::size_t i = 0; i < statements_.size(); ++i) {
+        owner_.assign(memory_size, -1);
+        memory_.assign(memory_size, 0);
+        for (std::size_t i = 0; i < statements_.size() && !stop_for_errors(); ++i) {
             Statement& statement = statements_[i];
             Listing_Line& listed = program_.listing.emplace_back();
             listed.file = static_cast<std::size_t>(statement.file);
@@ -722,10 +813,19 @@ private:
             sorted.push_back(std::move(program_.errors[k]));
         }
         program_.errors = std::move(sorted);
+        if (program_.errors.size() > maximum_errors ||
+            (stopped_ && program_.errors.size() == maximum_errors)) {
+            program_.errors.resize(maximum_errors);
+            program_.errors.push_back({"", 0, "too many errors; stopping"});
+            program_.stopped = true;
+        }
         for (const auto& [name, symbol] : symbols_) {
             if (!symbol.is_equ || symbol.state == Symbol::State::resolved) {
                 program_.symbols[name] = static_cast<std::uint16_t>(symbol.value);
             }
+        }
+        if (!program_.errors.empty()) {
+            return; // no image, and after a stop not even the memory to build one from
         }
         std::size_t length =
             any_placed_ && highest_ >= program_.base ? highest_ - program_.base + 1 : 0;
@@ -736,9 +836,6 @@ private:
         for (std::size_t k = 0; k < length && program_.base + k <= 0xFFFF; ++k) {
             program_.image[k] = memory_[program_.base + k];
         }
-        if (!program_.errors.empty()) {
-            program_.image.clear();
-        }
     }
 
     Options options_;
@@ -746,7 +843,10 @@ private:
     std::vector<Statement> statements_;
     std::unordered_map<std::string, Symbol> symbols_;
     bool ended_ = false;
-    int resolving_ = 0; // EQUs being resolved, one inside another
+    int resolving_ = 0;        // EQUs being resolved, one inside another
+    int evaluation_depth_ = 0; // the sum of their expressions' depths
+    std::size_t loaded_ = 0;   // bytes of source read, included files too
+    bool stopped_ = false;     // too many errors, or too many lines: the rest is not read
     bool second_pass_ = false;
     std::optional<std::uint32_t> lowest_;
     std::vector<std::size_t> error_order_;
@@ -763,16 +863,24 @@ Program assemble(std::string_view source, const std::string& file_name, const Op
 }
 
 Program assemble_file(const std::string& file_name, const Options& options) {
-    std::ifstream in(file_name, std::ios::binary);
-    if (!in) {
+    std::string text;
+    std::string reason;
+    switch (read_source(file_name, maximum_source_size, text, reason)) {
+    case Read_Result::read:
+        return assemble(text, file_name, options);
+    case Read_Result::cannot_open: {
         Program program;
         program.files.push_back(file_name);
         program.errors.push_back({file_name, 0, "cannot open the file"});
         return program;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return assemble(text.str(), file_name, options);
+    case Read_Result::refused:
+        break;
+    }
+    Program program;
+    program.files.push_back(file_name);
+    program.errors.push_back({"", 0, "cannot read '" + escaped(file_name) + "': " + reason});
+    return program;
 }
 
 } // namespace Asm8080

@@ -43,13 +43,19 @@ struct Options {
     std::optional<std::size_t> size;   // exact image size, padded with 0x00
 };
 
+// Limits that keep hostile or broken input from exhausting time, memory or the stack.
+inline constexpr std::size_t maximum_errors = 100; // then "too many errors; stopping"
+inline constexpr std::size_t maximum_source_size = 16 * 1024 * 1024; // all files together
+inline constexpr std::size_t maximum_lines = 1'000'000;              // all files together
+
 struct Program {
     std::uint16_t base = 0;
     std::vector<std::uint8_t> image;
     std::vector<Listing_Line> listing;
     std::map<std::string, std::uint16_t> symbols; // upper-case names
     std::vector<std::string> files;               // the source and every included file
-    std::vector<Diagnostic> errors;
+    std::vector<Diagnostic> errors; // in source order; one with no file concerns the whole run
+    bool stopped = false;           // more than maximum_errors: the last one says so
 
     bool ok() const { return errors.empty(); }
 };
@@ -58,10 +64,11 @@ struct Program {
 Program assemble(std::string_view source, const std::string& file_name,
                  const Options& options = {});
 
-// Reads and assembles a file; a file that cannot be read is reported as an error.
+// Reads and assembles a file; a file that cannot be read is reported as an error. Only regular
+// files are read, the source and its included files together up to maximum_source_size bytes.
 Program assemble_file(const std::string& file_name, const Options& options = {});
 
-// "file:line: message"
+// "file:line: message", or only the message when it has no file; control bytes escaped.
 std::string format_diagnostic(const Diagnostic& diagnostic);
 
 // Address, bytes, line number and source text of every line, with the name of the file where

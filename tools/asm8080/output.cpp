@@ -44,10 +44,14 @@ std::string cpp_array(const Program& program, std::string_view name, bool header
 } // namespace
 
 std::string format_diagnostic(const Diagnostic& diagnostic) {
-    if (diagnostic.line == 0) {
-        return diagnostic.file + ": " + diagnostic.message;
+    if (diagnostic.file.empty()) {
+        return diagnostic.message;
     }
-    return diagnostic.file + ":" + std::to_string(diagnostic.line) + ": " + diagnostic.message;
+    const std::string file = escaped(diagnostic.file);
+    if (diagnostic.line == 0) {
+        return file + ": " + diagnostic.message;
+    }
+    return file + ":" + std::to_string(diagnostic.line) + ": " + diagnostic.message;
 }
 
 std::string format_listing(const Program& program) {

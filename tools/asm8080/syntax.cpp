@@ -143,23 +143,31 @@ private:
         return node;
     }
 
+    // Unary operators are gathered in a loop, not by recursion, and count towards the same depth
+    // limit as every other level, so that a long run of them cannot exhaust the stack.
     Expression_Pointer parse_unary() {
-        const Token* token = peek();
-        if (token && (is_punctuation(*token, "-") || is_punctuation(*token, "+") ||
-                      is_punctuation(*token, "~"))) {
-            ++position_;
-            auto operand = parse_unary();
-            if (!operand) {
+        std::vector<const Token*> operators;
+        for (const Token* token = peek();
+             token && (is_punctuation(*token, "-") || is_punctuation(*token, "+") ||
+                       is_punctuation(*token, "~"));
+             token = peek()) {
+            if (static_cast<int>(operators.size()) >= maximum_expression_depth) {
+                fail("expression nested too deeply");
                 return nullptr;
             }
+            operators.push_back(token);
+            ++position_;
+        }
+        auto operand = parse_primary();
+        for (auto op = operators.rbegin(); operand && op != operators.rend(); ++op) {
             auto node = std::make_unique<Expression>();
             node->kind = Expression::Kind::unary;
-            node->op = token->text;
+            node->op = (*op)->text;
             node->depth = operand->depth + 1;
             node->left = std::move(operand);
-            return checked(std::move(node));
+            operand = checked(std::move(node));
         }
-        return parse_primary();
+        return operand;
     }
 
     Expression_Pointer parse_primary() {
@@ -250,6 +258,19 @@ std::string upper(std::string_view text) {
     return result;
 }
 
+std::string escaped(std::string_view text, bool ascii_only) {
+    std::string result;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || (ascii_only && byte > 0x7F)) {
+            result += "\\x" + hex(byte, 2);
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
 std::string hex(std::int64_t value, int width) {
     std::ostringstream out;
     out << std::uppercase << std::hex;
@@ -316,7 +337,7 @@ std::string tokenize(std::string_view line, std::vector<Token>& tokens) {
                 {Token_Kind::punctuation, std::string(1, c), 0, start, std::string(1, c)});
             ++i;
         } else {
-            return "unexpected character '" + std::string(1, c) + "'";
+            return "unexpected character '" + escaped(std::string_view(&line[i], 1), true) + "'";
         }
     }
     return "";

@@ -2,6 +2,7 @@
 
 #include "window/exception.hpp"
 
+#include <charconv>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
@@ -30,6 +31,17 @@ void print(char character, Result& result, std::ostream* echo) {
     }
 }
 
+// The length of the string for BDOS function 9 at `start`, up to its '$' (memory wraps round),
+// or nothing when no byte of memory is a '$'.
+std::optional<std::size_t> string_length(const Intel_8080& p, std::uint16_t start) {
+    for (std::size_t length = 0; length < p.memory.size(); ++length) {
+        if (p.memory[(start + length) % p.memory.size()] == '$') {
+            return length;
+        }
+    }
+    return std::nullopt;
+}
+
 // Answers the BDOS call at 0x0005 and returns as RET would. Returns false for function 0, which
 // ends the program.
 bool call_bdos(Intel_8080& p, Result& result, std::ostream* echo) {
@@ -40,14 +52,14 @@ bool call_bdos(Intel_8080& p, Result& result, std::ostream* echo) {
         print(static_cast<char>(p.e), result, echo);
         break;
     case 9: {
-        std::uint16_t address = get_de(p);
-        for (unsigned length = 0; p.memory[address] != '$'; ++length) {
-            if (length == 0xFFFF) {
-                throw Tavrin::Exception{"The string printed by BDOS function 9 from " +
-                                        hex_word(get_de(p)) + " has no terminating '$'."};
-            }
-            print(static_cast<char>(p.memory[address]), result, echo);
-            address = static_cast<std::uint16_t>(address + 1);
+        const std::uint16_t start = get_de(p);
+        const auto length = string_length(p, start);
+        if (!length) {
+            throw Tavrin::Exception{"The string printed by BDOS function 9 from " +
+                                    hex_word(start) + " has no terminating '$'."};
+        }
+        for (std::size_t k = 0; k < *length; ++k) {
+            print(static_cast<char>(p.memory[(start + k) % p.memory.size()]), result, echo);
         }
         break;
     }
@@ -57,6 +69,12 @@ bool call_bdos(Intel_8080& p, Result& result, std::ostream* echo) {
     }
     p.pc = pop(p);
     return true;
+}
+
+// Names where a failure happened: the address of the instruction and how far the run had got.
+void locate(Tavrin::Exception& error, std::uint16_t address, std::uint64_t instructions) {
+    error.message = "At " + hex_word(address) + " after " + std::to_string(instructions) +
+                    " instructions: " + error.message;
 }
 
 } // namespace
@@ -103,32 +121,41 @@ std::unique_ptr<Intel_8080> make_processor(std::span<const std::uint8_t> program
     std::copy(program.begin(), program.end(), p.memory.begin() + load_address);
     p.pc = load_address;
     // A return from the program's top level lands on the warm start at 0x0000.
-    p.sp = bdos_base;
+    p.sp = initial_stack;
     push(p, 0x0000);
     return processor;
 }
 
+std::optional<std::uint64_t> parse_limit(std::string_view text) {
+    std::uint64_t limit = 0;
+    const char* end = text.data() + text.size();
+    // from_chars takes no sign, no space and no base prefix for an unsigned number.
+    const auto [last, error] = std::from_chars(text.data(), end, limit);
+    if (text.empty() || error != std::errc() || last != end || limit == 0) {
+        return std::nullopt;
+    }
+    return limit;
+}
+
 Result run(Intel_8080& p, std::uint64_t limit, std::ostream* echo) {
     Result result{{}, 0, false};
+    std::uint16_t last = p.pc; // the instruction that reached the BDOS entry
     while (result.instructions < limit) {
         if (p.pc == 0x0000) {
             result.finished = true;
             break;
         }
-        if (p.pc == bdos_entry) {
-            if (!call_bdos(p, result, echo)) {
+        try {
+            if (p.pc != bdos_entry) {
+                last = p.pc;
+                execute(p);
+            } else if (!call_bdos(p, result, echo)) {
                 result.finished = true;
                 break;
             }
-        } else {
-            try {
-                execute(p);
-            } catch (Tavrin::Exception& error) {
-                error.message = "At " + hex_word(static_cast<std::uint16_t>(p.pc - 1)) + " after " +
-                                std::to_string(result.instructions) +
-                                " instructions: " + error.message;
-                throw;
-            }
+        } catch (Tavrin::Exception& error) {
+            locate(error, last, result.instructions);
+            throw;
         }
         ++result.instructions;
     }

@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Runs CP/M .COM programs on the processor: the program is loaded at 0x0100, the BDOS entry at
@@ -22,6 +24,9 @@ inline constexpr std::uint16_t bdos_entry = 0x0005;
 // BDOS finds the top of its memory there. The transient program area ends just below it.
 inline constexpr std::uint16_t bdos_base = 0xFE00;
 inline constexpr std::size_t max_program_size = bdos_base - load_address;
+// The stack a program starts with holds the return to the warm start. It lies above the BDOS,
+// out of the transient program area, so that a program of the largest size keeps its last bytes.
+inline constexpr std::uint16_t initial_stack = 0x0000; // grows down from 0xFFFF
 
 inline constexpr std::uint64_t no_limit = std::numeric_limits<std::uint64_t>::max();
 
@@ -39,10 +44,14 @@ std::vector<std::uint8_t> load_program(const std::filesystem::path& path);
 // Throws Tavrin::Exception when the program does not fit.
 std::unique_ptr<Intel_8080> make_processor(std::span<const std::uint8_t> program);
 
+// An instruction limit as the command line gives it: decimal digits only, 1 to 2^64 - 1.
+std::optional<std::uint64_t> parse_limit(std::string_view text);
+
 // Runs the processor from its PC until the program ends or `limit` instructions have run.
 // Output goes to `result.output` and, when `echo` is given, to it as it is printed. Throws
 // Tavrin::Exception for an unimplemented opcode (IN and OUT included) or an unsupported BDOS
-// function, with the address of the failing instruction in the message.
+// function, with the address of the failing instruction (for a BDOS call, the instruction that
+// reached the entry) in the message. A string for function 9 without its '$' prints nothing.
 Result run(Intel_8080& processor, std::uint64_t limit = no_limit, std::ostream* echo = nullptr);
 
 } // namespace Cpm

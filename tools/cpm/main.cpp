@@ -27,18 +27,14 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--limit" && i + 1 < argc) {
-            const std::string value = argv[++i];
-            std::size_t used = 0;
-            try {
-                limit = std::stoull(value, &used);
-            } catch (const std::exception&) {
-                used = 0;
-            }
-            if (used == 0 || used != value.size() || value.front() == '-' || limit == 0) {
+            const std::string_view value = argv[++i];
+            const auto parsed = Cpm::parse_limit(value);
+            if (!parsed) {
                 std::cerr << "cpm-run: --limit needs a positive whole number, not \"" << value
                           << "\".\n";
                 return 2;
             }
+            limit = *parsed;
         } else if (path.empty() && !argument.starts_with("-")) {
             path = argument;
         } else {
