@@ -1,5 +1,7 @@
 #include "window/x11_error_box_placement.hpp"
 
+#include "window/platform.hpp"
+
 #include <xcb/xcb.h>
 
 #include <chrono>
@@ -110,11 +112,11 @@ void centre(xcb_connection_t* x, xcb_window_t box, Vector2i screen) {
     if (!outer) {
         return;
     }
-    const int width = outer->width + 2 * outer->border_width;
-    const int height = outer->height + 2 * outer->border_width;
-    const std::int32_t place[] = {screen.x / 2 - width / 2, screen.y / 2 - height / 2};
-    const std::uint32_t values[] = {static_cast<std::uint32_t>(place[0]),
-                                    static_cast<std::uint32_t>(place[1])};
+    const Vector2i size{outer->width + 2 * outer->border_width,
+                        outer->height + 2 * outer->border_width};
+    const Vector2i corner = centred(screen, size);
+    const std::uint32_t values[] = {static_cast<std::uint32_t>(corner.x),
+                                    static_cast<std::uint32_t>(corner.y)};
     xcb_configure_window(x, box, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
     xcb_flush(x);
 }
