@@ -7,6 +7,7 @@
 #include "window/messages.hpp"
 #include "window/window.hpp"
 #include "window/x11_error_box_placement.hpp"
+#include "window/x11_lost_display.hpp"
 
 #include <GL/glew.h>
 #include <SDL.h>
@@ -38,9 +39,13 @@ void ensure_video() {
         SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "1");
         // The click that activates the window counts, as on Win32; SDL would drop it.
         SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+        // SIGINT and SIGTERM become SDL_QUIT, which the pump turns into a close request, even
+        // where the environment asks SDL to leave the signals alone.
+        SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "0", SDL_HINT_OVERRIDE);
         if (SDL_Init(SDL_INIT_VIDEO) != 0) {
             throw Exception{"Could not open the display: " + sdl_reason()};
         }
+        end_process_on_lost_display();
         return true;
     }();
     (void)started;
@@ -191,14 +196,31 @@ Display* x_display() {
     return display;
 }
 
+// The current context's version text, such as "3.0 Mesa 22.3.6"; empty if it gives none.
+std::string gl_version_text() {
+    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    return version != nullptr ? version : "";
+}
+
 int gl_version() {
     int major = 0;
     int minor = 0;
-    const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-    if (version == nullptr || std::sscanf(version, "%d.%d", &major, &minor) != 2) {
+    if (std::sscanf(gl_version_text().c_str(), "%d.%d", &major, &minor) != 2) {
         return 0;
     }
     return major * 10 + minor;
+}
+
+// What a driver without OpenGL 3.3 tells the user: what is missing, what the driver offers
+// (`offered`, the version text of its plain context, when it gave one) and what to do.
+std::string missing_context_message(const std::string& reason, const std::string& offered) {
+    std::string message = "Could not create an OpenGL 3.3 context: " + reason + "\n\n";
+    message += "This program needs OpenGL 3.3 with GLSL 3.30";
+    if (!offered.empty()) {
+        message += "; the graphics driver offers only OpenGL " + offered;
+    }
+    return message + ".\nUpdate the graphics driver, or use a graphics card that supports "
+                     "OpenGL 3.3.";
 }
 
 } // namespace
@@ -222,7 +244,9 @@ void create_window(Window& window) {
 
     // A plain context first; where it cannot compile GLSL 3.30, ask for a 3.3 core one.
     SDL_GLContext context = SDL_GL_CreateContext(native);
+    std::string offered;
     if (context != nullptr && gl_version() < 33) {
+        offered = gl_version_text();
         SDL_GL_MakeCurrent(native, nullptr);
         SDL_GL_DeleteContext(context);
         context = nullptr;
@@ -236,7 +260,7 @@ void create_window(Window& window) {
     if (context == nullptr) {
         const std::string reason = sdl_reason();
         SDL_DestroyWindow(native);
-        throw Exception{"Could not create an OpenGL 3.3 context: " + reason};
+        throw Exception{missing_context_message(reason, offered)};
     }
     SDL_GL_MakeCurrent(native, context);
     // Presenting never waits for the vertical retrace. Some servers refuse the call although

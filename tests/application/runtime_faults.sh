@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# Faults met by the running program, driven from the outside on an X display (run under
+# scripts/with-display): SIGINT and SIGTERM end it as a close request does; the X server going
+# away ends it at once, also while the error box is shown; a graphics driver without OpenGL 3.3 or
+# without GLSL 3.30 gets the error box, after which the program ends with exit code 0.
+# Usage: runtime_faults.sh PROGRAM FAULTY_PROGRAM
+set -uo pipefail
+
+program=$1
+faulty=$2
+
+source "$(dirname "$0")/checks.sh"
+
+server=""
+stop_everything() {
+    [[ -n $server ]] && kill -9 "$server" 2>/dev/null
+    cleanup
+}
+trap stop_everything EXIT
+
+# Starts a command in the background with its standard error in $work/stderr; sets pid.
+launch() {
+    "$@" 2>"$work/stderr" &
+    pid=$!
+}
+
+# Waits for the program's window to become visible; sets window.
+window_appears() {
+    window=$(timeout 15 xdotool search --sync --onlyvisible --name '^Tavrin Mirellon$' | head -n 1)
+    [[ -n $window ]]
+}
+
+# Waits up to 10 s for the error box; sets box to its window id.
+box_appears() {
+    box=""
+    for _ in $(seq 100); do
+        box=$(xwininfo -root -tree | awk '/"Tavrin Mirellon Error"/ { print $1; exit }')
+        [[ -n $box ]] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+dismiss_box() {
+    sleep 0.3
+    xdotool windowfocus "$box" 2>/dev/null
+    xdotool key Return
+}
+
+gone() { # gone PID: waits up to 5 s for the process to end (a zombie counts as ended)
+    for _ in $(seq 50); do
+        [[ ! -e /proc/$1 ]] || grep -q '^State:.*Z' "/proc/$1/status" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Starts a private X server of its own; sets server (its pid) and DISPLAY.
+start_private_server() {
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+    server=$!
+    for _ in $(seq 100); do
+        [[ -s $work/display ]] && break
+        sleep 0.1
+    done
+    export DISPLAY=":$(cat "$work/display")"
+}
+
+stop_private_server() {
+    kill -9 "$server"
+    wait "$server" 2>/dev/null
+    server=""
+}
+
+# --- SIGINT and SIGTERM: a close request ----------------------------------------------------------
+for signal in INT TERM; do
+    # As from a terminal: a shell without job control would start the program with SIGINT ignored.
+    launch env --default-signal=INT "$program"
+    check "the program starts (for SIG$signal)" window_appears
+    sleep 0.5
+    kill -s "$signal" "$pid"
+    check "SIG$signal ends the program" wait_for_exit
+    check "the exit code after SIG$signal is 0 (got ${code:-none})" test "${code:-none}" = 0
+done
+
+# --- A driver without OpenGL 3.3, or without GLSL 3.30: the error box -----------------------------
+# Mesa's shader cache does not key on the GLSL override: it would pass the shaders as compiled.
+for driver in "3.0 130" "3.3 130"; do
+    read -r gl glsl <<<"$driver"
+    launch env MESA_GL_VERSION_OVERRIDE="$gl" MESA_GLSL_VERSION_OVERRIDE="$glsl" \
+        MESA_SHADER_CACHE_DISABLE=true "$program"
+    check "OpenGL $gl with GLSL $glsl shows the error box" box_appears
+    check "OpenGL $gl with GLSL $glsl never shows the program's window" \
+        test -z "$(xdotool search --onlyvisible --name '^Tavrin Mirellon$')"
+    [[ -n $box ]] && dismiss_box
+    check "dismissing the box ends the program (OpenGL $gl, GLSL $glsl)" wait_for_exit
+    check "the exit code after the box is 0 (got ${code:-none})" test "${code:-none}" = 0
+    check "the message went to the box, not to standard error" test ! -s "$work/stderr"
+done
+
+# --- The X server goes away ---------------------------------------------------------------------
+shared_display=$DISPLAY
+start_private_server
+launch "$program"
+check "the program starts on a private X server" window_appears
+sleep 0.5
+stop_private_server
+check "the program ends when its X server is killed" wait_for_exit
+check "the exit code after losing the display is 1 (got ${code:-none})" test "${code:-none}" = 1
+check "standard error says that the display was lost" \
+    grep -q "Lost the connection to the display $DISPLAY" "$work/stderr"
+
+# SDL shows the box from a forked copy of the program, with connections of its own.
+start_private_server
+launch "$faulty"
+check "the faulty program shows its error box on a private X server" box_appears
+box_process=$(awk -v parent="$pid" '{ sub(/.*\) /, ""); if ($2 == parent) print FILENAME }' \
+    /proc/[0-9]*/stat 2>/dev/null | head -n 1 | cut -d/ -f3)
+stop_private_server
+check "the program ends when its X server is killed while the box is shown" wait_for_exit
+check "the exit code after losing the display under the box is 1 (got ${code:-none})" \
+    test "${code:-none}" = 1
+if [[ -n $box_process ]]; then
+    check "the box's own process ($box_process) ends too" gone "$box_process"
+fi
+export DISPLAY=$shared_display
+
+echo "$passes passed, $failures failed"
+((failures == 0))
