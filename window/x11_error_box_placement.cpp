@@ -32,7 +32,8 @@ xcb_atom_t intern(xcb_connection_t* x, const char* name) {
 // A window's title as it names itself to window managers: _NET_WM_NAME, or else WM_NAME.
 class Titles {
 public:
-    explicit Titles(xcb_connection_t* x) : x{x}, net_wm_name{intern(x, "_NET_WM_NAME")} {}
+    explicit Titles(xcb_connection_t* connection)
+        : x{connection}, net_wm_name{intern(connection, "_NET_WM_NAME")} {}
 
     std::string of(xcb_window_t window) const {
         std::string title = text(window, net_wm_name);
