@@ -136,8 +136,8 @@ void place(const std::stop_token& stop, xcb_connection_t* x, xcb_window_t root,
 
 } // namespace
 
-void X11_Error_Box_Placement::Disconnect::operator()(xcb_connection_t* connection) const {
-    xcb_disconnect(connection);
+void X11_Error_Box_Placement::Disconnect::operator()(xcb_connection_t* closing) const {
+    xcb_disconnect(closing);
 }
 
 X11_Error_Box_Placement::X11_Error_Box_Placement(const std::string& title, Vector2i screen) {

@@ -6,7 +6,7 @@
 namespace {
 
 // The demo's working RAM, as its source lays it out.
-constexpr std::uint16_t frame_count = 0x2000;
+[[maybe_unused]] constexpr std::uint16_t frame_count = 0x2000;
 constexpr std::uint16_t credits = 0x2002;
 constexpr std::uint16_t mode = 0x2003;
 constexpr std::uint16_t players = 0x2004;
