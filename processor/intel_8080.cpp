@@ -182,7 +182,7 @@ void decimal_adjust(Intel_8080& p) {
     unsigned t = p.a;
     if ((p.a & 0x0F) > 9 || (p.flags & flag::auxiliary_carry) != 0) {
         t += 0x06;
-        p.flags = low_byte(p.flags & ~flag::auxiliary_carry);
+        p.flags = static_cast<Byte>(p.flags & ~flag::auxiliary_carry);
     }
     if ((t & 0xF0) > 0x90 || carry_set(p)) {
         t += 0x60;
@@ -194,7 +194,7 @@ void decimal_adjust(Intel_8080& p) {
 // Rotate and flag group at 0x07 + 8n: 0 RLC, 1 RRC, 2 RAL, 3 RAR, 4 DAA, 5 CMA, 6 STC, 7 CMC.
 template <unsigned operation>
 void rotate_or_flag(Intel_8080& p) {
-    const Byte a = p.a;
+    const unsigned a = p.a;
     if constexpr (operation == 0) {
         set_carry(p, (a & 0x80) != 0);
         p.a = low_byte(a << 1 | a >> 7);
