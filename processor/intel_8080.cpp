@@ -330,7 +330,7 @@ void decimal_adjust(Cpu& s) {
 // Rotate and flag group at 0x07 + 8n: 0 RLC, 1 RRC, 2 RAL, 3 RAR, 4 DAA, 5 CMA, 6 STC, 7 CMC.
 template <unsigned operation>
 void rotate_or_flag(Cpu& s) {
-    const Byte a = s.a;
+    const unsigned a = s.a;
     if constexpr (operation == 0) {
         set_carry(s, (a & 0x80) != 0);
         s.a = low_byte(a << 1 | a >> 7);

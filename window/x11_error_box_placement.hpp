@@ -30,7 +30,7 @@ public:
 
 private:
     struct Disconnect {
-        void operator()(xcb_connection_t* connection) const;
+        void operator()(xcb_connection_t* closing) const;
     };
 
     // Declared in this order so that the thread ends before its connection is closed.
