@@ -13,8 +13,8 @@ namespace {
 // `open` flag) and joined before the machine and the window it uses are destroyed.
 class Emulation_Thread {
 public:
-    Emulation_Thread(Tavrin::Window& window, Drovask::Machine& machine)
-        : window{window}, thread{Drovask::emulate, &window, &machine} {}
+    Emulation_Thread(Tavrin::Window& shown_in, Drovask::Machine& machine)
+        : window{shown_in}, thread{Drovask::emulate, &shown_in, &machine} {}
     Emulation_Thread(const Emulation_Thread&) = delete;
     Emulation_Thread& operator=(const Emulation_Thread&) = delete;
     ~Emulation_Thread() {
@@ -43,8 +43,7 @@ void run() {
     window.size = size;
     Tavrin::platform::move_window(window, window.position, window.size);
 
-    const Tavrin::Vector2i screen = Tavrin::Window::get_screen_size();
-    window.position = {screen.x / 2 - window.size.x / 2, screen.y / 2 - window.size.y / 2};
+    window.position = Tavrin::platform::centred(Tavrin::Window::get_screen_size(), window.size);
     Tavrin::platform::move_window(window, window.position, window.size);
 
     Emulation_Thread emulation(window, machine);

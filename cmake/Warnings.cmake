@@ -3,7 +3,8 @@ add_library(tavrin_warnings INTERFACE)
 if(MSVC)
     target_compile_options(tavrin_warnings INTERFACE /W4 /permissive-)
 else()
-    target_compile_options(tavrin_warnings INTERFACE -Wall -Wextra -Wpedantic)
+    target_compile_options(tavrin_warnings INTERFACE -Wall -Wextra -Wpedantic -Wconversion -Wshadow
+                                                     -Wsign-conversion)
 endif()
 
 # Sources include each other from the repository root: "processor/intel_8080.hpp".

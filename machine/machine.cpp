@@ -5,21 +5,15 @@
 
 namespace Drovask {
 
-namespace {
-
-constexpr std::uint32_t gl_red = 0x1903;
-
-} // namespace
-
 Machine::Machine(Tavrin::Window* shown_in, Rom rom)
     : scale{2.0f, 2.0f}, window{shown_in}, board{rom} {
     // The image keeps a pointer to `texture`, which receives the real texture below.
-    image = Tavrin::Image(window, &texture,
+    image = Tavrin::Image(window->draw_target(), &texture,
                           {static_cast<std::int32_t>(scale.x), static_cast<std::int32_t>(scale.y)});
     board.last_interrupt_time = Tavrin::steady_seconds();
     texture = Tavrin::Texture({static_cast<std::int32_t>(screen_size.width),
                                static_cast<std::int32_t>(screen_size.height)},
-                              gl_red, screen.data());
+                              Tavrin::gl_red, screen.data());
 }
 
 void Machine::step() {

@@ -19,9 +19,9 @@ Rom built_in_rom();
 // shows its video memory.
 class Machine {
 public:
-    // Needs the window's OpenGL context current. Throws Tavrin::Exception when the image's
-    // shaders cannot be built.
-    explicit Machine(Tavrin::Window* window, Rom rom = built_in_rom());
+    // Shows its picture in `shown_in`, whose OpenGL context must be current. Throws
+    // Tavrin::Exception when the image's shaders cannot be built.
+    explicit Machine(Tavrin::Window* shown_in, Rom rom = built_in_rom());
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
 

@@ -7,6 +7,9 @@
 
 // The three flag routines shared by the arithmetic and logical instructions. S, Z and P always
 // come from one byte; a table holds those three bits for each of the 256 byte values.
+//
+// Each routine works on anything with the record's `a` and `flags`: the record itself, or the
+// copy of the registers that `execute` works on during an instruction.
 
 namespace flag {
 
@@ -37,29 +40,34 @@ inline constexpr std::array<std::uint8_t, 256> sign_zero_parity_table = [] {
 } // namespace flag
 
 // S, Z and P from the low byte of `result`; CY set when the result does not fit a byte; AC kept.
-inline void set_arithmetic_flags(Intel_8080& p, std::uint16_t result) {
+template <typename Registers>
+void set_arithmetic_flags(Registers& p, std::uint16_t result) {
     const auto carry = result > 0xFF ? flag::carry : std::uint8_t{0};
     p.flags = static_cast<std::uint8_t>((p.flags & ~(flag::sign_zero_parity | flag::carry)) |
                                         flag::sign_zero_parity_table[result & 0xFF] | carry);
 }
 
 // S, Z and P from A; CY and AC cleared.
-inline void set_logic_flags(Intel_8080& p) {
+template <typename Registers>
+void set_logic_flags(Registers& p) {
     p.flags = static_cast<std::uint8_t>(
         (p.flags & ~(flag::sign_zero_parity | flag::carry | flag::auxiliary_carry)) |
         flag::sign_zero_parity_table[p.a]);
 }
 
 // S, Z and P from `value`; CY and AC kept.
-inline void set_zsp_flags(Intel_8080& p, std::uint8_t value) {
+template <typename Registers>
+void set_zsp_flags(Registers& p, std::uint8_t value) {
     p.flags = static_cast<std::uint8_t>((p.flags & ~flag::sign_zero_parity) |
                                         flag::sign_zero_parity_table[value]);
 }
 
-inline void set_carry(Intel_8080& p, bool carry) {
+template <typename Registers>
+void set_carry(Registers& p, bool carry) {
     p.flags = static_cast<std::uint8_t>((p.flags & ~flag::carry) | (carry ? flag::carry : 0));
 }
 
-inline bool carry_set(const Intel_8080& p) {
+template <typename Registers>
+bool carry_set(const Registers& p) {
     return (p.flags & flag::carry) != 0;
 }

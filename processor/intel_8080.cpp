@@ -4,7 +4,9 @@
 #include "window/exception.hpp"
 
 #include <array>
+#include <bit>
 #include <cstddef>
+#include <cstring>
 #include <iomanip>
 #include <sstream>
 #include <utility>
@@ -13,6 +15,8 @@
 // fields (group, register and pair codes) are compile-time constants, so each handler compiles
 // down to the few operations of its instruction. An opcode is split into bits 7-6 (group),
 // bits 5-3 (destination register, pair or condition) and bits 2-0 (source register or kind).
+// `execute` reaches the handlers through one switch with a case per opcode, into which all of
+// them are inlined.
 
 namespace {
 
@@ -26,197 +30,329 @@ constexpr Word word(unsigned value) {
     return static_cast<Word>(value);
 }
 
+// The instruction in flight: the operands that the fetch read and the registers the handlers
+// work on. A, the flags, SP and PC are copies, taken when the instruction starts and written back
+// when it ends; the other registers are the record's own. The copies are what makes `execute`
+// fast once it is inlined into a loop (the release build's link-time optimisation does that):
+// as far as the compiler can tell, a store into `memory` may change any byte of the record, so a
+// register kept in the record is loaded again after every such store, and the load has to wait
+// for the store of the previous instruction to reach it. A copy that goes back to the record at
+// one place, the end of every instruction, instead stays in a machine register from one call to
+// the next. Copying the other six as well costs more in stores than it saves.
+struct Cpu {
+    Intel_8080& record; // memory, the writable range and the interrupt flag
+    Byte a;
+    Byte& b;
+    Byte& c;
+    Byte& d;
+    Byte& e;
+    Byte& h;
+    Byte& l;
+    Byte flags;
+    Word sp;
+    Word pc; // one past the opcode until the instruction moves it
+    Byte opcode;
+    Byte data;
+    Word address;
+};
+
+// The fetch reads several bytes of memory, and of the record, as one value.
+static_assert(std::endian::native == std::endian::little,
+              "bytes are read and written in groups as little-endian values");
+
+// The opcode and the two bytes after it, the opcode in the lowest byte; the top byte is not part
+// of the instruction and may be anything. Near the top of memory the addresses wrap past 0xFFFF;
+// everywhere else one load reads them all.
+std::uint32_t instruction_bytes(const Intel_8080& p, Word pc) {
+    if (pc <= p.memory.size() - 4) [[likely]] {
+        std::uint32_t bytes = 0;
+        std::memcpy(&bytes, &p.memory[pc], sizeof bytes);
+        return bytes;
+    }
+    return p.memory[pc] | unsigned{p.memory[word(pc + 1)]} << 8 |
+           unsigned{p.memory[word(pc + 2)]} << 16;
+}
+
+// The flags and the three decode fields after them in the record, as one 32-bit value written
+// with one store when an instruction ends: the stores, not the arithmetic, are what limits the
+// pace of a short instruction, and the compiler does not merge byte stores of different values.
+// The flags are read back through the same four bytes, so that from one instruction to the next
+// the compiler takes them from the machine register that it stored.
+constexpr std::size_t flags_and_operands = offsetof(Intel_8080, flags);
+static_assert(offsetof(Intel_8080, byte_2) == flags_and_operands + 1 &&
+              offsetof(Intel_8080, byte_3) == flags_and_operands + 2 &&
+              offsetof(Intel_8080, data) == flags_and_operands + 3);
+
+Byte read_flags(const Intel_8080& p) {
+    std::uint32_t bytes = 0;
+    std::memcpy(&bytes, reinterpret_cast<const unsigned char*>(&p) + flags_and_operands,
+                sizeof bytes);
+    return low_byte(bytes);
+}
+
+// `address` is byte_3 * 256 + byte_2, and `data` is byte_2 again.
+void write_flags_and_operands(Intel_8080& p, Byte flags, Word address) {
+    const std::uint32_t bytes = flags | unsigned{address} << 8 | unsigned{address} << 24;
+    std::memcpy(reinterpret_cast<unsigned char*>(&p) + flags_and_operands, &bytes, sizeof bytes);
+}
+
+// Reads the instruction at PC, writes the opcode and the address into the decode fields (the other
+// three go with the flags when it ends), copies the registers that the instruction works on, and
+// moves PC past the opcode.
+Cpu fetch(Intel_8080& p) {
+    const Word pc = p.pc;
+    const std::uint32_t bytes = instruction_bytes(p, pc);
+    const Byte opcode = low_byte(bytes);
+    const Word address = word(bytes >> 8);
+    p.opcode = opcode;
+    p.address = address;
+    const Byte flags = read_flags(p);
+    return Cpu{p,
+               p.a,
+               p.b,
+               p.c,
+               p.d,
+               p.e,
+               p.h,
+               p.l,
+               flags,
+               p.sp,
+               word(pc + 1),
+               opcode,
+               low_byte(address),
+               address};
+}
+
+// Writes the copied registers and the rest of the decode fields into the record: the instruction
+// is done.
+void retire(const Cpu& s) {
+    Intel_8080& p = s.record;
+    p.a = s.a;
+    write_flags_and_operands(p, s.flags, s.address);
+    p.sp = s.sp;
+    p.pc = s.pc;
+}
+
+Byte read(const Cpu& s, Word address) {
+    return s.record.memory[address];
+}
+
 // Register codes: 0 B, 1 C, 2 D, 3 E, 4 H, 5 L, 6 M (memory at HL), 7 A.
 template <unsigned code>
-Byte read_register(const Intel_8080& p) {
+Byte read_register(const Cpu& s) {
     if constexpr (code == 0) {
-        return p.b;
+        return s.b;
     } else if constexpr (code == 1) {
-        return p.c;
+        return s.c;
     } else if constexpr (code == 2) {
-        return p.d;
+        return s.d;
     } else if constexpr (code == 3) {
-        return p.e;
+        return s.e;
     } else if constexpr (code == 4) {
-        return p.h;
+        return s.h;
     } else if constexpr (code == 5) {
-        return p.l;
+        return s.l;
     } else if constexpr (code == 6) {
-        return p.memory[get_hl(p)];
+        return read(s, make_pair(s.h, s.l));
     } else {
-        return p.a;
+        return s.a;
     }
 }
 
 // Writing M is an unguarded store: MOV M,r, MVI M, INR M and DCR M reach the ROM too.
 template <unsigned code>
-void write_register(Intel_8080& p, Byte value) {
+void write_register(Cpu& s, Byte value) {
     if constexpr (code == 0) {
-        p.b = value;
+        s.b = value;
     } else if constexpr (code == 1) {
-        p.c = value;
+        s.c = value;
     } else if constexpr (code == 2) {
-        p.d = value;
+        s.d = value;
     } else if constexpr (code == 3) {
-        p.e = value;
+        s.e = value;
     } else if constexpr (code == 4) {
-        p.h = value;
+        s.h = value;
     } else if constexpr (code == 5) {
-        p.l = value;
+        s.l = value;
     } else if constexpr (code == 6) {
-        unguarded_store(p, get_hl(p), value);
+        unguarded_store(s.record, make_pair(s.h, s.l), value);
     } else {
-        p.a = value;
+        s.a = value;
     }
 }
 
 // Pair codes: 0 BC, 1 DE, 2 HL, 3 SP.
 template <unsigned code>
-Word read_pair(const Intel_8080& p) {
+Word read_pair(const Cpu& s) {
     if constexpr (code == 0) {
-        return get_bc(p);
+        return make_pair(s.b, s.c);
     } else if constexpr (code == 1) {
-        return get_de(p);
+        return make_pair(s.d, s.e);
     } else if constexpr (code == 2) {
-        return get_hl(p);
+        return make_pair(s.h, s.l);
     } else {
-        return p.sp;
+        return s.sp;
     }
 }
 
 template <unsigned code>
-void write_pair(Intel_8080& p, Word value) {
+void write_pair(Cpu& s, Word value) {
     if constexpr (code == 0) {
-        set_pair(p.b, p.c, value);
+        set_pair(s.b, s.c, value);
     } else if constexpr (code == 1) {
-        set_pair(p.d, p.e, value);
+        set_pair(s.d, s.e, value);
     } else if constexpr (code == 2) {
-        set_pair(p.h, p.l, value);
+        set_pair(s.h, s.l, value);
     } else {
-        p.sp = value;
+        s.sp = value;
     }
+}
+
+void guarded_store(Cpu& s, Word address, Byte value) {
+    guarded_store(s.record, address, value);
+}
+
+void push(Cpu& s, Word value) {
+    push(s.record, s.sp, value);
+}
+
+Word pop(Cpu& s) {
+    return pop(s.record, s.sp);
 }
 
 // Condition codes: 0 NZ, 1 Z, 2 NC, 3 C, 4 PO, 5 PE, 6 P, 7 M.
 template <unsigned code>
-bool condition(const Intel_8080& p) {
+bool condition(const Cpu& s) {
     constexpr std::array<Byte, 4> masks{flag::zero, flag::carry, flag::parity, flag::sign};
-    const bool set = (p.flags & masks[code / 2]) != 0;
+    const bool set = (s.flags & masks[code / 2]) != 0;
     return (code % 2 == 1) == set;
+}
+
+// For the program's conditional jumps: left to itself, the compiler picks the next PC with a
+// conditional move, and the host then learns the program's choice only when the dispatch of the
+// next instruction, two loads further on, finds that it guessed wrong. A real branch is resolved
+// as soon as the flags are known, and its outcome helps predict that dispatch. GCC and Clang keep
+// the branch when told that one side is taken almost always; the figure means nothing else.
+bool as_branch(bool condition) {
+#if defined(__GNUC__)
+    return __builtin_expect_with_probability(condition, true, 0.99);
+#else
+    return condition;
+#endif
 }
 
 // --- Arithmetic and logic ---------------------------------------------------------------------
 
 // Register group 0x80-0xBF: 0 ADD, 1 ADC, 2 SUB, 3 SBB, 4 ANA, 5 XRA, 6 ORA, 7 CMP.
 template <unsigned operation>
-void register_operation(Intel_8080& p, Byte operand) {
-    const unsigned carry = carry_set(p) ? 1 : 0;
+void register_operation(Cpu& s, Byte operand) {
+    const unsigned carry = carry_set(s) ? 1 : 0;
     if constexpr (operation == 0) {
-        const Word t = word(p.a + operand);
-        set_arithmetic_flags(p, t);
-        p.a = low_byte(t);
+        const Word t = word(s.a + operand);
+        set_arithmetic_flags(s, t);
+        s.a = low_byte(t);
     } else if constexpr (operation == 1) {
-        const Word t = word(p.a + operand + carry);
-        set_arithmetic_flags(p, t);
-        p.a = low_byte(t);
+        const Word t = word(s.a + operand + carry);
+        set_arithmetic_flags(s, t);
+        s.a = low_byte(t);
     } else if constexpr (operation == 2) {
-        const Word t = word(p.a - operand);
-        set_arithmetic_flags(p, t);
-        p.a = low_byte(t);
+        const Word t = word(s.a - operand);
+        set_arithmetic_flags(s, t);
+        s.a = low_byte(t);
     } else if constexpr (operation == 3) {
-        const Word t = word(p.a - operand - carry);
-        set_arithmetic_flags(p, t);
-        p.a = low_byte(t);
+        const Word t = word(s.a - operand - carry);
+        set_arithmetic_flags(s, t);
+        s.a = low_byte(t);
     } else if constexpr (operation == 4) {
-        p.a &= operand;
-        set_logic_flags(p);
+        s.a &= operand;
+        set_logic_flags(s);
     } else if constexpr (operation == 5) {
-        p.a ^= operand;
-        set_logic_flags(p);
+        s.a ^= operand;
+        set_logic_flags(s);
     } else if constexpr (operation == 6) {
-        p.a |= operand;
-        set_logic_flags(p);
+        s.a |= operand;
+        set_logic_flags(s);
     } else {
-        set_arithmetic_flags(p, word(p.a - operand));
+        set_arithmetic_flags(s, word(s.a - operand));
     }
 }
 
 // Immediate group: 0 ADI, 1 ACI, 2 SUI, 3 SBI, 4 ANI, 5 XRI, 6 ORI, 7 CPI. Their flag rules
 // differ from the register group's: XRI and ORI keep AC, SUI and CPI take CY from A < data.
 template <unsigned operation>
-void immediate_operation(Intel_8080& p) {
-    const Byte data = p.data;
-    const unsigned carry = carry_set(p) ? 1 : 0;
+void immediate_operation(Cpu& s) {
+    const Byte data = s.data;
+    const unsigned carry = carry_set(s) ? 1 : 0;
     if constexpr (operation == 0 || operation == 1) {
-        const Word t = word(p.a + data + (operation == 1 ? carry : 0));
-        set_zsp_flags(p, low_byte(t));
-        set_carry(p, t > 0xFF);
-        p.a = low_byte(t);
+        const Word t = word(s.a + data + (operation == 1 ? carry : 0));
+        set_zsp_flags(s, low_byte(t));
+        set_carry(s, t > 0xFF);
+        s.a = low_byte(t);
     } else if constexpr (operation == 2) {
-        const Byte v = low_byte(p.a - data);
-        set_zsp_flags(p, v);
-        set_carry(p, p.a < data);
-        p.a = v;
+        const Byte v = low_byte(s.a - data);
+        set_zsp_flags(s, v);
+        set_carry(s, s.a < data);
+        s.a = v;
     } else if constexpr (operation == 3) {
-        const Word t = word(p.a - carry - data);
-        set_zsp_flags(p, low_byte(t));
-        set_carry(p, t > 0xFF);
-        p.a = low_byte(t);
+        const Word t = word(s.a - carry - data);
+        set_zsp_flags(s, low_byte(t));
+        set_carry(s, t > 0xFF);
+        s.a = low_byte(t);
     } else if constexpr (operation == 4) {
-        p.a &= data;
-        set_logic_flags(p);
+        s.a &= data;
+        set_logic_flags(s);
     } else if constexpr (operation == 5 || operation == 6) {
-        const Byte v = operation == 5 ? low_byte(p.a ^ data) : low_byte(p.a | data);
-        set_zsp_flags(p, v);
-        set_carry(p, false);
-        p.a = v;
+        const Byte v = operation == 5 ? low_byte(s.a ^ data) : low_byte(s.a | data);
+        set_zsp_flags(s, v);
+        set_carry(s, false);
+        s.a = v;
     } else {
-        set_zsp_flags(p, low_byte(p.a - data));
-        set_carry(p, p.a < data);
+        set_zsp_flags(s, low_byte(s.a - data));
+        set_carry(s, s.a < data);
     }
-    p.pc = word(p.pc + 1);
+    s.pc = word(s.pc + 1);
 }
 
 // Decimal adjust of A. AC is read here and cleared, never computed.
-void decimal_adjust(Intel_8080& p) {
-    unsigned t = p.a;
-    if ((p.a & 0x0F) > 9 || (p.flags & flag::auxiliary_carry) != 0) {
+void decimal_adjust(Cpu& s) {
+    unsigned t = s.a;
+    if ((s.a & 0x0F) > 9 || (s.flags & flag::auxiliary_carry) != 0) {
         t += 0x06;
-        p.flags = low_byte(p.flags & ~flag::auxiliary_carry);
+        s.flags = static_cast<Byte>(s.flags & ~flag::auxiliary_carry);
     }
-    if ((t & 0xF0) > 0x90 || carry_set(p)) {
+    if ((t & 0xF0) > 0x90 || carry_set(s)) {
         t += 0x60;
     }
-    set_arithmetic_flags(p, word(t));
-    p.a = low_byte(t);
+    set_arithmetic_flags(s, word(t));
+    s.a = low_byte(t);
 }
 
 // Rotate and flag group at 0x07 + 8n: 0 RLC, 1 RRC, 2 RAL, 3 RAR, 4 DAA, 5 CMA, 6 STC, 7 CMC.
 template <unsigned operation>
-void rotate_or_flag(Intel_8080& p) {
-    const Byte a = p.a;
+void rotate_or_flag(Cpu& s) {
+    const unsigned a = s.a;
     if constexpr (operation == 0) {
-        set_carry(p, (a & 0x80) != 0);
-        p.a = low_byte(a << 1 | a >> 7);
+        set_carry(s, (a & 0x80) != 0);
+        s.a = low_byte(a << 1 | a >> 7);
     } else if constexpr (operation == 1) {
-        set_carry(p, (a & 0x01) != 0);
-        p.a = low_byte(a >> 1 | a << 7);
+        set_carry(s, (a & 0x01) != 0);
+        s.a = low_byte(a >> 1 | a << 7);
     } else if constexpr (operation == 2) {
-        const unsigned old_carry = carry_set(p) ? 1 : 0;
-        set_carry(p, (a & 0x80) != 0);
-        p.a = low_byte(a << 1 | old_carry);
+        const unsigned old_carry = carry_set(s) ? 1 : 0;
+        set_carry(s, (a & 0x80) != 0);
+        s.a = low_byte(a << 1 | old_carry);
     } else if constexpr (operation == 3) {
-        const unsigned old_carry = carry_set(p) ? 0x80 : 0;
-        set_carry(p, (a & 0x01) != 0);
-        p.a = low_byte(a >> 1 | old_carry);
+        const unsigned old_carry = carry_set(s) ? 0x80 : 0;
+        set_carry(s, (a & 0x01) != 0);
+        s.a = low_byte(a >> 1 | old_carry);
     } else if constexpr (operation == 4) {
-        decimal_adjust(p);
+        decimal_adjust(s);
     } else if constexpr (operation == 5) {
-        p.a = low_byte(~a);
+        s.a = low_byte(~a);
     } else if constexpr (operation == 6) {
-        set_carry(p, true);
+        set_carry(s, true);
     } else {
-        set_carry(p, !carry_set(p));
+        set_carry(s, !carry_set(s));
     }
 }
 
@@ -244,171 +380,194 @@ constexpr bool is_unimplemented(unsigned opcode) {
     }
 }
 
-void call(Intel_8080& p) {
-    push(p, word(p.pc + 2));
-    p.pc = p.address;
+void call(Cpu& s) {
+    push(s, word(s.pc + 2));
+    s.pc = s.address;
 }
 
 // 0x00-0x3F: transfers, 16-bit arithmetic, INR, DCR, MVI, rotates and flags.
 template <unsigned opcode>
-void run_group_0(Intel_8080& p) {
+void run_group_0(Cpu& s) {
     constexpr unsigned y = (opcode >> 3) & 7;
     constexpr unsigned z = opcode & 7;
     constexpr unsigned pair = y >> 1;
     if constexpr (z == 0) {
         // NOP; the others of this column do not reach here.
     } else if constexpr (z == 1 && y % 2 == 0) { // LXI
-        write_pair<pair>(p, p.address);
-        p.pc = word(p.pc + 2);
+        write_pair<pair>(s, s.address);
+        s.pc = word(s.pc + 2);
     } else if constexpr (z == 1) { // DAD
-        const unsigned t = unsigned{get_hl(p)} + read_pair<pair>(p);
-        set_pair(p.h, p.l, word(t));
-        set_carry(p, t > 0xFFFF);
+        const unsigned t = unsigned{make_pair(s.h, s.l)} + read_pair<pair>(s);
+        set_pair(s.h, s.l, word(t));
+        set_carry(s, t > 0xFFFF);
     } else if constexpr (opcode == 0x02 || opcode == 0x12) { // STAX
-        guarded_store(p, read_pair<pair>(p), p.a);
+        guarded_store(s, read_pair<pair>(s), s.a);
     } else if constexpr (opcode == 0x0A || opcode == 0x1A) { // LDAX
-        p.a = p.memory[read_pair<pair>(p)];
+        s.a = read(s, read_pair<pair>(s));
     } else if constexpr (opcode == 0x22) { // SHLD
-        guarded_store(p, p.address, p.l);
-        guarded_store(p, word(p.address + 1), p.h);
-        p.pc = word(p.pc + 2);
+        guarded_store(s, s.address, s.l);
+        guarded_store(s, word(s.address + 1), s.h);
+        s.pc = word(s.pc + 2);
     } else if constexpr (opcode == 0x2A) { // LHLD
-        p.l = p.memory[p.address];
-        p.h = p.memory[word(p.address + 1)];
-        p.pc = word(p.pc + 2);
+        s.l = read(s, s.address);
+        s.h = read(s, word(s.address + 1));
+        s.pc = word(s.pc + 2);
     } else if constexpr (opcode == 0x32) { // STA
-        guarded_store(p, p.address, p.a);
-        p.pc = word(p.pc + 2);
+        guarded_store(s, s.address, s.a);
+        s.pc = word(s.pc + 2);
     } else if constexpr (opcode == 0x3A) { // LDA
-        p.a = p.memory[p.address];
-        p.pc = word(p.pc + 2);
+        s.a = read(s, s.address);
+        s.pc = word(s.pc + 2);
     } else if constexpr (z == 3 && y % 2 == 0) { // INX
-        write_pair<pair>(p, word(read_pair<pair>(p) + 1));
+        write_pair<pair>(s, word(read_pair<pair>(s) + 1));
     } else if constexpr (z == 3) { // DCX
-        write_pair<pair>(p, word(read_pair<pair>(p) - 1));
+        write_pair<pair>(s, word(read_pair<pair>(s) - 1));
     } else if constexpr (z == 4) { // INR
-        const Byte value = low_byte(read_register<y>(p) + 1);
-        write_register<y>(p, value);
-        set_zsp_flags(p, value);
+        const Byte value = low_byte(read_register<y>(s) + 1);
+        write_register<y>(s, value);
+        set_zsp_flags(s, value);
     } else if constexpr (z == 5) { // DCR
-        const Byte value = low_byte(read_register<y>(p) - 1);
-        write_register<y>(p, value);
-        set_zsp_flags(p, value);
+        const Byte value = low_byte(read_register<y>(s) - 1);
+        write_register<y>(s, value);
+        set_zsp_flags(s, value);
     } else if constexpr (z == 6) { // MVI
-        write_register<y>(p, p.data);
-        p.pc = word(p.pc + 1);
+        write_register<y>(s, s.data);
+        s.pc = word(s.pc + 1);
     } else {
-        rotate_or_flag<y>(p);
+        rotate_or_flag<y>(s);
     }
 }
 
 // 0xC0-0xFF: branches, stack, machine control and the immediate group.
 template <unsigned opcode>
-void run_group_3(Intel_8080& p) {
+void run_group_3(Cpu& s) {
     constexpr unsigned y = (opcode >> 3) & 7;
     constexpr unsigned z = opcode & 7;
     constexpr unsigned pair = y >> 1;
     if constexpr (z == 0) { // conditional return
-        if (condition<y>(p)) {
-            p.pc = pop(p);
+        if (condition<y>(s)) {
+            s.pc = pop(s);
         }
     } else if constexpr (z == 1 && y % 2 == 0) { // POP
-        const Word value = pop(p);
+        const Word value = pop(s);
         if constexpr (pair == 3) {
-            p.a = static_cast<Byte>(value >> 8);
-            p.flags = low_byte(value);
+            s.a = static_cast<Byte>(value >> 8);
+            s.flags = low_byte(value);
         } else {
-            write_pair<pair>(p, value);
+            write_pair<pair>(s, value);
         }
     } else if constexpr (opcode == 0xC9) { // RET
-        p.pc = pop(p);
+        s.pc = pop(s);
     } else if constexpr (opcode == 0xE9) { // PCHL
-        p.pc = get_hl(p);
+        s.pc = make_pair(s.h, s.l);
     } else if constexpr (opcode == 0xF9) { // SPHL
-        p.sp = get_hl(p);
+        s.sp = make_pair(s.h, s.l);
     } else if constexpr (z == 2) { // conditional jump
-        p.pc = condition<y>(p) ? p.address : word(p.pc + 2);
-    } else if constexpr (opcode == 0xC3) { // JMP
-        p.pc = p.address;
-    } else if constexpr (opcode == 0xE3) { // XTHL
-        const Byte old_l = p.l;
-        const Byte old_h = p.h;
-        p.l = p.memory[p.sp];
-        p.h = p.memory[word(p.sp + 1)];
-        guarded_store(p, p.sp, old_l);
-        guarded_store(p, word(p.sp + 1), old_h);
-    } else if constexpr (opcode == 0xEB) { // XCHG
-        std::swap(p.d, p.h);
-        std::swap(p.e, p.l);
-    } else if constexpr (opcode == 0xF3) { // DI
-        p.interrupts_enabled = false;
-    } else if constexpr (opcode == 0xFB) { // EI
-        p.interrupts_enabled = true;
-    } else if constexpr (z == 4) { // conditional call
-        if (condition<y>(p)) {
-            call(p);
+        if (as_branch(condition<y>(s))) {
+            s.pc = s.address;
         } else {
-            p.pc = word(p.pc + 2);
+            s.pc = word(s.pc + 2);
+        }
+    } else if constexpr (opcode == 0xC3) { // JMP
+        s.pc = s.address;
+    } else if constexpr (opcode == 0xE3) { // XTHL
+        const Byte old_l = s.l;
+        const Byte old_h = s.h;
+        s.l = read(s, s.sp);
+        s.h = read(s, word(s.sp + 1));
+        guarded_store(s, s.sp, old_l);
+        guarded_store(s, word(s.sp + 1), old_h);
+    } else if constexpr (opcode == 0xEB) { // XCHG
+        std::swap(s.d, s.h);
+        std::swap(s.e, s.l);
+    } else if constexpr (opcode == 0xF3) { // DI
+        s.record.interrupts_enabled = false;
+    } else if constexpr (opcode == 0xFB) { // EI
+        s.record.interrupts_enabled = true;
+    } else if constexpr (z == 4) { // conditional call
+        if (condition<y>(s)) {
+            call(s);
+        } else {
+            s.pc = word(s.pc + 2);
         }
     } else if constexpr (z == 5 && y % 2 == 0) { // PUSH
         if constexpr (pair == 3) {
-            push(p, make_pair(p.a, p.flags));
+            push(s, make_pair(s.a, s.flags));
         } else {
-            push(p, read_pair<pair>(p));
+            push(s, read_pair<pair>(s));
         }
     } else if constexpr (opcode == 0xCD) { // CALL
-        call(p);
+        call(s);
     } else if constexpr (z == 6) {
-        immediate_operation<y>(p);
+        immediate_operation<y>(s);
     } else { // RST
         static_assert(z == 7);
-        push(p, p.pc);
-        p.pc = y * 8;
+        push(s, s.pc);
+        s.pc = y * 8;
     }
 }
 
 template <unsigned opcode>
-void run(Intel_8080& p) {
+void run(Cpu& s) {
     constexpr unsigned group = opcode >> 6;
     if constexpr (is_unimplemented(opcode)) {
-        unimplemented_instruction(p);
+        retire(s); // the record shows the fetch, as for any instruction
+        unimplemented_instruction(s.record);
     } else if constexpr (group == 0) {
-        run_group_0<opcode>(p);
+        run_group_0<opcode>(s);
     } else if constexpr (group == 1) { // MOV d,s; 0x76 (MOV M,M) is HLT, which does nothing here
         constexpr unsigned destination = (opcode >> 3) & 7;
         constexpr unsigned source = opcode & 7;
         if constexpr (destination != source) {
-            write_register<destination>(p, read_register<source>(p));
+            write_register<destination>(s, read_register<source>(s));
         }
     } else if constexpr (group == 2) {
-        register_operation<(opcode >> 3) & 7>(p, read_register<opcode & 7>(p));
+        register_operation<(opcode >> 3) & 7>(s, read_register<opcode & 7>(s));
     } else {
-        run_group_3<opcode>(p);
+        run_group_3<opcode>(s);
     }
 }
 
-using Handler = void (*)(Intel_8080&);
+// The dispatch: one `case` per opcode, each running its own `run<opcode>`. A switch rather than a
+// table of handler addresses, so that the handlers are inlined and work on the copies in `Cpu`
+// in machine registers; it compiles to one jump table all the same.
+#define TAVRIN_OPCODE(n)                                                                           \
+    case n:                                                                                        \
+        run<n>(s);                                                                                 \
+        break;
+#define TAVRIN_OPCODES_4(n)                                                                        \
+    TAVRIN_OPCODE(n) TAVRIN_OPCODE(n + 1) TAVRIN_OPCODE(n + 2) TAVRIN_OPCODE(n + 3)
+#define TAVRIN_OPCODES_16(n)                                                                       \
+    TAVRIN_OPCODES_4(n) TAVRIN_OPCODES_4(n + 4) TAVRIN_OPCODES_4(n + 8) TAVRIN_OPCODES_4(n + 12)
+#define TAVRIN_OPCODES_64(n)                                                                       \
+    TAVRIN_OPCODES_16(n)                                                                           \
+    TAVRIN_OPCODES_16(n + 16) TAVRIN_OPCODES_16(n + 32) TAVRIN_OPCODES_16(n + 48)
 
-template <std::size_t... opcodes>
-constexpr std::array<Handler, 256> make_handlers(std::index_sequence<opcodes...>) {
-    return {&run<opcodes>...};
+void dispatch(Cpu& s) {
+    switch (s.opcode) {
+        TAVRIN_OPCODES_64(0x00)
+        TAVRIN_OPCODES_64(0x40)
+        TAVRIN_OPCODES_64(0x80)
+        TAVRIN_OPCODES_64(0xC0)
+    }
 }
 
-constexpr std::array<Handler, 256> handlers = make_handlers(std::make_index_sequence<256>{});
+#undef TAVRIN_OPCODES_64
+#undef TAVRIN_OPCODES_16
+#undef TAVRIN_OPCODES_4
+#undef TAVRIN_OPCODE
 
 } // namespace
 
-void execute(Intel_8080& p) {
-    p.opcode = p.memory[p.pc];
-    p.byte_2 = p.memory[word(p.pc + 1)];
-    p.byte_3 = p.memory[word(p.pc + 2)];
-    p.data = p.byte_2;
-    p.address = make_pair(p.byte_3, p.byte_2);
-    p.pc = word(p.pc + 1);
-    handlers[p.opcode](p);
+// Flattened: every call inside is inlined, so `Cpu` never reaches memory.
+[[gnu::flatten]] void execute(Intel_8080& p) {
+    Cpu s = fetch(p);
+    dispatch(s);
+    retire(s);
 }
 
-void unimplemented_instruction(Intel_8080& p) {
+// Kept out of the flattened `execute`: the failure path builds a string.
+[[gnu::noinline]] void unimplemented_instruction(Intel_8080& p) {
     std::ostringstream message;
     message << "Could not execute instruction \"" << std::hex << std::uppercase << std::setfill('0')
             << std::setw(2) << static_cast<unsigned>(p.opcode)

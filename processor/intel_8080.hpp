@@ -45,8 +45,12 @@ void execute(Intel_8080& processor);
 // Throws Tavrin::Exception naming processor.opcode as two upper-case hexadecimal digits.
 [[noreturn]] void unimplemented_instruction(Intel_8080& processor);
 
+// Written as a sum on purpose: compilers merge `high << 8 | low` of two neighbouring fields into
+// one 16-bit load, and a 16-bit load cannot take its value from two byte stores that are still on
+// their way to memory, so it stalls until both have landed (many cycles, on every pair access
+// after a register write).
 inline std::uint16_t make_pair(std::uint8_t high, std::uint8_t low) {
-    return static_cast<std::uint16_t>(high << 8 | low);
+    return static_cast<std::uint16_t>(high * 256 + low);
 }
 
 inline std::uint16_t get_bc(const Intel_8080& p) {
@@ -77,17 +81,28 @@ inline void guarded_store(Intel_8080& p, std::uint16_t address, std::uint8_t val
     }
 }
 
-// High byte at SP - 1, low byte at SP - 2 (both guarded); SP drops by 2 either way.
+// High byte at SP - 1, low byte at SP - 2 (both guarded); SP drops by 2 either way. `sp` is the
+// record's own SP or a copy of it held elsewhere while an instruction runs.
+inline void push(Intel_8080& p, std::uint16_t& sp, std::uint16_t value) {
+    const std::uint16_t top = sp; // read once: a store into memory may alias it, as far as
+                                  // the compiler can tell
+    guarded_store(p, static_cast<std::uint16_t>(top - 1), static_cast<std::uint8_t>(value >> 8));
+    guarded_store(p, static_cast<std::uint16_t>(top - 2), static_cast<std::uint8_t>(value));
+    sp = static_cast<std::uint16_t>(top - 2);
+}
+
 inline void push(Intel_8080& p, std::uint16_t value) {
-    guarded_store(p, static_cast<std::uint16_t>(p.sp - 1), static_cast<std::uint8_t>(value >> 8));
-    guarded_store(p, static_cast<std::uint16_t>(p.sp - 2), static_cast<std::uint8_t>(value));
-    p.sp = static_cast<std::uint16_t>(p.sp - 2);
+    push(p, p.sp, value);
 }
 
 // Low byte from SP, high byte from SP + 1; SP rises by 2.
-inline std::uint16_t pop(Intel_8080& p) {
-    const std::uint8_t low = p.memory[p.sp];
-    const std::uint8_t high = p.memory[static_cast<std::uint16_t>(p.sp + 1)];
-    p.sp = static_cast<std::uint16_t>(p.sp + 2);
+inline std::uint16_t pop(const Intel_8080& p, std::uint16_t& sp) {
+    const std::uint8_t low = p.memory[sp];
+    const std::uint8_t high = p.memory[static_cast<std::uint16_t>(sp + 1)];
+    sp = static_cast<std::uint16_t>(sp + 2);
     return make_pair(high, low);
+}
+
+inline std::uint16_t pop(Intel_8080& p) {
+    return pop(p, p.sp);
 }

@@ -1,7 +1,8 @@
 #include "renderer/image.hpp"
 
 #include "renderer/matrix.hpp"
-#include "window/window.hpp"
+
+#include <GL/glew.h>
 
 #include <vector>
 
@@ -16,9 +17,9 @@ const std::vector<std::uint32_t> image_indices{0, 1, 2, 0, 2, 3};
 
 } // namespace
 
-Image::Image(Window* window, Texture* texture, Vector2i scale)
-    : window(window),
-      texture(texture), scale{static_cast<float>(scale.x), static_cast<float>(scale.y)} {
+Image::Image(Draw_Target into, Texture* shown, Vector2i texel_scale)
+    : target(into),
+      texture(shown), scale{static_cast<float>(texel_scale.x), static_cast<float>(texel_scale.y)} {
     program = Program({{vertex_shader, GL_VERTEX_SHADER}, {fragment_shader, GL_FRAGMENT_SHADER}});
     vertex_array.add_buffer(GL_ARRAY_BUFFER, image_vertices);
     vertex_array.add_buffer(GL_ELEMENT_ARRAY_BUFFER, image_indices);
@@ -26,13 +27,13 @@ Image::Image(Window* window, Texture* texture, Vector2i scale)
 }
 
 void Image::draw() {
-    glUseProgram(*program.id);
+    glUseProgram(name_of(program.id));
     vertex_array.bind();
     glActiveTexture(GL_TEXTURE0);
     glUniform1i(program.uniform_location("image"), 0);
-    glBindTexture(GL_TEXTURE_2D, texture->id ? *texture->id : 0);
+    glBindTexture(GL_TEXTURE_2D, name_of(texture->id));
     const Matrix4 matrix =
-        window->projection * Matrix4::scale(static_cast<float>(texture->size.x) * scale.x,
+        *target.projection * Matrix4::scale(static_cast<float>(texture->size.x) * scale.x,
                                             static_cast<float>(texture->size.y) * scale.y);
     glUniformMatrix4fv(program.uniform_location("matrix"), 1, GL_FALSE, matrix.elements.data());
     glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_INT, nullptr);

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "renderer/draw_target.hpp"
 #include "renderer/program.hpp"
 #include "renderer/texture.hpp"
 #include "renderer/vector.hpp"
 
 namespace Tavrin {
-
-class Window;
 
 // Draws a texture as an opaque quad at the window's top-left corner, each texel covering
 // scale.x by scale.y window pixels. Copies share the program and the vertex array.
@@ -32,17 +31,17 @@ public:
         "\toutput_color = vec4(vec3(texture(image, frag_uv).r), 1);\n"
         "}\n";
 
-    // No window, no texture and no GL object; must not be drawn.
+    // No target, no texture and no GL object; must not be drawn.
     Image() = default;
-    // Builds the program and the vertex array; the window's context must be current. `texture`
+    // Builds the program and the vertex array; the target's context must be current. `shown`
     // may still be in its default state: only the pointer is kept. Throws Tavrin::Exception when
     // the shaders cannot be built.
-    Image(Window* window, Texture* texture, Vector2i scale);
+    Image(Draw_Target into, Texture* shown, Vector2i texel_scale);
 
     // Draws the texture's current contents. Throws Tavrin::Exception when a uniform is missing.
     void draw();
 
-    Window* window = nullptr;
+    Draw_Target target;
     Texture* texture = nullptr;
     Program program;
     Vertex_Array vertex_array;

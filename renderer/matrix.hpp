@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 namespace Tavrin {
 
@@ -9,8 +10,8 @@ namespace Tavrin {
 struct Matrix4 {
     std::array<float, 16> elements{};
 
-    constexpr float& at(int column, int row) { return elements[4 * column + row]; }
-    constexpr float at(int column, int row) const { return elements[4 * column + row]; }
+    constexpr float& at(int column, int row) { return elements[index(column, row)]; }
+    constexpr float at(int column, int row) const { return elements[index(column, row)]; }
 
     static constexpr Matrix4 identity() {
         Matrix4 m;
@@ -62,6 +63,11 @@ struct Matrix4 {
     }
 
     friend constexpr bool operator==(const Matrix4& a, const Matrix4& b) = default;
+
+private:
+    static constexpr std::size_t index(int column, int row) {
+        return static_cast<std::size_t>(4 * column + row);
+    }
 };
 
 } // namespace Tavrin

@@ -2,9 +2,12 @@
 
 #include "window/exception.hpp"
 
-#include <utility>
+#include <GL/glew.h>
 
 namespace Tavrin {
+
+static_assert(sizeof(GLuint) == sizeof(std::uint32_t), "GL names are held as 32-bit values");
+static_assert(sizeof(GLenum) == sizeof(std::uint32_t), "GL enums are passed as 32-bit values");
 
 Program::Program(std::initializer_list<Shader_Source> shaders) {
     build(shaders.begin(), shaders.end());
@@ -15,7 +18,7 @@ Program::Program(const std::vector<Shader_Source>& shaders) {
 }
 
 void Program::build(const Shader_Source* begin, const Shader_Source* end) {
-    *id = glCreateProgram();
+    id = hold_gl_name(Gl_Kind::program, glCreateProgram());
     std::vector<GLuint> shaders;
     for (const Shader_Source* source = begin; source != end; ++source) {
         const GLuint shader = glCreateShader(source->stage);
@@ -34,36 +37,23 @@ void Program::build(const Shader_Source* begin, const Shader_Source* end) {
                 // The log's length counts its terminating NUL, which is no part of the text.
                 log.resize(static_cast<std::size_t>(written));
             }
-            // Nothing of the failed build outlives the exception: the shaders made so far and
-            // the program go too.
+            // Nothing of the failed build outlives the exception: the shaders made so far go
+            // here, the program with its holder.
             for (const GLuint made : shaders) {
                 glDeleteShader(made);
             }
-            glDeleteProgram(*id);
-            *id = 0;
             throw Exception{"Could not compile an OpenGL shader.\n\n" + log};
         }
-        glAttachShader(*id, shader);
+        glAttachShader(name_of(id), shader);
     }
-    glLinkProgram(*id);
+    glLinkProgram(name_of(id));
     for (const GLuint shader : shaders) {
         glDeleteShader(shader);
     }
 }
 
-Program& Program::operator=(Program other) noexcept {
-    std::swap(id, other.id);
-    return *this;
-}
-
-Program::~Program() {
-    if (id && id.use_count() == 1 && *id != 0) {
-        glDeleteProgram(*id);
-    }
-}
-
 std::int32_t Program::attribute_location(const std::string& name) const {
-    const GLint location = glGetAttribLocation(*id, name.c_str());
+    const GLint location = glGetAttribLocation(name_of(id), name.c_str());
     if (location == -1) {
         throw Exception{"Could not get the location of the OpenGL shader attribute \"" + name +
                         "\"."};
@@ -72,7 +62,7 @@ std::int32_t Program::attribute_location(const std::string& name) const {
 }
 
 std::int32_t Program::uniform_location(const std::string& name) const {
-    const GLint location = glGetUniformLocation(*id, name.c_str());
+    const GLint location = glGetUniformLocation(name_of(id), name.c_str());
     if (location == -1) {
         throw Exception{"Could not get the location of the OpenGL shader uniform \"" + name +
                         "\"."};
@@ -80,34 +70,22 @@ std::int32_t Program::uniform_location(const std::string& name) const {
     return location;
 }
 
-Vertex_Array& Vertex_Array::operator=(Vertex_Array other) noexcept {
-    std::swap(id, other.id);
-    std::swap(buffers, other.buffers);
-    return *this;
-}
-
-Vertex_Array::~Vertex_Array() {
-    if (id && id.use_count() == 1) {
-        for (const GLuint buffer : buffers) {
-            glDeleteBuffers(1, &buffer);
-        }
-        glDeleteVertexArrays(1, id.get());
-    }
-}
-
 void Vertex_Array::bind() {
     if (!id) {
-        id = std::make_shared<std::uint32_t>(0);
-        glGenVertexArrays(1, id.get());
+        GLuint name = 0;
+        glGenVertexArrays(1, &name);
+        id = hold_gl_name(Gl_Kind::vertex_array, name);
     }
-    glBindVertexArray(*id);
+    glBindVertexArray(name_of(id));
 }
 
-void Vertex_Array::add_buffer(GLenum target, const std::vector<std::uint32_t>& data) {
+void Vertex_Array::add_buffer(std::uint32_t target, const std::vector<std::uint32_t>& data) {
     bind();
-    buffers.push_back(0);
-    glGenBuffers(1, &buffers.back());
-    glBindBuffer(target, buffers.back());
+    GLuint name = 0;
+    glGenBuffers(1, &name);
+    buffers.push_back(name);
+    buffer_holders.push_back(hold_gl_name(Gl_Kind::buffer, name));
+    glBindBuffer(target, name);
     glBufferData(target, static_cast<GLsizeiptr>(data.size() * sizeof(std::uint32_t)), data.data(),
                  GL_STATIC_DRAW);
 }

@@ -1,22 +1,19 @@
 #pragma once
 
-#include <GL/glew.h>
+#include "renderer/gl_name.hpp"
 
 #include <cstdint>
 #include <initializer_list>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace Tavrin {
 
-static_assert(sizeof(GLuint) == sizeof(std::uint32_t), "GL names are held as 32-bit values");
-
 // One shader of a program: its GLSL text (referenced, not copied) and its stage,
 // GL_VERTEX_SHADER or GL_FRAGMENT_SHADER.
 struct Shader_Source {
     const char* text;
-    GLenum stage;
+    std::uint32_t stage;
 };
 
 // A linked OpenGL program. Copies share the GL name; the last holder deletes it. Needs the
@@ -28,18 +25,13 @@ public:
     // Throws Tavrin::Exception with the compiler's log when a shader does not compile.
     explicit Program(std::initializer_list<Shader_Source> shaders);
     explicit Program(const std::vector<Shader_Source>& shaders);
-    Program(const Program&) = default;
-    Program(Program&&) noexcept = default;
-    // Takes the other program's name; the name held before is deleted if this was its last holder.
-    Program& operator=(Program other) noexcept;
-    ~Program();
 
     // The location of a vertex attribute or uniform; throws Tavrin::Exception when the linked
     // program has none of that name.
     std::int32_t attribute_location(const std::string& name) const;
     std::int32_t uniform_location(const std::string& name) const;
 
-    std::shared_ptr<std::uint32_t> id = std::make_shared<std::uint32_t>(0);
+    Gl_Name id = std::make_shared<const std::uint32_t>(0);
 
 private:
     void build(const Shader_Source* begin, const Shader_Source* end);
@@ -49,26 +41,25 @@ private:
 // the list of buffer names; the last holder deletes the buffers and the vertex array.
 class Vertex_Array {
 public:
-    Vertex_Array() = default;
-    Vertex_Array(const Vertex_Array&) = default;
-    Vertex_Array(Vertex_Array&&) noexcept = default;
-    // Takes the other's vertex array and buffers; the ones held before are deleted if this was
-    // their last holder.
-    Vertex_Array& operator=(Vertex_Array other) noexcept;
-    ~Vertex_Array();
-
     // Creates the GL vertex array on first use, then binds it.
     void bind();
     // Creates a buffer filled from `data` and binds it to `target` (GL_ARRAY_BUFFER or
     // GL_ELEMENT_ARRAY_BUFFER) while this vertex array is bound.
-    void add_buffer(GLenum target, const std::vector<std::uint32_t>& data);
+    void add_buffer(std::uint32_t target, const std::vector<std::uint32_t>& data);
     // Describes the program's attribute "vertex" as `components` unsigned 32-bit integers per
     // vertex, tightly packed in the buffer bound to GL_ARRAY_BUFFER. Throws Tavrin::Exception
     // when the program has no such attribute.
     void bind_attribute(const Program& program, std::int32_t components);
 
-    std::shared_ptr<std::uint32_t> id;
+    // Empty until the first bind.
+    Gl_Name id;
+    // The buffers' names, in creation order.
     std::vector<std::uint32_t> buffers;
+
+private:
+    // The buffers' holders. Members go in reverse order, so the last holder deletes the buffers
+    // before the vertex array.
+    std::vector<Gl_Name> buffer_holders;
 };
 
 } // namespace Tavrin

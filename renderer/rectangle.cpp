@@ -1,7 +1,8 @@
 #include "renderer/rectangle.hpp"
 
 #include "renderer/matrix.hpp"
-#include "window/window.hpp"
+
+#include <GL/glew.h>
 
 #include <vector>
 
@@ -42,7 +43,7 @@ const void* Rectangle::shared_context() {
 
 void Rectangle::release_shared(const void* context) {
     Shared& objects = shared();
-    if (objects.context != context || *objects.program.id == 0) {
+    if (objects.context != context || name_of(objects.program.id) == 0) {
         return;
     }
     objects.vertex_array = Vertex_Array();
@@ -50,11 +51,11 @@ void Rectangle::release_shared(const void* context) {
     objects.context = nullptr;
 }
 
-Rectangle::Rectangle(Window* window, Color color, Vector2i position, Vector2f scale)
-    : window(window), color(color),
-      scale(scale), position{static_cast<float>(position.x), static_cast<float>(position.y)} {
+Rectangle::Rectangle(Draw_Target into, Color fill, Vector2i corner, Vector2f extent)
+    : target(into), color(fill),
+      scale(extent), position{static_cast<float>(corner.x), static_cast<float>(corner.y)} {
     Shared& objects = shared();
-    if (*objects.program.id != 0) {
+    if (name_of(objects.program.id) != 0) {
         return;
     }
     Program built({{vertex_shader, GL_VERTEX_SHADER}, {fragment_shader, GL_FRAGMENT_SHADER}});
@@ -66,16 +67,16 @@ Rectangle::Rectangle(Window* window, Color color, Vector2i position, Vector2f sc
     // rectangle tries again.
     objects.program = built;
     objects.vertex_array = array;
-    objects.context = window->gl_context;
+    objects.context = target.gl_context;
 }
 
 void Rectangle::draw() {
     Shared& objects = shared();
-    glUseProgram(*objects.program.id);
+    glUseProgram(name_of(objects.program.id));
     objects.vertex_array.bind();
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    const Matrix4 matrix = (window->projection * Matrix4::translation(position.x, position.y)) *
+    const Matrix4 matrix = (*target.projection * Matrix4::translation(position.x, position.y)) *
                            Matrix4::scale(scale.x, scale.y);
     glUniformMatrix4fv(objects.program.uniform_location("matrix"), 1, GL_FALSE,
                        matrix.elements.data());

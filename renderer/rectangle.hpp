@@ -1,11 +1,10 @@
 #pragma once
 
+#include "renderer/draw_target.hpp"
 #include "renderer/program.hpp"
 #include "renderer/vector.hpp"
 
 namespace Tavrin {
-
-class Window;
 
 // A rectangle of one colour, alpha-blended over the back buffer, placed in window pixels.
 // All rectangles share one program and one vertex array, built by the first rectangle.
@@ -31,11 +30,11 @@ public:
 
     // Builds the shared program and vertex array if they do not exist yet (the window's context
     // must be current). Throws Tavrin::Exception when the shaders cannot be built.
-    Rectangle(Window* window, Color color, Vector2i position, Vector2f scale);
+    Rectangle(Draw_Target into, Color fill, Vector2i corner, Vector2f extent);
 
-    void set_color(Color color) { this->color = color; }
-    void set_position(Vector2i position) {
-        this->position = {static_cast<float>(position.x), static_cast<float>(position.y)};
+    void set_color(Color new_color) { color = new_color; }
+    void set_position(Vector2i new_position) {
+        position = {static_cast<float>(new_position.x), static_cast<float>(new_position.y)};
     }
 
     // Draws with blending (colour * alpha + background * (1 - alpha)); blending is off again
@@ -51,7 +50,7 @@ public:
     // next rectangle builds them again.
     static void release_shared(const void* context);
 
-    Window* window;
+    Draw_Target target;
     Color color;
     Vector2f scale;
     Vector2f position;

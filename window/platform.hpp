@@ -20,6 +20,12 @@ struct Bounds {
     std::int32_t bottom = 0;
 };
 
+// The top-left corner that centres a rectangle of `size` on a screen of `screen` (each half
+// rounded down, as the window and the error box are placed).
+constexpr Vector2i centred(Vector2i screen, Vector2i size) {
+    return {screen.x / 2 - size.x / 2, screen.y / 2 - size.y / 2};
+}
+
 // Creates the hidden borderless window at window.position with window.size and an OpenGL
 // context that compiles "#version 330 core", current on the calling thread, with swap interval
 // 0. Fills native_window, instance, device_context and gl_context. From then on the window's

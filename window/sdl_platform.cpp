@@ -109,9 +109,10 @@ Window* owner(std::uint32_t window_id) {
     return owner(SDL_GetWindowFromID(window_id));
 }
 
-void send(Window* window, std::uint32_t message, std::uintptr_t w_param = 0,
-          std::intptr_t l_param = 0) {
-    handle_message(window, message, w_param, l_param);
+// The portable procedure reads only the message and its first parameter, so the second, which
+// Win32 fills with repeat counts, transition bits and packed coordinates, stays 0.
+void send(Window* window, std::uint32_t message, std::uintptr_t w_param = 0) {
+    handle_message(window, message, w_param, 0);
 }
 
 // The Win32 virtual-key code of a key, or 0 for keys that have none here.
@@ -168,15 +169,7 @@ void dispatch_key(const SDL_KeyboardEvent& event) {
     const bool system = (event.keysym.mod & KMOD_ALT) != 0 || code == vk_f10;
     const std::uint32_t message =
         system ? (down ? wm_syskeydown : wm_syskeyup) : (down ? wm_keydown : wm_keyup);
-    // Repeat count 1; bit 30 is the key's previous state, bit 31 the transition.
-    std::uintptr_t flags = 1;
-    if (!down || event.repeat != 0) {
-        flags |= std::uintptr_t{1} << 30;
-    }
-    if (!down) {
-        flags |= std::uintptr_t{1} << 31;
-    }
-    send(owner(event.windowID), message, code, static_cast<std::intptr_t>(flags));
+    send(owner(event.windowID), message, code);
 }
 
 void dispatch_button(const SDL_MouseButtonEvent& event) {
@@ -198,10 +191,7 @@ void dispatch_button(const SDL_MouseButtonEvent& event) {
     if (event.type == SDL_MOUSEBUTTONUP) {
         ++message; // each button's up message follows its down message
     }
-    const auto position =
-        static_cast<std::intptr_t>((static_cast<std::uint32_t>(event.x) & 0xFFFF) |
-                                   (static_cast<std::uint32_t>(event.y) << 16));
-    send(owner(event.windowID), message, 0, position);
+    send(owner(event.windowID), message);
 }
 
 void dispatch_wheel(const SDL_MouseWheelEvent& event) {
@@ -211,7 +201,7 @@ void dispatch_wheel(const SDL_MouseWheelEvent& event) {
     }
     const std::int32_t delta = std::clamp(notches * messages::wheel_delta, -32768, 32767);
     const auto high = static_cast<std::uintptr_t>(static_cast<std::uint16_t>(delta)) << 16;
-    send(owner(event.windowID), messages::wm_mousewheel, high, 0);
+    send(owner(event.windowID), messages::wm_mousewheel, high);
 }
 
 void dispatch_window_event(const SDL_WindowEvent& event) {

@@ -318,11 +318,10 @@ void show_message_box(const std::string& message) {
             if (box != nullptr && IsWindowVisible(box)) {
                 RECT rectangle{};
                 GetWindowRect(box, &rectangle);
-                const int width = rectangle.right - rectangle.left;
-                const int height = rectangle.bottom - rectangle.top;
-                const Vector2i screen = Window::get_screen_size();
-                MoveWindow(box, screen.x / 2 - width / 2, screen.y / 2 - height / 2, width, height,
-                           TRUE);
+                const Vector2i size{rectangle.right - rectangle.left,
+                                    rectangle.bottom - rectangle.top};
+                const Vector2i corner = centred(Window::get_screen_size(), size);
+                MoveWindow(box, corner.x, corner.y, size.x, size.y, TRUE);
                 return;
             }
             std::this_thread::sleep_for(5ms);

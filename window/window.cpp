@@ -10,9 +10,12 @@ namespace Tavrin {
 
 namespace {
 
-bool button_down(const Window& window) {
-    return window.key_held[messages::left_button].load(std::memory_order_relaxed) ||
-           window.key_held[messages::right_button].load(std::memory_order_relaxed);
+// `value`, raised to `minimum` or else lowered to `maximum`; the minimum wins where they cross.
+std::int32_t keep_between(std::int32_t value, std::int32_t minimum, std::int32_t maximum) {
+    if (value < minimum) {
+        return minimum;
+    }
+    return value > maximum ? maximum : value;
 }
 
 Matrix4 projection_for(Vector2i size) {
@@ -21,13 +24,12 @@ Matrix4 projection_for(Vector2i size) {
 
 } // namespace
 
-Window::Window(const std::string& title, Vector2i size, Color clear_color, Color cursor_color,
-               Vector2i minimum_size)
-    : native_window(std::make_shared<Native_Handle>(nullptr)), title(title), samples(0),
-      minimum_size(minimum_size), size(size), clear_color(clear_color), cursor_color(cursor_color),
-      projection(projection_for(size)) {
-    const Vector2i screen = get_screen_size();
-    position = {screen.x / 2 - size.x / 2, screen.y / 2 - size.y / 2};
+Window::Window(const std::string& caption, Vector2i initial_size, Color background,
+               Color pointer_color, Vector2i smallest_size)
+    : native_window(std::make_shared<Native_Handle>(nullptr)), title(caption), samples(0),
+      minimum_size(smallest_size), size(initial_size), clear_color(background),
+      cursor_color(pointer_color), projection(projection_for(initial_size)) {
+    position = platform::centred(get_screen_size(), size);
     last_time = steady_seconds();
     open.store(true, std::memory_order_relaxed);
     focused = true;
@@ -41,7 +43,8 @@ Window::Window(const std::string& title, Vector2i size, Color clear_color, Color
 
 Window::~Window() {
     cursor.reset();
-    if (native_window && native_window.use_count() == 1) {
+    // A window cannot be copied, so it is the only holder of its native handle.
+    if (native_window) {
         // The context is still current: the rectangles' shared GL objects go with it.
         Rectangle::release_shared(gl_context);
         platform::destroy_window(*this);
@@ -56,169 +59,229 @@ Vector2i Window::get_screen_size() {
 std::optional<std::intptr_t> Window::window_procedure(std::uint32_t message, std::uintptr_t w_param,
                                                       std::intptr_t /*l_param*/) {
     using namespace messages;
-    const auto set = [](std::atomic<bool>& flag, bool value) {
-        flag.store(value, std::memory_order_relaxed);
-    };
     switch (message) {
-    case wm_move: {
-        const platform::Bounds bounds = platform::window_rectangle(*this);
-        position = {bounds.left, bounds.top};
+    case wm_move:
+        record_position();
         return 0;
-    }
-    case wm_size: {
-        const platform::Bounds bounds = platform::window_rectangle(*this);
-        // A minimised window's rectangle lies far off screen; its size means nothing.
-        if (bounds.right > 0 && bounds.bottom > 0) {
-            size = {bounds.right - bounds.left, bounds.bottom - bounds.top};
-            projection = projection_for(size);
-            glViewport(0, 0, size.x, size.y);
-        }
+    case wm_size:
+        record_size();
         return 0;
-    }
     case wm_setfocus:
-        focused = true;
-        platform::capture_mouse(*this);
-        platform::hide_system_cursor();
+        take_focus();
         return 0;
     case wm_killfocus:
-        focused = false;
-        platform::release_mouse(*this);
+        lose_focus();
         return 0;
     case wm_close:
-        set(open, false);
+        open.store(false, std::memory_order_relaxed);
         return 0;
     case wm_keydown:
-        // Key codes are 0 to 255; anything larger must not reach the buttons' flags or beyond.
-        if (w_param < key_code_count && !key_held[w_param].load(std::memory_order_relaxed)) {
-            set(key_pressed[w_param], true);
-            set(key_held[w_param], true);
-        }
+        press_key(w_param);
         return 0;
     case wm_keyup:
-        if (w_param < key_code_count) {
-            set(key_held[w_param], false);
-        }
+        release_key(w_param);
         return 0;
     case wm_lbuttondown:
     case wm_rbuttondown:
     case wm_mbuttondown:
-        set(key_pressed[message], true);
-        set(key_held[message], true);
+        press_button(message);
         return 0;
     case wm_lbuttonup:
     case wm_rbuttonup:
     case wm_mbuttonup:
-        set(key_held[message - 1], false);
+        // Each button's up message follows its down message, whose value is the button's index.
+        key_held[message - 1].store(false, std::memory_order_relaxed);
         return 0;
-    case wm_mousewheel: {
-        const auto delta = static_cast<std::int16_t>((w_param >> 16) & 0xFFFF);
-        scroll += delta / wheel_delta;
+    case wm_mousewheel:
+        turn_wheel(w_param);
         return 0;
-    }
     case wm_capturechanged:
-        if (focused) {
-            platform::capture_mouse(*this);
-        }
+        keep_capture();
         return 0;
-    case wm_command: {
-        const std::uintptr_t command = w_param & 0xFFFF;
-        const bool system_command =
-            command == sc_maximize || command == sc_close || command == sc_restore;
-        return ((w_param >> 16) & 0xFFFF) == 0 && system_command ? 1 : 0;
-    }
+    case wm_command:
+        return system_command_result(w_param);
     default:
         return std::nullopt;
     }
 }
 
-bool Window::update() {
-    using messages::left_button;
-    using messages::right_button;
-    using messages::vk_control;
-    using messages::vk_escape;
+void Window::record_position() {
+    const platform::Bounds bounds = platform::window_rectangle(*this);
+    position = {bounds.left, bounds.top};
+}
 
-    // 1. Cursor sampling.
+void Window::record_size() {
+    const platform::Bounds bounds = platform::window_rectangle(*this);
+    // A minimised window's rectangle lies far off screen; its size means nothing.
+    if (bounds.right > 0 && bounds.bottom > 0) {
+        size = {bounds.right - bounds.left, bounds.bottom - bounds.top};
+        projection = projection_for(size);
+        glViewport(0, 0, size.x, size.y);
+    }
+}
+
+void Window::take_focus() {
+    focused = true;
+    platform::capture_mouse(*this);
+    platform::hide_system_cursor();
+}
+
+void Window::lose_focus() {
+    focused = false;
+    platform::release_mouse(*this);
+}
+
+// Another window took the capture while this one has the focus: take it back.
+void Window::keep_capture() {
+    if (focused) {
+        platform::capture_mouse(*this);
+    }
+}
+
+// Auto-repeat sends more key-downs while the key stays down; only the first one presses it.
+void Window::press_key(std::uintptr_t code) {
+    // Key codes are 0 to 255; anything larger must not reach the buttons' flags or beyond.
+    if (code < messages::key_code_count && !held(code)) {
+        key_pressed[code].store(true, std::memory_order_relaxed);
+        key_held[code].store(true, std::memory_order_relaxed);
+    }
+}
+
+void Window::release_key(std::uintptr_t code) {
+    if (code < messages::key_code_count) {
+        key_held[code].store(false, std::memory_order_relaxed);
+    }
+}
+
+// Unlike keys, buttons are pressed again by every down message.
+void Window::press_button(std::size_t button) {
+    key_pressed[button].store(true, std::memory_order_relaxed);
+    key_held[button].store(true, std::memory_order_relaxed);
+}
+
+// The wheel's delta is the high word of the first parameter, signed, in notches of wheel_delta.
+void Window::turn_wheel(std::uintptr_t w_param) {
+    const auto delta = static_cast<std::int16_t>((w_param >> 16) & 0xFFFF);
+    scroll += delta / messages::wheel_delta;
+}
+
+// 1 for maximise, close and restore given as a system command (high word 0), 0 otherwise.
+std::intptr_t Window::system_command_result(std::uintptr_t w_param) {
+    using namespace messages;
+    const std::uintptr_t command = w_param & 0xFFFF;
+    const bool system_command =
+        command == sc_maximize || command == sc_close || command == sc_restore;
+    return ((w_param >> 16) & 0xFFFF) == 0 && system_command ? 1 : 0;
+}
+
+// The frame's steps, in this order: the cursor is drawn over the finished frame before it is
+// presented; Escape and the pressed flags are handled before the pump, so a key pressed during
+// this call's pump stays pressed until the next call; a close request during the pump ends this
+// very call.
+bool Window::update() {
+    sample_cursor();
+    scroll = 0;
+    fade_cursor();
+    draw_cursor();
+    present_and_clear();
+    follow_drag();
+    close_on_escape();
+    clear_pressed_keys();
+    platform::pump_messages(*this);
+    track_timing();
+    show_after_first_frame();
+    return open.load(std::memory_order_relaxed);
+}
+
+bool Window::held(std::size_t key) const {
+    return key_held[key].load(std::memory_order_relaxed);
+}
+
+// The left or the right button (the middle one does not count).
+bool Window::button_down() const {
+    return held(messages::left_button) || held(messages::right_button);
+}
+
+void Window::sample_cursor() {
     cursor_position = platform::cursor_position();
     relative_cursor_position = cursor_position - position;
     cursor_delta = cursor_position - previous_cursor_position;
     previous_cursor_position = cursor_position;
+}
 
-    // 2.
-    scroll = 0;
-
-    // 3. The cursor is opaque while the mouse moves or a button is held, and fades out over two
-    // seconds of stillness.
-    const bool button = button_down(*this);
-    if (button || cursor_delta != Vector2i{0, 0}) {
+// The cursor is opaque while the mouse moves or a button is held, and fades out over two seconds
+// of stillness.
+void Window::fade_cursor() {
+    if (button_down() || cursor_delta != Vector2i{0, 0}) {
         cursor_color.alpha = 1.0f;
     } else if (cursor_color.alpha > 0.0f) {
         cursor_color.alpha -= delta_time * 0.5f;
     } else {
         cursor_color.alpha = 0.0f;
     }
+}
 
-    // 4. A failed build leaves no cursor; the next call tries again.
+// Built by the first call; a failed build leaves no cursor and the next call tries again.
+void Window::draw_cursor() {
     if (!cursor) {
-        cursor.emplace(this, Color{0.0f, 0.0f, 0.0f, 0.0f}, Vector2i{0, 0}, Vector2f{3.0f, 3.0f});
+        cursor.emplace(draw_target(), Color{0.0f, 0.0f, 0.0f, 0.0f}, Vector2i{0, 0},
+                       Vector2f{3.0f, 3.0f});
     }
-
-    // 5, 6.
     cursor->set_color(cursor_color);
     cursor->set_position(relative_cursor_position);
-    const bool control = key_held[vk_control].load(std::memory_order_relaxed);
-    if (!(control && button && resizable)) {
+    if (!(held(messages::vk_control) && button_down() && resizable)) {
         cursor->draw();
     }
+}
 
-    // 7, 8.
+void Window::present_and_clear() {
     platform::present(*this);
     glClearColor(clear_color.red, clear_color.green, clear_color.blue, clear_color.alpha);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
 
-    // 9. Gestures. The procedure records the new position and size from the move.
-    if (control) {
-        if (key_held[left_button].load(std::memory_order_relaxed)) {
-            platform::move_window(*this, position + cursor_delta, size);
-        } else if (key_held[right_button].load(std::memory_order_relaxed) && resizable) {
-            const Vector2i screen = get_screen_size();
-            Vector2i resized = size + cursor_delta;
-            if (resized.x < minimum_size.x) {
-                resized.x = minimum_size.x;
-            } else if (resized.x > screen.x) {
-                resized.x = screen.x;
-            }
-            if (resized.y < minimum_size.y) {
-                resized.y = minimum_size.y;
-            } else if (resized.y > screen.y) {
-                resized.y = screen.y;
-            }
-            platform::move_window(*this, position, resized);
-        }
+// Ctrl with the left button drags the window by the cursor's movement; with the right button it
+// resizes a resizable window. The procedure records the new position and size from the move.
+void Window::follow_drag() {
+    using namespace messages;
+    if (!held(vk_control)) {
+        return;
     }
+    if (held(left_button)) {
+        platform::move_window(*this, position + cursor_delta, size);
+    } else if (held(right_button) && resizable) {
+        const Vector2i screen = get_screen_size();
+        const Vector2i resized = size + cursor_delta;
+        platform::move_window(*this, position,
+                              {keep_between(resized.x, minimum_size.x, screen.x),
+                               keep_between(resized.y, minimum_size.y, screen.y)});
+    }
+}
 
-    // 10, 11.
-    if (key_pressed[vk_escape].load(std::memory_order_relaxed)) {
+void Window::close_on_escape() {
+    if (key_pressed[messages::vk_escape].load(std::memory_order_relaxed)) {
         open.store(false, std::memory_order_relaxed);
     }
+}
+
+void Window::clear_pressed_keys() {
     for (std::atomic<bool>& pressed : key_pressed) {
         pressed.store(false, std::memory_order_relaxed);
     }
+}
 
-    // 12.
-    platform::pump_messages(*this);
-
-    // 13.
+// The time since the previous call, for the cursor's fade.
+void Window::track_timing() {
     delta_time = static_cast<float>(steady_seconds() - last_time);
     last_time = steady_seconds();
+}
 
-    // 14.
+// The window appears once its first frame is presented and its first messages are handled.
+void Window::show_after_first_frame() {
     if (!shown) {
         platform::show_window(*this, true);
         shown = true;
     }
-
-    // 15.
-    return open.load(std::memory_order_relaxed);
 }
 
 std::optional<std::intptr_t> handle_message(Window* window, std::uint32_t message,

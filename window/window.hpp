@@ -1,5 +1,6 @@
 #pragma once
 
+#include "renderer/draw_target.hpp"
 #include "renderer/matrix.hpp"
 #include "renderer/rectangle.hpp"
 #include "renderer/vector.hpp"
@@ -26,8 +27,8 @@ inline constexpr std::size_t key_count = 520;
 // (and `key_pressed`, for symmetry) and an error handed over are shared with other threads.
 class Window {
 public:
-    Window(const std::string& title, Vector2i size, Color clear_color, Color cursor_color,
-           Vector2i minimum_size);
+    Window(const std::string& caption, Vector2i initial_size, Color background, Color pointer_color,
+           Vector2i smallest_size);
     ~Window();
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
@@ -35,6 +36,9 @@ public:
     // One frame: cursor, present, clear, drag gesture, Escape, message pump, timing.
     // Returns `open`.
     bool update();
+
+    // What the drawables need to draw into this window: its projection and its context.
+    Draw_Target draw_target() const { return {&projection, gl_context}; }
 
     // The primary screen's size, read once per process (thread-safe).
     static Vector2i get_screen_size();
@@ -86,6 +90,32 @@ public:
 
     // The drawn mouse cursor, built by the first update; one per window.
     std::optional<Rectangle> cursor;
+
+private:
+    // The window procedure's handlers.
+    void record_position();
+    void record_size();
+    void take_focus();
+    void lose_focus();
+    void keep_capture();
+    void press_key(std::uintptr_t code);
+    void release_key(std::uintptr_t code);
+    void press_button(std::size_t button);
+    void turn_wheel(std::uintptr_t w_param);
+    static std::intptr_t system_command_result(std::uintptr_t w_param);
+
+    // The frame update's steps.
+    bool held(std::size_t key) const;
+    bool button_down() const;
+    void sample_cursor();
+    void fade_cursor();
+    void draw_cursor();
+    void present_and_clear();
+    void follow_drag();
+    void close_on_escape();
+    void clear_pressed_keys();
+    void track_timing();
+    void show_after_first_frame();
 };
 
 // The entry from a platform's native message callback: the message goes to `window`'s

@@ -1,5 +1,7 @@
 #include "window/x11_error_box_placement.hpp"
 
+#include "window/platform.hpp"
+
 #include <xcb/xcb.h>
 
 #include <chrono>
@@ -32,7 +34,8 @@ xcb_atom_t intern(xcb_connection_t* x, const char* name) {
 // A window's title as it names itself to window managers: _NET_WM_NAME, or else WM_NAME.
 class Titles {
 public:
-    explicit Titles(xcb_connection_t* x) : x{x}, net_wm_name{intern(x, "_NET_WM_NAME")} {}
+    explicit Titles(xcb_connection_t* connection)
+        : x{connection}, net_wm_name{intern(connection, "_NET_WM_NAME")} {}
 
     std::string of(xcb_window_t window) const {
         std::string title = text(window, net_wm_name);
@@ -112,11 +115,11 @@ void centre(xcb_connection_t* x, xcb_window_t box, Vector2i screen) {
     if (!outer) {
         return;
     }
-    const int width = outer->width + 2 * outer->border_width;
-    const int height = outer->height + 2 * outer->border_width;
-    const std::int32_t place[] = {screen.x / 2 - width / 2, screen.y / 2 - height / 2};
-    const std::uint32_t values[] = {static_cast<std::uint32_t>(place[0]),
-                                    static_cast<std::uint32_t>(place[1])};
+    const Vector2i size{outer->width + 2 * outer->border_width,
+                        outer->height + 2 * outer->border_width};
+    const Vector2i corner = centred(screen, size);
+    const std::uint32_t values[] = {static_cast<std::uint32_t>(corner.x),
+                                    static_cast<std::uint32_t>(corner.y)};
     // Waits until the server has carried out the move: the connection is closed right after,
     // and a server may drop the requests of a closed connection that it has not yet read.
     const Reply_Of<xcb_generic_error_t> error(xcb_request_check(

@@ -30,12 +30,16 @@ check() { # check DESCRIPTION COMMAND...
     fi
 }
 
+# Waits up to 15 s for the program's window to become visible; sets window.
+window_appears() {
+    window=$("$(dirname "${BASH_SOURCE[0]}")/../../scripts/wait-for-window" 15)
+}
+
 # Starts a program and waits for its window to become visible; sets pid and window.
 start() {
     "$1" &
     pid=$!
-    window=$(timeout 15 xdotool search --sync --onlyvisible --name '^Tavrin Mirellon$' | head -n 1)
-    [[ -n "$window" ]]
+    window_appears
 }
 
 # Waits up to 10 s for the program to end; sets code to its exit code.

@@ -25,12 +25,6 @@ launch() {
     pid=$!
 }
 
-# Waits for the program's window to become visible; sets window.
-window_appears() {
-    window=$(timeout 15 xdotool search --sync --onlyvisible --name '^Tavrin Mirellon$' | head -n 1)
-    [[ -n $window ]]
-}
-
 # Waits up to 10 s for the error box; sets box to its window id.
 box_appears() {
     box=""

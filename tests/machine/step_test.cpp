@@ -1,5 +1,6 @@
 #include "machine_fixture.hpp"
 
+#include <initializer_list>
 #include <vector>
 
 namespace {
@@ -84,7 +85,8 @@ TEST_F(Step_Test, OutputPortsDriveTheShiftRegister) {
     }
     EXPECT_EQ(machine->board.shift_register[0], 0xAA);
     EXPECT_EQ(machine->board.shift_register[1], 0x55);
-    for (const std::uint8_t expected : {0x55, 0xAB, 0xAD, 0xD5}) {
+    for (const std::uint8_t expected :
+         std::initializer_list<std::uint8_t>{0x55, 0xAB, 0xAD, 0xD5}) {
         for (int i = 0; i < 3; ++i) {
             machine->step();
         }
@@ -112,7 +114,7 @@ TEST_F(Step_Test, FirstShiftDataLandsInTheHighByte) {
 }
 
 TEST_F(Step_Test, IgnoredOutputPortsChangeNothing) {
-    for (const std::uint8_t port : {0, 1, 3, 5, 6, 200}) {
+    for (const std::uint8_t port : std::initializer_list<std::uint8_t>{0, 1, 3, 5, 6, 200}) {
         SCOPED_TRACE(static_cast<int>(port));
         auto machine = machine_with({out, port});
         machine->board.processor.a = 0xC3;

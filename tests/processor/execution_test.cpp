@@ -195,6 +195,29 @@ TEST(Fetch, OperandsWrapPastTheTopOfMemory) {
     EXPECT_EQ(p->address, 0xCDAB);
 }
 
+// The three bytes are read with one load where they lie side by side and one by one near the top
+// of memory: the same fields either way, at each origin around the boundary, and never the byte
+// after the instruction.
+TEST(Fetch, EveryOriginNearTheTopDecodesTheSameFields) {
+    for (const unsigned origin : {0x0000U, 0x1234U, 0xFFFBU, 0xFFFCU, 0xFFFDU, 0xFFFEU, 0xFFFFU}) {
+        SCOPED_TRACE(origin);
+        auto p = processor_with(0x0000, {});
+        const std::array<std::uint8_t, 4> bytes{0x01, 0x34, 0x12, 0xEE}; // LXI B,1234H; then 0xEE
+        for (unsigned i = 0; i < bytes.size(); ++i) {
+            p->memory[static_cast<std::uint16_t>(origin + i)] = bytes[i];
+        }
+        p->pc = static_cast<std::uint16_t>(origin);
+        execute(*p);
+        EXPECT_EQ(p->opcode, 0x01);
+        EXPECT_EQ(p->byte_2, 0x34);
+        EXPECT_EQ(p->byte_3, 0x12);
+        EXPECT_EQ(p->data, 0x34);
+        EXPECT_EQ(p->address, 0x1234);
+        EXPECT_EQ(get_bc(*p), 0x1234);
+        EXPECT_EQ(p->pc, static_cast<std::uint16_t>(origin + 3));
+    }
+}
+
 TEST(Fetch, LoadsAndStoresWrapTheirSecondByte) {
     auto p = processor_with(0x0100, {0x2A, 0xFF, 0xFF}); // LHLD 0xFFFF
     p->memory[0xFFFF] = 0x34;
@@ -405,6 +428,30 @@ TEST(Unimplemented, EachThrowsItsExactMessageAndChangesOnlyTheFetch) {
         expected_state.byte_3 = 0xCD;
         expected_state.address = 0xCDAB;
         EXPECT_EQ(std::memcmp(p.get(), &expected_state, sizeof(Intel_8080)), 0);
+    }
+}
+
+// The flags and the decode fields reach the record together when an instruction ends: every
+// opcode leaves the bytes it fetched, whatever it did to the flags on the way.
+TEST(Fetch, EveryOpcodeLeavesItsOwnDecodeFieldsBesideTheFlags) {
+    for (unsigned opcode = 0; opcode < 256; ++opcode) {
+        if (std::find(unimplemented.begin(), unimplemented.end(), opcode) != unimplemented.end()) {
+            continue;
+        }
+        SCOPED_TRACE(opcode);
+        auto p = processor_with(0x2000, {static_cast<std::uint8_t>(opcode), 0x5A, 0x30});
+        p->sp = 0x3000;
+        p->memory[0x3000] = 0x7E; // what POP PSW loads into the flags
+        p->flags = 0xFF;
+        execute(*p);
+        EXPECT_EQ(p->opcode, opcode);
+        EXPECT_EQ(p->byte_2, 0x5A);
+        EXPECT_EQ(p->byte_3, 0x30);
+        EXPECT_EQ(p->data, 0x5A);
+        EXPECT_EQ(p->address, 0x305A);
+        if (opcode == 0xF1) {
+            EXPECT_EQ(p->flags, 0x7E);
+        }
     }
 }
 

@@ -67,7 +67,7 @@ TEST_F(Renderer, ImageShowsEachTexelAsASharpTwoByTwoBlockFromTheTopLeft) {
         }
     }
     texture.update(texels.data());
-    Image image(window.get(), &texture, {2, 2});
+    Image image(window->draw_target(), &texture, {2, 2});
     image.draw();
 
     const Frame frame(*window);
@@ -106,7 +106,7 @@ TEST_F(Renderer, TextureIsSampledWithoutFilteringAndClampedAtTheEdges) {
 TEST_F(Renderer, ImageOfADefaultTextureDrawsNothing) {
     Texture texture;
     texture.update(nullptr);
-    Image image(window.get(), &texture, {2, 2});
+    Image image(window->draw_target(), &texture, {2, 2});
     image.draw();
     const Frame frame(*window);
     for (const Pixel& pixel : frame.pixels) {
@@ -115,7 +115,7 @@ TEST_F(Renderer, ImageOfADefaultTextureDrawsNothing) {
 }
 
 TEST_F(Renderer, RectangleFillsExactlyItsPixels) {
-    Rectangle rectangle(window.get(), {1.0f, 0.0f, 0.0f, 1.0f}, {10, 20}, {3.0f, 3.0f});
+    Rectangle rectangle(window->draw_target(), {1.0f, 0.0f, 0.0f, 1.0f}, {10, 20}, {3.0f, 3.0f});
     rectangle.draw();
     const Frame frame(*window);
     for (int y = 15; y < 28; ++y) {
@@ -129,7 +129,7 @@ TEST_F(Renderer, RectangleFillsExactlyItsPixels) {
 
 TEST_F(Renderer, RectangleBlendsByItsAlphaAndLeavesBlendingOff) {
     clear({0.0f, 0.0f, 1.0f, 1.0f});
-    Rectangle rectangle(window.get(), {1.0f, 0.0f, 0.0f, 0.0f}, {0, 0}, {4.0f, 4.0f});
+    Rectangle rectangle(window->draw_target(), {1.0f, 0.0f, 0.0f, 0.0f}, {0, 0}, {4.0f, 4.0f});
     rectangle.draw();
     rectangle.set_color({1.0f, 0.0f, 0.0f, 0.5f});
     rectangle.set_position({10, 0});
@@ -149,11 +149,11 @@ TEST_F(Renderer, RectangleBlendsByItsAlphaAndLeavesBlendingOff) {
 }
 
 TEST_F(Renderer, RectanglesShareOneProgramAndVertexArrayUntilReleased) {
-    Rectangle first(window.get(), {}, {0, 0}, {1.0f, 1.0f});
+    Rectangle first(window->draw_target(), {}, {0, 0}, {1.0f, 1.0f});
     const std::uint32_t program = *Rectangle::program().id;
     const std::uint32_t vertex_array = *Rectangle::vertex_array().id;
     ASSERT_NE(program, 0u);
-    Rectangle second(window.get(), {}, {0, 0}, {1.0f, 1.0f});
+    Rectangle second(window->draw_target(), {}, {0, 0}, {1.0f, 1.0f});
     EXPECT_EQ(*Rectangle::program().id, program);
     EXPECT_EQ(*Rectangle::vertex_array().id, vertex_array);
     EXPECT_EQ(Rectangle::shared_context(), window->gl_context);
@@ -172,7 +172,7 @@ TEST_F(Renderer, RectanglesShareOneProgramAndVertexArrayUntilReleased) {
     EXPECT_EQ(Rectangle::shared_context(), nullptr);
 
     // The next rectangle builds them again and draws.
-    Rectangle third(window.get(), {0.0f, 1.0f, 0.0f, 1.0f}, {0, 0}, {2.0f, 2.0f});
+    Rectangle third(window->draw_target(), {0.0f, 1.0f, 0.0f, 1.0f}, {0, 0}, {2.0f, 2.0f});
     EXPECT_NE(*Rectangle::program().id, 0u);
     third.draw();
     EXPECT_EQ(Frame(*window).at(1, 1), (Pixel{0, 255, 0, 255}));
@@ -210,7 +210,7 @@ TEST_F(Renderer, CopiesDeleteTheirGlObjectsOnceWhenTheLastHolderGoes) {
         texture = Texture({2, 2}, GL_RED, texels.data()); // the temporary deletes nothing
         texture_name = *texture.id;
         ASSERT_TRUE(glIsTexture(texture_name));
-        Image image(window.get(), &texture, {1, 1});
+        Image image(window->draw_target(), &texture, {1, 1});
         program_name = *image.program.id;
         vertex_array_name = *image.vertex_array.id;
         buffer_names = image.vertex_array.buffers;

@@ -6,7 +6,7 @@
 namespace {
 
 // The demo's working RAM, as its source lays it out.
-constexpr std::uint16_t frame_count = 0x2000;
+[[maybe_unused]] constexpr std::uint16_t frame_count = 0x2000;
 constexpr std::uint16_t credits = 0x2002;
 constexpr std::uint16_t mode = 0x2003;
 constexpr std::uint16_t players = 0x2004;
@@ -389,7 +389,8 @@ TEST_F(Demo, ScoreAdditionIsExactDecimal) {
     const auto add = [&](int total, int points, bool aux_carry_before) {
         for (int i = 0; i < 3; ++i) {
             const int pair = total / (i == 0 ? 1 : i == 1 ? 100 : 10000) % 100;
-            p.memory[score_at + i] = static_cast<std::uint8_t>(pair / 10 << 4 | pair % 10);
+            p.memory[static_cast<std::size_t>(score_at + i)] =
+                static_cast<std::uint8_t>(pair / 10 << 4 | pair % 10);
         }
         p.interrupts_enabled = false;
         p.sp = 0x2380;
@@ -407,7 +408,7 @@ TEST_F(Demo, ScoreAdditionIsExactDecimal) {
         EXPECT_EQ(p.pc, return_to);
         int result = 0;
         for (int i = 2; i >= 0; --i) {
-            const std::uint8_t b = p.memory[score_at + i];
+            const std::uint8_t b = p.memory[static_cast<std::size_t>(score_at + i)];
             EXPECT_LE(b & 15, 9);
             EXPECT_LE(b >> 4, 9);
             result = result * 100 + (b >> 4) * 10 + (b & 15);

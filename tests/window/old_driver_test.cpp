@@ -48,7 +48,7 @@ TEST(Old_Driver, WithoutGlsl330TheShaderBuildGivesTheCompilersLog) {
     ASSERT_STREQ(std::getenv("MESA_GLSL_VERSION_OVERRIDE"), "130");
     Window window = make_window();
     Texture texture;
-    const auto error = error_of([&] { Image image(&window, &texture, {1, 1}); });
+    const auto error = error_of([&] { Image image(window.draw_target(), &texture, {1, 1}); });
     ASSERT_TRUE(error.has_value()) << "a GLSL 3.30 shader compiled under GLSL 1.30";
     const std::string heading = "Could not compile an OpenGL shader.\n\n";
     EXPECT_EQ(error->rfind(heading, 0), 0u) << *error;

@@ -139,26 +139,38 @@ std::optional<std::uint64_t> parse_limit(std::string_view text) {
 
 Result run(Intel_8080& p, std::uint64_t limit, std::ostream* echo) {
     Result result{{}, 0, false};
+    // Counted in a local rather than in `result`, which lives in the caller's memory: a count kept
+    // there would be stored and loaded again at every instruction, each step waiting for the last.
+    std::uint64_t instructions = 0;
     std::uint16_t last = p.pc; // the instruction that reached the BDOS entry
-    while (result.instructions < limit) {
-        if (p.pc == 0x0000) {
-            result.finished = true;
-            break;
-        }
-        try {
-            if (p.pc != bdos_entry) {
-                last = p.pc;
-                execute(p);
-            } else if (!call_bdos(p, result, echo)) {
+    try {
+        while (instructions < limit) {
+            if (p.pc == 0x0000) {
                 result.finished = true;
                 break;
             }
-        } catch (Tavrin::Exception& error) {
-            locate(error, last, result.instructions);
-            throw;
+            if (p.pc == bdos_entry) {
+                if (!call_bdos(p, result, echo)) {
+                    result.finished = true;
+                    break;
+                }
+                ++instructions;
+                continue;
+            }
+            // The program's own instructions up to its next BDOS call or its end, in a loop of
+            // their own: with nothing else in it, the compiler keeps the processor's registers in
+            // machine registers from one instruction to the next.
+            do {
+                last = p.pc;
+                execute(p);
+                ++instructions;
+            } while (instructions < limit && p.pc != 0x0000 && p.pc != bdos_entry);
         }
-        ++result.instructions;
+    } catch (Tavrin::Exception& error) {
+        locate(error, last, instructions);
+        throw;
     }
+    result.instructions = instructions;
     return result;
 }
 
