@@ -15,9 +15,12 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <optional>
+#include <thread>
 
 namespace Tavrin::platform {
 
@@ -31,9 +34,29 @@ std::string sdl_reason() {
     return reason != nullptr && reason[0] != '\0' ? reason : "no reason given";
 }
 
+// Whether SDL has settled for a video driver that shows nothing. SDL tries its drivers in turn
+// and, when no window system answers, ends with one that draws off screen: the window would run
+// unseen, and SDL's error box, which reads the X11 driver's data of the display, would crash. A
+// driver asked for by name (SDL_VIDEODRIVER) is the user's choice and stands.
+bool settled_for_no_display() {
+    const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    if (asked != nullptr && asked[0] != '\0') {
+        return false;
+    }
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return driver == nullptr || std::strcmp(driver, "offscreen") == 0 ||
+           std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "evdev") == 0;
+}
+
 // SDL's video subsystem, started once per process and kept until the process ends.
 void ensure_video() {
+    // Why the display could not be opened, once that has failed: later calls (the error box
+    // reads the screen size) hear it again at once instead of waiting again.
+    static std::string refusal;
     static const bool started = [] {
+        if (!refusal.empty()) {
+            throw Exception{refusal};
+        }
         // A button pressed in the window keeps reporting to it until it is released, even
         // outside the window, as the focused window's mouse capture does on Win32.
         SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "1");
@@ -42,8 +65,28 @@ void ensure_video() {
         // SIGINT and SIGTERM become SDL_QUIT, which the pump turns into a close request, even
         // where the environment asks SDL to leave the signals alone.
         SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "0", SDL_HINT_OVERRIDE);
-        if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-            throw Exception{"Could not open the display: " + sdl_reason()};
+        // A busy X server now and then refuses a new connection for a moment (the connect fails
+        // or is reset), and a display may come up just after the program: a display named in
+        // the environment gets a few seconds to answer, asked less and less often. With none
+        // named there is none to wait for.
+        const bool display_named =
+            SDL_getenv("DISPLAY") != nullptr || SDL_getenv("WAYLAND_DISPLAY") != nullptr;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        auto pause = std::chrono::milliseconds(100);
+        for (;;) {
+            if (SDL_Init(SDL_INIT_VIDEO) == 0) {
+                if (!settled_for_no_display()) {
+                    break;
+                }
+                SDL_QuitSubSystem(SDL_INIT_VIDEO);
+                SDL_SetError("neither an X server nor a Wayland compositor answered");
+            }
+            if (!display_named || std::chrono::steady_clock::now() >= deadline) {
+                refusal = "Could not open the display: " + sdl_reason();
+                throw Exception{refusal};
+            }
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, std::chrono::milliseconds(1000));
         }
         end_process_on_lost_display();
         return true;
@@ -422,9 +465,13 @@ void show_message_box(const std::string& message) {
         } catch (const Exception&) {
             // No screen, no box to place: the message goes to standard error below.
         }
-        // The box's own process now and then fails to come up on a busy X server; a failed
-        // attempt shows nothing, so try again before falling back to standard error.
-        for (int attempt = 0; attempt < 3 && result != 0; ++attempt) {
+        // SDL shows the box from a process of its own with a connection of its own, which a
+        // busy X server now and then refuses for a moment; a failed attempt shows nothing, so
+        // try again after a pause before falling back to standard error.
+        for (int attempt = 0; attempt < 5 && result != 0; ++attempt) {
+            if (attempt > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
             result = SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, error_box_title,
                                               message.c_str(), nullptr);
         }

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace Tavrin::platform {
@@ -118,42 +120,58 @@ void centre(xcb_connection_t* x, xcb_window_t box, Vector2i screen) {
     const Vector2i corner = centred(screen, size);
     const std::uint32_t values[] = {static_cast<std::uint32_t>(corner.x),
                                     static_cast<std::uint32_t>(corner.y)};
-    xcb_configure_window(x, box, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
-    xcb_flush(x);
+    // Waits until the server has carried out the move: the connection is closed right after,
+    // and a server may drop the requests of a closed connection that it has not yet read.
+    const Reply_Of<xcb_generic_error_t> error(xcb_request_check(
+        x,
+        xcb_configure_window_checked(x, box, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values)));
 }
 
-void place(const std::stop_token& stop, xcb_connection_t* x, xcb_window_t root,
-           const std::string& title, Vector2i screen) {
-    const Titles titles(x);
-    while (!stop.stop_requested()) {
-        if (const xcb_window_t box = find_viewable(x, titles, root, title)) {
-            centre(x, box, screen);
-            return;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-}
+struct Disconnect {
+    void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+};
 
-} // namespace
+using Connection = std::unique_ptr<xcb_connection_t, Disconnect>;
 
-void X11_Error_Box_Placement::Disconnect::operator()(xcb_connection_t* closing) const {
-    xcb_disconnect(closing);
-}
-
-X11_Error_Box_Placement::X11_Error_Box_Placement(const std::string& title, Vector2i screen) {
+// A connection to the default display, and its screen's root window; none where the server does
+// not answer.
+std::pair<Connection, xcb_window_t> connect() {
     int screen_number = 0;
-    connection.reset(xcb_connect(nullptr, &screen_number));
+    Connection connection(xcb_connect(nullptr, &screen_number));
     if (xcb_connection_has_error(connection.get()) != 0) {
-        return;
+        return {};
     }
     xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection.get()));
     for (int i = 0; i < screen_number && screens.rem > 0; ++i) {
         xcb_screen_next(&screens);
     }
     if (screens.rem == 0) {
-        return;
+        return {};
     }
-    thread = std::jthread(place, connection.get(), screens.data->root, title, screen);
+    return {std::move(connection), screens.data->root};
 }
+
+void place(const std::stop_token& stop, const std::string& title, Vector2i screen) {
+    // A busy server now and then refuses or drops a connection: make a new one and go on.
+    while (!stop.stop_requested()) {
+        const auto [x, root] = connect();
+        if (x) {
+            const Titles titles(x.get());
+            while (!stop.stop_requested() && xcb_connection_has_error(x.get()) == 0) {
+                if (const xcb_window_t box = find_viewable(x.get(), titles, root, title)) {
+                    centre(x.get(), box, screen);
+                    return;
+                }
+                std::this_thread::sleep_for(5ms);
+            }
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+} // namespace
+
+X11_Error_Box_Placement::X11_Error_Box_Placement(const std::string& title, Vector2i screen)
+    : thread(place, title, screen) {}
 
 } // namespace Tavrin::platform

@@ -5,20 +5,16 @@
 
 #include "renderer/vector.hpp"
 
-#include <cstdint>
-#include <memory>
 #include <string>
 #include <thread>
-
-struct xcb_connection_t;
 
 namespace Tavrin::platform {
 
 // While it lives, waits on a thread and an X connection of its own for a window titled `title`
 // to appear anywhere in the window tree, centres it once on a screen of `screen` pixels and then
 // leaves it alone, so that the user can move it. Under a window manager that puts windows into
-// frames, the frame with its decorations is what is centred. Does nothing where no X display
-// can be opened.
+// frames, the frame with its decorations is what is centred. A connection that the server
+// refuses or drops is made anew until the box is placed or this ends.
 //
 // The connection is an XCB one: its failed requests (a window may vanish between two of them)
 // come back as empty replies instead of reaching a process-wide error handler, and it takes
@@ -29,12 +25,6 @@ public:
     X11_Error_Box_Placement(const std::string& title, Vector2i screen);
 
 private:
-    struct Disconnect {
-        void operator()(xcb_connection_t* closing) const;
-    };
-
-    // Declared in this order so that the thread ends before its connection is closed.
-    std::unique_ptr<xcb_connection_t, Disconnect> connection;
     std::jthread thread;
 };
 

@@ -2,7 +2,8 @@
 # Faults met by the running program, driven from the outside on an X display (run under
 # scripts/with-display): SIGINT and SIGTERM end it as a close request does; the X server going
 # away ends it at once, also while the error box is shown; a graphics driver without OpenGL 3.3 or
-# without GLSL 3.30 gets the error box, after which the program ends with exit code 0.
+# without GLSL 3.30 gets the error box, after which the program ends with exit code 0; without a
+# display it says so, and a display that answers late is waited for.
 # Usage: runtime_faults.sh PROGRAM FAULTY_PROGRAM
 set -uo pipefail
 
@@ -117,6 +118,36 @@ check "the exit code after losing the display under the box is 1 (got ${code:-no
 if [[ -n $box_process ]]; then
     check "the box's own process ($box_process) ends too" gone "$box_process"
 fi
+export DISPLAY=$shared_display
+
+# --- No display, or one that answers only after the program has started ----------------------------
+# Without a window system SDL would settle for drawing off screen: a window nobody sees, and an
+# error box whose process crashes. The program says that it found no display instead.
+launch env -u DISPLAY -u WAYLAND_DISPLAY "$program"
+check "without a display the program ends" wait_for_exit
+check "the exit code without a display is 0 (got ${code:-none})" test "${code:-none}" = 0
+check "standard error says that the display could not be opened" \
+    grep -q "Could not open the display" "$work/stderr"
+
+# A server that starts just after the program (as a busy one that refuses connections for a
+# moment) is waited for: the faulty program shows its box there.
+number=100
+while [[ -e /tmp/.X$number-lock || -e /tmp/.X11-unix/X$number ]]; do
+    number=$((number + 1))
+done
+export DISPLAY=":$number"
+launch "$faulty"
+sleep 1
+Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null &
+server=$!
+check "a program started before its X server shows its error box there" box_appears
+[[ -n $box ]] && dismiss_box
+check "dismissing the box ends the program (server started late)" wait_for_exit
+check "the exit code after the box is 0 (got ${code:-none}, server started late)" \
+    test "${code:-none}" = 0
+check "the message went to the box, not to standard error (server started late)" \
+    eval '! grep -q "could not be shown" "$work/stderr"'
+stop_private_server
 export DISPLAY=$shared_display
 
 echo "$passes passed, $failures failed"
