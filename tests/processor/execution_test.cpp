@@ -174,17 +174,22 @@ TEST(Stack, XthlSwapsThroughGuardedStores) {
 
 // --- Fetch and decode ---------------------------------------------------------------------------
 
+// The decode fields and the pair that LXI B,1234H leaves.
+void expect_lxi_b_1234(const Intel_8080& p) {
+    EXPECT_EQ(p.opcode, 0x01);
+    EXPECT_EQ(p.byte_2, 0x34);
+    EXPECT_EQ(p.byte_3, 0x12);
+    EXPECT_EQ(p.data, 0x34);
+    EXPECT_EQ(p.address, 0x1234);
+    EXPECT_EQ(get_bc(p), 0x1234);
+}
+
 TEST(Fetch, OperandsWrapPastTheTopOfMemory) {
     auto p = processor_with(0xFFFF, {0x01}); // LXI B with its operand at 0x0000 and 0x0001
     p->memory[0x0000] = 0x34;
     p->memory[0x0001] = 0x12;
     execute(*p);
-    EXPECT_EQ(p->opcode, 0x01);
-    EXPECT_EQ(p->byte_2, 0x34);
-    EXPECT_EQ(p->byte_3, 0x12);
-    EXPECT_EQ(p->data, 0x34);
-    EXPECT_EQ(p->address, 0x1234);
-    EXPECT_EQ(get_bc(*p), 0x1234);
+    expect_lxi_b_1234(*p);
     EXPECT_EQ(p->pc, 0x0002);
 
     p = processor_with(0xFFFF, {0x00}); // a one-byte instruction still captures two more bytes
@@ -208,12 +213,7 @@ TEST(Fetch, EveryOriginNearTheTopDecodesTheSameFields) {
         }
         p->pc = static_cast<std::uint16_t>(origin);
         execute(*p);
-        EXPECT_EQ(p->opcode, 0x01);
-        EXPECT_EQ(p->byte_2, 0x34);
-        EXPECT_EQ(p->byte_3, 0x12);
-        EXPECT_EQ(p->data, 0x34);
-        EXPECT_EQ(p->address, 0x1234);
-        EXPECT_EQ(get_bc(*p), 0x1234);
+        expect_lxi_b_1234(*p);
         EXPECT_EQ(p->pc, static_cast<std::uint16_t>(origin + 3));
     }
 }
