@@ -137,51 +137,9 @@ Byte read(const Cpu& s, Word address) {
     return s.record.memory[address];
 }
 
-// Register codes: 0 B, 1 C, 2 D, 3 E, 4 H, 5 L, 6 M (memory at HL), 7 A.
-template <unsigned code>
-Byte read_register(const Cpu& s) {
-    if constexpr (code == 0) {
-        return s.b;
-    } else if constexpr (code == 1) {
-        return s.c;
-    } else if constexpr (code == 2) {
-        return s.d;
-    } else if constexpr (code == 3) {
-        return s.e;
-    } else if constexpr (code == 4) {
-        return s.h;
-    } else if constexpr (code == 5) {
-        return s.l;
-    } else if constexpr (code == 6) {
-        return read(s, make_pair(s.h, s.l));
-    } else {
-        return s.a;
-    }
-}
-
-// Writing M is an unguarded store: MOV M,r, MVI M, INR M and DCR M reach the ROM too.
-template <unsigned code>
-void write_register(Cpu& s, Byte value) {
-    if constexpr (code == 0) {
-        s.b = value;
-    } else if constexpr (code == 1) {
-        s.c = value;
-    } else if constexpr (code == 2) {
-        s.d = value;
-    } else if constexpr (code == 3) {
-        s.e = value;
-    } else if constexpr (code == 4) {
-        s.h = value;
-    } else if constexpr (code == 5) {
-        s.l = value;
-    } else if constexpr (code == 6) {
-        unguarded_store(s.record, make_pair(s.h, s.l), value);
-    } else {
-        s.a = value;
-    }
-}
-
 // Pair codes: 0 BC, 1 DE, 2 HL, 3 SP.
+constexpr unsigned hl = 2;
+
 template <unsigned code>
 Word read_pair(const Cpu& s) {
     if constexpr (code == 0) {
@@ -205,6 +163,50 @@ void write_pair(Cpu& s, Word value) {
         set_pair(s.h, s.l, value);
     } else {
         s.sp = value;
+    }
+}
+
+// Register codes: 0 B, 1 C, 2 D, 3 E, 4 H, 5 L, 6 M (memory at HL), 7 A.
+template <unsigned code>
+Byte read_register(const Cpu& s) {
+    if constexpr (code == 0) {
+        return s.b;
+    } else if constexpr (code == 1) {
+        return s.c;
+    } else if constexpr (code == 2) {
+        return s.d;
+    } else if constexpr (code == 3) {
+        return s.e;
+    } else if constexpr (code == 4) {
+        return s.h;
+    } else if constexpr (code == 5) {
+        return s.l;
+    } else if constexpr (code == 6) {
+        return read(s, read_pair<hl>(s));
+    } else {
+        return s.a;
+    }
+}
+
+// Writing M is an unguarded store: MOV M,r, MVI M, INR M and DCR M reach the ROM too.
+template <unsigned code>
+void write_register(Cpu& s, Byte value) {
+    if constexpr (code == 0) {
+        s.b = value;
+    } else if constexpr (code == 1) {
+        s.c = value;
+    } else if constexpr (code == 2) {
+        s.d = value;
+    } else if constexpr (code == 3) {
+        s.e = value;
+    } else if constexpr (code == 4) {
+        s.h = value;
+    } else if constexpr (code == 5) {
+        s.l = value;
+    } else if constexpr (code == 6) {
+        unguarded_store(s.record, read_pair<hl>(s), value);
+    } else {
+        s.a = value;
     }
 }
 
@@ -397,8 +399,8 @@ void run_group_0(Cpu& s) {
         write_pair<pair>(s, s.address);
         s.pc = word(s.pc + 2);
     } else if constexpr (z == 1) { // DAD
-        const unsigned t = unsigned{make_pair(s.h, s.l)} + read_pair<pair>(s);
-        set_pair(s.h, s.l, word(t));
+        const unsigned t = unsigned{read_pair<hl>(s)} + read_pair<pair>(s);
+        write_pair<hl>(s, word(t));
         set_carry(s, t > 0xFFFF);
     } else if constexpr (opcode == 0x02 || opcode == 0x12) { // STAX
         guarded_store(s, read_pair<pair>(s), s.a);
@@ -459,9 +461,9 @@ void run_group_3(Cpu& s) {
     } else if constexpr (opcode == 0xC9) { // RET
         s.pc = pop(s);
     } else if constexpr (opcode == 0xE9) { // PCHL
-        s.pc = make_pair(s.h, s.l);
+        s.pc = read_pair<hl>(s);
     } else if constexpr (opcode == 0xF9) { // SPHL
-        s.sp = make_pair(s.h, s.l);
+        s.sp = read_pair<hl>(s);
     } else if constexpr (z == 2) { // conditional jump
         if (as_branch(condition<y>(s))) {
             s.pc = s.address;
