@@ -62,7 +62,8 @@ static_assert(std::endian::native == std::endian::little,
 
 // The opcode and the two bytes after it, the opcode in the lowest byte; the top byte is not part
 // of the instruction and may be anything. Near the top of memory the addresses wrap past 0xFFFF;
-// everywhere else one load reads them all.
+// everywhere else one load reads them all. The dispatch reads the opcode with a load of its own
+// (see `fetch`).
 std::uint32_t instruction_bytes(const Intel_8080& p, Word pc) {
     if (pc <= p.memory.size() - 4) [[likely]] {
         std::uint32_t bytes = 0;
@@ -73,40 +74,42 @@ std::uint32_t instruction_bytes(const Intel_8080& p, Word pc) {
            unsigned{p.memory[word(pc + 2)]} << 16;
 }
 
-// The flags and the three decode fields after them in the record, as one 32-bit value written
-// with one store when an instruction ends: the stores, not the arithmetic, are what limits the
-// pace of a short instruction, and the compiler does not merge byte stores of different values.
-// The flags are read back through the same four bytes, so that from one instruction to the next
-// the compiler takes them from the machine register that it stored.
+// The flags and the three decode fields after them in the record are written when an
+// instruction ends: first all four bytes with one 32-bit store (the flags byte of it is a
+// placeholder), then the flags alone over their byte. One store for `byte_2`, `byte_3` and `data`
+// rather than three, because the stores, not the arithmetic, limit the pace of a short
+// instruction. The flags get a store of their own so that the next instruction's read of them,
+// a byte load of exactly that byte, is one the compiler answers from the machine register it
+// stored: the flags then pass from instruction to instruction with no work on the way. Taken
+// from the 32-bit value instead, they would be masked and merged with the operands at every
+// instruction, two steps on a chain that every arithmetic instruction waits for.
 constexpr std::size_t flags_and_operands = offsetof(Intel_8080, flags);
 static_assert(offsetof(Intel_8080, byte_2) == flags_and_operands + 1 &&
               offsetof(Intel_8080, byte_3) == flags_and_operands + 2 &&
               offsetof(Intel_8080, data) == flags_and_operands + 3);
 
-Byte read_flags(const Intel_8080& p) {
-    std::uint32_t bytes = 0;
-    std::memcpy(&bytes, reinterpret_cast<const unsigned char*>(&p) + flags_and_operands,
-                sizeof bytes);
-    return low_byte(bytes);
-}
-
 // `address` is byte_3 * 256 + byte_2, and `data` is byte_2 again.
 void write_flags_and_operands(Intel_8080& p, Byte flags, Word address) {
-    const std::uint32_t bytes = flags | unsigned{address} << 8 | unsigned{address} << 24;
-    std::memcpy(reinterpret_cast<unsigned char*>(&p) + flags_and_operands, &bytes, sizeof bytes);
+    const std::uint32_t operands = unsigned{address} << 8 | unsigned{address} << 24;
+    std::memcpy(reinterpret_cast<unsigned char*>(&p) + flags_and_operands, &operands,
+                sizeof operands);
+    p.flags = flags;
 }
 
 // Reads the instruction at PC, writes the opcode and the address into the decode fields (the other
 // three go with the flags when it ends), copies the registers that the instruction works on, and
 // moves PC past the opcode.
+//
+// The opcode, which the dispatch waits for, is a byte load of its own rather than the low byte of
+// the three: the jump to its handler then waits for one load and the table, with no step between
+// them to take the byte out of the wider value.
 Cpu fetch(Intel_8080& p) {
     const Word pc = p.pc;
-    const std::uint32_t bytes = instruction_bytes(p, pc);
-    const Byte opcode = low_byte(bytes);
-    const Word address = word(bytes >> 8);
+    const Byte opcode = p.memory[pc];
+    const Word address = word(instruction_bytes(p, pc) >> 8);
     p.opcode = opcode;
     p.address = address;
-    const Byte flags = read_flags(p);
+    const Byte flags = p.flags;
     return Cpu{p,
                p.a,
                p.b,
