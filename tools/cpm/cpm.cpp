@@ -159,12 +159,14 @@ Result run(Intel_8080& p, std::uint64_t limit, std::ostream* echo) {
             }
             // The program's own instructions up to its next BDOS call or its end, in a loop of
             // their own: with nothing else in it, the compiler keeps the processor's registers in
-            // machine registers from one instruction to the next.
+            // machine registers from one instruction to the next. One comparison stops it at both
+            // addresses (and at the four between them, which the loop above then runs one by one).
+            static_assert(bdos_entry > 0x0000);
             do {
                 last = p.pc;
                 execute(p);
                 ++instructions;
-            } while (instructions < limit && p.pc != 0x0000 && p.pc != bdos_entry);
+            } while (p.pc > bdos_entry && instructions < limit);
         }
     } catch (Tavrin::Exception& error) {
         locate(error, last, instructions);
