@@ -60,18 +60,15 @@ struct Cpu {
 static_assert(std::endian::native == std::endian::little,
               "bytes are read and written in groups as little-endian values");
 
-// The opcode and the two bytes after it, the opcode in the lowest byte; the top byte is not part
-// of the instruction and may be anything. Near the top of memory the addresses wrap past 0xFFFF;
-// everywhere else one load reads them all. The dispatch reads the opcode with a load of its own
-// (see `fetch`).
-std::uint32_t instruction_bytes(const Intel_8080& p, Word pc) {
-    if (pc <= p.memory.size() - 4) [[likely]] {
-        std::uint32_t bytes = 0;
-        std::memcpy(&bytes, &p.memory[pc], sizeof bytes);
+// The two bytes after the opcode as the 16-bit operand, byte_3 * 256 + byte_2: one little-endian
+// load, except at the top of memory, where the addresses wrap past 0xFFFF.
+Word operand_bytes(const Intel_8080& p, Word pc) {
+    if (pc <= p.memory.size() - 3) [[likely]] {
+        std::uint16_t bytes = 0;
+        std::memcpy(&bytes, &p.memory[pc] + 1, sizeof bytes);
         return bytes;
     }
-    return p.memory[pc] | unsigned{p.memory[word(pc + 1)]} << 8 |
-           unsigned{p.memory[word(pc + 2)]} << 16;
+    return make_pair(p.memory[word(pc + 2)], p.memory[word(pc + 1)]);
 }
 
 // The flags and the three decode fields after them in the record are written when an
@@ -100,13 +97,13 @@ void write_flags_and_operands(Intel_8080& p, Byte flags, Word address) {
 // three go with the flags when it ends), copies the registers that the instruction works on, and
 // moves PC past the opcode.
 //
-// The opcode, which the dispatch waits for, is a byte load of its own rather than the low byte of
-// the three: the jump to its handler then waits for one load and the table, with no step between
-// them to take the byte out of the wider value.
+// The opcode, which the dispatch waits for, and the operand are two loads: the jump to the handler
+// then waits for one load and the table, with no step between them to take the opcode out of a
+// wider value, and the operand needs no shifting either.
 Cpu fetch(Intel_8080& p) {
     const Word pc = p.pc;
     const Byte opcode = p.memory[pc];
-    const Word address = word(instruction_bytes(p, pc) >> 8);
+    const Word address = operand_bytes(p, pc);
     p.opcode = opcode;
     p.address = address;
     const Byte flags = p.flags;
