@@ -200,9 +200,9 @@ TEST(Fetch, OperandsWrapPastTheTopOfMemory) {
     EXPECT_EQ(p->address, 0xCDAB);
 }
 
-// The three bytes are read with one load where they lie side by side and one by one near the top
-// of memory: the same fields either way, at each origin around the boundary, and never the byte
-// after the instruction.
+// The two operand bytes are read with one load where they lie side by side and one by one near the
+// top of memory: the same fields either way, at each origin around the boundary, and never the
+// byte after the instruction.
 TEST(Fetch, EveryOriginNearTheTopDecodesTheSameFields) {
     for (const unsigned origin : {0x0000U, 0x1234U, 0xFFFBU, 0xFFFCU, 0xFFFDU, 0xFFFEU, 0xFFFFU}) {
         SCOPED_TRACE(origin);
