@@ -279,38 +279,16 @@ void register_operation(Cpu& s, Byte operand) {
     }
 }
 
-// Immediate group: 0 ADI, 1 ACI, 2 SUI, 3 SBI, 4 ANI, 5 XRI, 6 ORI, 7 CPI. Their flag rules
-// differ from the register group's: XRI and ORI keep AC, SUI and CPI take CY from A < data.
+// Immediate group: 0 ADI, 1 ACI, 2 SUI, 3 SBI, 4 ANI, 5 XRI, 6 ORI, 7 CPI, with `data` as the
+// operand. The flags follow the register group's rules, except that XRI and ORI keep AC where
+// XRA and ORA clear it.
 template <unsigned operation>
 void immediate_operation(Cpu& s) {
-    const Byte data = s.data;
-    const unsigned carry = carry_set(s) ? 1 : 0;
-    if constexpr (operation == 0 || operation == 1) {
-        const Word t = word(s.a + data + (operation == 1 ? carry : 0));
-        set_zsp_flags(s, low_byte(t));
-        set_carry(s, t > 0xFF);
-        s.a = low_byte(t);
-    } else if constexpr (operation == 2) {
-        const Byte v = low_byte(s.a - data);
-        set_zsp_flags(s, v);
-        set_carry(s, s.a < data);
-        s.a = v;
-    } else if constexpr (operation == 3) {
-        const Word t = word(s.a - carry - data);
-        set_zsp_flags(s, low_byte(t));
-        set_carry(s, t > 0xFF);
-        s.a = low_byte(t);
-    } else if constexpr (operation == 4) {
-        s.a &= data;
-        set_logic_flags(s);
-    } else if constexpr (operation == 5 || operation == 6) {
-        const Byte v = operation == 5 ? low_byte(s.a ^ data) : low_byte(s.a | data);
-        set_zsp_flags(s, v);
-        set_carry(s, false);
-        s.a = v;
+    if constexpr (operation == 5 || operation == 6) {
+        s.a = operation == 5 ? low_byte(s.a ^ s.data) : low_byte(s.a | s.data);
+        set_arithmetic_flags(s, s.a); // S, Z and P from A; CY cleared; AC kept
     } else {
-        set_zsp_flags(s, low_byte(s.a - data));
-        set_carry(s, s.a < data);
+        register_operation<operation>(s, s.data);
     }
     s.pc = word(s.pc + 1);
 }
