@@ -51,6 +51,17 @@ TEST(CpmRunner, ProgramsEndByReturningJumpingToZeroOrCallingFunctionZero) {
     EXPECT_EQ(result.instructions, 2U);
 }
 
+// Addresses 1 to 4 lie between the two that stop the runner's inner loop: code there runs one
+// instruction at a time and is counted like any other.
+TEST(CpmRunner, CodeBetweenTheWarmStartAndTheBdosEntryRuns) {
+    // MVI C,2; MVI E,'!'; JMP 0001: four NOPs at 0001-0004 lead into the BDOS entry, whose return
+    // takes the warm-start address from the stack.
+    const auto result = run_program({0x0E, 0x02, 0x1E, '!', 0xC3, 0x01, 0x00});
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.output, "!");
+    EXPECT_EQ(result.instructions, 8U); // three of the program, four NOPs, the BDOS call
+}
+
 TEST(CpmRunner, TheStackStartsBelowTheBdosAddressHeldAtSix) {
     // LHLD 6; SPHL; PUSH H; LXI H,0; DAD SP; SHLD 0200; JMP 0
     const auto processor = Cpm::make_processor(std::vector<std::uint8_t>{
