@@ -56,7 +56,8 @@ struct Cpu {
     Word address;
 };
 
-// The fetch reads several bytes of memory, and of the record, as one value.
+// The fetch reads the two operand bytes as one value, and the end of an instruction writes four
+// bytes of the record as one.
 static_assert(std::endian::native == std::endian::little,
               "bytes are read and written in groups as little-endian values");
 
