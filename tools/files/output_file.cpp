@@ -23,7 +23,7 @@ namespace {
 
 // The temporary files that exist, for the signal handler to remove. A table of fixed size, so
 // that the handler touches nothing but these bytes; a slot is filled before it is marked used
-// and marked free before it is filled again.
+// and marked free before it is filled again. Only the program's main thread makes outputs.
 struct Slot {
     std::atomic<bool> used;
     char path[PATH_MAX];
@@ -44,6 +44,26 @@ extern "C" void remove_temporaries(int signal) {
     // program as it would have without us.
     ::raise(signal);
 }
+
+// Holds back the signals above while the table and the files on disk change together, so that
+// the handler never removes a file that is not, or no longer, a temporary of ours.
+class Signals_Held {
+public:
+    Signals_Held() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : cleaned_signals) {
+            sigaddset(&held, signal);
+        }
+        ::sigprocmask(SIG_BLOCK, &held, &before_);
+    }
+    ~Signals_Held() { ::sigprocmask(SIG_SETMASK, &before_, nullptr); }
+    Signals_Held(const Signals_Held&) = delete;
+    Signals_Held& operator=(const Signals_Held&) = delete;
+
+private:
+    sigset_t before_;
+};
 
 // Signals that the program's starter has set to be ignored (nohup) stay ignored.
 void install_handlers() {
@@ -116,6 +136,7 @@ struct Output_File::Temporary {
 };
 
 void Output_File::Remover::operator()(Temporary* temporary) const {
+    const Signals_Held held;
     ::unlink(temporary->path());
     temporary->slot->used.store(false);
     delete temporary;
@@ -151,14 +172,13 @@ Output_File::Output_File(fs::path target)
             refuse(target_, std::strerror(ENAMETOOLONG));
         }
         std::memcpy(slot->path, candidate.c_str(), candidate.size() + 1);
-        slot->used.store(true); // before the file exists, so that a signal cannot miss it
+        const Signals_Held held;
         file = ::open(slot->path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         const int error = errno;
-        if (file < 0) {
-            slot->used.store(false);
-            if (error != EEXIST) {
-                refuse(target_, std::strerror(error));
-            }
+        if (file >= 0) {
+            slot->used.store(true);
+        } else if (error != EEXIST) {
+            refuse(target_, std::strerror(error));
         }
     }
     if (file < 0) {
@@ -199,6 +219,7 @@ void Output_File::commit() {
         throw Tavrin::Exception{"could not write all of '" + printable(target_.string()) +
                                 "': " + (error != 0 ? std::strerror(error) : "write error")};
     }
+    const Signals_Held held;
     if (::rename(temporary_->path(), destination_.c_str()) != 0) {
         error = errno;
         throw Tavrin::Exception{"could not put '" + printable(target_.string()) +
