@@ -207,13 +207,6 @@ TEST_F(Files, ReadsStopOneByteAfterTheLimit) {
     EXPECT_TRUE(Tools::read_at_most(path("four"), 3).longer);
     EXPECT_EQ(Tools::read_at_most(folder, 3).error, std::errc::is_a_directory);
     EXPECT_EQ(Tools::read_at_most(path("absent"), 3).error, std::errc::no_such_file_or_directory);
-
-    int pipe_ends[2];
-    ASSERT_EQ(::pipe(pipe_ends), 0);
-    ASSERT_EQ(::write(pipe_ends[1], "piped", 5), 5);
-    ::close(pipe_ends[1]);
-    EXPECT_EQ(Tools::read_at_most("/dev/fd/" + std::to_string(pipe_ends[0]), 100).bytes, "piped");
-    ::close(pipe_ends[0]);
 }
 
 TEST(Printable, EscapesWhatATerminalWouldObeyAndShortensLongTexts) {

@@ -170,17 +170,6 @@ TEST_F(Drovask_Run, MessagesAreFitForATerminalAndNothingIsLostSilently) {
     EXPECT_EQ(run("--help", "", "/dev/full"), 1);
 }
 
-// The temporary name is short whatever the target's, and the target keeps its mode.
-TEST_F(Drovask_Run, WritesAnyValidNameAndKeepsItsMode) {
-    write("rom.bin", Drovask::demo_rom());
-    const std::string name = std::string(250, 'n') + ".png";
-    write(name, "old");
-    fs::permissions(path(name), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(run("rom.bin --frames 1 --screenshot " + name), 0) << err;
-    EXPECT_EQ(read(name).substr(1, 3), "PNG");
-    EXPECT_EQ(fs::status(path(name)).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-}
-
 // Ended from outside, the run removes its temporaries before it goes.
 TEST_F(Drovask_Run, ASignalLeavesNothingBehind) {
     write("rom.bin", Drovask::demo_rom());
