@@ -128,6 +128,7 @@ TEST_F(Files, OnlyRegularFilesAreReplaced) {
              Case{"/dev/null", "cannot write '/dev/null': it is not a regular file"},
              Case{path("null.png"), "it is not a regular file"},
              Case{path("dangling.png"), "it is a symbolic link to a file that does not exist"},
+             Case{"/dev/stdout", "it stands for a file that is open already"},
              Case{path("folder"), "it is a directory"},
              Case{path("missing/shot.png"), "No such file or directory"},
          }) {

@@ -92,18 +92,34 @@ void install_handlers() {
     throw Tavrin::Exception{"cannot write '" + printable(target.string()) + "': " + reason};
 }
 
-// The file that writing `target` replaces: the target itself, or the end of its links.
+// The file that writing `target` replaces: the target itself, or the end of its chain of links.
+// A link in /proc (/dev/stdout leads to /proc/self/fd/1) stands for a file that is open already,
+// perhaps for appending: it is not replaced.
 fs::path destination_of(const fs::path& target) {
-    struct stat status {};
-    if (::lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
-        return target;
+    fs::path current = target;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat status {};
+        if (::lstat(current.c_str(), &status) != 0) {
+            if (hop == 0) {
+                return target; // a new file
+            }
+            refuse(target, "it is a symbolic link to a file that does not exist");
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            return current;
+        }
+        std::error_code error;
+        if (fs::absolute(current, error).lexically_normal().string().starts_with("/proc/")) {
+            refuse(target, "it stands for a file that is open already, such as standard output; "
+                           "name a file");
+        }
+        const fs::path next = fs::read_symlink(current, error);
+        if (error) {
+            refuse(target, error.message());
+        }
+        current = next.is_absolute() ? next : current.parent_path() / next;
     }
-    std::error_code error;
-    fs::path end = fs::canonical(target, error);
-    if (error) {
-        refuse(target, "it is a symbolic link to a file that does not exist");
-    }
-    return end;
+    refuse(target, std::strerror(ELOOP));
 }
 
 // A short name, so that the target's own name may be as long as the system allows: the start of
@@ -144,6 +160,9 @@ void Output_File::Remover::operator()(Temporary* temporary) const {
 
 Output_File::Output_File(fs::path target)
     : target_{std::move(target)}, destination_{destination_of(target_)} {
+    if (!destination_.has_filename()) {
+        refuse(target_, "it names no file");
+    }
     struct stat status {};
     const bool exists = ::stat(destination_.c_str(), &status) == 0;
     if (exists && S_ISDIR(status.st_mode)) {

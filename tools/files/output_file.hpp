@@ -15,7 +15,8 @@
 // The target may be a regular file, which keeps its permission bits (and, when the user may
 // give it, its owner), or a name not yet taken, which gets the mode that the umask leaves of
 // 0666. A symbolic link is written through: the file it leads to is replaced and the link kept.
-// A directory, a device such as /dev/null, a FIFO or a socket is refused and left as it is.
+// A directory, a device such as /dev/null, a FIFO, a socket, or a link that stands for an open
+// file (/dev/stdout) is refused and left as it is.
 
 #include <cstdio>
 #include <filesystem>
