@@ -185,6 +185,8 @@ TEST_F(Command_Line, NeverTouchesFilesItDidNotWrite) {
          "asm8080: cannot write 'pipe': it is not a regular file\n"},
         {"ok.asm -o o.bin --listing o.bin",
          "asm8080: cannot write 'o.bin': it is named by both -o and --listing\n"},
+        {"ok.asm -o o.bin --depfile ./o.bin",
+         "asm8080: cannot write 'o.bin': it is named by both -o and --depfile\n"},
     };
     write("stderr.txt", "");
     const auto before = entries();
@@ -199,10 +201,13 @@ TEST_F(Command_Line, NeverTouchesFilesItDidNotWrite) {
         EXPECT_TRUE(fs::is_fifo(path("pipe"))) << test.arguments;
     }
 
-    // A regular output is replaced whole.
-    write("o.bin", "an older and much longer image");
-    EXPECT_EQ(run("ok.asm -o o.bin"), 0) << errors();
-    EXPECT_EQ(read("o.bin"), std::string(1, '\0'));
+    // A regular output is replaced whole and keeps its mode, whatever the length of its name.
+    const std::string name = std::string(250, 'o') + ".bin";
+    write(name, "an older and much longer image");
+    ASSERT_EQ(chmod(path(name).c_str(), 0600), 0);
+    EXPECT_EQ(run("ok.asm -o " + name), 0) << errors();
+    EXPECT_EQ(read(name), std::string(1, '\0'));
+    EXPECT_EQ(fs::status(path(name)).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(Command_Line, ReadsOnlyRegularSourceFilesOfBoundedSize) {
@@ -228,7 +233,7 @@ TEST_F(Command_Line, ReadsOnlyRegularSourceFilesOfBoundedSize) {
     }
 }
 
-TEST_F(Command_Line, StopsAfterAHundredErrorsAndEscapesControlBytes) {
+TEST_F(Command_Line, StopsAfterAHundredErrorsAndEscapesAndShortensWhatItQuotes) {
     std::string garbage;
     for (int line = 0; line < 100000; ++line) {
         garbage += "\x01\x1B[2J binary\n";
@@ -241,6 +246,12 @@ TEST_F(Command_Line, StopsAfterAHundredErrorsAndEscapesControlBytes) {
     }
     EXPECT_EQ(errors(), expected + "too many errors; stopping\n"
                                    "asm8080: stopped after 100 errors, no output written\n");
+
+    write("long.asm", " " + std::string(10'000'000, 'X') + "\n");
+    EXPECT_EQ(run("long.asm -o o.bin"), 1);
+    EXPECT_EQ(errors().find("long.asm:1: unknown mnemonic 'XXX"), 0u) << errors();
+    EXPECT_NE(errors().find("XXX [... "), std::string::npos);
+    EXPECT_LT(errors().size(), 600u);
 }
 
 } // namespace

@@ -28,6 +28,26 @@ TEST(Input_Script, ReadsEventsCommentsAndBlankLines) {
                                               {1000000000, 'Q', false, 6}}));
 }
 
+// A press and its release in one frame (or a release and the next press) are both taken, but
+// the program samples the keys only as they are at the end of the frame.
+TEST(Input_Script, OpensWithAByteOrderMarkAndWarnsOfChangesTheProgramCannotSee) {
+    const auto events = Drovask::parse_input_script("\xEF\xBB\xBF"
+                                                    "at 3 press C\n"
+                                                    "at 3 press Q\n"
+                                                    "at 3 release C\n"
+                                                    "at 4 release Q\n"
+                                                    "at 4 press Q\n",
+                                                    "k");
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(Drovask::input_script_warnings(events, "k"),
+              (std::vector<std::string>{
+                  "k:3: C is released in frame 3, the frame in which line 1 pressed it: the "
+                  "program never sees it pressed; put the two events at least one frame apart",
+                  "k:5: Q is pressed again in frame 4, the frame in which line 4 released it: "
+                  "the program never sees it released; put the two events at least one frame "
+                  "apart"}));
+}
+
 TEST(Input_Script, NamesTheFileAndLineOfEachMistake) {
     struct Case {
         const char* name;
@@ -84,6 +104,14 @@ TEST(Input_Script, ReadsAFileAndRefusesWhatIsNotOne) {
     }
     for (const auto& path : {folder, folder / "absent.txt"}) {
         EXPECT_THROW(Drovask::read_input_script(path), Tavrin::Exception) << path;
+    }
+    std::ofstream(folder / "long.txt") << std::string(Drovask::max_script_size + 1, '\n');
+    try {
+        Drovask::read_input_script(folder / "long.txt");
+        ADD_FAILURE() << "no error";
+    } catch (const Tavrin::Exception& exception) {
+        EXPECT_EQ(exception.message, "the input script " + (folder / "long.txt").string() +
+                                         " is larger than 4 MiB, the most a script may have");
     }
     std::filesystem::remove_all(folder);
 }

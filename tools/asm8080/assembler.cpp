@@ -1,11 +1,11 @@
 #include "tools/asm8080/assembler.hpp"
 #include "tools/asm8080/instructions.hpp"
 #include "tools/asm8080/syntax.hpp"
+#include "tools/files/input_file.hpp"
+#include "tools/files/messages.hpp"
 
 #include <algorithm>
-#include <array>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <unordered_map>
 #include <utility>
@@ -49,9 +49,9 @@ constexpr int maximum_evaluation_depth = 1000;
 
 enum class Read_Result { read, cannot_open, refused };
 
-// Reads a whole source file of at most `limit` bytes into `text`. Only a regular file is read:
-// a directory is not an empty source, and a device such as /dev/zero never ends. When the result
-// is `refused`, `reason` says why ("it is a directory").
+// Reads a whole source file of at most `limit` bytes into `text`, reading no more than one byte
+// past it. Only a regular file is read: a directory is not an empty source, nor is a device such
+// as /dev/zero. When the result is `refused`, `reason` says why ("it is a directory").
 Read_Result read_source(const std::filesystem::path& path, std::size_t limit, std::string& text,
                         std::string& reason) {
     namespace fs = std::filesystem;
@@ -68,26 +68,16 @@ Read_Result read_source(const std::filesystem::path& path, std::size_t limit, st
         reason = "it is not a regular file";
         return Read_Result::refused;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    Tools::Input input = Tools::read_at_most(path, limit);
+    if (input.error) {
         return Read_Result::cannot_open;
     }
-    // Read in pieces and no more than one past the limit, whatever size the file claims.
-    text.clear();
-    std::array<char, 65536> piece;
-    while (in && text.size() <= limit) {
-        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-        text.append(piece.data(), static_cast<std::size_t>(in.gcount()));
-    }
-    if (in.bad()) {
-        return Read_Result::cannot_open;
-    }
-    if (text.size() > limit) {
-        text.clear();
+    if (input.longer) {
         reason = "it is larger than the " + std::to_string(maximum_source_size >> 20) +
                  " MiB that a source and its included files may have together";
         return Read_Result::refused;
     }
+    text = std::move(input.bytes);
     return Read_Result::read;
 }
 
@@ -192,7 +182,8 @@ private:
         const fs::path resolved = fs::path(from).parent_path() / path;
         if (depth >= 16) {
             error_at(file, line,
-                     "INCLUDE nested too deeply (is '" + escaped(path) + "' including itself?)",
+                     "INCLUDE nested too deeply (is '" + Tools::printable(path) +
+                         "' including itself?)",
                      statements_.size() - 1);
             return;
         }
@@ -201,11 +192,12 @@ private:
         switch (read_source(resolved, maximum_source_size - loaded_, text, reason)) {
         case Read_Result::cannot_open:
             return error_at(file, line,
-                            "cannot open included file '" + escaped(resolved.string()) + "'",
+                            "cannot open included file '" + Tools::printable(resolved.string()) +
+                                "'",
                             statements_.size() - 1);
         case Read_Result::refused:
             return error_at(file, line,
-                            "cannot read '" + escaped(resolved.string()) + "': " + reason,
+                            "cannot read '" + Tools::printable(resolved.string()) + "': " + reason,
                             statements_.size() - 1);
         case Read_Result::read:
             break;
@@ -879,7 +871,8 @@ Program assemble_file(const std::string& file_name, const Options& options) {
     }
     Program program;
     program.files.push_back(file_name);
-    program.errors.push_back({"", 0, "cannot read '" + escaped(file_name) + "': " + reason});
+    program.errors.push_back(
+        {"", 0, "cannot read '" + Tools::printable(file_name) + "': " + reason});
     return program;
 }
 

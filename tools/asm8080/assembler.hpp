@@ -68,7 +68,8 @@ Program assemble(std::string_view source, const std::string& file_name,
 // files are read, the source and its included files together up to maximum_source_size bytes.
 Program assemble_file(const std::string& file_name, const Options& options = {});
 
-// "file:line: message", or only the message when it has no file; control bytes escaped.
+// "file:line: message", or only the message when it has no file; fit to print
+// (Tools::printable).
 std::string format_diagnostic(const Diagnostic& diagnostic);
 
 // Address, bytes, line number and source text of every line, with the name of the file where

@@ -1,5 +1,6 @@
 #include "tools/asm8080/assembler.hpp"
 #include "tools/asm8080/syntax.hpp"
+#include "tools/files/messages.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -45,13 +46,10 @@ std::string cpp_array(const Program& program, std::string_view name, bool header
 
 std::string format_diagnostic(const Diagnostic& diagnostic) {
     if (diagnostic.file.empty()) {
-        return diagnostic.message;
+        return Tools::printable(diagnostic.message);
     }
-    const std::string file = escaped(diagnostic.file);
-    if (diagnostic.line == 0) {
-        return file + ": " + diagnostic.message;
-    }
-    return file + ":" + std::to_string(diagnostic.line) + ": " + diagnostic.message;
+    const std::string line = diagnostic.line == 0 ? "" : ":" + std::to_string(diagnostic.line);
+    return Tools::printable(diagnostic.file + line + ": " + diagnostic.message);
 }
 
 std::string format_listing(const Program& program) {

@@ -1,6 +1,7 @@
 #include "tools/asm8080/syntax.hpp"
 
 #include "tools/asm8080/instructions.hpp"
+#include "tools/files/messages.hpp"
 
 #include <algorithm>
 #include <array>
@@ -258,19 +259,6 @@ std::string upper(std::string_view text) {
     return result;
 }
 
-std::string escaped(std::string_view text, bool ascii_only) {
-    std::string result;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || (ascii_only && byte > 0x7F)) {
-            result += "\\x" + hex(byte, 2);
-        } else {
-            result += c;
-        }
-    }
-    return result;
-}
-
 std::string hex(std::int64_t value, int width) {
     std::ostringstream out;
     out << std::uppercase << std::hex;
@@ -337,7 +325,7 @@ std::string tokenize(std::string_view line, std::vector<Token>& tokens) {
                 {Token_Kind::punctuation, std::string(1, c), 0, start, std::string(1, c)});
             ++i;
         } else {
-            return "unexpected character '" + escaped(std::string_view(&line[i], 1), true) + "'";
+            return "unexpected character '" + Tools::printable(line.substr(i, 1)) + "'";
         }
     }
     return "";

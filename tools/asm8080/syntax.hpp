@@ -31,10 +31,6 @@ std::string describe(const Token& token);
 
 std::string upper(std::string_view text);
 
-// `text` fit to quote in a message: control bytes (and, with `ascii_only`, every byte beyond
-// ASCII) written as \x01, so that binary input cannot reach the terminal.
-std::string escaped(std::string_view text, bool ascii_only = false);
-
 // `value` in upper-case hexadecimal digits, at least `width` of them.
 std::string hex(std::int64_t value, int width);
 

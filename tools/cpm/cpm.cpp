@@ -1,9 +1,9 @@
 #include "tools/cpm/cpm.hpp"
 
+#include "tools/files/input_file.hpp"
 #include "window/exception.hpp"
 
 #include <charconv>
-#include <fstream>
 #include <iomanip>
 #include <sstream>
 
@@ -80,27 +80,19 @@ void locate(Tavrin::Exception& error, std::uint16_t address, std::uint64_t instr
 } // namespace
 
 std::vector<std::uint8_t> load_program(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw Tavrin::Exception{"Could not open \"" + path.string() + "\"."};
+    const Tools::Input input = Tools::read_at_most(path, max_program_size);
+    const std::string name = "\"" + path.string() + "\"";
+    if (input.error) {
+        throw Tavrin::Exception{"Could not open " + name + ": " + input.error.message() + "."};
     }
-    std::vector<std::uint8_t> program;
-    char byte = 0;
-    while (file.get(byte)) {
-        program.push_back(static_cast<std::uint8_t>(byte));
-        if (program.size() > max_program_size) {
-            throw Tavrin::Exception{"\"" + path.string() + "\" is larger than the " +
-                                    std::to_string(max_program_size) +
-                                    " bytes of the transient program area."};
-        }
+    if (input.longer) {
+        throw Tavrin::Exception{name + " is larger than the " + std::to_string(max_program_size) +
+                                " bytes of the transient program area."};
     }
-    if (file.bad()) {
-        throw Tavrin::Exception{"Could not read \"" + path.string() + "\"."};
+    if (input.bytes.empty()) {
+        throw Tavrin::Exception{name + " is empty."};
     }
-    if (program.empty()) {
-        throw Tavrin::Exception{"\"" + path.string() + "\" is empty."};
-    }
-    return program;
+    return {input.bytes.begin(), input.bytes.end()};
 }
 
 std::unique_ptr<Intel_8080> make_processor(std::span<const std::uint8_t> program) {
