@@ -10,6 +10,7 @@
 // then the ROM image, padded with zeros to 8 KiB.
 
 #include "machine/board.hpp"
+#include "processor/opcodes.hpp"
 #include "window/exception.hpp"
 
 #include <algorithm>
@@ -88,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (board->last_interrupt_time != last_firing) {
             ++firing;
             // EI and DI take effect at once, so the instruction just run decides.
-            const bool delivered = opcode == 0xFB || (enabled && opcode != 0xF3);
+            const bool delivered = opcode == opcodes::ei || (enabled && opcode != opcodes::di);
             if (delivered) {
                 check(p.pc == expected_vector && !p.interrupts_enabled,
                       "an interrupt did not land on its vector");

@@ -12,6 +12,7 @@
 // `fire_timer`: `step` is exactly those two.
 
 #include "processor/intel_8080.hpp"
+#include "processor/opcodes.hpp"
 
 #include <array>
 #include <cstddef>
@@ -44,8 +45,6 @@ inline constexpr std::uint16_t writable_start = 0x2000;
 inline constexpr std::uint16_t video_start = 0x2400;
 inline constexpr std::uint16_t writable_end = 0x3FFF;
 
-inline constexpr std::uint8_t in_opcode = 0xDB;
-inline constexpr std::uint8_t out_opcode = 0xD3;
 inline constexpr double interrupt_interval = 0.008333333333333333; // 1/120 s
 
 // Keys sampled into input port 1 (virtual-key codes, which for letters are the capitals), in
@@ -103,7 +102,7 @@ public:
 inline void Board::execute_instruction() {
     Intel_8080& p = processor;
     const std::uint8_t opcode = p.memory[p.pc];
-    if (opcode == in_opcode) {
+    if (opcode == opcodes::in) {
         const std::uint8_t port = p.memory[static_cast<std::uint16_t>(p.pc + 1)];
         switch (port) {
         case 0:
@@ -122,7 +121,7 @@ inline void Board::execute_instruction() {
             break;
         }
         p.pc = static_cast<std::uint16_t>(p.pc + 2);
-    } else if (opcode == out_opcode) {
+    } else if (opcode == opcodes::out) {
         const std::uint8_t port = p.memory[static_cast<std::uint16_t>(p.pc + 1)];
         switch (port) {
         case 2:
