@@ -1,17 +1,13 @@
 // The asm8080 program: its options, its outputs, and what it leaves behind when it fails.
 
+#include "tests/support/command_line_test.hpp"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,53 +15,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Command_Line : public testing::Test {
+class Command_Line : public Command_Line_Test {
 protected:
-    void SetUp() override {
-        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-        directory_ = fs::temp_directory_path() /
-                     ("asm8080_cli_" + std::string(test->name()) + "_" + std::to_string(getpid()));
-        fs::remove_all(directory_);
-        fs::create_directories(directory_);
-    }
-
-    void TearDown() override { fs::remove_all(directory_); }
-
-    fs::path path(const std::string& name) const { return directory_ / name; }
-
-    void write(const std::string& name, const std::string& text) const {
-        fs::create_directories(path(name).parent_path());
-        std::ofstream(path(name), std::ios::binary) << text;
-    }
-
-    std::string read(const std::string& name) const {
-        std::ifstream in(path(name), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    // Runs asm8080 in the test's directory; returns its exit code and keeps its error output.
+    // Runs asm8080 in the test's folder; returns its exit code and keeps its error output.
     int run(const std::string& arguments) {
-        const std::string command = "cd '" + directory_.string() + "' && '" ASM8080_PATH "' " +
-                                    arguments + " 2> stderr.txt";
-        const int status = std::system(command.c_str());
-        errors_ = read("stderr.txt");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return Command_Line_Test::run(ASM8080_PATH, arguments);
     }
 
-    const std::string& errors() const { return errors_; }
+    const std::string& errors() const { return err; }
 
-    // The names in the test's directory.
+    // The names in the test's folder.
     std::set<std::string> entries() const {
         std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(directory_)) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
             names.insert(entry.path().filename().string());
         }
         return names;
     }
-
-private:
-    fs::path directory_;
-    std::string errors_;
 };
 
 TEST_F(Command_Line, WritesTheImageAndTheRequestedExtras) {
@@ -76,7 +42,7 @@ TEST_F(Command_Line, WritesTheImageAndTheRequestedExtras) {
               1) // the output folder does not exist
         << errors();
     EXPECT_NE(errors().find("cannot write 'out/program.bin'"), std::string::npos) << errors();
-    EXPECT_EQ(entries(), (std::set<std::string>{"lib", "program.asm", "stderr.txt"}))
+    EXPECT_EQ(entries(), (std::set<std::string>{"lib", "program.asm"}))
         << "all outputs or none, and no temporary file left behind";
 
     ASSERT_EQ(run("program.asm -o program.bin --size 0x10 --listing program.lst "
@@ -188,7 +154,6 @@ TEST_F(Command_Line, NeverTouchesFilesItDidNotWrite) {
         {"ok.asm -o o.bin --depfile ./o.bin",
          "asm8080: cannot write 'o.bin': it is named by both -o and --depfile\n"},
     };
-    write("stderr.txt", "");
     const auto before = entries();
     for (const Case& test : cases) {
         EXPECT_EQ(run(test.arguments), 1) << test.arguments;

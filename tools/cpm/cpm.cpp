@@ -1,5 +1,6 @@
 #include "tools/cpm/cpm.hpp"
 
+#include "processor/opcodes.hpp"
 #include "tools/files/input_file.hpp"
 #include "window/exception.hpp"
 
@@ -10,10 +11,6 @@
 namespace Cpm {
 
 namespace {
-
-constexpr std::uint8_t jmp = 0xC3;
-constexpr std::uint8_t ret = 0xC9;
-constexpr std::uint8_t hlt = 0x76;
 
 std::string hex_word(unsigned value) {
     std::ostringstream text;
@@ -105,11 +102,11 @@ std::unique_ptr<Intel_8080> make_processor(std::span<const std::uint8_t> program
     Intel_8080& p = *processor;
     p.writable_start = 0x0000;
     p.writable_end = 0xFFFF;
-    p.memory[0x0000] = hlt; // never executed: reaching 0x0000 ends the run
-    p.memory[bdos_entry] = jmp;
+    p.memory[0x0000] = opcodes::hlt; // never executed: reaching 0x0000 ends the run
+    p.memory[bdos_entry] = opcodes::jmp;
     p.memory[bdos_entry + 1] = static_cast<std::uint8_t>(bdos_base);
     p.memory[bdos_entry + 2] = static_cast<std::uint8_t>(bdos_base >> 8);
-    p.memory[bdos_base] = ret;
+    p.memory[bdos_base] = opcodes::ret;
     std::copy(program.begin(), program.end(), p.memory.begin() + load_address);
     p.pc = load_address;
     // A return from the program's top level lands on the warm start at 0x0000.

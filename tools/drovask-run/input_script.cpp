@@ -46,6 +46,26 @@ char machine_key(std::string_view word) {
 
 } // namespace
 
+std::string machine_keys_text(std::size_t width, std::string_view indent) {
+    std::string text(indent);
+    std::size_t line_start = 0;
+    for (const auto& [key, bit, label] : input_keys) {
+        const std::string item = std::string(1, key) + " (" + std::string(label) + ")";
+        if (text.size() > line_start + indent.size()) {
+            text += ",";
+            if (text.size() + 1 + item.size() - line_start > width) {
+                text += "\n";
+                line_start = text.size();
+                text += indent;
+            } else {
+                text += " ";
+            }
+        }
+        text += item;
+    }
+    return text;
+}
+
 std::vector<Key_Event> parse_input_script(std::string_view text, const std::string& name) {
     std::vector<Key_Event> events;
     std::array<std::uint64_t, 256> pressed_on{}; // the line that pressed each held key, or 0
@@ -87,9 +107,8 @@ std::vector<Key_Event> parse_input_script(std::string_view text, const std::stri
         }
         const char key = machine_key(words[3]);
         if (key == 0) {
-            fail("\"" + std::string(words[3]) +
-                 "\" is not a key of the machine; use C (coin), Q (one player), E (two players), "
-                 "A (left), D (right) or S (fire)");
+            fail("\"" + std::string(words[3]) + "\" is not a key of the machine; use one of " +
+                 machine_keys_text());
         }
         if (!events.empty() && frame < events.back().frame) {
             fail("frame " + std::to_string(frame) + " comes after frame " +

@@ -7,9 +7,9 @@
 //     at 34 release C      # four frames later
 //
 // FRAME counts the frames run before the event takes effect (0: from the start); events come in
-// the order of their frames. KEY is one of the machine's keys, C Q E A D S (lower case too).
-// A key is pressed only while released, and released only while pressed. A UTF-8 byte-order mark
-// may open the script.
+// the order of their frames. KEY is one of the machine's keys (`input_keys`), in upper or lower
+// case. A key is pressed only while released, and released only while pressed. A UTF-8
+// byte-order mark may open the script.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +31,11 @@ struct Key_Event {
 
 inline constexpr std::uint64_t max_script_frame = 1'000'000'000;
 inline constexpr std::size_t max_script_size = 4 << 20; // bytes; about 250,000 events
+
+// The machine's keys as the help and the messages name them, "C (coin), Q (one-player start),
+// ...", broken after a comma into lines of at most `width` characters, each starting with
+// `indent`.
+std::string machine_keys_text(std::size_t width = std::string::npos, std::string_view indent = {});
 
 // Throws Tavrin::Exception with "NAME:LINE: what is wrong" for the first line in error.
 std::vector<Key_Event> parse_input_script(std::string_view text, const std::string& name);

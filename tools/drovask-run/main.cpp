@@ -26,15 +26,16 @@ constexpr int exit_reported =
 constexpr int exit_refused = 2; // bad arguments or files: nothing was run or written
 constexpr std::uint64_t default_every = 2;
 
-constexpr const char* usage = R"(Usage: drovask-run ROM.bin [options]
+const std::string usage = R"(Usage: drovask-run ROM.bin [options]
 Runs an 8,192-byte ROM image on the machine with no window, on a clock that counts
 instructions: the same ROM and input give the same pictures on every computer.
 
   --frames N          run N frames (default 120); a frame is two interrupts, 1/60 s
   --input SCRIPT      key events, one a line: "at FRAME press|release KEY", in order of
                       FRAME, the number of frames run before the event (0: at the start);
-                      KEY: C coin, Q one player, E two players, A left, D right, S fire;
-                      "#" starts a comment
+                      "#" starts a comment; KEY is one of
+)" + Drovask::machine_keys_text(90, std::string(22, ' ')) +
+                          R"(
   --screenshot FILE.png   the upright 224 x 256 picture after the last frame
   --animation FILE.gif    an animated GIF of the picture after every K-th frame
   --every K           K for --animation (default 2: 30 pictures a second; 1 plays at 50

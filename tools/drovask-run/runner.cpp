@@ -1,5 +1,6 @@
 #include "tools/drovask-run/runner.hpp"
 
+#include "processor/opcodes.hpp"
 #include "window/exception.hpp"
 
 #include <cstdio>
@@ -8,17 +9,6 @@
 namespace Drovask {
 
 namespace {
-
-constexpr std::uint8_t sta = 0x32;
-constexpr std::uint8_t shld = 0x22;
-constexpr std::uint8_t stax_b = 0x02;
-constexpr std::uint8_t stax_d = 0x12;
-constexpr std::uint8_t call = 0xCD;
-constexpr std::uint8_t xthl = 0xE3;
-constexpr std::uint8_t inr_m = 0x34;
-constexpr std::uint8_t dcr_m = 0x35;
-constexpr std::uint8_t mvi_m = 0x36;
-constexpr std::uint8_t hlt = 0x76;
 
 constexpr bool is_push(std::uint8_t opcode) {
     return (opcode & 0xCF) == 0xC5;
@@ -31,8 +21,8 @@ constexpr bool is_restart(std::uint8_t opcode) {
 }
 // MOV M,r, MVI M, INR M and DCR M: the processor's stores that are not guarded.
 constexpr bool stores_through_hl(std::uint8_t opcode) {
-    return (opcode >= 0x70 && opcode <= 0x77 && opcode != hlt) || opcode == mvi_m ||
-           opcode == inr_m || opcode == dcr_m;
+    return (opcode >= 0x70 && opcode <= 0x77 && opcode != opcodes::hlt) ||
+           opcode == opcodes::mvi_m || opcode == opcodes::inr_m || opcode == opcodes::dcr_m;
 }
 
 std::uint16_t word(int value) {
@@ -189,20 +179,20 @@ void Runner::audited_instruction() {
     std::array<std::uint16_t, 2> stores{};
     std::size_t store_count = 0;
     const auto will_store = [&](std::uint16_t address) { stores[store_count++] = address; };
-    if (opcode == sta) {
+    if (opcode == opcodes::sta) {
         will_store(operand);
-    } else if (opcode == shld) {
+    } else if (opcode == opcodes::shld) {
         will_store(operand);
         will_store(word(operand + 1));
-    } else if (opcode == stax_b) {
+    } else if (opcode == opcodes::stax_b) {
         will_store(get_bc(p));
-    } else if (opcode == stax_d) {
+    } else if (opcode == opcodes::stax_d) {
         will_store(get_de(p));
-    } else if (is_push(opcode) || opcode == call || is_conditional_call(opcode) ||
+    } else if (is_push(opcode) || opcode == opcodes::call || is_conditional_call(opcode) ||
                is_restart(opcode)) {
         will_store(word(sp - 1));
         will_store(word(sp - 2));
-    } else if (opcode == xthl) {
+    } else if (opcode == opcodes::xthl) {
         will_store(sp);
         will_store(word(sp + 1));
     }
@@ -221,9 +211,9 @@ void Runner::audited_instruction() {
         } else if (hl > p.writable_end) {
             audit.record({Fault_Kind::store_above_ram, pc, hl});
         }
-    } else if (opcode == in_opcode && !is_input_port(at(1))) {
+    } else if (opcode == opcodes::in && !is_input_port(at(1))) {
         audit.record({Fault_Kind::ignored_input_port, pc, at(1)});
-    } else if (opcode == out_opcode && !is_output_port(at(1))) {
+    } else if (opcode == opcodes::out && !is_output_port(at(1))) {
         audit.record({Fault_Kind::ignored_output_port, pc, at(1)});
     }
     check_stack(sp, pc, false);

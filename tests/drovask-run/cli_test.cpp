@@ -4,6 +4,7 @@
 
 #include "faults_rom.hpp"
 #include "machine/programs.hpp"
+#include "tests/support/command_line_test.hpp"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -16,56 +17,25 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class Drovask_Run : public testing::Test {
+class Drovask_Run : public Command_Line_Test {
 protected:
-    void SetUp() override {
-        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-        folder = fs::temp_directory_path() /
-                 ("drovask_run_" + std::string(test->name()) + "_" + std::to_string(getpid()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    void TearDown() override { fs::remove_all(folder); }
-
-    fs::path path(const std::string& name) const { return folder / name; }
-
-    void write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path(name), std::ios::binary) << bytes;
-    }
+    using Command_Line_Test::write;
     void write(const std::string& name, Drovask::Rom rom) const {
         write(name, std::string(rom.begin(), rom.end()));
     }
-    std::string read(const std::string& name) const {
-        std::ifstream in(path(name), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
 
     // Runs drovask-run in the test's folder, after `before` (such as "cat rom.bin |"), with
-    // standard output to `output`; returns its exit status, keeps its output.
+    // standard output to `output` when one is named; returns its exit status, keeps its output.
     int run(const std::string& arguments, const std::string& before = "",
-            const std::string& output = "out.txt") {
-        const std::string command = "cd '" + folder.string() + "' && " + before + " '" +
-                                    DROVASK_RUN_PATH "' " + arguments + " > " + output +
-                                    " 2> err.txt";
-        const int status = std::system(command.c_str());
-        out = read("out.txt");
-        err = read("err.txt");
-        fs::remove(path("out.txt"));
-        fs::remove(path("err.txt"));
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            const std::string& output = "") {
+        return Command_Line_Test::run(DROVASK_RUN_PATH, arguments, before, output);
     }
-
-    fs::path folder;
-    std::string out;
-    std::string err;
 };
 
 TEST_F(Drovask_Run, HelpFitsInThirtyLines) {

@@ -69,8 +69,8 @@ TEST(Input_Script, NamesTheFileAndLineOfEachMistake) {
         {"frame too far", "at 1000000001 press C",
          "keys.txt:1: the frame 1000000001 is beyond the last one allowed, 1000000000"},
         {"unknown key", "at 1 press X",
-         "keys.txt:1: \"X\" is not a key of the machine; use C (coin), Q (one player), E (two "
-         "players), A (left), D (right) or S (fire)"},
+         "keys.txt:1: \"X\" is not a key of the machine; use one of C (coin), Q (one-player "
+         "start), E (two-player start), A (left), D (right), S (fire)"},
         {"out of order", "at 9 press C\nat 8 release C",
          "keys.txt:2: frame 8 comes after frame 9 (line 1); list the events in the order of "
          "their frames"},
