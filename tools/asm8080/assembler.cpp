@@ -73,8 +73,12 @@ Read_Result read_source(const std::filesystem::path& path, std::size_t limit, st
     if (!in) {
         return Read_Result::cannot_open;
     }
-    // Read in pieces and no more than one past the limit, whatever size the file claims.
+    // Read in pieces and no more than one past the limit, whatever size the file claims; the
+    // size it claims only spares the text from growing in steps (and keeping the slack).
     text.clear();
+    if (const auto claimed = fs::file_size(path, error); !error) {
+        text.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(claimed, limit + 1)));
+    }
     std::array<char, 65536> piece;
     while (in && text.size() <= limit) {
         in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
