@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,7 +36,7 @@ struct Listing_Line {
     std::optional<std::uint16_t> address; // where the line's code or data starts
     std::optional<std::uint16_t> value;   // the value an EQU defines
     std::vector<std::uint8_t> bytes;
-    std::string text;
+    std::string_view text; // in Program::sources
 };
 
 struct Options {
@@ -52,8 +53,9 @@ struct Program {
     std::uint16_t base = 0;
     std::vector<std::uint8_t> image;
     std::vector<Listing_Line> listing;
-    std::map<std::string, std::uint16_t> symbols; // upper-case names
-    std::vector<std::string> files;               // the source and every included file
+    std::map<std::string, std::uint16_t> symbols;            // upper-case names
+    std::vector<std::string> files;                          // the source and every included file
+    std::vector<std::unique_ptr<const std::string>> sources; // their text, in the same order
     std::vector<Diagnostic> errors; // in source order; one with no file concerns the whole run
     bool stopped = false;           // more than maximum_errors: the last one says so
 

@@ -32,7 +32,7 @@ struct Instruction {
 // The instruction a mnemonic (upper-case) names, or null.
 const Instruction* find_instruction(std::string_view mnemonic);
 
-enum class Directive { none, org, equ, db, dw, ds, end, include };
+enum class Directive : std::uint8_t { none, org, equ, db, dw, ds, end, include };
 
 Directive find_directive(std::string_view name);
 
