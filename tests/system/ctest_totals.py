@@ -50,7 +50,7 @@ def main(reports):
     counts, failed = totals(reports)
     for name in failed:
         print(f"Failed: {name}")
-    print(f"Total: {counts['passed']} passed, {counts['failed']} failed, {counts['skipped']} skipped")
+    print("Total: {passed} passed, {failed} failed, {skipped} skipped".format(**counts))
     return 1 if counts["failed"] else 0
 
 
