@@ -42,12 +42,13 @@ TEST(Input_Keys, TheReadmesControlsListEachKeyWithItsLabel) {
     EXPECT_EQ(listed, keys);
 }
 
-// Bash's `machine_keys=(c q e a d s)` or a list in another language with the same name.
+// The soak's `MACHINE_KEYS = ("c", "q", ...)`, in whatever case and brackets.
 TEST(Input_Keys, TheSoakTestPressesEveryKeyAndNoOther) {
     const std::string soak = source_file("scripts/soak");
     std::smatch list;
-    ASSERT_TRUE(std::regex_search(soak, list, std::regex(R"(machine_keys\s*=\s*[(\[]([^)\]]*))")))
-        << "scripts/soak names its keys in `machine_keys`";
+    ASSERT_TRUE(std::regex_search(
+        soak, list, std::regex(R"(machine_keys\s*=\s*[(\[]([^)\]]*))", std::regex::icase)))
+        << "scripts/soak names its keys in `MACHINE_KEYS`";
     std::set<char> pressed;
     const std::string items = list[1];
     const std::regex word_pattern(R"(\w+)");
