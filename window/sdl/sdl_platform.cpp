@@ -5,9 +5,9 @@
 
 #include "window/exception.hpp"
 #include "window/messages.hpp"
+#include "window/sdl/x11_error_box_placement.hpp"
+#include "window/sdl/x11_lost_display.hpp"
 #include "window/window.hpp"
-#include "window/x11_error_box_placement.hpp"
-#include "window/x11_lost_display.hpp"
 
 #include <GL/glew.h>
 #include <SDL.h>
