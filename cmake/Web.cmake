@@ -17,8 +17,9 @@ function(tavrin_web_executable target)
         -sFILESYSTEM=0
         -sEXPORTED_RUNTIME_METHODS=[]
         --post-js ${page_folder}/test_interface.js)
-    set_target_properties(${target} PROPERTIES SUFFIX .js
-                          LINK_DEPENDS ${page_folder}/test_interface.js)
+    # A change of the page links again, which copies it (below).
+    set_target_properties(${target} PROPERTIES SUFFIX .js LINK_DEPENDS
+                          "${page_folder}/test_interface.js;${page_folder}/index.html")
     add_custom_command(TARGET ${target} POST_BUILD
                        COMMAND ${CMAKE_COMMAND} -E copy_if_different ${page_folder}/index.html
                                $<TARGET_FILE_DIR:${target}>/index.html

@@ -119,17 +119,20 @@ class Browser:
     def wait_for(self, expression, timeout=20, what=None):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            if self.evaluate(f"Boolean({expression})"):
-                return
+            try:
+                if self.evaluate(f"Boolean({expression})"):
+                    return
+            except Check_Failed:
+                pass  # a page still loading has no document yet
             time.sleep(0.05)
         raise Check_Failed(f"waited {timeout} s for {what or expression}")
 
     def key(self, code, key, down):
         """A key going down or up, as the keyboard sends it (code: "KeyC", key: "c")."""
-        text = key if down and len(key) == 1 else ""
+        text = {"Enter": "\r"}.get(key, key if len(key) == 1 else "") if down else ""
+        code_number = ord(key.upper()) if len(key) == 1 else {"Escape": 27, "Enter": 13}[key]
         self.call("Input.dispatchKeyEvent", type="keyDown" if down else "keyUp", code=code,
-                  key=key, text=text, windowsVirtualKeyCode=ord(key.upper()) if len(key) == 1
-                  else {"Escape": 27}.get(key, 0))
+                  key=key, text=text, windowsVirtualKeyCode=code_number)
 
     def picture(self):
         """The machine's upright picture now: 224 x 256 bytes, 0 or 255 each."""
