@@ -18,7 +18,6 @@
 #include <emscripten/html5.h>
 
 #include <cmath>
-#include <cstring>
 #include <string_view>
 
 namespace Tavrin::platform {
@@ -156,15 +155,19 @@ std::int32_t device_pixels_per_css_pixel() {
     return ratio < 1.0 ? 1 : static_cast<std::int32_t>(std::floor(ratio));
 }
 
-// Sizes the backing store at a whole number of device pixels per CSS pixel and draws into all
-// of it; the projection stays in CSS pixels.
+// Sizes the backing store at a whole number of device pixels per CSS pixel, when the window's
+// size or the pixel ratio has changed (a new size clears the canvas, even the same size), and
+// draws into all of it; the projection stays in CSS pixels.
 void fit_backing_store() {
-    pixels_per_css_pixel = device_pixels_per_css_pixel();
-    const Vector2i pixels{window_size.x * pixels_per_css_pixel,
-                          window_size.y * pixels_per_css_pixel};
-    emscripten_set_canvas_element_size(canvas, pixels.x, pixels.y);
-    emscripten_set_element_css_size(canvas, window_size.x, window_size.y);
-    glViewport(0, 0, pixels.x, pixels.y);
+    const std::int32_t ratio = device_pixels_per_css_pixel();
+    static Vector2i fitted;
+    if (ratio != pixels_per_css_pixel || window_size != fitted) {
+        pixels_per_css_pixel = ratio;
+        fitted = window_size;
+        emscripten_set_canvas_element_size(canvas, window_size.x * ratio, window_size.y * ratio);
+        emscripten_set_element_css_size(canvas, window_size.x, window_size.y);
+    }
+    glViewport(0, 0, window_size.x * ratio, window_size.y * ratio);
 }
 
 } // namespace
@@ -247,7 +250,7 @@ Bounds window_rectangle(const Window& /*window*/) {
 // The browser presents the canvas when the animation frame ends. A change of the pixel ratio
 // (the page zoomed, the window moved to another screen) refits the backing store.
 void present(Window& /*window*/) {
-    if (pixels_per_css_pixel != 0 && device_pixels_per_css_pixel() != pixels_per_css_pixel) {
+    if (pixels_per_css_pixel != 0) {
         fit_backing_store();
     }
 }
