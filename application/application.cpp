@@ -1,9 +1,7 @@
 #include "application/application.hpp"
 
-#include "machine/machine.hpp"
 #include "window/exception.hpp"
 #include "window/platform.hpp"
-#include "window/window.hpp"
 
 #include <thread>
 
@@ -32,28 +30,14 @@ private:
 };
 
 void run() {
-    Tavrin::Window window("Tavrin Mirellon", {0, 0}, {0.3f, 0.3f, 0.3f, 1.0f},
-                          {0.965f, 0.965f, 0.965f, 1.0f}, {130, 130});
-    Drovask::Machine machine(&window);
-
-    const Tavrin::Vector2i size{
-        static_cast<std::int32_t>(machine.scale.x * static_cast<float>(Drovask::screen_size.width)),
-        static_cast<std::int32_t>(machine.scale.y *
-                                  static_cast<float>(Drovask::screen_size.height))};
-    window.size = size;
-    Tavrin::platform::move_window(window, window.position, window.size);
-
-    window.position = Tavrin::platform::centred(Tavrin::Window::get_screen_size(), window.size);
-    Tavrin::platform::move_window(window, window.position, window.size);
-
-    Emulation_Thread emulation(window, machine);
-    while (window.update()) {
-        machine.render();
+    Application application;
+    Emulation_Thread emulation(application.window, application.machine);
+    while (application.frame()) {
     }
-    Tavrin::platform::show_window(window, false);
+    Tavrin::platform::show_window(application.window, false);
     emulation.join();
     // An error that ended the emulation is shown now, with the window hidden but not yet gone.
-    window.show_handed_over_error();
+    application.window.show_handed_over_error();
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 # tavrin_gl: the OpenGL headers and libraries with GLEW, which supplies the entry points beyond
-# OpenGL 1.1. Link it into every target that calls OpenGL.
+# OpenGL 1.1 (in the browser: WebGL 2). Link it into every target that calls OpenGL.
 add_library(tavrin_gl INTERFACE)
-if(WIN32)
+if(EMSCRIPTEN)
+    # OpenGL ES 3.0 as WebGL 2: the headers come with Emscripten, the entry points with the
+    # context (link options in Web.cmake).
+elseif(WIN32)
     # Windows builds provide GLEW and opengl32 here.
     find_package(GLEW REQUIRED)
     find_package(OpenGL REQUIRED)

@@ -31,10 +31,10 @@ constexpr std::uint64_t transpose_bits(std::uint64_t x) {
     return x;
 }
 
-std::uint8_t load_relaxed(const Intel_8080& processor, std::uint32_t address) {
+std::uint8_t read_byte(const Intel_8080& processor, std::uint32_t address) {
     // The record is never const in fact; the cast only lets the atomic view read it.
     auto& byte = const_cast<std::uint8_t&>(processor.memory[address]);
-    return std::atomic_ref<std::uint8_t>(byte).load(std::memory_order_relaxed);
+    return load_relaxed(byte);
 }
 
 } // namespace
@@ -51,7 +51,7 @@ void convert_screen(const Intel_8080& processor, Screen& screen) {
             std::uint64_t block = 0;
             for (std::uint32_t i = 0; i < 8; ++i) {
                 const std::uint32_t address = processor.video_start + bytes_per_line * (x + i) + j;
-                block |= std::uint64_t{load_relaxed(processor, address)} << (8 * i);
+                block |= std::uint64_t{read_byte(processor, address)} << (8 * i);
             }
             const std::uint64_t rows = transpose_bits(block);
             for (std::uint32_t bit = 0; bit < 8; ++bit) {

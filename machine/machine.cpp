@@ -22,6 +22,36 @@ void Machine::step() {
     });
 }
 
+void Machine::run_until(double now) {
+    if (now - board.last_interrupt_time > max_catch_up) {
+        board.last_interrupt_time = now - max_catch_up;
+    }
+    const auto held_or_pressed = [this](char key) {
+        const auto index = static_cast<std::size_t>(key);
+        return window->key_held[index].load(std::memory_order_relaxed) ||
+               window->key_pressed[index].load(std::memory_order_relaxed);
+    };
+    // Counted rather than added up interval by interval, which would drift by rounding.
+    const auto due =
+        static_cast<std::uint32_t>((now - board.last_interrupt_time) / interrupt_interval);
+    for (std::uint32_t period = 0; period < due; ++period) {
+        board.run(instructions_per_interrupt);
+        board.fire_timer(held_or_pressed);
+    }
+    board.last_interrupt_time += due * interrupt_interval;
+}
+
+void Machine::run_frames(std::uint32_t count) {
+    const auto held = [this](char key) {
+        return window->key_held[static_cast<std::size_t>(key)].load(std::memory_order_relaxed);
+    };
+    for (std::uint32_t frame = 0; frame < count; ++frame) {
+        counted_frame(
+            instructions_per_interrupt, [this](std::uint64_t n) { board.run(n); },
+            [&] { board.fire_timer(held); });
+    }
+}
+
 void Machine::render() {
     convert_screen(board.processor, screen);
     texture.update(screen.data());

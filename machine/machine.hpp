@@ -29,8 +29,24 @@ public:
     // Emulation thread only.
     void step();
 
+    // Runs the machine without a thread of its own, for a host that calls once per frame: for
+    // every 1/120 s that the steady clock has moved past `board.last_interrupt_time` by `now`,
+    // `instructions_per_interrupt` instructions and then the timer, which samples the keys held,
+    // or pressed since the window's last update (a key pressed and released between two frames
+    // still counts). At most `max_catch_up` seconds a call, so a host that was not called for a
+    // while does not run minutes of the machine at once. Throws Tavrin::Exception.
+    void run_until(double now);
+
+    // `count` frames on the clock that counts instructions (two timer firings a frame, each
+    // after `instructions_per_interrupt` instructions) with the keys held now, as the headless
+    // runner runs them. Throws Tavrin::Exception.
+    void run_frames(std::uint32_t count);
+
     // Converts video memory into `screen`, uploads it and draws it. Main thread only.
     void render();
+
+    static constexpr double max_catch_up = 0.25; // seconds
+    std::uint32_t instructions_per_interrupt = default_instructions_per_interrupt;
 
     Tavrin::Vector2f scale;
     Tavrin::Window* window;

@@ -68,10 +68,27 @@ inline void set_pair(std::uint8_t& high, std::uint8_t& low, std::uint16_t value)
     low = static_cast<std::uint8_t>(value);
 }
 
-// Writes any byte of memory, ROM included. Stores are relaxed atomic byte writes because the
-// screen conversion reads the video bytes from another thread.
+// A memory byte written and read as a relaxed atomic, since the screen conversion reads the
+// video bytes from another thread. The browser's standard library (libc++ 13) has no
+// atomic_ref; there the program runs on one thread and plain accesses are the same.
+inline void store_relaxed(std::uint8_t& byte, std::uint8_t value) {
+#ifdef __cpp_lib_atomic_ref
+    std::atomic_ref<std::uint8_t>(byte).store(value, std::memory_order_relaxed);
+#else
+    byte = value;
+#endif
+}
+inline std::uint8_t load_relaxed(std::uint8_t& byte) {
+#ifdef __cpp_lib_atomic_ref
+    return std::atomic_ref<std::uint8_t>(byte).load(std::memory_order_relaxed);
+#else
+    return byte;
+#endif
+}
+
+// Writes any byte of memory, ROM included.
 inline void unguarded_store(Intel_8080& p, std::uint16_t address, std::uint8_t value) {
-    std::atomic_ref<std::uint8_t>(p.memory[address]).store(value, std::memory_order_relaxed);
+    store_relaxed(p.memory[address], value);
 }
 
 // Writes the byte only inside the writable range; elsewhere the store is silently dropped.

@@ -1,6 +1,6 @@
 #include "renderer/gl_name.hpp"
 
-#include <GL/glew.h>
+#include "renderer/gl.hpp"
 
 namespace Tavrin {
 

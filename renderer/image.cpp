@@ -1,8 +1,7 @@
 #include "renderer/image.hpp"
 
+#include "renderer/gl.hpp"
 #include "renderer/matrix.hpp"
-
-#include <GL/glew.h>
 
 #include <vector>
 

@@ -2,6 +2,7 @@
 
 #include "renderer/draw_target.hpp"
 #include "renderer/program.hpp"
+#include "renderer/shader_header.hpp"
 #include "renderer/texture.hpp"
 #include "renderer/vector.hpp"
 
@@ -12,24 +13,22 @@ namespace Tavrin {
 class Image {
 public:
     static constexpr const char vertex_shader[] =
-        "#version 330 core\n"
-        "layout(location = 0) in vec4 vertex;\n"
-        "uniform mat4 matrix;\n"
-        "out vec2 frag_uv;\n"
-        "void main()\n"
-        "{\n"
-        "\tgl_Position = matrix*vec4(vertex.xy, 0.0, 1.0);\n"
-        "\tfrag_uv = vertex.zw;\n"
-        "}\n";
+        TAVRIN_SHADER_HEADER "layout(location = 0) in vec4 vertex;\n"
+                             "uniform mat4 matrix;\n"
+                             "out vec2 frag_uv;\n"
+                             "void main()\n"
+                             "{\n"
+                             "\tgl_Position = matrix*vec4(vertex.xy, 0.0, 1.0);\n"
+                             "\tfrag_uv = vertex.zw;\n"
+                             "}\n";
     static constexpr const char fragment_shader[] =
-        "#version 330 core\n"
-        "in vec2 frag_uv;\n"
-        "uniform sampler2D image;\n"
-        "layout(location = 0) out vec4 output_color;\n"
-        "void main()\n"
-        "{\n"
-        "\toutput_color = vec4(vec3(texture(image, frag_uv).r), 1);\n"
-        "}\n";
+        TAVRIN_SHADER_HEADER "in vec2 frag_uv;\n"
+                             "uniform sampler2D image;\n"
+                             "layout(location = 0) out vec4 output_color;\n"
+                             "void main()\n"
+                             "{\n"
+                             "\toutput_color = vec4(vec3(texture(image, frag_uv).r), 1);\n"
+                             "}\n";
 
     // No target, no texture and no GL object; must not be drawn.
     Image() = default;

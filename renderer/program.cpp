@@ -1,8 +1,7 @@
 #include "renderer/program.hpp"
 
+#include "renderer/gl.hpp"
 #include "window/exception.hpp"
-
-#include <GL/glew.h>
 
 namespace Tavrin {
 

@@ -2,6 +2,7 @@
 
 #include "renderer/draw_target.hpp"
 #include "renderer/program.hpp"
+#include "renderer/shader_header.hpp"
 #include "renderer/vector.hpp"
 
 namespace Tavrin {
@@ -13,20 +14,20 @@ namespace Tavrin {
 // never released at process exit, so no OpenGL call happens after the context is gone.
 class Rectangle {
 public:
-    static constexpr const char vertex_shader[] = "#version 330 core\n"
-                                                  "layout(location = 0) in vec2 vertex;\n"
-                                                  "uniform mat4 matrix;\n"
-                                                  "void main()\n"
-                                                  "{\n"
-                                                  "\tgl_Position = matrix*vec4(vertex, 0.f, 1.f);\n"
-                                                  "}\n";
-    static constexpr const char fragment_shader[] = "#version 330 core\n"
-                                                    "uniform vec4 color;\n"
-                                                    "layout(location = 0) out vec4 output_color;\n"
-                                                    "void main()\n"
-                                                    "{\n"
-                                                    "\toutput_color = color;\n"
-                                                    "}\n";
+    static constexpr const char vertex_shader[] =
+        TAVRIN_SHADER_HEADER "layout(location = 0) in vec2 vertex;\n"
+                             "uniform mat4 matrix;\n"
+                             "void main()\n"
+                             "{\n"
+                             "\tgl_Position = matrix*vec4(vertex, 0.f, 1.f);\n"
+                             "}\n";
+    static constexpr const char fragment_shader[] =
+        TAVRIN_SHADER_HEADER "uniform vec4 color;\n"
+                             "layout(location = 0) out vec4 output_color;\n"
+                             "void main()\n"
+                             "{\n"
+                             "\toutput_color = color;\n"
+                             "}\n";
 
     // Builds the shared program and vertex array if they do not exist yet (the window's context
     // must be current). Throws Tavrin::Exception when the shaders cannot be built.

@@ -1,6 +1,6 @@
 #include "renderer/texture.hpp"
 
-#include <GL/glew.h>
+#include "renderer/gl.hpp"
 
 namespace Tavrin {
 
@@ -14,7 +14,7 @@ Texture::Texture(Vector2i dimensions, std::uint32_t texel_format, const std::uin
     glGenTextures(1, &name);
     id = hold_gl_name(Gl_Kind::texture, name);
     glBindTexture(GL_TEXTURE_2D, name);
-    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), size.x, size.y, 0, format,
+    glTexImage2D(GL_TEXTURE_2D, 0, texture_internal_format(format), size.x, size.y, 0, format,
                  GL_UNSIGNED_BYTE, texels);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);

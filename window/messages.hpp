@@ -58,6 +58,13 @@ inline constexpr std::size_t left_button = wm_lbuttondown;
 inline constexpr std::size_t right_button = wm_rbuttondown;
 inline constexpr std::size_t middle_button = wm_mbuttondown;
 
+// The message for a key going down or up: with Alt held, and for F10, Win32 sends system-key
+// messages instead.
+constexpr std::uint32_t key_message(std::uint32_t code, bool down, bool alt) {
+    const bool system = alt || code == vk_f10;
+    return system ? (down ? wm_syskeydown : wm_syskeyup) : (down ? wm_keydown : wm_keyup);
+}
+
 // Key messages carry codes 0 to 255; the flags above 255 belong to the mouse buttons.
 inline constexpr std::uint32_t key_code_count = 256;
 

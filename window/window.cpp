@@ -1,10 +1,9 @@
 #include "window/window.hpp"
 
+#include "renderer/gl.hpp"
 #include "window/clock.hpp"
 #include "window/messages.hpp"
 #include "window/platform.hpp"
-
-#include <GL/glew.h>
 
 namespace Tavrin {
 
@@ -37,8 +36,7 @@ Window::Window(const std::string& caption, Vector2i initial_size, Color backgrou
 
     platform::create_window(*this);
 
-    glewExperimental = GL_TRUE;
-    glewInit();
+    load_gl_entry_points();
 }
 
 Window::~Window() {

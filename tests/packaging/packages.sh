@@ -3,7 +3,8 @@
 # package with apt-get, checks what it put in place, starts the installed program from its desktop
 # entry's command and checks its window and picture, then removes the package again; checks what
 # the Linux archive holds; unpacks the Windows zip, checks the executable's icon and version
-# resources and runs it from there under Wine with the smoke test's checks.
+# resources and runs it from there under Wine with the smoke test's checks; checks what the web
+# zip holds (the browser checks of tests/web run the page itself).
 #
 # Usage (as root): scripts/with-display tests/packaging/packages.sh [PACKAGE_DIR]
 #   PACKAGE_DIR defaults to build/packages.
@@ -142,6 +143,20 @@ if [[ -n "$zip" ]]; then
     # The smoke test's checks of the program, run from the unpacked folder; its PASS and FAIL
     # lines are part of this test's output.
     tests/windows-program/smoke.sh --program "$exe" || windows_ok=0
+fi
+
+# --- The web zip --------------------------------------------------------------------------------
+check "there is one web zip in $packages" one_package "$name-*-web.zip"
+web_zip=$found
+if [[ -n "$web_zip" ]]; then
+    mkdir -p "$work/web"
+    (cd "$work/web" && cmake -E tar xf "$web_zip")
+    site="$work/web/$(basename "$web_zip" .zip)"
+    check "the web zip holds the page, its script and its WebAssembly in one folder" \
+        eval '[[ -f "$site/index.html" && -f "$site/$name.js" && -f "$site/$name.wasm" ]]'
+    check "the page is titled \"Tavrin Mirellon\" and loads its script" \
+        eval 'grep -q "<title>Tavrin Mirellon</title>" "$site/index.html" &&
+              grep -q "src=\"$name.js\"" "$site/index.html"'
 fi
 
 echo "$passes passed, $failures failed (and the Windows smoke test's checks above)"

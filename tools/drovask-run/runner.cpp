@@ -159,10 +159,9 @@ void Runner::interrupt() {
 }
 
 void Runner::frame() {
-    for (int i = 0; i < 2; ++i) {
-        run(options_.instructions_per_interrupt);
-        interrupt();
-    }
+    counted_frame(
+        options_.instructions_per_interrupt, [this](std::uint64_t count) { run(count); },
+        [this] { interrupt(); });
 }
 
 // Works out what the instruction at PC is about to do, runs it, and records what was wrong.

@@ -26,11 +26,6 @@
 
 namespace Drovask {
 
-// An 8080 at 2 MHz runs 2,000,000 / 120 = 16,667 cycles between two interrupts; the demo game
-// averages 8.6 cycles an instruction (its instruction mix measured over attract mode and a
-// played game), so 16,667 / 8.6 = 1,938 instructions.
-inline constexpr std::uint32_t default_instructions_per_interrupt = 1938;
-
 enum class Fault_Kind : std::uint8_t {
     dropped_store,       // a guarded store (or an interrupt's push) outside RAM: dropped
     rom_store,           // a store through HL (MOV M, MVI M, INR M, DCR M) into the ROM

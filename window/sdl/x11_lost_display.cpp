@@ -1,4 +1,4 @@
-#include "window/x11_lost_display.hpp"
+#include "window/sdl/x11_lost_display.hpp"
 
 #include "window/platform.hpp"
 

@@ -5,9 +5,9 @@
 
 #include "window/exception.hpp"
 #include "window/messages.hpp"
+#include "window/sdl/x11_error_box_placement.hpp"
+#include "window/sdl/x11_lost_display.hpp"
 #include "window/window.hpp"
-#include "window/x11_error_box_placement.hpp"
-#include "window/x11_lost_display.hpp"
 
 #include <GL/glew.h>
 #include <SDL.h>
@@ -164,11 +164,8 @@ void dispatch_key(const SDL_KeyboardEvent& event) {
     if (code == 0) {
         return;
     }
-    const bool down = event.type == SDL_KEYDOWN;
-    // With Alt, and for F10, Win32 sends system-key messages instead.
-    const bool system = (event.keysym.mod & KMOD_ALT) != 0 || code == vk_f10;
     const std::uint32_t message =
-        system ? (down ? wm_syskeydown : wm_syskeyup) : (down ? wm_keydown : wm_keyup);
+        key_message(code, event.type == SDL_KEYDOWN, (event.keysym.mod & KMOD_ALT) != 0);
     send(owner(event.windowID), message, code);
 }
 

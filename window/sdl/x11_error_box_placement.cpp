@@ -1,4 +1,4 @@
-#include "window/x11_error_box_placement.hpp"
+#include "window/sdl/x11_error_box_placement.hpp"
 
 #include "window/platform.hpp"
 

@@ -1,0 +1,51 @@
+// The machine run without a thread, as the browser runs it: interrupts follow the clock that the
+// host passes in, with each period's instructions counted.
+
+#include "machine_fixture.hpp"
+
+namespace {
+
+// Counts the interrupts of each vector in B (0008H) and C (0010H) while the program spins.
+constexpr std::initializer_list<std::uint8_t> counting_program{
+    0x31, 0x00, 0x24,                               // 0000 LXI SP,2400H
+    0xFB,                                           // 0003 EI
+    0xC3, 0x04, 0x00,                               // 0004 JMP 0004H
+    0x00,                                           // 0007
+    0x04, 0xFB, 0xC9,                               // 0008 INR B; EI; RET
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0xFB, 0xC9, // 0010 INR C; EI; RET
+};
+
+using Run_Until_Test = Machine_Test;
+
+TEST_F(Run_Until_Test, InterruptsFollowTheTimePassedUpToTheCatchUpLimit) {
+    struct Case {
+        const char* name;
+        double seconds;
+        int interrupts;
+    };
+    for (const Case& c :
+         {Case{"less than one interval", 0.008, 0}, Case{"a tenth of a second", 0.1, 12},
+          Case{"a page hidden for a minute", 60.0, 30}}) {
+        auto machine = machine_with(counting_program);
+        machine->board.last_interrupt_time = 1000.0;
+        machine->run_until(1000.0 + c.seconds);
+        const auto& p = machine->board.processor;
+        // Each period ends with the timer: the last interrupt's handler has not run yet.
+        const bool last_pending = p.pc == 0x0008 || p.pc == 0x0010;
+        EXPECT_EQ(p.b + p.c + (last_pending ? 1 : 0), c.interrupts) << c.name;
+        EXPECT_LE(p.c, p.b) << c.name; // the two vectors alternate, 0008H first
+    }
+}
+
+TEST_F(Run_Until_Test, AKeyPressedAndReleasedBetweenTwoFramesIsSampled) {
+    auto machine = machine_with(counting_program);
+    machine->board.last_interrupt_time = 0.0;
+    window->key_pressed['C'] = true; // down and up again since the last update
+    machine->run_until(Drovask::interrupt_interval);
+    EXPECT_EQ(machine->board.input & 0x01, 0x01);
+    window->key_pressed['C'] = false;
+    machine->run_until(2 * Drovask::interrupt_interval);
+    EXPECT_EQ(machine->board.input & 0x01, 0x00);
+}
+
+} // namespace

@@ -1,0 +1,143 @@
+"""Headless Chromium driven over the DevTools protocol, for the browser checks and the web
+benchmark. Uses Debian's python3-websocket; run with /usr/bin/python3.
+
+    with Browser() as browser:
+        browser.navigate(url)
+        browser.wait_for("document.body.dataset.state === 'running'")
+        browser.key("KeyC", "c", down=True)
+        picture = browser.evaluate("tavrin_test.picture()")
+"""
+
+import base64
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import urllib.request
+
+import websocket
+
+CHROMIUM_FLAGS = [
+    "--headless=new", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
+    "--disable-gpu-sandbox", "--no-first-run", "--disable-background-networking",
+    "--disable-component-update", "--disable-sync", "--remote-debugging-address=127.0.0.1",
+    "--remote-debugging-port=0", "--window-size=800,900",
+]
+
+
+class Check_Failed(Exception):
+    pass
+
+
+class Browser:
+    def __init__(self, timeout=30):
+        self.profile = tempfile.mkdtemp(prefix="tavrin-chromium-")
+        self.process = subprocess.Popen(
+            ["chromium", *CHROMIUM_FLAGS, f"--user-data-dir={self.profile}", "about:blank"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.next_id = 0
+        self.errors = []  # console errors and uncaught exceptions, as text
+        self.events = []
+        port = self._debugging_port(timeout)
+        targets = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list"))
+        page = next(t for t in targets if t["type"] == "page")
+        self.socket = websocket.create_connection(page["webSocketDebuggerUrl"], timeout=timeout,
+                                                  suppress_origin=True)
+        for domain in ("Page", "Runtime", "Log"):
+            self.call(f"{domain}.enable")
+
+    def _debugging_port(self, timeout):
+        path = os.path.join(self.profile, "DevToolsActivePort")
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.process.poll() is not None:
+                raise Check_Failed(f"chromium ended at start with status {self.process.returncode}")
+            if os.path.exists(path):
+                with open(path) as file:
+                    lines = file.read().split()
+                if lines:
+                    return int(lines[0])
+            time.sleep(0.05)
+        raise Check_Failed("chromium did not open its DevTools port")
+
+    def close(self):
+        try:
+            self.socket.close()
+        except Exception:
+            pass
+        self.process.terminate()
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        shutil.rmtree(self.profile, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
+
+    def _note(self, message):
+        method, params = message.get("method"), message.get("params", {})
+        self.events.append(message)
+        if method == "Runtime.consoleAPICalled" and params["type"] in ("error", "assert"):
+            self.errors.append(" ".join(str(a.get("value", a.get("description", "")))
+                                        for a in params["args"]))
+        elif method == "Runtime.exceptionThrown":
+            details = params["exceptionDetails"]
+            self.errors.append(details.get("exception", {}).get("description", details["text"]))
+        elif method == "Log.entryAdded" and params["entry"]["level"] == "error":
+            self.errors.append(params["entry"]["text"])
+
+    def call(self, method, **params):
+        self.next_id += 1
+        self.socket.send(json.dumps({"id": self.next_id, "method": method, "params": params}))
+        while True:
+            message = json.loads(self.socket.recv())
+            if message.get("id") == self.next_id:
+                if "error" in message:
+                    raise Check_Failed(f"{method}: {message['error']['message']}")
+                return message["result"]
+            self._note(message)
+
+    def navigate(self, url):
+        self.call("Page.navigate", url=url)
+
+    def evaluate(self, expression):
+        result = self.call("Runtime.evaluate", expression=expression, returnByValue=True,
+                           awaitPromise=True)
+        if "exceptionDetails" in result:
+            details = result["exceptionDetails"]
+            raise Check_Failed(f"{expression}: "
+                               + details.get("exception", {}).get("description", details["text"]))
+        return result["result"].get("value")
+
+    def wait_for(self, expression, timeout=20, what=None):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            try:
+                if self.evaluate(f"Boolean({expression})"):
+                    return
+            except Check_Failed:
+                pass  # a page still loading has no document yet
+            time.sleep(0.05)
+        raise Check_Failed(f"waited {timeout} s for {what or expression}")
+
+    def key(self, code, key, down):
+        """A key going down or up, as the keyboard sends it (code: "KeyC", key: "c")."""
+        text = {"Enter": "\r"}.get(key, key if len(key) == 1 else "") if down else ""
+        code_number = ord(key.upper()) if len(key) == 1 else {"Escape": 27, "Enter": 13}[key]
+        self.call("Input.dispatchKeyEvent", type="keyDown" if down else "keyUp", code=code,
+                  key=key, text=text, windowsVirtualKeyCode=code_number)
+
+    def picture(self):
+        """The machine's upright picture now: 224 x 256 bytes, 0 or 255 each."""
+        return base64.b64decode(self.evaluate("tavrin_test.picture()"))
+
+    def screenshot(self):
+        """The page as PNG bytes."""
+        return base64.b64decode(self.call("Page.captureScreenshot", format="png")["data"])
