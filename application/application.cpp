@@ -5,6 +5,7 @@
 #include "window/platform.hpp"
 #include "window/window.hpp"
 
+#include <iostream>
 #include <thread>
 
 namespace {
@@ -31,7 +32,8 @@ private:
     std::thread thread;
 };
 
-void run() {
+// Returns false if an error ended the run and no box could show it.
+bool run() {
     Tavrin::Window window("Tavrin Mirellon", {0, 0}, {0.3f, 0.3f, 0.3f, 1.0f},
                           {0.965f, 0.965f, 0.965f, 1.0f}, {130, 130});
     Drovask::Machine machine(&window);
@@ -53,16 +55,21 @@ void run() {
     Tavrin::platform::show_window(window, false);
     emulation.join();
     // An error that ended the emulation is shown now, with the window hidden but not yet gone.
-    window.show_handed_over_error();
+    return window.show_handed_over_error();
 }
 
 } // namespace
 
-int run_application() {
-    try {
-        run();
-    } catch (Tavrin::Exception exception) {
-        Tavrin::show_error(exception.message);
+int run_application(bool given_arguments) {
+    if (given_arguments) {
+        std::cerr << "tavrin-mirellon takes no arguments and ignores them: its README lists the "
+                     "keys and tells how to build another ROM in; drovask-run runs ROM files.\n";
     }
-    return 0;
+    bool reported = true;
+    try {
+        reported = run();
+    } catch (Tavrin::Exception exception) {
+        reported = Tavrin::show_error(exception.message);
+    }
+    return reported ? 0 : 1;
 }
