@@ -3,6 +3,7 @@
 #include "window/exception.hpp"
 #include "window/platform.hpp"
 
+#include <iostream>
 #include <thread>
 
 namespace {
@@ -29,7 +30,8 @@ private:
     std::thread thread;
 };
 
-void run() {
+// Returns false if an error ended the run and no box could show it.
+bool run() {
     Application application;
     Emulation_Thread emulation(application.window, application.machine);
     while (application.frame()) {
@@ -37,16 +39,21 @@ void run() {
     Tavrin::platform::show_window(application.window, false);
     emulation.join();
     // An error that ended the emulation is shown now, with the window hidden but not yet gone.
-    application.window.show_handed_over_error();
+    return application.window.show_handed_over_error();
 }
 
 } // namespace
 
-int run_application() {
-    try {
-        run();
-    } catch (Tavrin::Exception exception) {
-        Tavrin::show_error(exception.message);
+int run_application(bool given_arguments) {
+    if (given_arguments) {
+        std::cerr << "tavrin-mirellon takes no arguments and ignores them: its README lists the "
+                     "keys and tells how to build another ROM in; drovask-run runs ROM files.\n";
     }
-    return 0;
+    bool reported = true;
+    try {
+        reported = run();
+    } catch (Tavrin::Exception exception) {
+        reported = Tavrin::show_error(exception.message);
+    }
+    return reported ? 0 : 1;
 }

@@ -26,6 +26,8 @@ public:
 };
 
 // Runs the program on the desktop: the application with its emulation thread, then shutdown.
-// Shared by `main` and `WinMain`; returns the program's exit code (0 after a close and after a
-// reported error).
-int run_application();
+// Shared by `main` and `WinMain`, which say whether the program was given arguments: it takes
+// none, and says so on standard error before it runs as usual. Returns the program's exit code:
+// 0 after a close and after an error shown in the error box, 1 after an error that no box could
+// show (no display).
+int run_application(bool given_arguments);

@@ -1,5 +1,5 @@
 #include "application/application.hpp"
 
-int main() {
-    return run_application();
+int main(int argc, char** /*argv*/) {
+    return run_application(argc > 1);
 }

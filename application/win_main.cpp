@@ -1,9 +1,11 @@
-// The Windows GUI entry point. The program reads no command line and no start-up options.
+// The Windows GUI entry point. The program reads no command line and no start-up options; it
+// only notes whether anything follows the program's name. Standard error reaches the user only
+// where the program was started with it redirected: a GUI program has no console of its own.
 
 #include "application/application.hpp"
 
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    return run_application();
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
+    return run_application(arguments != nullptr && arguments[0] != '\0');
 }

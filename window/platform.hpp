@@ -68,7 +68,8 @@ inline constexpr const char* error_box_title = "Tavrin Mirellon Error";
 
 // Shows the modal error box (title error_box_title) centred on the screen and blocks
 // until it is dismissed. Where no box can be shown, writes the message to standard error.
-void show_message_box(const std::string& message);
+// Returns whether the box was shown.
+bool show_message_box(const std::string& message);
 
 // Whether the error box must be shown from the main thread while the program runs. Where it
 // must, an error on another thread is handed to the main thread, which shows it once that

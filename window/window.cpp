@@ -301,14 +301,15 @@ void Window::close_with_error(const std::string& message) {
     open.store(false, std::memory_order_relaxed);
 }
 
-void Window::show_handed_over_error() {
+bool Window::show_handed_over_error() {
     if (error_handed_over.exchange(false, std::memory_order_acquire)) {
-        show_error(handed_over_error);
+        return show_error(handed_over_error);
     }
+    return true;
 }
 
-void show_error(const std::string& message) {
-    platform::show_message_box(message);
+bool show_error(const std::string& message) {
+    return platform::show_message_box(message);
 }
 
 } // namespace Tavrin

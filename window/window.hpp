@@ -51,7 +51,8 @@ public:
 
     // Main thread, once the thread that called close_with_error has been joined: shows the
     // message handed over, if any, and returns once it is dismissed. Shows it only once.
-    void show_handed_over_error();
+    // Returns false if there was a message and no box could show it.
+    bool show_handed_over_error();
 
     // Handles one window message, given with Win32's message number and parameters. Returns the
     // result for a handled message, or nothing when the message needs the default handling.
@@ -125,7 +126,8 @@ std::optional<std::intptr_t> handle_message(Window* window, std::uint32_t messag
                                             std::uintptr_t w_param, std::intptr_t l_param);
 
 // Shows `message` in a modal error box titled "Tavrin Mirellon Error", centred on the screen,
-// and returns once the user has dismissed it. Callable from any thread.
-void show_error(const std::string& message);
+// and returns once the user has dismissed it. Callable from any thread. Where no box can be
+// shown (no display), the message goes to standard error and this returns false.
+bool show_error(const std::string& message);
 
 } // namespace Tavrin

@@ -112,8 +112,9 @@ SECONDS=0
 
 # --- Helpers --------------------------------------------------------------------------------------
 pid=""
-start() { # start EXE: runs it in the background, its pid in $pid
-    timeout 60 wine "$1" >/dev/null 2>&1 &
+start() { # start EXE [ARGUMENTS...]: runs it in the background, its pid in $pid, its standard
+    # error (Wine hands a program started from a shell the shell's) in $work/stderr
+    timeout 60 wine "$@" >/dev/null 2>"$work/stderr" &
     pid=$!
 }
 code=""
@@ -169,10 +170,13 @@ window_x=$((screen_width / 2 - 448 / 2))
 window_y=$((screen_height / 2 - 512 / 2))
 
 # --- The program: window, picture, drag, Escape ---------------------------------------------------
-start "$program_to_run"
+# Given arguments, which it ignores, the program says so and runs as usual.
+start "$program_to_run" --help
 window=$(find_window "$title")
 [[ -n "$window" ]] || stop "the program's window titled \"$title\" appears"
 pass "the program's window titled \"$title\" appears"
+check "standard error says that the program takes no arguments" \
+    grep -q "takes no arguments" "$work/stderr"
 read -r x y width height < <(geometry "$window")
 check "the window is at ($window_x, $window_y) with 448 x 512 (found ($x, $y), $width x $height)" \
     test "$x $y $width $height" = "$window_x $window_y 448 512"

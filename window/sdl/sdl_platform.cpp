@@ -11,11 +11,14 @@
 
 #include <GL/glew.h>
 #include <SDL.h>
+#include <SDL_syswm.h>
 
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -36,16 +39,46 @@ std::string sdl_reason() {
 
 // Whether SDL has settled for a video driver that shows nothing. SDL tries its drivers in turn
 // and, when no window system answers, ends with one that draws off screen: the window would run
-// unseen, and SDL's error box, which reads the X11 driver's data of the display, would crash. A
-// driver asked for by name (SDL_VIDEODRIVER) is the user's choice and stands.
+// unseen, and SDL's error box, which reads the X11 driver's data of the display, would crash.
 bool settled_for_no_display() {
-    const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
-    if (asked != nullptr && asked[0] != '\0') {
-        return false;
-    }
     const char* driver = SDL_GetCurrentVideoDriver();
     return driver == nullptr || std::strcmp(driver, "offscreen") == 0 ||
            std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "evdev") == 0;
+}
+
+// A hang-up (the terminal closed) asks the window to close, as SIGINT and SIGTERM do through SDL.
+// The handler, on whichever thread the signal reaches, only raises the flag (lock-free, so safe in
+// a handler); the message pump turns it into a close request.
+std::atomic<bool> hang_up_received{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void receive_hang_up(int /*signal*/) {
+    hang_up_received.store(true, std::memory_order_relaxed);
+}
+
+// Only where the hang-up has its default effect: a program started with it ignored (nohup) keeps
+// running after the terminal has gone.
+void close_on_hang_up() {
+    struct sigaction current {};
+    if (sigaction(SIGHUP, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) {
+        return;
+    }
+    struct sigaction handler {};
+    handler.sa_handler = receive_hang_up;
+    sigemptyset(&handler.sa_mask);
+    handler.sa_flags = SA_RESTART;
+    sigaction(SIGHUP, &handler, nullptr);
+}
+
+// What went wrong with the display named in `x_display` (null where none is), and what to do.
+std::string no_display_message(const char* x_display, const std::string& reason) {
+    std::string message = "Could not open the display";
+    if (x_display != nullptr) {
+        message += std::string(" \"") + x_display + "\"";
+    }
+    return message + ": " + reason +
+           ". Check that the X server (or the Wayland compositor) is running and that DISPLAY "
+           "(or WAYLAND_DISPLAY) names it.";
 }
 
 // SDL's video subsystem, started once per process and kept until the process ends.
@@ -68,30 +101,55 @@ void ensure_video() {
         // A busy X server now and then refuses a new connection for a moment (the connect fails
         // or is reset), and a display may come up just after the program: a display named in
         // the environment gets a few seconds to answer, asked less and less often. With none
-        // named there is none to wait for.
-        const bool display_named =
-            SDL_getenv("DISPLAY") != nullptr || SDL_getenv("WAYLAND_DISPLAY") != nullptr;
+        // named there is none to wait for, unless the user named a video driver (SDL_VIDEODRIVER),
+        // whose choice stands.
+        const char* x_display = SDL_getenv("DISPLAY");
+        const char* wayland_display = SDL_getenv("WAYLAND_DISPLAY");
+        const bool display_named = x_display != nullptr || wayland_display != nullptr;
+        const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+        const bool driver_asked = asked != nullptr && asked[0] != '\0';
+        if (!display_named && !driver_asked) {
+            refusal = "Could not open the display: neither DISPLAY nor WAYLAND_DISPLAY is set. "
+                      "Start the program from a graphical desktop, or set DISPLAY to the X "
+                      "display to use.";
+            throw Exception{refusal};
+        }
+        // With only an X display named, SDL would otherwise also try Wayland whenever the X
+        // server does not answer at once, and the Wayland library complains on standard error.
+        if (!driver_asked && wayland_display == nullptr) {
+            SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+        }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         auto pause = std::chrono::milliseconds(100);
         for (;;) {
             if (SDL_Init(SDL_INIT_VIDEO) == 0) {
-                if (!settled_for_no_display()) {
+                if (driver_asked || !settled_for_no_display()) {
                     break;
                 }
                 SDL_QuitSubSystem(SDL_INIT_VIDEO);
-                SDL_SetError("neither an X server nor a Wayland compositor answered");
             }
             if (!display_named || std::chrono::steady_clock::now() >= deadline) {
-                refusal = "Could not open the display: " + sdl_reason();
+                refusal = no_display_message(
+                    x_display, driver_asked ? sdl_reason() : "it did not answer within 5 seconds");
                 throw Exception{refusal};
             }
             std::this_thread::sleep_for(pause);
             pause = std::min(pause * 2, std::chrono::milliseconds(1000));
         }
         end_process_on_lost_display();
+        close_on_hang_up();
         return true;
     }();
     (void)started;
+}
+
+bool video_available() {
+    try {
+        ensure_video();
+        return true;
+    } catch (const Exception&) {
+        return false;
+    }
 }
 
 SDL_Window* sdl_window(const Window& window) {
@@ -263,6 +321,55 @@ std::string missing_context_message(const std::string& reason, const std::string
                      "OpenGL 3.3.";
 }
 
+// The X11 display connection and window behind an SDL window; none under other window systems.
+std::optional<std::pair<Display*, ::Window>> x11_window(SDL_Window* native) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(native, &info) != SDL_TRUE || info.subsystem != SDL_SYSWM_X11) {
+        return std::nullopt;
+    }
+    return std::pair{info.info.x11.display, info.info.x11.window};
+}
+
+// Whether a window manager still holds `window`: it keeps the window inside a frame of its own
+// until it lets it go, and then puts it back at the top of the window tree.
+bool framed(Display* display, ::Window window) {
+    ::Window root = 0;
+    ::Window parent = 0;
+    ::Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(display, window, &root, &parent, &children, &count) == 0) {
+        return false;
+    }
+    if (children != nullptr) {
+        XFree(children);
+    }
+    return parent != root;
+}
+
+// SDL hides a window by withdrawing it and waiting until the server has unmapped it. A window
+// manager that is still taking the window on (twm, when the window is hidden just after it was
+// shown) may map it again before it hears of the withdrawal, and then let go of it mapped: the
+// window would stay on the screen. So wait (for a second at most) until the manager has let the
+// window go, then unmap it where it came back; the server has done so before this returns.
+void make_sure_unmapped(SDL_Window* native) {
+    const auto x = x11_window(native);
+    if (!x) {
+        return;
+    }
+    const auto [display, window] = *x;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (framed(display, window) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(display, window, &attributes) != 0 &&
+        attributes.map_state != IsUnmapped) {
+        XUnmapWindow(display, window);
+    }
+    XSync(display, False);
+}
+
 } // namespace
 
 void create_window(Window& window) {
@@ -402,10 +509,14 @@ void show_window(Window& window, bool visible) {
         SDL_SetWindowInputFocus(native);
     } else {
         SDL_HideWindow(native);
+        make_sure_unmapped(native);
     }
 }
 
 void pump_messages(Window& window) {
+    if (hang_up_received.exchange(false, std::memory_order_relaxed)) {
+        send(owner(sdl_window(window)), messages::wm_close);
+    }
     SDL_Event event;
     while (SDL_PollEvent(&event) != 0) {
         switch (event.type) {
@@ -453,7 +564,12 @@ bool error_box_on_main_thread() {
     return true;
 }
 
-void show_message_box(const std::string& message) {
+bool show_message_box(const std::string& message) {
+    // Without a display there is nowhere to show a box.
+    if (!video_available()) {
+        std::cerr << error_box_title << "\n\n" << message << "\n";
+        return false;
+    }
     int result = -1;
     {
         std::optional<X11_Error_Box_Placement> placement;
@@ -480,6 +596,7 @@ void show_message_box(const std::string& message) {
     // The box may be shown from a thread that SDL did not start, whose SDL thread storage would
     // otherwise outlive it; later SDL calls on this thread make it anew.
     SDL_TLSCleanup();
+    return result == 0;
 }
 
 } // namespace Tavrin::platform

@@ -273,8 +273,9 @@ bool error_box_on_main_thread() {
 
 // The page's modal dialog: it cannot block the page's one thread, so this returns at once and
 // the page shows the dialog until it is dismissed.
-void show_message_box(const std::string& message) {
+bool show_message_box(const std::string& message) {
     show_page_error(error_box_title, message.c_str());
+    return true;
 }
 
 } // namespace Tavrin::platform

@@ -307,7 +307,7 @@ bool error_box_on_main_thread() {
     return false;
 }
 
-void show_message_box(const std::string& message) {
+bool show_message_box(const std::string& message) {
     // Centres the box once it is on screen. The box is looked for with a short pause between
     // attempts and only for a few seconds, so a box that never appears costs nothing.
     std::thread([] {
@@ -330,7 +330,9 @@ void show_message_box(const std::string& message) {
 
     if (MessageBoxA(nullptr, message.c_str(), error_box_title, MB_OK | MB_ICONERROR) == 0) {
         std::fprintf(stderr, "%s: %s\n", error_box_title, message.c_str());
+        return false;
     }
+    return true;
 }
 
 } // namespace Tavrin::platform
