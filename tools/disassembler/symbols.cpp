@@ -1,0 +1,137 @@
+#include "tools/disassembler/symbols.hpp"
+
+#include "window/exception.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+namespace Asm8080 {
+
+namespace {
+
+std::string upper_case(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper;
+}
+
+bool by_value_then_name(const Symbol& a, const Symbol& b) {
+    return a.value != b.value ? a.value < b.value : a.name < b.name;
+}
+
+std::optional<std::uint16_t> hexadecimal(std::string_view digits) {
+    unsigned value = 0;
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    if (digits.empty() || error != std::errc{} || end != digits.data() + digits.size() ||
+        value > 0xFFFF) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+} // namespace
+
+std::string format_symbol_file(const std::map<std::string, std::uint16_t>& symbols) {
+    std::vector<Symbol> sorted;
+    for (const auto& [name, value] : symbols) {
+        sorted.push_back({value, name});
+    }
+    std::sort(sorted.begin(), sorted.end(), by_value_then_name);
+    std::string text;
+    for (const Symbol& symbol : sorted) {
+        char value[8];
+        std::snprintf(value, sizeof value, "%04X ", symbol.value);
+        text += value + symbol.name + "\n";
+    }
+    return text;
+}
+
+Symbols::Symbols(std::vector<Symbol> symbols) : symbols_(std::move(symbols)) {
+    std::stable_sort(symbols_.begin(), symbols_.end(), by_value_then_name);
+    for (const Symbol& symbol : symbols_) {
+        by_name_.emplace(upper_case(symbol.name), symbol.value);
+    }
+}
+
+const std::string* Symbols::name_of(std::uint16_t value) const {
+    const auto found =
+        std::lower_bound(symbols_.begin(), symbols_.end(), value,
+                         [](const Symbol& symbol, std::uint16_t v) { return symbol.value < v; });
+    return found != symbols_.end() && found->value == value ? &found->name : nullptr;
+}
+
+std::optional<std::uint16_t> Symbols::value_of(std::string_view name) const {
+    const auto found = by_name_.find(upper_case(name));
+    return found == by_name_.end() ? std::nullopt : std::optional{found->second};
+}
+
+Symbols parse_symbol_file(std::string_view text, const std::string& file_name) {
+    std::vector<Symbol> symbols;
+    int line_number = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        ++line_number;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.empty()) {
+            continue;
+        }
+        const std::size_t space = line.find(' ');
+        const auto value = hexadecimal(line.substr(0, std::min(space, line.size())));
+        const std::string_view name =
+            space == std::string_view::npos ? std::string_view{} : line.substr(space + 1);
+        const bool name_ok = !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
+            return std::isspace(static_cast<unsigned char>(c)) != 0;
+        });
+        if (space != 4 || !value || !name_ok) {
+            throw Tavrin::Exception{file_name + ":" + std::to_string(line_number) +
+                                    ": expected \"XXXX NAME\" (four hexadecimal digits, a space, "
+                                    "a name), as asm8080 --symbols writes"};
+        }
+        symbols.push_back({*value, std::string(name)});
+    }
+    return Symbols(std::move(symbols));
+}
+
+Symbols read_symbol_file(const std::filesystem::path& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        throw Tavrin::Exception{"the symbol file " + path.string() +
+                                " is a directory; give the file that asm8080 --symbols wrote"};
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw Tavrin::Exception{"cannot read the symbol file " + path.string() +
+                                ": no such file, or it is not readable"};
+    }
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (file.bad()) {
+        throw Tavrin::Exception{"could not read all of the symbol file " + path.string()};
+    }
+    return parse_symbol_file(text, path.string());
+}
+
+std::optional<std::uint16_t> parse_address(std::string_view text, const Symbols* symbols) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        return hexadecimal(text.substr(2));
+    }
+    if (text.size() > 1 && (text.back() == 'H' || text.back() == 'h')) {
+        if (const auto value = hexadecimal(text.substr(0, text.size() - 1))) {
+            return value;
+        }
+    }
+    return symbols != nullptr ? symbols->value_of(text) : std::nullopt;
+}
+
+} // namespace Asm8080
