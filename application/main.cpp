@@ -1,5 +1,6 @@
 #include "application/application.hpp"
+#include "machine/machine.hpp"
 
 int main() {
-    return run_application();
+    return run_application(Drovask::built_in_rom());
 }
