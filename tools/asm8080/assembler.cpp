@@ -361,9 +361,9 @@ private:
         if (!field) {
             return;
         }
-        statement.opcode =
-            static_cast<std::uint8_t>(instruction.opcode | *field << register_field.shift);
-        statement.size = instruction_size(form);
+        statement.opcode = static_cast<std::uint8_t>(
+            instruction.opcode | static_cast<unsigned>(*field) << register_field.shift);
+        statement.size = static_cast<std::uint32_t>(instruction_size(form));
         if (form == Form::mvi || form == Form::lxi || form == Form::immediate ||
             form == Form::address || form == Form::restart) {
             statement.operand = expression(statement, operands.back());

@@ -50,7 +50,7 @@ inline constexpr std::array<std::string_view, 2> bd_pair_names{"B", "D"};
 // opcode. MOV has two (destination at bit 3, source at bit 0); forms without one have no names.
 struct Register_Field {
     std::span<const std::string_view> names;
-    int shift = 0;
+    unsigned shift = 0;
 };
 Register_Field register_field(Form form);
 

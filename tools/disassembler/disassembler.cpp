@@ -11,8 +11,8 @@ namespace {
 // What an opcode decodes to: its instruction and the codes of its register fields.
 struct Decoded {
     const Instruction* instruction = nullptr; // null: no mnemonic has this opcode
-    int first = 0;                            // the register field (MOV: the destination)
-    int second = 0;                           // MOV: the source
+    unsigned first = 0;                       // the register field (MOV: the destination)
+    unsigned second = 0;                      // MOV: the source
 };
 
 // Every opcode that an entry of the assembler's table can produce, filled in from that table.
@@ -22,21 +22,21 @@ const std::array<Decoded, 256>& decode_table() {
         for (const Instruction& instruction : instruction_table()) {
             const Register_Field field = register_field(instruction.form);
             if (instruction.form == Form::mov) {
-                for (int d = 0; d < 8; ++d) {
-                    for (int s = 0; s < 8; ++s) {
+                for (unsigned d = 0; d < 8; ++d) {
+                    for (unsigned s = 0; s < 8; ++s) {
                         if (d != 6 || s != 6) { // MOV M,M is HLT
                             decoded[instruction.opcode | d << 3 | s] = {&instruction, d, s};
                         }
                     }
                 }
             } else if (instruction.form == Form::restart) {
-                for (int n = 0; n < 8; ++n) {
+                for (unsigned n = 0; n < 8; ++n) {
                     decoded[instruction.opcode | n << 3] = {&instruction, n, 0};
                 }
             } else if (field.names.empty()) {
                 decoded[instruction.opcode] = {&instruction, 0, 0};
             } else {
-                for (int code = 0; code < static_cast<int>(field.names.size()); ++code) {
+                for (unsigned code = 0; code < field.names.size(); ++code) {
                     decoded[instruction.opcode | code << field.shift] = {&instruction, code, 0};
                 }
             }
@@ -79,7 +79,7 @@ Disassembly disassemble(std::array<std::uint8_t, 3> bytes, const Symbols* symbol
     const std::string_view field =
         register_field(form).names.empty() ? "" : register_field(form).names[decoded.first];
     const unsigned byte = bytes[1];
-    const unsigned word = bytes[1] | bytes[2] << 8;
+    const unsigned word = bytes[1] | unsigned{bytes[2]} << 8;
     std::string text(instruction.mnemonic);
     switch (form) {
     case Form::none:
