@@ -10,6 +10,7 @@
 // then the ROM image, padded with zeros to 8 KiB.
 
 #include "machine/board.hpp"
+#include "processor/opcodes.hpp"
 #include "window/exception.hpp"
 
 #include <algorithm>
@@ -25,7 +26,7 @@ namespace {
 
 constexpr int steps_per_input = 20000;
 constexpr std::size_t key_states = 16;
-constexpr std::uint8_t key_bits = 0x77; // the bits of input_keys
+static_assert(Drovask::input_keys.size() <= 8, "a key state is one byte, a bit per key");
 
 void check(bool holds, const char* what) {
     if (!holds) {
@@ -88,14 +89,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (board->last_interrupt_time != last_firing) {
             ++firing;
             // EI and DI take effect at once, so the instruction just run decides.
-            const bool delivered = opcode == 0xFB || (enabled && opcode != 0xF3);
+            const bool delivered = opcode == opcodes::ei || (enabled && opcode != opcodes::di);
             if (delivered) {
                 check(p.pc == expected_vector && !p.interrupts_enabled,
                       "an interrupt did not land on its vector");
                 expected_vector = expected_vector == 0x0008 ? 0x0010 : 0x0008;
             }
         }
-        check((board->input & ~key_bits) == 0, "the input port holds a bit of no key");
+        check((board->input & ~Drovask::input_key_bits) == 0,
+              "the input port holds a bit of no key");
         check(board->shift_amount < 8, "a shift amount of 8 or more");
         check(p.writable_start == Drovask::writable_start &&
                   p.writable_end == Drovask::writable_end && p.video_start == Drovask::video_start,

@@ -12,11 +12,15 @@
 // `fire_timer`: `step` is exactly those two.
 
 #include "processor/intel_8080.hpp"
+#include "processor/opcodes.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <type_traits>
 
 namespace Drovask {
@@ -45,24 +49,41 @@ inline constexpr std::uint16_t writable_start = 0x2000;
 inline constexpr std::uint16_t video_start = 0x2400;
 inline constexpr std::uint16_t writable_end = 0x3FFF;
 
-inline constexpr std::uint8_t in_opcode = 0xDB;
-inline constexpr std::uint8_t out_opcode = 0xD3;
 inline constexpr double interrupt_interval = 0.008333333333333333; // 1/120 s
 
-// Keys sampled into input port 1 (virtual-key codes, which for letters are the capitals), in
-// the order in which they are refreshed.
+// The machine's keys: each is sampled into one bit of input port 1 (virtual-key codes, which
+// for letters are the capitals), in the order in which they are refreshed. This table is the
+// one list of the keys: the fuzzer's mask and drovask-run's help are made from it, and tests
+// hold the README's controls and the soak test's keys to it.
 struct Input_Key {
     char key;
     std::uint8_t bit;
+    std::string_view label; // what the key does, as the help and the README name it
 };
 inline constexpr std::array<Input_Key, 6> input_keys{{
-    {'C', 0x01}, // coin
-    {'Q', 0x04}, // one-player start
-    {'E', 0x02}, // two-player start
-    {'A', 0x20}, // left
-    {'D', 0x40}, // right
-    {'S', 0x10}, // fire
+    {'C', 0x01, "coin"},
+    {'Q', 0x04, "one-player start"},
+    {'E', 0x02, "two-player start"},
+    {'A', 0x20, "left"},
+    {'D', 0x40, "right"},
+    {'S', 0x10, "fire"},
 }};
+
+// The bits of input port 1 that keys set; the others stay as they are.
+inline constexpr std::uint8_t input_key_bits = [] {
+    std::uint8_t bits = 0;
+    for (const Input_Key& key : input_keys) {
+        bits = static_cast<std::uint8_t>(bits | key.bit);
+    }
+    return bits;
+}();
+static_assert(std::ranges::all_of(input_keys,
+                                  [](const Input_Key& key) {
+                                      return std::has_single_bit(key.bit);
+                                  }),
+              "a key sets one bit");
+static_assert(static_cast<std::size_t>(std::popcount(input_key_bits)) == input_keys.size(),
+              "each key has a bit of its own");
 
 // The ports that the machine answers; IN or OUT on any other does nothing.
 constexpr bool is_input_port(std::uint8_t port) {
@@ -109,7 +130,7 @@ template <Store_Observer Observer>
 void Board::execute_instruction(Observer observe) {
     Intel_8080& p = processor;
     const std::uint8_t opcode = p.memory[p.pc];
-    if (opcode == in_opcode) {
+    if (opcode == opcodes::in) {
         const std::uint8_t port = p.memory[static_cast<std::uint16_t>(p.pc + 1)];
         switch (port) {
         case 0:
@@ -128,7 +149,7 @@ void Board::execute_instruction(Observer observe) {
             break;
         }
         p.pc = static_cast<std::uint16_t>(p.pc + 2);
-    } else if (opcode == out_opcode) {
+    } else if (opcode == opcodes::out) {
         const std::uint8_t port = p.memory[static_cast<std::uint16_t>(p.pc + 1)];
         switch (port) {
         case 2:
@@ -151,8 +172,8 @@ void Board::execute_instruction(Observer observe) {
 
 template <typename Key_Held, Store_Observer Observer>
 void Board::fire_timer(Key_Held&& key_held, Observer observe) {
-    for (const auto& [key, bit] : input_keys) {
-        input = static_cast<std::uint8_t>(key_held(key) ? input | bit : input & ~bit);
+    for (const Input_Key& k : input_keys) {
+        input = static_cast<std::uint8_t>(key_held(k.key) ? input | k.bit : input & ~k.bit);
     }
     Intel_8080& p = processor;
     if (p.interrupts_enabled) {

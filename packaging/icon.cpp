@@ -8,9 +8,9 @@
 // three rows of bricks drawn as the game draws them (solid, striped, solid; one brick knocked
 // out), the ball and the paddle, on a dark screen with rounded corners. Sizes that are multiples
 // of 32 repeat each grid cell; other sizes take the exact average over the area each pixel
-// covers, so 16 and 48 pixels stay true to the art. The PNG data is compressed by a small deflate
-// encoder of its own that only looks for repeats of the previous pixel and of the row above:
-// that is what pixel art is made of, and it needs no compression library.
+// covers, so 16 and 48 pixels stay true to the art. libpng encodes the PNG files.
+
+#include <png.h>
 
 #include <algorithm>
 #include <array>
@@ -20,9 +20,9 @@
 #include <iostream>
 #include <numeric>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -152,188 +152,33 @@ void put_le(Bytes& out, std::uint32_t value, int bytes) {
     }
 }
 
-void put_be32(Bytes& out, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<std::uint8_t>(value >> shift));
-    }
-}
-
 void append(Bytes& out, std::span<const std::uint8_t> bytes) {
     out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 // --- PNG --------------------------------------------------------------------------------------
 
-// CRC-32 as PNG chunks use it (reflected polynomial 0xEDB88320).
-std::uint32_t crc32(std::span<const std::uint8_t> bytes) {
-    std::uint32_t crc = 0xffffffffu;
-    for (const std::uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-        }
-    }
-    return ~crc;
-}
-
-// The zlib stream's checksum of the uncompressed data.
-std::uint32_t adler32(std::span<const std::uint8_t> bytes) {
-    std::uint32_t low = 1, high = 0;
-    for (const std::uint8_t byte : bytes) {
-        low = (low + byte) % 65521u;
-        high = (high + low) % 65521u;
-    }
-    return (high << 16) | low;
-}
-
-// Deflate's bit stream: values go in lowest bit first, Huffman codes highest bit first.
-class Bit_Writer {
-public:
-    void put(std::uint32_t value, int count) {
-        buffer |= value << filled;
-        filled += count;
-        while (filled >= 8) {
-            bytes.push_back(static_cast<std::uint8_t>(buffer));
-            buffer >>= 8;
-            filled -= 8;
-        }
-    }
-
-    void put_code(std::uint32_t code, int length) {
-        std::uint32_t reversed = 0;
-        for (int bit = 0; bit < length; ++bit) {
-            reversed |= ((code >> bit) & 1u) << (length - 1 - bit);
-        }
-        put(reversed, length);
-    }
-
-    Bytes finish() {
-        if (filled > 0) {
-            bytes.push_back(static_cast<std::uint8_t>(buffer));
-        }
-        return std::move(bytes);
-    }
-
-private:
-    Bytes bytes;
-    std::uint32_t buffer = 0;
-    int filled = 0;
-};
-
-// A literal byte (0 to 255), the end of the block (256) or a length code (257 to 285) in
-// deflate's fixed Huffman code.
-void put_symbol(Bit_Writer& out, std::uint32_t symbol) {
-    if (symbol < 144) {
-        out.put_code(0x30 + symbol, 8);
-    } else if (symbol < 256) {
-        out.put_code(0x190 + symbol - 144, 9);
-    } else if (symbol < 280) {
-        out.put_code(symbol - 256, 7);
-    } else {
-        out.put_code(0xc0 + symbol - 280, 8);
-    }
-}
-
-// Deflate's length and distance codes: the smallest value of each and its number of extra bits.
-constexpr std::array<std::uint32_t, 29> length_base{3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                                    15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                                    67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr std::array<int, 29> length_extra{0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                           2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr std::array<std::uint32_t, 30> distance_base{
-    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr std::array<int, 30> distance_extra{0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                             6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr std::size_t longest_match = 258;
-
-// The last code whose base is at most `value`.
-template <std::size_t N>
-std::size_t code_for(const std::array<std::uint32_t, N>& bases, std::uint32_t value) {
-    return static_cast<std::size_t>(std::upper_bound(bases.begin(), bases.end(), value) -
-                                    bases.begin()) -
-           1;
-}
-
-void put_match(Bit_Writer& out, std::uint32_t length, std::uint32_t distance) {
-    const std::size_t length_code = code_for(length_base, length);
-    put_symbol(out, static_cast<std::uint32_t>(257 + length_code));
-    out.put(length - length_base[length_code], length_extra[length_code]);
-    const std::size_t distance_code = code_for(distance_base, distance);
-    out.put_code(static_cast<std::uint32_t>(distance_code), 5);
-    out.put(distance - distance_base[distance_code], distance_extra[distance_code]);
-}
-
-// A zlib stream of one deflate block in the fixed Huffman code. At each byte it takes the
-// longest repeat found at one of `distances` bytes back (the previous pixel, the row above), or
-// the byte itself when no repeat is 3 bytes long.
-Bytes zlib_deflate(std::span<const std::uint8_t> data, std::span<const std::size_t> distances) {
-    Bit_Writer out;
-    out.put(1, 1); // the last block
-    out.put(1, 2); // fixed Huffman code
-    std::size_t at = 0;
-    while (at < data.size()) {
-        std::size_t best_length = 0, best_distance = 0;
-        for (const std::size_t distance : distances) {
-            if (distance > at || distance > 32768) {
-                continue;
-            }
-            std::size_t length = 0;
-            while (length < longest_match && at + length < data.size() &&
-                   data[at + length] == data[at + length - distance]) {
-                ++length;
-            }
-            if (length > best_length) {
-                best_length = length;
-                best_distance = distance;
-            }
-        }
-        if (best_length >= 3) {
-            put_match(out, static_cast<std::uint32_t>(best_length),
-                      static_cast<std::uint32_t>(best_distance));
-            at += best_length;
-        } else {
-            put_symbol(out, data[at]);
-            ++at;
-        }
-    }
-    put_symbol(out, 256); // the end of the block
-
-    Bytes stream{0x78, 0x01}; // deflate, 32 KiB window; 0x7801 is a multiple of 31, as required
-    append(stream, out.finish());
-    put_be32(stream, adler32(data));
-    return stream;
-}
-
-void put_chunk(Bytes& out, std::string_view type, std::span<const std::uint8_t> data) {
-    put_be32(out, static_cast<std::uint32_t>(data.size()));
-    Bytes typed(type.begin(), type.end());
-    append(typed, data);
-    append(out, typed);
-    put_be32(out, crc32(typed));
-}
-
+// The picture as an 8-bit RGBA PNG, encoded by libpng in memory: the first call measures, the
+// second writes. Throws std::runtime_error with libpng's reason when it fails.
 Bytes encode_png(const Image& image) {
-    const auto size = static_cast<std::uint32_t>(image.size);
-    Bytes header;
-    put_be32(header, size);
-    put_be32(header, size);
-    append(header, std::array<std::uint8_t, 5>{8, 6, 0, 0, 0}); // 8-bit RGBA, no interlace
-
-    // Every row starts with its filter type, 0: the bytes as they are.
-    const std::size_t row_bytes = 4 * static_cast<std::size_t>(size);
-    Bytes rows;
-    for (std::size_t y = 0; y < size; ++y) {
-        rows.push_back(0);
-        append(rows, std::span(image.rgba).subspan(y * row_bytes, row_bytes));
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image.size);
+    png.height = static_cast<png_uint_32>(image.size);
+    png.format = PNG_FORMAT_RGBA;
+    png_alloc_size_t size = 0;
+    Bytes bytes;
+    for (int pass = 0; pass < 2; ++pass) {
+        bytes.resize(size);
+        if (png_image_write_to_memory(&png, pass == 0 ? nullptr : bytes.data(), &size, 0,
+                                      image.rgba.data(), 0, nullptr) == 0) {
+            const std::string reason = png.message;
+            png_image_free(&png);
+            throw std::runtime_error("libpng cannot encode the picture: " + reason);
+        }
     }
-
-    Bytes out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    put_chunk(out, "IHDR", header);
-    const std::array<std::size_t, 2> repeats{4, 1 + row_bytes}; // the previous pixel, the row above
-    put_chunk(out, "IDAT", zlib_deflate(rows, repeats));
-    put_chunk(out, "IEND", {});
-    return out;
+    bytes.resize(size);
+    return bytes;
 }
 
 // --- Windows icon -----------------------------------------------------------------------------
@@ -458,10 +303,7 @@ int write_file(const std::string& path, std::span<const std::uint8_t> bytes) {
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+int run(const std::vector<std::string_view>& arguments) {
     if (arguments.size() == 3 && arguments[0] == "png") {
         int size = 0;
         const std::string_view text = arguments[1];
@@ -482,4 +324,15 @@ int main(int argc, char** argv) {
                           std::span(reinterpret_cast<const std::uint8_t*>(svg.data()), svg.size()));
     }
     return usage();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run({argv + 1, argv + argc});
+    } catch (const std::exception& error) {
+        std::cerr << "tavrin-icon: " << error.what() << "\n";
+        return 1;
+    }
 }

@@ -1,6 +1,7 @@
 // Numbers, expressions, symbols, directives, the image's layout, error reports and the listing.
 
 #include "tests/asm8080/assemble.hpp"
+#include "tools/asm8080/syntax.hpp"
 
 #include <gtest/gtest.h>
 
@@ -255,6 +256,17 @@ TEST(Errors, PathologicalExpressionsAreRefusedRatherThanOverflowingTheStack) {
                          {14, "'x17' is defined through expressions nested too deeply"}});
 }
 
+TEST(Errors, AnExpressionTooDeepIsRefusedWhereItPassesTheLimit) {
+    // Millions of brackets or signs, then a character that is no token: the parser stops at the
+    // limit, without reading (or building anything for) the rest of the line.
+    for (const std::string& deep :
+         {std::string(5'000'000, '(') + "1", std::string(10'000'000, '-') + "1"}) {
+        std::string error;
+        EXPECT_FALSE(Asm8080::parse_expression(Asm8080::Lexer(deep + " #"), error));
+        EXPECT_EQ(error, "expression nested too deeply");
+    }
+}
+
 TEST(Errors, NothingIsPlacedOrReservedPastTheEndOfMemory) {
     expect_errors(" ORG 0FFF0H\n NOP\n DS 100H\n",
                   {{3, "DS reserves space past the end of memory (FFFFH)"}});
@@ -288,6 +300,15 @@ TEST(Errors, StopAfterAHundred) {
         EXPECT_TRUE(program.stopped);
         EXPECT_TRUE(program.image.empty());
     }
+    // One line with more faults than the limit stops the same way.
+    std::string items = " DW x";
+    for (int k = 0; k < 300; ++k) {
+        items += ",x";
+    }
+    const auto one_line = assemble_text(items);
+    ASSERT_EQ(one_line.errors.size(), Asm8080::maximum_errors + 1);
+    EXPECT_EQ(one_line.errors[99].message, "undefined symbol 'x'");
+    EXPECT_EQ(Asm8080::format_diagnostic(one_line.errors[100]), "too many errors; stopping");
     std::string fewer;
     for (int k = 0; k < 99; ++k) {
         fewer += " FROB\n";

@@ -1,17 +1,13 @@
 // The asm8080 program: its options, its outputs, and what it leaves behind when it fails.
 
+#include "tests/support/command_line_test.hpp"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,53 +15,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Command_Line : public testing::Test {
+class Command_Line : public Command_Line_Test {
 protected:
-    void SetUp() override {
-        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-        directory_ = fs::temp_directory_path() /
-                     ("asm8080_cli_" + std::string(test->name()) + "_" + std::to_string(getpid()));
-        fs::remove_all(directory_);
-        fs::create_directories(directory_);
-    }
-
-    void TearDown() override { fs::remove_all(directory_); }
-
-    fs::path path(const std::string& name) const { return directory_ / name; }
-
-    void write(const std::string& name, const std::string& text) const {
-        fs::create_directories(path(name).parent_path());
-        std::ofstream(path(name), std::ios::binary) << text;
-    }
-
-    std::string read(const std::string& name) const {
-        std::ifstream in(path(name), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    // Runs asm8080 in the test's directory; returns its exit code and keeps its error output.
+    // Runs asm8080 in the test's folder; returns its exit code and keeps its error output.
     int run(const std::string& arguments) {
-        const std::string command = "cd '" + directory_.string() + "' && '" ASM8080_PATH "' " +
-                                    arguments + " 2> stderr.txt";
-        const int status = std::system(command.c_str());
-        errors_ = read("stderr.txt");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return Command_Line_Test::run(ASM8080_PATH, arguments);
     }
 
-    const std::string& errors() const { return errors_; }
+    const std::string& errors() const { return err; }
 
-    // The names in the test's directory.
+    // The names in the test's folder.
     std::set<std::string> entries() const {
         std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(directory_)) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
             names.insert(entry.path().filename().string());
         }
         return names;
     }
-
-private:
-    fs::path directory_;
-    std::string errors_;
 };
 
 TEST_F(Command_Line, WritesTheImageAndTheRequestedExtras) {
@@ -76,7 +42,7 @@ TEST_F(Command_Line, WritesTheImageAndTheRequestedExtras) {
               1) // the output folder does not exist
         << errors();
     EXPECT_NE(errors().find("cannot write 'out/program.bin'"), std::string::npos) << errors();
-    EXPECT_EQ(entries(), (std::set<std::string>{"lib", "program.asm", "stderr.txt"}))
+    EXPECT_EQ(entries(), (std::set<std::string>{"lib", "program.asm"}))
         << "all outputs or none, and no temporary file left behind";
 
     ASSERT_EQ(run("program.asm -o program.bin --size 0x10 --listing program.lst "
@@ -193,8 +159,9 @@ TEST_F(Command_Line, NeverTouchesFilesItDidNotWrite) {
          "asm8080: cannot write 'pipe': it is not a regular file\n"},
         {"ok.asm -o o.bin --listing o.bin",
          "asm8080: cannot write 'o.bin': it is named by both -o and --listing\n"},
+        {"ok.asm -o o.bin --depfile ./o.bin",
+         "asm8080: cannot write 'o.bin': it is named by both -o and --depfile\n"},
     };
-    write("stderr.txt", "");
     const auto before = entries();
     for (const Case& test : cases) {
         EXPECT_EQ(run(test.arguments), 1) << test.arguments;
@@ -207,10 +174,13 @@ TEST_F(Command_Line, NeverTouchesFilesItDidNotWrite) {
         EXPECT_TRUE(fs::is_fifo(path("pipe"))) << test.arguments;
     }
 
-    // A regular output is replaced whole.
-    write("o.bin", "an older and much longer image");
-    EXPECT_EQ(run("ok.asm -o o.bin"), 0) << errors();
-    EXPECT_EQ(read("o.bin"), std::string(1, '\0'));
+    // A regular output is replaced whole and keeps its mode, whatever the length of its name.
+    const std::string name = std::string(250, 'o') + ".bin";
+    write(name, "an older and much longer image");
+    ASSERT_EQ(chmod(path(name).c_str(), 0600), 0);
+    EXPECT_EQ(run("ok.asm -o " + name), 0) << errors();
+    EXPECT_EQ(read(name), std::string(1, '\0'));
+    EXPECT_EQ(fs::status(path(name)).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(Command_Line, ReadsOnlyRegularSourceFilesOfBoundedSize) {
@@ -236,7 +206,7 @@ TEST_F(Command_Line, ReadsOnlyRegularSourceFilesOfBoundedSize) {
     }
 }
 
-TEST_F(Command_Line, StopsAfterAHundredErrorsAndEscapesControlBytes) {
+TEST_F(Command_Line, StopsAfterAHundredErrorsAndEscapesAndShortensWhatItQuotes) {
     std::string garbage;
     for (int line = 0; line < 100000; ++line) {
         garbage += "\x01\x1B[2J binary\n";
@@ -249,6 +219,12 @@ TEST_F(Command_Line, StopsAfterAHundredErrorsAndEscapesControlBytes) {
     }
     EXPECT_EQ(errors(), expected + "too many errors; stopping\n"
                                    "asm8080: stopped after 100 errors, no output written\n");
+
+    write("long.asm", " " + std::string(10'000'000, 'X') + "\n");
+    EXPECT_EQ(run("long.asm -o o.bin"), 1);
+    EXPECT_EQ(errors().find("long.asm:1: unknown mnemonic 'XXX"), 0u) << errors();
+    EXPECT_NE(errors().find("XXX [... "), std::string::npos);
+    EXPECT_LT(errors().size(), 600u);
 }
 
 } // namespace

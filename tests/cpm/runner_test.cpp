@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -193,6 +197,37 @@ TEST(CpmRunner, LoadingRejectsMissingEmptyAndOversizedFiles) {
                  Tavrin::Exception);
     EXPECT_EQ(Cpm::load_program(write("fits.COM", Cpm::max_program_size)).size(),
               Cpm::max_program_size);
+    EXPECT_THROW(Cpm::load_program("/dev/zero"), Tavrin::Exception);
+    std::filesystem::remove_all(directory);
+}
+
+// The program: output that cannot be written is an error, and names are printed escaped.
+TEST(CpmRun, ReportsLostOutputAndQuotesNamesSafely) {
+    const auto directory = std::filesystem::temp_directory_path() /
+                           ("cpm_run_test_" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(directory);
+    // MVI C,9; LXI D,010B; CALL 5; RET; "hi$"
+    std::ofstream(directory / "hi.com", std::ios::binary)
+        << std::string("\x0E\x09\x11\x0B\x01\xCD\x05\x00\xC9\x00\x00hi$", 14);
+    const auto run = [&directory](const std::string& arguments) {
+        const std::string command =
+            "cd '" + directory.string() + "' && '" CPM_RUN_PATH "' " + arguments + " 2> err.txt";
+        const int status = std::system(command.c_str());
+        std::ifstream in(directory / "err.txt");
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                              std::string(std::istreambuf_iterator<char>(in), {}));
+    };
+    const auto [status, errors] = run("hi.com > out.txt");
+    EXPECT_EQ(status, 0) << errors;
+    std::ifstream out(directory / "out.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(out), {}).substr(0, 3), "hi\n");
+
+    EXPECT_EQ(run("hi.com > /dev/full"),
+              std::make_pair(1, std::string("cpm-run: could not write standard output: No space "
+                                            "left on device\n")));
+    EXPECT_EQ(run("'\x1B[2J.com' > /dev/null"),
+              std::make_pair(1, std::string("cpm-run: Could not open \"\\x1B[2J.com\": No such "
+                                            "file or directory.\n")));
     std::filesystem::remove_all(directory);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "machine/machine.hpp"
+#include "tests/machine/rom_with.hpp"
 #include "window/clock.hpp"
 #include "window/exception.hpp"
 #include "window/window.hpp"
@@ -30,14 +31,6 @@ protected:
             key = false;
         }
         window->open = true;
-    }
-
-    // A ROM whose first bytes are `program`, the rest 0 (NOP).
-    static std::array<std::uint8_t, Drovask::rom_size>
-    rom_with(std::initializer_list<std::uint8_t> program) {
-        std::array<std::uint8_t, Drovask::rom_size> rom{};
-        std::copy(program.begin(), program.end(), rom.begin());
-        return rom;
     }
 
     // A machine running `program`, with its timer held off until a test forces it.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Draws the icon in every format and reads the files back with ImageMagick, an independent
-# decoder: PNG chunks, checksums and the deflate stream (repeats of pixels and of whole rows),
-# row and channel order, the scaling of the art, the icon's bitmaps and its PNG, and the SVG.
+# decoder: the pixels against checksums of the art as first drawn, the scaling of the art, the
+# icon's bitmaps and its PNG, and the SVG.
 # Usage: icon_files.sh TAVRIN_ICON WORK_DIR
 set -uo pipefail
 
@@ -31,6 +31,21 @@ describe() { identify -format '%m %wx%h %[channels];' "$1" 2>&1; }
 for size in 16 24 32 48 64 256; do
     check "the $size-pixel PNG decodes as $size x $size RGBA" \
         test "$(describe "$work/$size.png")" = "PNG ${size}x${size} srgba;"
+done
+
+# The pixels, as ImageMagick decodes them, of the icons the generator drew before libpng wrote
+# its files: the art and its scaling have not changed, so neither may a single pixel.
+declare -A pixel_sums=(
+    [16]=7491608f3e35da039b2232cbef5e675a4cc7e9c95ef6e3b306eb9ad68f9de0f3
+    [24]=4b9dc4885a33654a00b88e29d04cb4c92467b18f9067a93d79a9d5ad84288a56
+    [32]=5a12a280326ab04384a7e5f14c66abcf103fa7a152eb8afe007632d8e8513b5a
+    [48]=7db1696a86dcb68e5c1d901d2ba88ffa63d0c900d29f662b8e6882430475c040
+    [64]=8e32bfb5893d5552fdcda22d2d2166ea8475872147986067ba744b3a03ee3b44
+    [256]=94b63fc48ab626c71a8c3c263aca16d02cce3c36e3bf4deaf9f64b63503d58b4
+)
+for size in 16 24 32 48 64 256; do
+    check "the $size-pixel PNG has the pixels it always had" \
+        test "$(convert "$work/$size.png" rgba:- | sha256sum | cut -d' ' -f1)" = "${pixel_sums[$size]}"
 done
 
 differing() { compare -metric AE "$1" "$2" null: 2>&1; } # the number of differing pixels

@@ -143,7 +143,7 @@ if [[ -n "$zip" ]]; then
 
     # The smoke test's checks of the program, run from the unpacked folder; its PASS and FAIL
     # lines are part of this test's output.
-    tests/windows/smoke.sh --program "$exe" || windows_ok=0
+    tests/windows-program/smoke.sh --program "$exe" || windows_ok=0
 fi
 
 echo "$passes passed, $failures failed (and the Windows smoke test's checks above)"

@@ -1,11 +1,12 @@
 #include "tools/asm8080/assembler.hpp"
 #include "tools/asm8080/instructions.hpp"
 #include "tools/asm8080/syntax.hpp"
+#include "tools/files/input_file.hpp"
+#include "tools/files/messages.hpp"
 
 #include <algorithm>
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <unordered_map>
 #include <utility>
@@ -16,32 +17,33 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Statements
 
-// A DB item: a string's bytes, or one expression.
-struct Data_Item {
-    std::string text;
-    Expression_Pointer expression;
-};
-
+// A statement keeps no tokens and no expression trees, only where its parts lie in its line:
+// expressions are parsed again, from the text, when they are evaluated. So a line of millions of
+// operands costs its text and a few numbers, not a structure many times its size.
+// There may be a million of them: the fields are ordered to pack.
 struct Statement {
+    std::string_view text;  // in Program::sources
+    std::string_view label; // as written
+    const Instruction* instruction = nullptr;
     int file = 0;
     int line = 0;
-    std::string text;
-
-    bool valid = true;
-    std::string label; // upper-case
-    std::string label_spelling;
-    Directive directive = Directive::none;
-    const Instruction* instruction = nullptr;
-    std::uint8_t opcode = 0;
-    Expression_Pointer operand; // instruction operand, or ORG / EQU / DS value
-    std::vector<Data_Item> items;
-    std::string include_path;
-
+    // The instruction's operand, or the ORG / EQU / DS value: where it lies in `text`, and its
+    // depth (0: none). DB and DW items are read again from `operands`, where the operands start.
+    std::uint32_t expression_begin = 0;
+    std::uint32_t expression_end = 0;
+    std::uint32_t operands = 0;
     std::uint32_t address = 0;
     std::uint32_t size = 0;
+    std::uint8_t depth = 0;
+    std::uint8_t opcode = 0;
+    Directive directive = Directive::none;
+    bool valid = true;
+
+    Lexer expression() const { return Lexer(text, expression_begin, expression_end); }
 };
 
 constexpr std::uint32_t memory_size = 0x10000;
+static_assert(maximum_expression_depth <= 255, "Statement::depth holds the depth of an expression");
 
 // A chain of EQUs is evaluated one inside another: the depths of their expressions add up on the
 // stack, so it is their sum that is bounded, not each expression alone.
@@ -49,9 +51,9 @@ constexpr int maximum_evaluation_depth = 1000;
 
 enum class Read_Result { read, cannot_open, refused };
 
-// Reads a whole source file of at most `limit` bytes into `text`. Only a regular file is read:
-// a directory is not an empty source, and a device such as /dev/zero never ends. When the result
-// is `refused`, `reason` says why ("it is a directory").
+// Reads a whole source file of at most `limit` bytes into `text`, reading no more than one byte
+// past it. Only a regular file is read: a directory is not an empty source, nor is a device such
+// as /dev/zero. When the result is `refused`, `reason` says why ("it is a directory").
 Read_Result read_source(const std::filesystem::path& path, std::size_t limit, std::string& text,
                         std::string& reason) {
     namespace fs = std::filesystem;
@@ -68,32 +70,21 @@ Read_Result read_source(const std::filesystem::path& path, std::size_t limit, st
         reason = "it is not a regular file";
         return Read_Result::refused;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    Tools::Input input = Tools::read_at_most(path, limit);
+    if (input.error) {
         return Read_Result::cannot_open;
     }
-    // Read in pieces and no more than one past the limit, whatever size the file claims.
-    text.clear();
-    std::array<char, 65536> piece;
-    while (in && text.size() <= limit) {
-        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-        text.append(piece.data(), static_cast<std::size_t>(in.gcount()));
-    }
-    if (in.bad()) {
-        return Read_Result::cannot_open;
-    }
-    if (text.size() > limit) {
-        text.clear();
+    if (input.longer) {
         reason = "it is larger than the " + std::to_string(maximum_source_size >> 20) +
                  " MiB that a source and its included files may have together";
         return Read_Result::refused;
     }
+    text = std::move(input.bytes);
     return Read_Result::read;
 }
 
 struct Symbol {
-    std::string name;
-    int statement = 0; // index of the defining statement
+    int statement = 0; // index of the defining statement, which has the name as written
     bool is_equ = false;
     std::int64_t value = 0;
     enum class State { unresolved, resolving, resolved, failed } state = State::unresolved;
@@ -105,8 +96,14 @@ class Assembler {
 public:
     explicit Assembler(const Options& options) : options_(options) {}
 
-    Program run(std::string_view source, const std::string& file_name) {
+    Program run(std::string&& text, const std::string& file_name) {
+        program_.sources.push_back(std::make_unique<const std::string>(std::move(text)));
+        const std::string_view source = *program_.sources.back();
         loaded_ = source.size();
+        // One statement a line, and no growing of the table in steps past what is needed.
+        statements_.reserve(std::min<std::size_t>(
+            static_cast<std::size_t>(std::count(source.begin(), source.end(), '\n')) + 1,
+            maximum_lines));
         load(source, file_name, 0);
         // A pass after a stop would see only part of the program and report phantom errors.
         if (!stopped_) {
@@ -133,7 +130,17 @@ private:
                  static_cast<std::size_t>(&statement - statements_.data()));
     }
 
+    // One statement may find millions of faults (a DB of millions of undefined symbols). Only the
+    // first maximum_errors of all are reported, and errors are sorted by statement: past
+    // maximum_errors + 1 in a row from one statement, the rest would be cut and are not kept.
     void error_at(int file, int line, const std::string& message, std::size_t order) {
+        if (order != last_error_order_ || program_.errors.empty()) {
+            last_error_order_ = order;
+            errors_in_a_row_ = 0;
+        }
+        if (++errors_in_a_row_ > maximum_errors + 1) {
+            return;
+        }
         program_.errors.push_back({program_.files[static_cast<std::size_t>(file)], line, message});
         error_order_.push_back(order);
     }
@@ -176,12 +183,11 @@ private:
             Statement& statement = statements_.emplace_back();
             statement.file = file;
             statement.line = line_number;
-            statement.text = std::string(line);
+            statement.text = line;
+            include_path_.clear();
             parse(statement);
-            const bool include = statement.valid && statement.directive == Directive::include;
-            const std::string include_path = statement.include_path;
-            if (include) {
-                load_include(include_path, file_name, file, line_number, depth);
+            if (statement.valid && statement.directive == Directive::include) {
+                load_include(std::string(include_path_), file_name, file, line_number, depth);
             }
         }
     }
@@ -192,7 +198,8 @@ private:
         const fs::path resolved = fs::path(from).parent_path() / path;
         if (depth >= 16) {
             error_at(file, line,
-                     "INCLUDE nested too deeply (is '" + escaped(path) + "' including itself?)",
+                     "INCLUDE nested too deeply (is '" + Tools::printable(path) +
+                         "' including itself?)",
                      statements_.size() - 1);
             return;
         }
@@ -201,34 +208,52 @@ private:
         switch (read_source(resolved, maximum_source_size - loaded_, text, reason)) {
         case Read_Result::cannot_open:
             return error_at(file, line,
-                            "cannot open included file '" + escaped(resolved.string()) + "'",
+                            "cannot open included file '" + Tools::printable(resolved.string()) +
+                                "'",
                             statements_.size() - 1);
         case Read_Result::refused:
             return error_at(file, line,
-                            "cannot read '" + escaped(resolved.string()) + "': " + reason,
+                            "cannot read '" + Tools::printable(resolved.string()) + "': " + reason,
                             statements_.size() - 1);
         case Read_Result::read:
             break;
         }
         loaded_ += text.size();
-        load(text, resolved.string(), depth + 1);
+        program_.sources.push_back(std::make_unique<const std::string>(std::move(text)));
+        load(*program_.sources.back(), resolved.string(), depth + 1);
     }
 
     void parse(Statement& statement) {
-        std::vector<Token> tokens;
-        if (const std::string message = tokenize(statement.text, tokens); !message.empty()) {
-            return invalid(statement, message);
+        // The whole line is read first, so that a malformed token anywhere in it is the error
+        // reported. Only the first three tokens are kept: a label, its colon, the mnemonic.
+        std::array<Token, 3> tokens;
+        std::array<std::size_t, 3> ends{};
+        std::size_t count = 0;
+        {
+            Lexer lexer(statement.text);
+            Token token;
+            std::string message;
+            while (lexer.next(token, message)) {
+                if (count < tokens.size()) {
+                    tokens[count] = std::move(token);
+                    ends[count] = lexer.position();
+                }
+                ++count;
+            }
+            if (!message.empty()) {
+                return invalid(statement, message);
+            }
         }
         std::size_t i = 0;
         const auto identifier_at = [&](std::size_t k) {
-            return k < tokens.size() && tokens[k].kind == Token_Kind::identifier;
+            return k < count && tokens[k].kind == Token_Kind::identifier;
         };
         const auto is_operation = [](const std::string& name) {
             return find_instruction(name) || find_directive(name) != Directive::none;
         };
         if (identifier_at(0)) {
             const std::string& first = tokens[0].text;
-            const bool colon = tokens.size() > 1 && is_punctuation(tokens[1], ":");
+            const bool colon = count > 1 && is_punctuation(tokens[1], ":");
             const bool before_operation = identifier_at(1) && is_operation(tokens[1].text);
             const bool before_equ = identifier_at(1) && tokens[1].text == "EQU";
             if (colon || before_equ ||
@@ -237,41 +262,28 @@ private:
                     return invalid(statement, "'" + tokens[0].spelling +
                                                   "' is a reserved word and cannot be a label");
                 }
-                statement.label = first;
-                statement.label_spelling = tokens[0].spelling;
+                statement.label =
+                    statement.text.substr(tokens[0].column, tokens[0].spelling.size());
                 i = colon ? 2 : 1;
             }
         }
-        if (i == tokens.size()) {
+        if (i == count) {
             return;
         }
         if (tokens[i].kind != Token_Kind::identifier) {
             return invalid(statement, "expected an instruction, found " + describe(tokens[i]));
         }
-        const std::string mnemonic = tokens[i].text;
-        std::vector<std::vector<Token>> operands;
-        if (i + 1 < tokens.size()) {
-            operands.emplace_back();
-            int depth = 0;
-            for (std::size_t k = i + 1; k < tokens.size(); ++k) {
-                const Token& token = tokens[k];
-                depth += is_punctuation(token, "(") - is_punctuation(token, ")");
-                if (depth == 0 && is_punctuation(token, ",")) {
-                    operands.emplace_back();
-                } else {
-                    operands.back().push_back(token);
-                }
-            }
-        }
+        const std::string& mnemonic = tokens[i].text;
+        statement.operands = static_cast<std::uint32_t>(ends[i]);
         if (const Instruction* instruction = find_instruction(mnemonic)) {
             statement.instruction = instruction;
-            return parse_instruction(statement, operands);
+            return parse_instruction(statement);
         }
         statement.directive = find_directive(mnemonic);
         if (statement.directive == Directive::none) {
             return invalid(statement, "unknown mnemonic '" + tokens[i].spelling + "'");
         }
-        parse_directive(statement, mnemonic, operands);
+        parse_directive(statement, mnemonic);
     }
 
     void invalid(Statement& statement, const std::string& message) {
@@ -279,37 +291,65 @@ private:
         error(statement, message);
     }
 
-    Expression_Pointer expression(Statement& statement, const std::vector<Token>& tokens) {
+    // Checks the expression in `tokens` and notes where it lies.
+    bool expression(Statement& statement, const Lexer& tokens) {
         std::string message;
-        auto result = parse_expression(tokens, message);
-        if (!result) {
+        const auto depth = parse_expression(tokens, message);
+        if (!depth) {
             invalid(statement, message);
+            return false;
         }
-        return result;
+        statement.expression_begin = static_cast<std::uint32_t>(tokens.begin());
+        statement.expression_end = static_cast<std::uint32_t>(tokens.end());
+        statement.depth = static_cast<std::uint8_t>(*depth);
+        return true;
     }
 
-    bool expect_operands(Statement& statement, const std::string& name,
-                         const std::vector<std::vector<Token>>& operands, std::size_t count) {
-        if (operands.size() == count) {
+    // The operands of a statement: how many there are, and the tokens of the first two (no
+    // statement takes more).
+    struct Operands {
+        std::size_t count = 0;
+        std::array<Lexer, 2> first{Lexer({}), Lexer({})};
+
+        const Lexer& back() const { return first[count - 1]; }
+    };
+
+    static Operands operands_of(const Statement& statement) {
+        Operands operands;
+        Operand_Reader reader(statement.text, statement.operands);
+        for (Lexer operand({}); reader.next(operand); ++operands.count) {
+            if (operands.count < operands.first.size()) {
+                operands.first[operands.count] = operand;
+            }
+        }
+        return operands;
+    }
+
+    bool expect_operands(Statement& statement, const std::string& name, std::size_t found,
+                         std::size_t count) {
+        if (found == count) {
             return true;
         }
         if (count == 0) {
             invalid(statement, name + " takes no operands");
         } else {
             invalid(statement, name + " takes " + std::to_string(count) + " operand" +
-                                   (count == 1 ? "" : "s") + ", found " +
-                                   std::to_string(operands.size()));
+                                   (count == 1 ? "" : "s") + ", found " + std::to_string(found));
         }
         return false;
     }
 
     // The register an operand names, from `allowed` (whose position is its code), or nothing.
-    std::optional<int> register_operand(Statement& statement, const std::vector<Token>& operand,
+    std::optional<int> register_operand(Statement& statement, Lexer operand,
                                         std::span<const std::string_view> allowed) {
-        if (operand.size() == 1 && operand[0].kind == Token_Kind::identifier) {
+        Token first;
+        Token second;
+        std::string message;
+        const bool empty = !operand.next(first, message);
+        if (!empty && first.kind == Token_Kind::identifier && !operand.next(second, message)) {
             int code = 0;
             for (std::string_view name : allowed) {
-                if (operand[0].text == name) {
+                if (first.text == name) {
                     return code;
                 }
                 ++code;
@@ -322,32 +362,33 @@ private:
             names += name;
             ++index;
         }
-        const std::string found = operand.empty() ? std::string("nothing") : describe(operand[0]);
+        const std::string found = empty ? std::string("nothing") : describe(first);
         invalid(statement, std::string(statement.instruction->mnemonic) + " expects " + names +
                                ", found " + found);
         return std::nullopt;
     }
 
-    std::optional<int> single_register(Statement& statement, const std::vector<Token>& operand) {
+    std::optional<int> single_register(Statement& statement, const Lexer& operand) {
         return register_operand(statement, operand, register_names);
     }
 
-    void parse_instruction(Statement& statement, const std::vector<std::vector<Token>>& operands) {
+    void parse_instruction(Statement& statement) {
+        const Operands operands = operands_of(statement);
         const Instruction& instruction = *statement.instruction;
         const Form form = instruction.form;
         const std::size_t count = form == Form::none                                            ? 0
                                   : form == Form::mov || form == Form::mvi || form == Form::lxi ? 2
                                                                                                 : 1;
-        if (!expect_operands(statement, std::string(instruction.mnemonic), operands, count)) {
+        if (!expect_operands(statement, std::string(instruction.mnemonic), operands.count, count)) {
             return;
         }
         // The register field, where the form has one, is merged into the opcode.
         const Register_Field register_field = Asm8080::register_field(form);
         std::optional<int> field = 0;
         if (form == Form::mov) {
-            const auto destination = single_register(statement, operands[0]);
+            const auto destination = single_register(statement, operands.first[0]);
             const auto source =
-                destination ? single_register(statement, operands[1]) : std::nullopt;
+                destination ? single_register(statement, operands.first[1]) : std::nullopt;
             if (!source) {
                 return;
             }
@@ -356,7 +397,7 @@ private:
             }
             field = *destination << 3 | *source;
         } else if (!register_field.names.empty()) {
-            field = register_operand(statement, operands[0], register_field.names);
+            field = register_operand(statement, operands.first[0], register_field.names);
         }
         if (!field) {
             return;
@@ -366,57 +407,84 @@ private:
         statement.size = static_cast<std::uint32_t>(instruction_size(form));
         if (form == Form::mvi || form == Form::lxi || form == Form::immediate ||
             form == Form::address || form == Form::restart) {
-            statement.operand = expression(statement, operands.back());
+            expression(statement, operands.back());
         }
     }
 
-    void parse_directive(Statement& statement, const std::string& name,
-                         const std::vector<std::vector<Token>>& operands) {
+    // Calls `item(operand, text)` for each DB or DW item in turn: `text` holds the bytes of a
+    // string item, or is null for an expression. Stops early when `item` returns false.
+    template <typename Item>
+    static void for_each_item(const Statement& statement, Item item) {
+        Operand_Reader reader(statement.text, statement.operands);
+        for (Lexer operand({}); reader.next(operand);) {
+            Lexer tokens = operand;
+            Token token;
+            Token next;
+            std::string message;
+            const bool string = statement.directive == Directive::db &&
+                                tokens.next(token, message) && token.kind == Token_Kind::string &&
+                                !tokens.next(next, message) && token.text.size() != 1;
+            if (!item(operand, string ? &token.text : nullptr)) {
+                return;
+            }
+        }
+    }
+
+    void parse_directive(Statement& statement, const std::string& name) {
         switch (statement.directive) {
         case Directive::org:
         case Directive::ds:
-        case Directive::equ:
+        case Directive::equ: {
             if (statement.directive == Directive::equ && statement.label.empty()) {
                 return invalid(statement, "EQU needs a name");
             }
-            if (expect_operands(statement, name, operands, 1)) {
-                statement.operand = expression(statement, operands[0]);
+            const Operands operands = operands_of(statement);
+            if (expect_operands(statement, name, operands.count, 1)) {
+                expression(statement, operands.first[0]);
             }
             break;
+        }
         case Directive::db:
-        case Directive::dw:
-            if (operands.empty()) {
+        case Directive::dw: {
+            bool any = false;
+            for_each_item(statement, [&](const Lexer& operand, const std::string* text) {
+                any = true;
+                std::string message;
+                if (text) {
+                    statement.size += static_cast<std::uint32_t>(text->size());
+                } else if (parse_expression(operand, message)) {
+                    statement.size += statement.directive == Directive::db ? 1 : 2;
+                } else {
+                    invalid(statement, message);
+                    return false;
+                }
+                return true;
+            });
+            if (!any) {
                 return invalid(statement, name + " needs at least one value");
             }
-            for (const auto& operand : operands) {
-                Data_Item item;
-                if (statement.directive == Directive::db && operand.size() == 1 &&
-                    operand[0].kind == Token_Kind::string && operand[0].text.size() != 1) {
-                    item.text = operand[0].text;
-                    statement.size += static_cast<std::uint32_t>(item.text.size());
-                } else {
-                    item.expression = expression(statement, operand);
-                    if (!item.expression) {
-                        return;
-                    }
-                    statement.size += statement.directive == Directive::db ? 1 : 2;
-                }
-                statement.items.push_back(std::move(item));
-            }
             break;
+        }
         case Directive::end:
-            expect_operands(statement, name, operands, 0);
+            expect_operands(statement, name, operands_of(statement).count, 0);
             ended_ = true;
             break;
-        case Directive::include:
-            if (!expect_operands(statement, name, operands, 1)) {
+        case Directive::include: {
+            const Operands operands = operands_of(statement);
+            if (!expect_operands(statement, name, operands.count, 1)) {
                 return;
             }
-            if (operands[0].size() != 1 || operands[0][0].kind != Token_Kind::string) {
+            Lexer tokens = operands.first[0];
+            Token token;
+            Token next;
+            std::string message;
+            if (!tokens.next(token, message) || token.kind != Token_Kind::string ||
+                tokens.next(next, message)) {
                 return invalid(statement, "INCLUDE expects a quoted file name");
             }
-            statement.include_path = operands[0][0].text;
+            include_path_ = std::move(token.text);
             break;
+        }
         case Directive::none:
             break;
         }
@@ -424,83 +492,28 @@ private:
 
     // Evaluation -------------------------------------------------------------------------------
 
-    std::optional<std::int64_t> evaluate(const Expression& expression, std::uint32_t here,
+    // Symbols and $ as the assembler knows them; a failure is noted in `failure`.
+    class Evaluator final : public Evaluation {
+    public:
+        Evaluator(Assembler& assembler, std::uint32_t here, Failure& failure)
+            : assembler_(assembler), here_(here), failure_(failure) {}
+
+        std::optional<std::int64_t> symbol(const Token& name) override {
+            return assembler_.symbol_value(name.text, name.spelling, failure_);
+        }
+        std::int64_t here() override { return here_; }
+        void fail(const std::string& message) override { failure_ = {message}; }
+
+    private:
+        Assembler& assembler_;
+        std::uint32_t here_;
+        Failure& failure_;
+    };
+
+    std::optional<std::int64_t> evaluate(const Lexer& expression, std::uint32_t here,
                                          Failure& failure) {
-        switch (expression.kind) {
-        case Expression::Kind::number:
-            return expression.value;
-        case Expression::Kind::here:
-            return here;
-        case Expression::Kind::symbol:
-            return symbol_value(expression.name, expression.spelling, failure);
-        case Expression::Kind::unary: {
-            const auto value = evaluate(*expression.left, here, failure);
-            if (!value) {
-                return std::nullopt;
-            }
-            const auto bits = static_cast<std::uint64_t>(*value);
-            if (expression.op == "-") {
-                return static_cast<std::int64_t>(0 - bits);
-            }
-            if (expression.op == "~") {
-                return static_cast<std::int64_t>(~bits);
-            }
-            if (expression.op == "LOW") {
-                return *value & 0xFF;
-            }
-            if (expression.op == "HIGH") {
-                return *value >> 8 & 0xFF;
-            }
-            return *value;
-        }
-        case Expression::Kind::binary:
-            break;
-        }
-        const auto left = evaluate(*expression.left, here, failure);
-        if (!left) {
-            return std::nullopt;
-        }
-        const auto right = evaluate(*expression.right, here, failure);
-        if (!right) {
-            return std::nullopt;
-        }
-        const auto a = static_cast<std::uint64_t>(*left);
-        const auto b = static_cast<std::uint64_t>(*right);
-        const std::string& op = expression.op;
-        if (op == "+") {
-            return static_cast<std::int64_t>(a + b);
-        }
-        if (op == "-") {
-            return static_cast<std::int64_t>(a - b);
-        }
-        if (op == "*") {
-            return static_cast<std::int64_t>(a * b);
-        }
-        if (op == "&") {
-            return static_cast<std::int64_t>(a & b);
-        }
-        if (op == "|") {
-            return static_cast<std::int64_t>(a | b);
-        }
-        if (op == "^") {
-            return static_cast<std::int64_t>(a ^ b);
-        }
-        if (op == "<<" || op == ">>") {
-            if (*right < 0 || *right > 63) {
-                failure = {"shift count " + std::to_string(*right) + " is out of range"};
-                return std::nullopt;
-            }
-            return op == "<<" ? static_cast<std::int64_t>(a << b) : *left >> *right;
-        }
-        // "/" and "%": truncating, as in C.
-        if (*right == 0) {
-            failure = {"division by zero"};
-            return std::nullopt;
-        }
-        if (*right == -1) {
-            return op == "/" ? static_cast<std::int64_t>(0 - a) : 0;
-        }
-        return op == "/" ? *left / *right : *left % *right;
+        Evaluator evaluator(*this, here, failure);
+        return evaluate_expression(expression, evaluator);
     }
 
     std::optional<std::int64_t> symbol_value(const std::string& name, const std::string& spelling,
@@ -520,7 +533,11 @@ private:
             return std::nullopt;
         }
         if (symbol.state == Symbol::State::resolving) {
-            failure = {"circular definition of '" + symbol.name + "'", true};
+            failure = {
+                "circular definition of '" +
+                    std::string(statements_[static_cast<std::size_t>(symbol.statement)].label) +
+                    "'",
+                true};
             return std::nullopt;
         }
         const auto value = resolve(symbol, failure);
@@ -533,19 +550,24 @@ private:
     std::optional<std::int64_t> resolve(Symbol& symbol, Failure& failure) {
         const Statement& statement = statements_[static_cast<std::size_t>(symbol.statement)];
         if (resolving_ >= maximum_expression_depth) {
-            failure = {"'" + symbol.name + "' is defined through too many other EQUs", true};
+            failure = {
+                "'" + std::string(statements_[static_cast<std::size_t>(symbol.statement)].label) +
+                    "' is defined through too many other EQUs",
+                true};
             return std::nullopt;
         }
-        if (evaluation_depth_ + statement.operand->depth > maximum_evaluation_depth) {
-            failure = {"'" + symbol.name + "' is defined through expressions nested too deeply",
-                       true};
+        if (evaluation_depth_ + statement.depth > maximum_evaluation_depth) {
+            failure = {
+                "'" + std::string(statements_[static_cast<std::size_t>(symbol.statement)].label) +
+                    "' is defined through expressions nested too deeply",
+                true};
             return std::nullopt;
         }
         symbol.state = Symbol::State::resolving;
         ++resolving_;
-        evaluation_depth_ += statement.operand->depth;
-        const auto value = evaluate(*statement.operand, statement.address, failure);
-        evaluation_depth_ -= statement.operand->depth;
+        evaluation_depth_ += statement.depth;
+        const auto value = evaluate(statement.expression(), statement.address, failure);
+        evaluation_depth_ -= statement.depth;
         --resolving_;
         if (value) {
             symbol.value = *value;
@@ -557,7 +579,7 @@ private:
     }
 
     // Evaluates an operand and checks its range; reports failures.
-    std::optional<std::int64_t> value_in(const Statement& statement, const Expression& expression,
+    std::optional<std::int64_t> value_in(const Statement& statement, const Lexer& expression,
                                          std::int64_t low, std::int64_t high, const char* what) {
         Failure failure;
         const auto value = evaluate(expression, statement.address, failure);
@@ -580,7 +602,7 @@ private:
         if (statement.label.empty()) {
             return;
         }
-        const auto [found, inserted] = symbols_.try_emplace(statement.label);
+        const auto [found, inserted] = symbols_.try_emplace(upper(statement.label));
         if (!inserted) {
             const Statement& first = statements_[static_cast<std::size_t>(found->second.statement)];
             std::string where = "line " + std::to_string(first.line);
@@ -588,11 +610,10 @@ private:
                 where = program_.files[static_cast<std::size_t>(first.file)] + ":" +
                         std::to_string(first.line);
             }
-            error(statement, "duplicate label '" + statement.label_spelling +
+            error(statement, "duplicate label '" + std::string(statement.label) +
                                  "' (first defined on " + where + ")");
             return;
         }
-        found->second.name = statement.label_spelling;
         found->second.statement = index;
         found->second.is_equ = is_equ;
         found->second.value = statement.address;
@@ -611,7 +632,7 @@ private:
             switch (statement.directive) {
             case Directive::org:
                 if (const auto value =
-                        value_in(statement, *statement.operand, 0, 0xFFFF, "an address")) {
+                        value_in(statement, statement.expression(), 0, 0xFFFF, "an address")) {
                     here = static_cast<std::uint32_t>(*value);
                     statement.address = here;
                 }
@@ -623,7 +644,7 @@ private:
             case Directive::ds:
                 define(statement, index, false);
                 if (const auto value =
-                        value_in(statement, *statement.operand, 0, 0xFFFF, "a size")) {
+                        value_in(statement, statement.expression(), 0, 0xFFFF, "a size")) {
                     here += static_cast<std::uint32_t>(*value);
                     if (here > memory_size) {
                         error(statement, "DS reserves space past the end of memory (FFFFH)");
@@ -651,6 +672,7 @@ private:
         program_.base = options_.base.value_or(static_cast<std::uint16_t>(lowest_.value_or(0)));
         owner_.assign(memory_size, -1);
         memory_.assign(memory_size, 0);
+        program_.listing.reserve(statements_.size());
         for (std::size_t i = 0; i < statements_.size() && !stop_for_errors(); ++i) {
             Statement& statement = statements_[i];
             Listing_Line& listed = program_.listing.emplace_back();
@@ -665,7 +687,7 @@ private:
                 statement.directive == Directive::org || statement.directive == Directive::db ||
                 statement.directive == Directive::dw || statement.directive == Directive::ds;
             if (statement.directive == Directive::equ) {
-                Symbol& symbol = symbols_.at(statement.label);
+                Symbol& symbol = symbols_.at(upper(statement.label));
                 if (symbol.statement == static_cast<int>(i) &&
                     symbol.state != Symbol::State::resolved) {
                     Failure failure;
@@ -700,16 +722,17 @@ private:
             switch (statement.instruction->form) {
             case Form::mvi:
             case Form::immediate:
-                value = value_in(statement, *statement.operand, -128, 255, "a byte").value_or(0);
+                value =
+                    value_in(statement, statement.expression(), -128, 255, "a byte").value_or(0);
                 break;
             case Form::lxi:
             case Form::address:
-                value =
-                    value_in(statement, *statement.operand, -32768, 65535, "a word").value_or(0);
+                value = value_in(statement, statement.expression(), -32768, 65535, "a word")
+                            .value_or(0);
                 break;
             case Form::restart:
                 if (const auto number =
-                        value_in(statement, *statement.operand, 0, 7, "RST (0 to 7)")) {
+                        value_in(statement, statement.expression(), 0, 7, "RST (0 to 7)")) {
                     opcode = static_cast<std::uint8_t>(opcode | *number << 3);
                 }
                 break;
@@ -724,17 +747,20 @@ private:
             }
             return;
         }
-        for (const Data_Item& item : statement.items) {
-            if (!item.expression) {
-                bytes.insert(bytes.end(), item.text.begin(), item.text.end());
+        if (statement.directive != Directive::db && statement.directive != Directive::dw) {
+            return;
+        }
+        for_each_item(statement, [&](const Lexer& operand, const std::string* text) {
+            if (text) {
+                bytes.insert(bytes.end(), text->begin(), text->end());
             } else if (statement.directive == Directive::db) {
                 bytes.push_back(static_cast<std::uint8_t>(
-                    value_in(statement, *item.expression, -128, 255, "a byte").value_or(0)));
+                    value_in(statement, operand, -128, 255, "a byte").value_or(0)));
             } else {
-                push_word(
-                    value_in(statement, *item.expression, -32768, 65535, "a word").value_or(0));
+                push_word(value_in(statement, operand, -32768, 65535, "a word").value_or(0));
             }
-        }
+            return true;
+        });
     }
 
     // Writes a statement's bytes into memory, checking the image's bounds and overlaps.
@@ -794,9 +820,15 @@ private:
             program_.errors.push_back({"", 0, "too many errors; stopping"});
             program_.stopped = true;
         }
-        for (const auto& [name, symbol] : symbols_) {
+        // A million labels make large tables: each entry leaves the assembler's table as it
+        // enters the program's, and the statements are no longer needed.
+        statements_ = {};
+        while (!symbols_.empty()) {
+            auto entry = symbols_.extract(symbols_.begin());
+            const Symbol& symbol = entry.mapped();
             if (!symbol.is_equ || symbol.state == Symbol::State::resolved) {
-                program_.symbols[name] = static_cast<std::uint16_t>(symbol.value);
+                program_.symbols.emplace(std::move(entry.key()),
+                                         static_cast<std::uint16_t>(symbol.value));
             }
         }
         if (!program_.errors.empty()) {
@@ -816,6 +848,7 @@ private:
     Options options_;
     Program program_;
     std::vector<Statement> statements_;
+    std::string include_path_; // of the INCLUDE statement just parsed
     std::unordered_map<std::string, Symbol> symbols_;
     bool ended_ = false;
     int resolving_ = 0;        // EQUs being resolved, one inside another
@@ -825,6 +858,8 @@ private:
     bool second_pass_ = false;
     std::optional<std::uint32_t> lowest_;
     std::vector<std::size_t> error_order_;
+    std::size_t last_error_order_ = 0;
+    std::size_t errors_in_a_row_ = 0;
     std::vector<int> owner_;
     std::vector<std::uint8_t> memory_;
     std::uint32_t highest_ = 0;
@@ -834,7 +869,7 @@ private:
 } // namespace
 
 Program assemble(std::string_view source, const std::string& file_name, const Options& options) {
-    return Assembler(options).run(source, file_name);
+    return Assembler(options).run(std::string(source), file_name);
 }
 
 Program assemble_file(const std::string& file_name, const Options& options) {
@@ -842,7 +877,7 @@ Program assemble_file(const std::string& file_name, const Options& options) {
     std::string reason;
     switch (read_source(file_name, maximum_source_size, text, reason)) {
     case Read_Result::read:
-        return assemble(text, file_name, options);
+        return Assembler(options).run(std::move(text), file_name);
     case Read_Result::cannot_open: {
         Program program;
         program.files.push_back(file_name);
@@ -854,7 +889,8 @@ Program assemble_file(const std::string& file_name, const Options& options) {
     }
     Program program;
     program.files.push_back(file_name);
-    program.errors.push_back({"", 0, "cannot read '" + escaped(file_name) + "': " + reason});
+    program.errors.push_back(
+        {"", 0, "cannot read '" + Tools::printable(file_name) + "': " + reason});
     return program;
 }
 

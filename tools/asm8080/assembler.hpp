@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,7 +36,7 @@ struct Listing_Line {
     std::optional<std::uint16_t> address; // where the line's code or data starts
     std::optional<std::uint16_t> value;   // the value an EQU defines
     std::vector<std::uint8_t> bytes;
-    std::string text;
+    std::string_view text; // in Program::sources
 };
 
 struct Options {
@@ -52,8 +53,9 @@ struct Program {
     std::uint16_t base = 0;
     std::vector<std::uint8_t> image;
     std::vector<Listing_Line> listing;
-    std::map<std::string, std::uint16_t> symbols; // upper-case names
-    std::vector<std::string> files;               // the source and every included file
+    std::map<std::string, std::uint16_t> symbols;            // upper-case names
+    std::vector<std::string> files;                          // the source and every included file
+    std::vector<std::unique_ptr<const std::string>> sources; // their text, in the same order
     std::vector<Diagnostic> errors; // in source order; one with no file concerns the whole run
     bool stopped = false;           // more than maximum_errors: the last one says so
 
@@ -68,7 +70,8 @@ Program assemble(std::string_view source, const std::string& file_name,
 // files are read, the source and its included files together up to maximum_source_size bytes.
 Program assemble_file(const std::string& file_name, const Options& options = {});
 
-// "file:line: message", or only the message when it has no file; control bytes escaped.
+// "file:line: message", or only the message when it has no file; fit to print
+// (Tools::printable).
 std::string format_diagnostic(const Diagnostic& diagnostic);
 
 // Address, bytes, line number and source text of every line, with the name of the file where

@@ -57,7 +57,7 @@ Register_Field register_field(Form form);
 // The bytes of an instruction of this form: 1, 2 (a byte operand) or 3 (a word operand).
 std::size_t instruction_size(Form form);
 
-enum class Directive { none, org, equ, db, dw, ds, end, include };
+enum class Directive : std::uint8_t { none, org, equ, db, dw, ds, end, include };
 
 Directive find_directive(std::string_view name);
 

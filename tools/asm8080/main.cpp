@@ -3,15 +3,15 @@
 #include "tools/asm8080/assembler.hpp"
 #include "tools/asm8080/syntax.hpp"
 #include "tools/disassembler/symbols.hpp"
+#include "tools/files/messages.hpp"
+#include "tools/files/output_file.hpp"
+#include "window/exception.hpp"
 
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <random>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -143,7 +143,7 @@ std::string depfile_path(const std::string& path) {
 }
 
 std::string in_quotes(const std::string& path) {
-    return "'" + Asm8080::escaped(path) + "'";
+    return "'" + Tools::printable(path) + "'";
 }
 
 // One file to write, and the option that named it.
@@ -151,107 +151,44 @@ struct Output {
     std::string option;
     std::string path;
     std::string content;
-    std::filesystem::path temporary; // set once created, in this run, by this program
 };
 
-// Two names of one file, whether it exists yet or not.
-bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
-    std::error_code error;
-    if (std::filesystem::equivalent(a, b, error)) {
-        return true;
-    }
-    std::error_code error_b;
-    const auto canonical_a = std::filesystem::weakly_canonical(a, error);
-    const auto canonical_b = std::filesystem::weakly_canonical(b, error_b);
-    return !error && !error_b && canonical_a == canonical_b;
-}
-
-// Why `output` must not be written, or "": outputs only replace regular files that are none of
-// the program's sources and no other output.
-std::string refusal(const Output& output, const std::vector<Output>& outputs,
-                    const std::vector<std::string>& sources) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::file_status status = fs::status(output.path, error);
+// Outputs replace none of the program's sources and no other output.
+void check_names(const Output& output, const std::vector<Output>& outputs,
+                 const std::vector<std::string>& sources) {
     const std::string cannot = "cannot write " + in_quotes(output.path) + ": ";
-    if (status.type() == fs::file_type::directory) {
-        return cannot + "it is a directory";
-    }
-    if (fs::exists(status) && status.type() != fs::file_type::regular) {
-        return cannot + "it is not a regular file";
-    }
     for (std::size_t k = 0; k < sources.size(); ++k) {
-        if (same_file(output.path, sources[k])) {
-            return cannot + (k == 0 ? "it is the source file" : "it is an included file");
+        if (Tools::same_file(output.path, sources[k])) {
+            throw Tavrin::Exception{cannot +
+                                    (k == 0 ? "it is the source file" : "it is an included file")};
         }
     }
     for (const Output& other : outputs) {
-        if (&other != &output && same_file(output.path, other.path)) {
-            return cannot + "it is named by both " + output.option + " and " + other.option;
+        if (&other != &output && Tools::same_file(output.path, other.path)) {
+            throw Tavrin::Exception{cannot + "it is named by both " + output.option + " and " +
+                                    other.option};
         }
     }
-    return "";
-}
-
-// Writes `output` into a new file beside it, created here and now, so that a failure leaves the
-// target as it was. Returns an error message, or "".
-std::string write_temporary(Output& output) {
-    namespace fs = std::filesystem;
-    const fs::path target(output.path);
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path candidate =
-            target.parent_path() /
-            ("." + target.filename().string() + "." + std::to_string(random() % 1000000) + ".tmp");
-        // "x": fail rather than open a file that exists, which would not be ours to remove.
-        std::FILE* file = std::fopen(candidate.string().c_str(), "wbx");
-        if (file == nullptr) {
-            if (errno == EEXIST) {
-                continue;
-            }
-            return "cannot write " + in_quotes(output.path) + ": " + std::strerror(errno);
-        }
-        output.temporary = candidate;
-        const bool written = std::fwrite(output.content.data(), 1, output.content.size(), file) ==
-                             output.content.size();
-        if (std::fclose(file) != 0 || !written) {
-            return "cannot write " + in_quotes(output.path) + ": " + std::strerror(errno);
-        }
-        return "";
-    }
-    return "cannot write " + in_quotes(output.path) + ": no free temporary name beside it";
 }
 
 // Writes every output, or none: each goes to a temporary file first and is renamed over its
-// target only when all of them are written. Removes nothing but those temporary files.
-bool write_outputs(std::vector<Output>& outputs, const std::vector<std::string>& sources) {
-    std::string message;
-    for (const Output& output : outputs) {
-        if (message.empty()) {
-            message = refusal(output, outputs, sources);
+// target only when all of them are written.
+bool write_outputs(const std::vector<Output>& outputs, const std::vector<std::string>& sources) {
+    try {
+        for (const Output& output : outputs) {
+            check_names(output, outputs, sources);
         }
-    }
-    for (Output& output : outputs) {
-        if (message.empty()) {
-            message = write_temporary(output);
+        std::vector<Tools::Output_File> files;
+        files.reserve(outputs.size());
+        for (const Output& output : outputs) {
+            files.emplace_back(output.path);
+            std::fwrite(output.content.data(), 1, output.content.size(), files.back().stream());
         }
-    }
-    for (Output& output : outputs) {
-        std::error_code error;
-        if (message.empty() && !output.temporary.empty()) {
-            std::filesystem::rename(output.temporary, output.path, error);
-            if (error) {
-                message = "cannot write " + in_quotes(output.path) + ": " + error.message();
-            } else {
-                output.temporary.clear();
-            }
+        for (Tools::Output_File& file : files) {
+            file.commit();
         }
-        if (!output.temporary.empty()) {
-            std::filesystem::remove(output.temporary, error);
-        }
-    }
-    if (!message.empty()) {
-        std::cerr << "asm8080: " << message << "\n";
+    } catch (const Tavrin::Exception& exception) {
+        std::cerr << "asm8080: " << Tools::printable(exception.message) << "\n";
         return false;
     }
     return true;
@@ -262,7 +199,7 @@ bool write_outputs(std::vector<Output>& outputs, const std::vector<std::string>&
 int main(int argc, char** argv) {
     Arguments arguments;
     if (const std::string message = parse_arguments(argc, argv, arguments); !message.empty()) {
-        std::cerr << "asm8080: " << Asm8080::escaped(message) << "\n" << usage;
+        std::cerr << "asm8080: " << Tools::printable(message) << "\n" << usage;
         return 2;
     }
 
@@ -283,29 +220,27 @@ int main(int argc, char** argv) {
 
     std::vector<Output> outputs;
     outputs.push_back(
-        {"-o", arguments.output, std::string(program.image.begin(), program.image.end()), {}});
+        {"-o", arguments.output, std::string(program.image.begin(), program.image.end())});
     if (!arguments.listing.empty()) {
-        outputs.push_back({"--listing", arguments.listing, Asm8080::format_listing(program), {}});
+        outputs.push_back({"--listing", arguments.listing, Asm8080::format_listing(program)});
     }
     if (!arguments.symbols.empty()) {
         outputs.push_back(
-            {"--symbols", arguments.symbols, Asm8080::format_symbol_file(program.symbols), {}});
+            {"--symbols", arguments.symbols, Asm8080::format_symbol_file(program.symbols)});
     }
     if (!arguments.cpp_file.empty()) {
         const std::string name = std::filesystem::path(arguments.source).filename().string();
-        outputs.push_back({arguments.cpp_header ? "--cpp-header" : "--cpp-source",
-                           arguments.cpp_file,
-                           arguments.cpp_header
-                               ? Asm8080::format_cpp_header(program, arguments.cpp_name, name)
-                               : Asm8080::format_cpp_source(program, arguments.cpp_name, name),
-                           {}});
+        outputs.push_back(
+            {arguments.cpp_header ? "--cpp-header" : "--cpp-source", arguments.cpp_file,
+             arguments.cpp_header ? Asm8080::format_cpp_header(program, arguments.cpp_name, name)
+                                  : Asm8080::format_cpp_source(program, arguments.cpp_name, name)});
     }
     if (!arguments.depfile.empty()) {
         std::string text = depfile_path(arguments.output) + ":";
         for (const std::string& file : program.files) {
             text += " " + depfile_path(file);
         }
-        outputs.push_back({"--depfile", arguments.depfile, text + "\n", {}});
+        outputs.push_back({"--depfile", arguments.depfile, text + "\n"});
     }
     return write_outputs(outputs, program.files) ? 0 : 1;
 }

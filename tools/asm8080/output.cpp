@@ -1,5 +1,6 @@
 #include "tools/asm8080/assembler.hpp"
 #include "tools/asm8080/syntax.hpp"
+#include "tools/files/messages.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -45,21 +46,20 @@ std::string cpp_array(const Program& program, std::string_view name, bool header
 
 std::string format_diagnostic(const Diagnostic& diagnostic) {
     if (diagnostic.file.empty()) {
-        return diagnostic.message;
+        return Tools::printable(diagnostic.message);
     }
-    const std::string file = escaped(diagnostic.file);
-    if (diagnostic.line == 0) {
-        return file + ": " + diagnostic.message;
-    }
-    return file + ":" + std::to_string(diagnostic.line) + ": " + diagnostic.message;
+    const std::string line = diagnostic.line == 0 ? "" : ":" + std::to_string(diagnostic.line);
+    return Tools::printable(diagnostic.file + line + ": " + diagnostic.message);
 }
 
 std::string format_listing(const Program& program) {
     // Columns: address (or "=value" for EQU), up to four bytes, line number, source text.
-    std::ostringstream out;
+    // Built in a string, not a stream: a listing of a million lines is not copied out at the end.
+    std::string out;
     const auto row = [&out](std::string text) {
         text.erase(text.find_last_not_of(" \t") + 1);
-        out << text << "\n";
+        out += text;
+        out += '\n';
     };
     std::size_t file = 0;
     for (const Listing_Line& line : program.listing) {
@@ -80,19 +80,19 @@ std::string format_listing(const Program& program) {
                                              : std::string(5, ' ');
         std::string number = std::to_string(line.line);
         number.insert(0, number.size() < 5 ? 5 - number.size() : 0, ' ');
-        row(address + " " + bytes_from(0) + number + "  " + line.text);
+        row(address + " " + bytes_from(0) + number + "  " + std::string(line.text));
         for (std::size_t k = 4; k < line.bytes.size(); k += 4) {
             row(hex(line.address.value_or(0) + static_cast<std::int64_t>(k), 4) + "  " +
                 bytes_from(k));
         }
     }
     if (!program.symbols.empty()) {
-        out << "\nSymbols:\n";
+        out += "\nSymbols:\n";
         for (const auto& [name, value] : program.symbols) {
             row(hex(value, 4) + "  " + name);
         }
     }
-    return out.str();
+    return out;
 }
 
 bool is_valid_cpp_name(std::string_view qualified_name) {

@@ -1,6 +1,7 @@
 #include "tools/asm8080/syntax.hpp"
 
 #include "tools/asm8080/instructions.hpp"
+#include "tools/files/messages.hpp"
 
 #include <algorithm>
 #include <array>
@@ -68,20 +69,88 @@ std::optional<std::int64_t> parse_number(std::string_view text) {
     }
 }
 
+std::int64_t apply_unary(char op, std::int64_t value) {
+    const auto bits = static_cast<std::uint64_t>(value);
+    switch (op) {
+    case '-':
+        return static_cast<std::int64_t>(0 - bits);
+    case '~':
+        return static_cast<std::int64_t>(~bits);
+    case 'L': // LOW
+        return value & 0xFF;
+    case 'H': // HIGH
+        return value >> 8 & 0xFF;
+    default:
+        return value;
+    }
+}
+
+std::optional<std::int64_t> apply_binary(std::string_view op, std::int64_t left, std::int64_t right,
+                                         Evaluation& evaluation) {
+    const auto a = static_cast<std::uint64_t>(left);
+    const auto b = static_cast<std::uint64_t>(right);
+    if (op == "+") {
+        return static_cast<std::int64_t>(a + b);
+    }
+    if (op == "-") {
+        return static_cast<std::int64_t>(a - b);
+    }
+    if (op == "*") {
+        return static_cast<std::int64_t>(a * b);
+    }
+    if (op == "&") {
+        return static_cast<std::int64_t>(a & b);
+    }
+    if (op == "|") {
+        return static_cast<std::int64_t>(a | b);
+    }
+    if (op == "^") {
+        return static_cast<std::int64_t>(a ^ b);
+    }
+    if (op == "<<" || op == ">>") {
+        if (right < 0 || right > 63) {
+            evaluation.fail("shift count " + std::to_string(right) + " is out of range");
+            return std::nullopt;
+        }
+        return op == "<<" ? static_cast<std::int64_t>(a << b) : left >> right;
+    }
+    // "/" and "%": truncating, as in C.
+    if (right == 0) {
+        evaluation.fail("division by zero");
+        return std::nullopt;
+    }
+    if (right == -1) {
+        return op == "/" ? static_cast<std::int64_t>(0 - a) : 0;
+    }
+    return op == "/" ? left / right : left % right;
+}
+
+// A recursive descent over the tokens as the lexer reads them. Without an evaluation it only
+// checks the syntax and the depth; with one (on an expression already checked) it computes the
+// value as it goes, operands before their operator, as a tree would be evaluated.
 class Expression_Parser {
 public:
-    Expression_Parser(const std::vector<Token>& tokens, std::string& error)
-        : tokens_(tokens), error_(error) {}
+    Expression_Parser(Lexer tokens, std::string& error, Evaluation* evaluation)
+        : tokens_(tokens), error_(error), evaluation_(evaluation) {}
 
-    Expression_Pointer parse_all() {
-        if (tokens_.empty()) {
+    struct Node {
+        std::int64_t value = 0;
+        int depth = 1;
+    };
+
+    std::optional<Node> parse_all() {
+        advance();
+        if (!current_) {
             fail("missing operand");
-            return nullptr;
+            return std::nullopt;
         }
         auto expression = parse_binary(0);
-        if (expression && position_ < tokens_.size()) {
-            fail("unexpected " + describe(tokens_[position_]) + " in expression");
-            return nullptr;
+        if (expression && current_) {
+            fail("unexpected " + describe(*current_) + " in expression");
+            return std::nullopt;
+        }
+        if (!error_.empty()) {
+            return std::nullopt;
         }
         return expression;
     }
@@ -96,7 +165,20 @@ private:
         {"*", "/", "%"},
     }};
 
-    const Token* peek() const { return position_ < tokens_.size() ? &tokens_[position_] : nullptr; }
+    const Token* peek() const { return current_ ? &*current_ : nullptr; }
+
+    void advance() {
+        if (!current_) {
+            current_.emplace();
+        }
+        std::string message;
+        if (!tokens_.next(*current_, message)) {
+            current_.reset();
+            if (!message.empty()) {
+                fail(message);
+            }
+        }
+    }
 
     void fail(const std::string& message) {
         if (error_.empty()) {
@@ -104,7 +186,7 @@ private:
         }
     }
 
-    Expression_Pointer parse_binary(std::size_t level) {
+    std::optional<Node> parse_binary(std::size_t level) {
         if (level == levels.size()) {
             return parse_unary();
         }
@@ -119,132 +201,137 @@ private:
                 token->text.empty()) {
                 break;
             }
-            ++position_;
-            auto right = parse_binary(level + 1);
+            const std::string op = token->text;
+            advance();
+            const auto right = parse_binary(level + 1);
             if (!right) {
-                return nullptr;
+                return std::nullopt;
             }
-            auto node = std::make_unique<Expression>();
-            node->kind = Expression::Kind::binary;
-            node->op = token->text;
-            node->depth = std::max(left->depth, right->depth) + 1;
-            node->left = std::move(left);
-            node->right = std::move(right);
-            left = checked(std::move(node));
+            Node node{0, std::max(left->depth, right->depth) + 1};
+            if (evaluation_) {
+                const auto value = apply_binary(op, left->value, right->value, *evaluation_);
+                if (!value) {
+                    return std::nullopt;
+                }
+                node.value = *value;
+            }
+            left = checked(node);
         }
         return left;
     }
 
-    Expression_Pointer checked(Expression_Pointer node) {
-        if (node && node->depth > maximum_expression_depth) {
+    std::optional<Node> checked(Node node) {
+        if (node.depth > maximum_expression_depth) {
             fail("expression nested too deeply");
-            return nullptr;
+            return std::nullopt;
         }
         return node;
     }
 
     // Unary operators are gathered in a loop, not by recursion, and count towards the same depth
     // limit as every other level, so that a long run of them cannot exhaust the stack.
-    Expression_Pointer parse_unary() {
-        std::vector<const Token*> operators;
+    std::optional<Node> parse_unary() {
+        std::string operators;
         for (const Token* token = peek();
              token && (is_punctuation(*token, "-") || is_punctuation(*token, "+") ||
                        is_punctuation(*token, "~"));
              token = peek()) {
             if (static_cast<int>(operators.size()) >= maximum_expression_depth) {
                 fail("expression nested too deeply");
-                return nullptr;
+                return std::nullopt;
             }
-            operators.push_back(token);
-            ++position_;
+            operators += token->text;
+            advance();
         }
         auto operand = parse_primary();
         for (auto op = operators.rbegin(); operand && op != operators.rend(); ++op) {
-            auto node = std::make_unique<Expression>();
-            node->kind = Expression::Kind::unary;
-            node->op = (*op)->text;
-            node->depth = operand->depth + 1;
-            node->left = std::move(operand);
-            operand = checked(std::move(node));
+            operand =
+                checked({evaluation_ ? apply_unary(*op, operand->value) : 0, operand->depth + 1});
         }
         return operand;
     }
 
-    Expression_Pointer parse_primary() {
-        const Token* token = peek();
-        if (!token) {
+    std::optional<Node> parse_primary() {
+        if (!current_) {
             fail("expression ends too early");
-            return nullptr;
+            return std::nullopt;
         }
-        ++position_;
-        auto node = std::make_unique<Expression>();
-        switch (token->kind) {
+        const Token token = std::move(*current_);
+        advance();
+        Node node;
+        switch (token.kind) {
         case Token_Kind::number:
-            node->value = token->value;
+            node.value = token.value;
             return node;
         case Token_Kind::string:
-            if (token->text.empty() || token->text.size() > 2) {
+            if (token.text.empty() || token.text.size() > 2) {
                 fail("a character constant holds one or two characters");
-                return nullptr;
+                return std::nullopt;
             }
-            for (char c : token->text) {
-                node->value = node->value << 8 | static_cast<unsigned char>(c);
+            for (char c : token.text) {
+                node.value = node.value << 8 | static_cast<unsigned char>(c);
             }
             return node;
         case Token_Kind::identifier: {
             const Token* next = peek();
-            if ((token->text == "LOW" || token->text == "HIGH") && next &&
+            if ((token.text == "LOW" || token.text == "HIGH") && next &&
                 is_punctuation(*next, "(")) {
-                node->kind = Expression::Kind::unary;
-                node->op = token->text;
-                node->left = parse_primary();
-                if (!node->left) {
-                    return nullptr;
+                const auto inner = parse_primary();
+                if (!inner) {
+                    return std::nullopt;
                 }
-                node->depth = node->left->depth + 1;
-                return checked(std::move(node));
+                node.depth = inner->depth + 1;
+                if (evaluation_) {
+                    node.value = apply_unary(token.text[0], inner->value);
+                }
+                return checked(node);
             }
-            if (is_reserved(token->text)) {
-                fail("'" + token->spelling + "' cannot be used as a value");
-                return nullptr;
+            if (is_reserved(token.text)) {
+                fail("'" + token.spelling + "' cannot be used as a value");
+                return std::nullopt;
             }
-            node->kind = Expression::Kind::symbol;
-            node->name = token->text;
-            node->spelling = token->spelling;
+            if (evaluation_) {
+                const auto value = evaluation_->symbol(token);
+                if (!value) {
+                    return std::nullopt;
+                }
+                node.value = *value;
+            }
             return node;
         }
         case Token_Kind::punctuation:
-            if (token->text == "$") {
-                node->kind = Expression::Kind::here;
+            if (token.text == "$") {
+                node.value = evaluation_ ? evaluation_->here() : 0;
                 return node;
             }
-            if (token->text == "(") {
+            if (token.text == "(") {
                 if (++parentheses_ > maximum_expression_depth) {
                     fail("expression nested too deeply");
-                    return nullptr;
+                    return std::nullopt;
                 }
                 auto inner = parse_binary(0);
                 --parentheses_;
                 if (!inner) {
-                    return nullptr;
+                    return std::nullopt;
                 }
                 const Token* close = peek();
                 if (!close || !is_punctuation(*close, ")")) {
                     fail("missing ')'");
-                    return nullptr;
+                    return std::nullopt;
                 }
-                ++position_;
+                advance();
                 return inner;
             }
             break;
         }
-        fail("unexpected " + describe(*token) + " in expression");
-        return nullptr;
+        fail("unexpected " + describe(token) + " in expression");
+        return std::nullopt;
     }
 
-    const std::vector<Token>& tokens_;
+    Lexer tokens_;
+    std::optional<Token> current_;
     std::string& error_;
-    std::size_t position_ = 0;
+    Evaluation* evaluation_;
     int parentheses_ = 0;
 };
 
@@ -258,19 +345,6 @@ std::string upper(std::string_view text) {
     return result;
 }
 
-std::string escaped(std::string_view text, bool ascii_only) {
-    std::string result;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || (ascii_only && byte > 0x7F)) {
-            result += "\\x" + hex(byte, 2);
-        } else {
-            result += c;
-        }
-    }
-    return result;
-}
-
 std::string hex(std::int64_t value, int width) {
     std::ostringstream out;
     out << std::uppercase << std::hex;
@@ -280,67 +354,106 @@ std::string hex(std::int64_t value, int width) {
     return out.str();
 }
 
-// Splits a line into tokens, stopping at a comment. Returns an error message, or "".
-std::string tokenize(std::string_view line, std::vector<Token>& tokens) {
-    std::size_t i = 0;
-    while (i < line.size()) {
-        const char c = line[i];
-        const std::size_t start = i;
-        if (c == ';') {
-            break;
+bool Lexer::next(Token& token, std::string& error) {
+    const std::string_view line = line_;
+    std::size_t& i = position_;
+    while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) {
+        ++i;
+    }
+    if (i >= line.size() || line[i] == ';') {
+        i = line.size();
+        return false;
+    }
+    const char c = line[i];
+    const std::size_t start = i;
+    const auto set = [&](Token_Kind kind, std::string text, std::int64_t value) {
+        token.kind = kind;
+        token.text = std::move(text);
+        token.value = value;
+        token.column = start;
+        token.spelling.assign(line.substr(start, i - start));
+        return true;
+    };
+    if (is_identifier_start(c)) {
+        while (i < line.size() && is_identifier_char(line[i])) {
+            ++i;
         }
-        if (std::isspace(static_cast<unsigned char>(c))) {
+        return set(Token_Kind::identifier, upper(line.substr(start, i - start)), 0);
+    }
+    if (std::isdigit(static_cast<unsigned char>(c))) {
+        while (i < line.size() && is_identifier_char(line[i])) {
             ++i;
-        } else if (is_identifier_start(c)) {
-            while (i < line.size() && is_identifier_char(line[i])) {
-                ++i;
+        }
+        const std::string_view text = line.substr(start, i - start);
+        const auto value = parse_number(text);
+        if (!value) {
+            error = "invalid number '" + std::string(text) + "'";
+            return false;
+        }
+        return set(Token_Kind::number, std::string(text), *value);
+    }
+    if (c == '\'' || c == '"') {
+        // A quote inside a string is written twice.
+        std::string text;
+        ++i;
+        for (;;) {
+            if (i >= line.size()) {
+                error = "unterminated string";
+                return false;
             }
-            const std::string_view name = line.substr(start, i - start);
-            tokens.push_back({Token_Kind::identifier, upper(name), 0, start, std::string(name)});
-        } else if (std::isdigit(static_cast<unsigned char>(c))) {
-            while (i < line.size() && is_identifier_char(line[i])) {
-                ++i;
-            }
-            const std::string_view text = line.substr(start, i - start);
-            const auto value = parse_number(text);
-            if (!value) {
-                return "invalid number '" + std::string(text) + "'";
-            }
-            tokens.push_back(
-                {Token_Kind::number, std::string(text), *value, start, std::string(text)});
-        } else if (c == '\'' || c == '"') {
-            // A quote inside a string is written twice.
-            std::string text;
-            ++i;
-            for (;;) {
-                if (i >= line.size()) {
-                    return "unterminated string";
+            if (line[i] == c) {
+                if (i + 1 < line.size() && line[i + 1] == c) {
+                    text += c;
+                    i += 2;
+                    continue;
                 }
-                if (line[i] == c) {
-                    if (i + 1 < line.size() && line[i + 1] == c) {
-                        text += c;
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                text += line[i++];
+                ++i;
+                break;
             }
-            tokens.push_back({Token_Kind::string, text, 0, start, text});
-        } else if ((c == '<' || c == '>') && i + 1 < line.size() && line[i + 1] == c) {
-            tokens.push_back(
-                {Token_Kind::punctuation, std::string(2, c), 0, start, std::string(2, c)});
-            i += 2;
-        } else if (std::string_view("+-*/%&|^~(),:$").find(c) != std::string_view::npos) {
-            tokens.push_back(
-                {Token_Kind::punctuation, std::string(1, c), 0, start, std::string(1, c)});
-            ++i;
-        } else {
-            return "unexpected character '" + escaped(std::string_view(&line[i], 1), true) + "'";
+            text += line[i++];
+        }
+        set(Token_Kind::string, text, 0);
+        token.spelling = std::move(text);
+        return true;
+    }
+    if ((c == '<' || c == '>') && i + 1 < line.size() && line[i + 1] == c) {
+        i += 2;
+        return set(Token_Kind::punctuation, std::string(2, c), 0);
+    }
+    if (std::string_view("+-*/%&|^~(),:$").find(c) != std::string_view::npos) {
+        ++i;
+        return set(Token_Kind::punctuation, std::string(1, c), 0);
+    }
+    error = "unexpected character '" + Tools::printable(line.substr(i, 1)) + "'";
+    return false;
+}
+
+Operand_Reader::Operand_Reader(std::string_view line, std::size_t begin)
+    : line_(line), position_(begin) {
+    Token token;
+    std::string error;
+    done_ = !Lexer(line, begin).next(token, error);
+}
+
+bool Operand_Reader::next(Lexer& operand) {
+    if (done_) {
+        return false;
+    }
+    Lexer tokens(line_, position_);
+    Token token;
+    std::string error;
+    int depth = 0;
+    while (tokens.next(token, error)) {
+        depth += is_punctuation(token, "(") - is_punctuation(token, ")");
+        if (depth == 0 && is_punctuation(token, ",")) {
+            operand = Lexer(line_, position_, token.column);
+            position_ = tokens.position();
+            return true;
         }
     }
-    return "";
+    operand = Lexer(line_, position_);
+    done_ = true;
+    return true;
 }
 
 bool is_punctuation(const Token& token, std::string_view text) {
@@ -356,8 +469,15 @@ std::string describe(const Token& token) {
     }
 }
 
-Expression_Pointer parse_expression(const std::vector<Token>& tokens, std::string& error) {
-    return Expression_Parser(tokens, error).parse_all();
+std::optional<int> parse_expression(Lexer tokens, std::string& error) {
+    const auto node = Expression_Parser(tokens, error, nullptr).parse_all();
+    return node ? std::optional<int>(node->depth) : std::nullopt;
+}
+
+std::optional<std::int64_t> evaluate_expression(Lexer tokens, Evaluation& evaluation) {
+    std::string error;
+    const auto node = Expression_Parser(tokens, error, &evaluation).parse_all();
+    return node ? std::optional<std::int64_t>(node->value) : std::nullopt;
 }
 
 } // namespace Asm8080

@@ -4,10 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace Asm8080 {
 
@@ -21,8 +20,42 @@ struct Token {
     std::string spelling; // as written
 };
 
-// Splits a line into tokens, stopping at a comment. Returns an error message, or "".
-std::string tokenize(std::string_view line, std::vector<Token>& tokens);
+// Reads the tokens of a line, or of the part from `begin` to `end`, one at a time, and stops
+// at a comment. Tokens are not gathered: a line of millions of them costs no more memory than one.
+class Lexer {
+public:
+    explicit Lexer(std::string_view line, std::size_t begin = 0,
+                   std::size_t end = std::string_view::npos)
+        : line_(line.substr(0, end)), position_(begin), begin_(begin) {}
+
+    // Reads the next token. Returns false at the end, or on a malformed token with `error` set.
+    bool next(Token& token, std::string& error);
+
+    std::size_t begin() const { return begin_; }
+    std::size_t end() const { return line_.size(); }
+    std::size_t position() const { return position_; }
+
+private:
+    std::string_view line_;
+    std::size_t position_;
+    std::size_t begin_;
+};
+
+// Splits the operands of a statement, which start at `begin`, at the commas that stand outside
+// parentheses, and hands them out one at a time. The line's tokens must be well formed.
+class Operand_Reader {
+public:
+    Operand_Reader(std::string_view line, std::size_t begin);
+
+    // The next operand's tokens; false after the last one. A line with nothing after `begin`
+    // has no operands; "1," has two, the second empty.
+    bool next(Lexer& operand);
+
+private:
+    std::string_view line_;
+    std::size_t position_;
+    bool done_;
+};
 
 bool is_punctuation(const Token& token, std::string_view text);
 
@@ -30,10 +63,6 @@ bool is_punctuation(const Token& token, std::string_view text);
 std::string describe(const Token& token);
 
 std::string upper(std::string_view text);
-
-// `text` fit to quote in a message: control bytes (and, with `ascii_only`, every byte beyond
-// ASCII) written as \x01, so that binary input cannot reach the terminal.
-std::string escaped(std::string_view text, bool ascii_only = false);
 
 // `value` in upper-case hexadecimal digits, at least `width` of them.
 std::string hex(std::int64_t value, int width);
@@ -44,23 +73,32 @@ std::string hex(std::int64_t value, int width);
 // Operands: numbers, 'c' characters ('ab' is 'a' * 256 + 'b'), symbols and $, the address of
 // the current statement.
 
-struct Expression {
-    enum class Kind { number, symbol, here, unary, binary };
-    Kind kind = Kind::number;
-    std::int64_t value = 0;
-    std::string name;     // a symbol, upper-case
-    std::string spelling; // the symbol as written
-    std::string op;       // a unary or binary operator, or LOW or HIGH
-    std::unique_ptr<Expression> left, right;
-    int depth = 1; // of the tree below and including this node
-};
-
 // Deeper expressions are refused, so that parsing and evaluating them cannot exhaust the stack.
 constexpr int maximum_expression_depth = 200;
 
-using Expression_Pointer = std::unique_ptr<Expression>;
+// What the operands of an expression stand for while it is evaluated.
+class Evaluation {
+public:
+    // The value of a symbol (an identifier token), or nothing when it has none: evaluation stops,
+    // and the callee has noted why.
+    virtual std::optional<std::int64_t> symbol(const Token& name) = 0;
+    // The value of $.
+    virtual std::int64_t here() = 0;
+    // An operator cannot be applied (a division by zero): evaluation stops.
+    virtual void fail(const std::string& message) = 0;
 
-// Parses all of `tokens` as one expression; on failure returns null and sets `error`.
-Expression_Pointer parse_expression(const std::vector<Token>& tokens, std::string& error);
+protected:
+    ~Evaluation() = default;
+};
+
+// Parses all of `tokens` as one expression and returns its depth (the operators and
+// parentheses nested in it, plus one); on failure returns nothing and sets `error`. No tree is
+// built, and reading stops at the first fault: a nesting too deep is refused where it passes
+// the limit, however long the rest of the line.
+std::optional<int> parse_expression(Lexer tokens, std::string& error);
+
+// The value of an expression that parse_expression accepted, or nothing when `evaluation`
+// stopped it.
+std::optional<std::int64_t> evaluate_expression(Lexer tokens, Evaluation& evaluation);
 
 } // namespace Asm8080

@@ -1,19 +1,16 @@
 #include "tools/cpm/cpm.hpp"
 
+#include "processor/opcodes.hpp"
+#include "tools/files/input_file.hpp"
 #include "window/exception.hpp"
 
 #include <charconv>
-#include <fstream>
 #include <iomanip>
 #include <sstream>
 
 namespace Cpm {
 
 namespace {
-
-constexpr std::uint8_t jmp = 0xC3;
-constexpr std::uint8_t ret = 0xC9;
-constexpr std::uint8_t hlt = 0x76;
 
 std::string hex_word(unsigned value) {
     std::ostringstream text;
@@ -80,27 +77,19 @@ void locate(Tavrin::Exception& error, std::uint16_t address, std::uint64_t instr
 } // namespace
 
 std::vector<std::uint8_t> load_program(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw Tavrin::Exception{"Could not open \"" + path.string() + "\"."};
+    const Tools::Input input = Tools::read_at_most(path, max_program_size);
+    const std::string name = "\"" + path.string() + "\"";
+    if (input.error) {
+        throw Tavrin::Exception{"Could not open " + name + ": " + input.error.message() + "."};
     }
-    std::vector<std::uint8_t> program;
-    char byte = 0;
-    while (file.get(byte)) {
-        program.push_back(static_cast<std::uint8_t>(byte));
-        if (program.size() > max_program_size) {
-            throw Tavrin::Exception{"\"" + path.string() + "\" is larger than the " +
-                                    std::to_string(max_program_size) +
-                                    " bytes of the transient program area."};
-        }
+    if (input.longer) {
+        throw Tavrin::Exception{name + " is larger than the " + std::to_string(max_program_size) +
+                                " bytes of the transient program area."};
     }
-    if (file.bad()) {
-        throw Tavrin::Exception{"Could not read \"" + path.string() + "\"."};
+    if (input.bytes.empty()) {
+        throw Tavrin::Exception{name + " is empty."};
     }
-    if (program.empty()) {
-        throw Tavrin::Exception{"\"" + path.string() + "\" is empty."};
-    }
-    return program;
+    return {input.bytes.begin(), input.bytes.end()};
 }
 
 std::unique_ptr<Intel_8080> make_processor(std::span<const std::uint8_t> program) {
@@ -113,11 +102,11 @@ std::unique_ptr<Intel_8080> make_processor(std::span<const std::uint8_t> program
     Intel_8080& p = *processor;
     p.writable_start = 0x0000;
     p.writable_end = 0xFFFF;
-    p.memory[0x0000] = hlt; // never executed: reaching 0x0000 ends the run
-    p.memory[bdos_entry] = jmp;
+    p.memory[0x0000] = opcodes::hlt; // never executed: reaching 0x0000 ends the run
+    p.memory[bdos_entry] = opcodes::jmp;
     p.memory[bdos_entry + 1] = static_cast<std::uint8_t>(bdos_base);
     p.memory[bdos_entry + 2] = static_cast<std::uint8_t>(bdos_base >> 8);
-    p.memory[bdos_base] = ret;
+    p.memory[bdos_base] = opcodes::ret;
     std::copy(program.begin(), program.end(), p.memory.begin() + load_address);
     p.pc = load_address;
     // A return from the program's top level lands on the warm start at 0x0000.

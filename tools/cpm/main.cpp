@@ -2,6 +2,7 @@
 // instructions it executed and how long that took.
 
 #include "tools/cpm/cpm.hpp"
+#include "tools/files/messages.hpp"
 #include "window/exception.hpp"
 
 #include <chrono>
@@ -30,8 +31,8 @@ int main(int argc, char** argv) {
             const std::string_view value = argv[++i];
             const auto parsed = Cpm::parse_limit(value);
             if (!parsed) {
-                std::cerr << "cpm-run: --limit needs a positive whole number, not \"" << value
-                          << "\".\n";
+                std::cerr << "cpm-run: --limit needs a positive whole number, not \""
+                          << Tools::printable(value) << "\".\n";
                 return 2;
             }
             limit = *parsed;
@@ -64,10 +65,12 @@ int main(int argc, char** argv) {
                       << " million instructions per second)";
         }
         std::cout << ".\n";
-        return result.finished ? EXIT_SUCCESS : 3;
+        return Tools::standard_output_written("cpm-run") ? (result.finished ? EXIT_SUCCESS : 3)
+                                                         : EXIT_FAILURE;
     } catch (const Tavrin::Exception& error) {
-        std::cout.flush();
-        std::cerr << (running ? "\n" : "") << "cpm-run: " << error.message << '\n';
+        Tools::standard_output_written("cpm-run");
+        std::cerr << (running ? "\n" : "") << "cpm-run: " << Tools::printable(error.message)
+                  << '\n';
         return EXIT_FAILURE;
     }
 }

@@ -1,13 +1,12 @@
 #include "tools/disassembler/symbols.hpp"
 
+#include "tools/files/input_file.hpp"
 #include "window/exception.hpp"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 namespace Asm8080 {
 
@@ -105,21 +104,20 @@ Symbols parse_symbol_file(std::string_view text, const std::string& file_name) {
 }
 
 Symbols read_symbol_file(const std::filesystem::path& path) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        throw Tavrin::Exception{"the symbol file " + path.string() +
+    const Tools::Input input = Tools::read_at_most(path, max_symbol_file_size);
+    const std::string name = "the symbol file " + path.string();
+    if (input.error == std::errc::is_a_directory) {
+        throw Tavrin::Exception{name +
                                 " is a directory; give the file that asm8080 --symbols wrote"};
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw Tavrin::Exception{"cannot read the symbol file " + path.string() +
-                                ": no such file, or it is not readable"};
+    if (input.error) {
+        throw Tavrin::Exception{"cannot read " + name + ": " + input.error.message()};
     }
-    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (file.bad()) {
-        throw Tavrin::Exception{"could not read all of the symbol file " + path.string()};
+    if (input.longer) {
+        throw Tavrin::Exception{name + " is longer than " + std::to_string(max_symbol_file_size) +
+                                " bytes, more than any program's symbols"};
     }
-    return parse_symbol_file(text, path.string());
+    return parse_symbol_file(input.bytes, path.string());
 }
 
 std::optional<std::uint16_t> parse_address(std::string_view text, const Symbols* symbols) {

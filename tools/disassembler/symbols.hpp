@@ -4,6 +4,7 @@
 // name), sorted by value and then by name. The assembler writes them; the runner and the
 // disassembler read them to show addresses by name.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -45,7 +46,11 @@ private:
 // Throws Tavrin::Exception with "NAME:LINE: what is wrong" for the first line in error.
 Symbols parse_symbol_file(std::string_view text, const std::string& file_name);
 
-// Reads and parses the file; throws Tavrin::Exception when it cannot be read or is wrong.
+// A symbol file is at most this long: 65,536 values with names of a few dozen bytes.
+inline constexpr std::size_t max_symbol_file_size = 16 * 1024 * 1024;
+
+// Reads and parses the file; throws Tavrin::Exception when it cannot be read, is too long or is
+// wrong.
 Symbols read_symbol_file(const std::filesystem::path& path);
 
 // An address given by a person: hexadecimal as 1A2BH or 0x1A2B, or a name from `symbols`.

@@ -1,15 +1,13 @@
 #include "tools/drovask-run/input_script.hpp"
 
 #include "machine/board.hpp"
+#include "tools/files/input_file.hpp"
 #include "window/exception.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 namespace Drovask {
 
@@ -48,11 +46,32 @@ char machine_key(std::string_view word) {
 
 } // namespace
 
+std::string machine_keys_text(std::size_t width, std::string_view indent) {
+    std::string text(indent);
+    std::size_t line_start = 0;
+    for (const auto& [key, bit, label] : input_keys) {
+        const std::string item = std::string(1, key) + " (" + std::string(label) + ")";
+        if (text.size() > line_start + indent.size()) {
+            text += ",";
+            if (text.size() + 1 + item.size() - line_start > width) {
+                text += "\n";
+                line_start = text.size();
+                text += indent;
+            } else {
+                text += " ";
+            }
+        }
+        text += item;
+    }
+    return text;
+}
+
 std::vector<Key_Event> parse_input_script(std::string_view text, const std::string& name) {
     std::vector<Key_Event> events;
-    std::array<int, 256> pressed_on{}; // the line that pressed each held key, 0 when released
-    int line_number = 0;
-    std::size_t start = 0;
+    std::array<std::uint64_t, 256> pressed_on{}; // the line that pressed each held key, or 0
+    std::uint64_t line_number = 0;
+    constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+    std::size_t start = text.starts_with(byte_order_mark) ? byte_order_mark.size() : 0;
     while (start < text.size()) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
         std::string_view line = text.substr(start, end - start);
@@ -88,9 +107,8 @@ std::vector<Key_Event> parse_input_script(std::string_view text, const std::stri
         }
         const char key = machine_key(words[3]);
         if (key == 0) {
-            fail("\"" + std::string(words[3]) +
-                 "\" is not a key of the machine; use C (coin), Q (one player), E (two players), "
-                 "A (left), D (right) or S (fire)");
+            fail("\"" + std::string(words[3]) + "\" is not a key of the machine; use one of " +
+                 machine_keys_text());
         }
         if (!events.empty() && frame < events.back().frame) {
             fail("frame " + std::to_string(frame) + " comes after frame " +
@@ -100,7 +118,7 @@ std::vector<Key_Event> parse_input_script(std::string_view text, const std::stri
                  "frames");
         }
         const bool press = words[2] == "press";
-        int& pressed = pressed_on[static_cast<std::uint8_t>(key)];
+        std::uint64_t& pressed = pressed_on[static_cast<std::uint8_t>(key)];
         if (press && pressed != 0) {
             fail(std::string(1, key) + " is already pressed (line " + std::to_string(pressed) +
                  ")");
@@ -115,21 +133,42 @@ std::vector<Key_Event> parse_input_script(std::string_view text, const std::stri
 }
 
 std::vector<Key_Event> read_input_script(const std::filesystem::path& path) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
+    const Tools::Input input = Tools::read_at_most(path, max_script_size);
+    if (input.error == std::errc::is_a_directory) {
         throw Tavrin::Exception{"the input script " + path.string() +
                                 " is a directory; give a text file of key events"};
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw Tavrin::Exception{"cannot read the input script " + path.string() +
-                                ": no such file, or it is not readable"};
+    if (input.error) {
+        throw Tavrin::Exception{"cannot read the input script " + path.string() + ": " +
+                                input.error.message()};
     }
-    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (file.bad()) {
-        throw Tavrin::Exception{"could not read all of the input script " + path.string()};
+    if (input.longer) {
+        throw Tavrin::Exception{"the input script " + path.string() + " is larger than " +
+                                std::to_string(max_script_size >> 20) +
+                                " MiB, the most a script may have"};
     }
-    return parse_input_script(text, path.string());
+    return parse_input_script(input.bytes, path.string());
+}
+
+std::vector<std::string> input_script_warnings(const std::vector<Key_Event>& events,
+                                               const std::string& name) {
+    std::vector<std::string> warnings;
+    std::array<const Key_Event*, 256> last{}; // the latest event of each key
+    for (const Key_Event& event : events) {
+        const Key_Event*& before = last[static_cast<std::uint8_t>(event.key)];
+        if (before != nullptr && before->frame == event.frame) {
+            const char* seen = event.press ? "released" : "pressed";
+            warnings.push_back(name + ":" + std::to_string(event.line) + ": " + event.key +
+                               (event.press ? " is pressed again" : " is released") + " in frame " +
+                               std::to_string(event.frame) + ", the frame in which line " +
+                               std::to_string(before->line) + " " +
+                               (event.press ? "released" : "pressed") +
+                               " it: the program never sees it " + seen +
+                               "; put the two events at least one frame apart");
+        }
+        before = &event;
+    }
+    return warnings;
 }
 
 } // namespace Drovask

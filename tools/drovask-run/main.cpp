@@ -5,14 +5,15 @@
 #include "tools/drovask-run/inspection.hpp"
 #include "tools/drovask-run/pictures.hpp"
 #include "tools/drovask-run/runner.hpp"
+#include "tools/files/input_file.hpp"
+#include "tools/files/messages.hpp"
+#include "tools/files/output_file.hpp"
 #include "window/exception.hpp"
 
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -23,22 +24,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int exit_reported = 1; // the audit found something, or the program failed
-constexpr int exit_refused = 2;  // bad arguments or files: nothing was run or written
+constexpr int exit_reported =
+    1;                          // the audit found something, the program failed, or output was lost
+constexpr int exit_refused = 2; // bad arguments or files: nothing was run or written
 constexpr std::uint64_t default_every = 2;
 
-constexpr const char* usage = R"(Usage: drovask-run ROM.bin [options]
+const std::string usage = R"(Usage: drovask-run ROM.bin [options]
 Runs an 8,192-byte ROM image on the machine with no window, on a clock that counts
 instructions: the same ROM and input give the same pictures on every computer.
 
   --frames N          run N frames (default 120); a frame is two interrupts, 1/60 s
   --input SCRIPT      key events, one a line: "at FRAME press|release KEY", in order of
                       FRAME, the number of frames run before the event (0: at the start);
-                      KEY: C coin, Q one player, E two players, A left, D right, S fire;
-                      "#" starts a comment
+                      "#" starts a comment; KEY is one of
+)" + Drovask::machine_keys_text(90, std::string(22, ' ')) +
+                          R"(
   --screenshot FILE.png   the upright 224 x 256 picture after the last frame
   --animation FILE.gif    an animated GIF of the picture after every K-th frame
-  --every K           K for --animation (default 2: 30 pictures a second)
+  --every K           K for --animation (default 2: 30 pictures a second; 1 plays at 50
+                      a second, 5/6 of the machine's speed: no GIF picture is shorter)
   --audit             report, with the address and the PC of the instruction, each store
                       dropped outside RAM (2000-3FFF), store through HL into the ROM or
                       above RAM, IN or OUT on a port the machine ignores (it answers IN 0,
@@ -47,7 +51,6 @@ instructions: the same ROM and input give the same pictures on every computer.
                       interrupt after every N instructions (default 1938: an 8080 at 2 MHz
                       runs 16,667 cycles in 1/120 s, and the demo game averages 8.6 cycles
                       an instruction over attract mode and a played game)
-
 Looking inside (ADDR: hexadecimal as 1A2BH or 0x1A2B, or a name from --symbols):
   --symbols FILE      names for addresses, as asm8080 --symbols writes them
   --trace FILE        a line per instruction: address, bytes, disassembly, then the registers
@@ -61,10 +64,10 @@ Looking inside (ADDR: hexadecimal as 1A2BH or 0x1A2B, or a name from --symbols):
   --state FILE        registers, flags, interrupts, shift register, input and RAM at the end
   --help              this text
 
-Exit status: 0 done, or stopped at a breakpoint; 1 the audit reported faults, or an
-instruction that is not implemented ended the run (its message and PC are printed, the
-trace and state are written but no picture); 2 a bad argument, ROM, script or output file.
-An output file appears only complete.
+Exit status: 0 done, or stopped at a breakpoint; 1 the audit reported faults, an unimplemented
+instruction ended the run (its message and PC are printed; trace and state are written, no
+picture), or standard output could not be written; 2 a bad argument, ROM, script or output
+file. An output appears only complete, only in place of a regular file (or a link's end).
 )";
 
 struct Options {
@@ -172,24 +175,26 @@ Options parse_arguments(int argc, char** argv) {
 }
 
 std::vector<std::uint8_t> read_rom(const fs::path& path) {
-    std::error_code error;
-    if (!fs::exists(path, error)) {
-        refuse("cannot read the ROM image " + path.string() + ": there is no such file");
+    const Tools::Input input = Tools::read_at_most(path, Drovask::rom_size);
+    const std::string name = "the ROM image " + path.string();
+    const std::string size = std::to_string(Drovask::rom_size);
+    if (input.error == std::errc::no_such_file_or_directory) {
+        refuse("cannot read " + name + ": there is no such file");
     }
-    if (fs::is_directory(path, error)) {
-        refuse("the ROM image " + path.string() + " is a directory; give the image file itself");
+    if (input.error == std::errc::is_a_directory) {
+        refuse(name + " is a directory; give the image file itself");
     }
-    std::ifstream file(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file),
-                                    std::istreambuf_iterator<char>()};
-    if (!file.is_open() || file.bad()) {
-        refuse("cannot read the ROM image " + path.string() + ": it is not readable");
+    if (input.error) {
+        refuse("cannot read " + name + ": " + input.error.message());
     }
-    if (bytes.size() != Drovask::rom_size) {
-        refuse("the ROM image " + path.string() + " has " + std::to_string(bytes.size()) +
-               " bytes; the machine takes exactly " + std::to_string(Drovask::rom_size));
+    if (input.longer) {
+        refuse(name + " has more than " + size + " bytes; the machine takes exactly " + size);
     }
-    return bytes;
+    if (input.bytes.size() != Drovask::rom_size) {
+        refuse(name + " has " + std::to_string(input.bytes.size()) +
+               " bytes; the machine takes exactly " + size);
+    }
+    return {input.bytes.begin(), input.bytes.end()};
 }
 
 // An output must not replace one of the run's own inputs, nor the other output.
@@ -200,31 +205,33 @@ void check_outputs(const Options& options) {
             inputs.push_back(*input);
         }
     }
-    for (const auto& output :
-         {options.screenshot, options.animation, options.trace, options.state}) {
-        if (!output) {
-            continue;
-        }
+    const std::pair<const char*, std::optional<fs::path>> outputs[] = {
+        {"the screenshot", options.screenshot},
+        {"the animation", options.animation},
+        {"the trace", options.trace},
+        {"the state", options.state}};
+    for (const auto& [role, output] : outputs) {
         for (const fs::path& input : inputs) {
-            std::error_code error;
-            if (fs::equivalent(*output, input, error)) {
+            if (output && Tools::same_file(*output, input)) {
                 refuse("the output " + output->string() + " is the input " + input.string() +
                        "; choose another name");
             }
         }
-        inputs.push_back(*output);
     }
-    const std::optional<fs::path> outputs[] = {options.screenshot, options.animation, options.trace,
-                                               options.state};
     for (std::size_t i = 0; i < std::size(outputs); ++i) {
         for (std::size_t j = i + 1; j < std::size(outputs); ++j) {
-            if (outputs[i] && outputs[j] &&
-                fs::absolute(*outputs[i]) == fs::absolute(*outputs[j])) {
-                refuse("two outputs would both be " + outputs[i]->string() +
-                       "; give each its own name");
+            const auto& [role, output] = outputs[i];
+            const auto& [other_role, other] = outputs[j];
+            if (output && other && Tools::same_file(*output, *other)) {
+                refuse(std::string(role) + " " + output->string() + " and " + other_role + " " +
+                       other->string() + " would be one file; choose two names");
             }
         }
     }
+}
+
+void warn(const std::string& message) {
+    std::cerr << "drovask-run: warning: " << Tools::printable(message) << '\n';
 }
 
 std::uint16_t address_argument(std::string_view option, std::string_view text,
@@ -257,7 +264,7 @@ void look_inside(Drovask::Runner& runner, const Options& options) {
 
 // Writes what `write` puts into a text stream to `file`.
 template <typename Write>
-void write_text(Drovask::Output_File& file, Write&& write) {
+void write_text(Tools::Output_File& file, Write&& write) {
     std::ostringstream text;
     write(text);
     const std::string bytes = text.str();
@@ -269,13 +276,24 @@ int run(const Options& options) {
     const auto events = options.input ? Drovask::read_input_script(*options.input)
                                       : std::vector<Drovask::Key_Event>{};
     check_outputs(options);
-    std::optional<Drovask::Output_File> screenshot_file;
-    std::optional<Drovask::Output_File> animation_file;
+    if (options.input) {
+        for (const std::string& warning :
+             Drovask::input_script_warnings(events, options.input->string())) {
+            warn(warning);
+        }
+    }
+    const std::uint64_t every = options.every.value_or(default_every);
+    if (options.animation && every > Drovask::longest_gif_frames_apart) {
+        warn("--every " + std::to_string(every) +
+             " is longer than a GIF picture may last: each is shown for 655.35 s instead of " +
+             std::to_string(every / 60) + " s");
+    }
+    std::optional<Tools::Output_File> screenshot_file;
+    std::optional<Tools::Output_File> animation_file;
     std::optional<Drovask::Gif_Writer> animation;
     if (options.screenshot) {
         screenshot_file.emplace(*options.screenshot);
     }
-    const std::uint64_t every = options.every.value_or(default_every);
     if (options.animation) {
         animation_file.emplace(*options.animation);
         animation.emplace(animation_file->stream(), every);
@@ -285,8 +303,8 @@ int run(const Options& options) {
     if (options.symbols) {
         symbols = Asm8080::read_symbol_file(*options.symbols);
     }
-    std::optional<Drovask::Output_File> trace_file;
-    std::optional<Drovask::Output_File> state_file;
+    std::optional<Tools::Output_File> trace_file;
+    std::optional<Tools::Output_File> state_file;
     if (options.trace) {
         trace_file.emplace(*options.trace);
     }
@@ -328,7 +346,7 @@ int run(const Options& options) {
             char where[64];
             std::snprintf(where, sizeof where, "at PC %04X, in frame %llu: ", runner.instruction_pc,
                           static_cast<unsigned long long>(frame));
-            std::cerr << "drovask-run: " << where << exception.message << '\n';
+            std::cerr << "drovask-run: " << where << Tools::printable(exception.message) << '\n';
             if (options.audit) {
                 runner.audit.report(std::cout);
             }
@@ -350,9 +368,13 @@ int run(const Options& options) {
     if (runner.stopped()) {
         Drovask::write_break_report(std::cout, runner);
     } else if (next_event != events.end()) {
-        std::cerr << "drovask-run: note: " << options.input->string() << ":" << next_event->line
-                  << ": frame " << next_event->frame << " is not reached in a run of "
-                  << options.frames << " frames; that event and any after it were not used\n";
+        std::cerr << "drovask-run: note: "
+                  << Tools::printable(options.input->string() + ":" +
+                                      std::to_string(next_event->line) + ": frame " +
+                                      std::to_string(next_event->frame) +
+                                      " is not reached in a run of " +
+                                      std::to_string(options.frames) + " frames")
+                  << "; that event and any after it were not used\n";
     }
 
     if (screenshot_file) {
@@ -380,13 +402,14 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
             std::cout << usage;
-            return 0;
+            return Tools::standard_output_written("drovask-run") ? 0 : exit_reported;
         }
     }
+    int status = exit_refused;
     try {
-        return run(parse_arguments(argc, argv));
+        status = run(parse_arguments(argc, argv));
     } catch (const Tavrin::Exception& exception) {
-        std::cerr << "drovask-run: " << exception.message << '\n';
-        return exit_refused;
+        std::cerr << "drovask-run: " << Tools::printable(exception.message) << '\n';
     }
+    return Tools::standard_output_written("drovask-run") ? status : exit_reported;
 }

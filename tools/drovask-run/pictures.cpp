@@ -7,13 +7,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
-#include <system_error>
+#include <string>
 
 namespace Drovask {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -25,51 +21,6 @@ constexpr int height = static_cast<int>(screen_size.height);
 }
 
 } // namespace
-
-void Output_File::Remover::operator()(fs::path* path) const {
-    std::error_code ignored;
-    fs::remove(*path, ignored);
-    delete path;
-}
-
-Output_File::Output_File(fs::path target) : target_{std::move(target)} {
-    std::error_code error;
-    if (fs::is_directory(target_, error)) {
-        fail(target_.string() + " is a directory; give the name of a file to write");
-    }
-    const fs::path folder = target_.has_parent_path() ? target_.parent_path() : fs::path{"."};
-    // A hidden name in the same folder, so that the rename replaces the target in one step.
-    for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
-        fs::path candidate = folder / ("." + target_.filename().string() + ".partial" +
-                                       (attempt == 0 ? "" : std::to_string(attempt)));
-        errno = 0;
-        std::FILE* file = std::fopen(candidate.string().c_str(), "wbx");
-        if (file != nullptr) {
-            temporary_.reset(new fs::path(std::move(candidate)));
-            file_.reset(file);
-        } else if (errno != EEXIST) {
-            fail("cannot write " + target_.string() + ": " + std::strerror(errno) + " (in folder " +
-                 folder.string() + ")");
-        }
-    }
-    if (!file_) {
-        fail("cannot write " + target_.string() + ": too many leftover temporary files beside it");
-    }
-}
-
-void Output_File::commit() {
-    const bool written = std::fflush(file_.get()) == 0 && std::ferror(file_.get()) == 0;
-    const bool closed = std::fclose(file_.release()) == 0;
-    if (!written || !closed) {
-        fail("could not write all of " + target_.string() + " (is the disk full?)");
-    }
-    std::error_code error;
-    fs::rename(*temporary_, target_, error);
-    if (error) {
-        fail("could not put " + target_.string() + " in place: " + error.message());
-    }
-    delete temporary_.release(); // renamed: nothing left to remove
-}
 
 void write_png(const Screen& screen, std::FILE* file) {
     png_image image{};
@@ -87,7 +38,8 @@ void write_png(const Screen& screen, std::FILE* file) {
 std::uint16_t gif_delay(std::uint64_t index, std::uint64_t frames_apart) {
     // Picture i ends at (i + 1) * frames_apart / 60 s, that is * 100 / 60 = * 5 / 3 hundredths.
     const auto end = [frames_apart](std::uint64_t i) { return (i * frames_apart * 5 + 1) / 3; };
-    return static_cast<std::uint16_t>(std::min<std::uint64_t>(end(index + 1) - end(index), 65535));
+    return static_cast<std::uint16_t>(
+        std::clamp<std::uint64_t>(end(index + 1) - end(index), shortest_gif_delay, 65535));
 }
 
 void Gif_Writer::Closer::operator()(GifFileType* gif) const {

@@ -1,14 +1,12 @@
 #pragma once
 
-// The runner's output files: the picture as PNG (libpng), the pictures of a run as an animated
-// GIF (giflib), and the temporary file beside the target that becomes the target only when it
-// is complete, so that a failed run never leaves half a file behind.
+// The runner's pictures: the picture as PNG (libpng), the pictures of a run as an animated GIF
+// (giflib). Both write to a stream, such as that of a Tools::Output_File.
 
 #include "machine/board.hpp"
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -16,39 +14,18 @@ struct GifFileType;
 
 namespace Drovask {
 
-// A file written under a temporary name in the target's folder and renamed over the target by
-// `commit`. Until then the target is untouched; without a commit the temporary is removed.
-class Output_File {
-public:
-    // Throws Tavrin::Exception when the temporary cannot be created.
-    explicit Output_File(std::filesystem::path target);
-
-    std::FILE* stream() const { return file_.get(); }
-    const std::filesystem::path& target() const { return target_; }
-
-    // Flushes, closes and renames; throws Tavrin::Exception when any of it fails.
-    void commit();
-
-private:
-    struct Closer {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-    struct Remover {
-        void operator()(std::filesystem::path* path) const;
-    };
-
-    std::filesystem::path target_;
-    std::unique_ptr<std::filesystem::path, Remover> temporary_; // removed unless committed
-    std::unique_ptr<std::FILE, Closer> file_;
-};
-
 // The picture as an 8-bit grey PNG, 224 x 256, 0 dark and 255 lit. Throws Tavrin::Exception.
 void write_png(const Screen& screen, std::FILE* file);
 
 // GIF frame delays are in hundredths of a second and a frame of the machine lasts 1/60 s: the
 // delay of picture `index` (from 0) when each shows `frames_apart` frames, rounded so that the
-// pictures keep time with the machine over the whole animation.
+// pictures keep time with the machine over the whole animation. Browsers show a delay of 0 or 1
+// as 10, so no delay is below 2: pictures of every frame play at 50 a second, 5/6 of the
+// machine's speed. No delay is above the 65535 that a GIF can hold: pictures further apart than
+// `longest_gif_frames_apart` frames are shown for less time than they stand for.
 std::uint16_t gif_delay(std::uint64_t index, std::uint64_t frames_apart);
+inline constexpr std::uint16_t shortest_gif_delay = 2;
+inline constexpr std::uint64_t longest_gif_frames_apart = 65535 * 3 / 5;
 
 // An animated GIF, black and white, looping forever; each picture after the first stores only
 // the rectangle that changed.

@@ -1,6 +1,7 @@
 #include "tools/drovask-run/runner.hpp"
 
 #include "processor/execute.hpp"
+#include "processor/opcodes.hpp"
 #include "tools/drovask-run/inspection.hpp"
 #include "window/exception.hpp"
 
@@ -164,9 +165,9 @@ void Runner::run_looking(std::uint64_t count) {
         board.execute_instruction(Store_Listener{this});
         ++instructions;
         if (options_.audit) {
-            if (bytes[0] == in_opcode && !is_input_port(bytes[1])) {
+            if (bytes[0] == opcodes::in && !is_input_port(bytes[1])) {
                 audit.record({Fault_Kind::ignored_input_port, pc, bytes[1]});
-            } else if (bytes[0] == out_opcode && !is_output_port(bytes[1])) {
+            } else if (bytes[0] == opcodes::out && !is_output_port(bytes[1])) {
                 audit.record({Fault_Kind::ignored_output_port, pc, bytes[1]});
             }
             check_stack(sp, pc, false);

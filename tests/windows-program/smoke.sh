@@ -3,8 +3,8 @@
 # the window's title, place and size, its picture, the drag gesture, a held key reaching the
 # machine, Escape, and the error box for an instruction that is not implemented.
 #
-# Usage: scripts/with-display tests/windows/smoke.sh [BUILD_DIR]
-#        scripts/with-display tests/windows/smoke.sh --program EXE
+# Usage: scripts/with-display tests/windows-program/smoke.sh [BUILD_DIR]
+#        scripts/with-display tests/windows-program/smoke.sh --program EXE
 #   BUILD_DIR (default build/windows) holds the program that scripts/build-windows built. The
 #   test card and a faulty ROM are built into copies of it in BUILD_DIR-smoke.
 #   --program checks only the given executable, run where it lies (as unpacked from the zip): its

@@ -3,6 +3,7 @@
 
 #include "faults_rom.hpp"
 #include "machine/programs.hpp"
+#include "tests/machine/rom_with.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +14,6 @@ namespace {
 
 using Drovask::Fault;
 using Drovask::Fault_Kind;
-
-std::array<std::uint8_t, Drovask::rom_size> rom_with(std::initializer_list<std::uint8_t> program) {
-    std::array<std::uint8_t, Drovask::rom_size> rom{};
-    std::copy(program.begin(), program.end(), rom.begin());
-    return rom;
-}
 
 std::vector<Fault> faults_of(const Drovask::Audit& audit) {
     std::vector<Fault> faults;

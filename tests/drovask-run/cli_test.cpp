@@ -4,63 +4,38 @@
 
 #include "faults_rom.hpp"
 #include "machine/programs.hpp"
+#include "tests/support/command_line_test.hpp"
 
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class Drovask_Run : public testing::Test {
+class Drovask_Run : public Command_Line_Test {
 protected:
-    void SetUp() override {
-        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-        folder = fs::temp_directory_path() /
-                 ("drovask_run_" + std::string(test->name()) + "_" + std::to_string(getpid()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    void TearDown() override { fs::remove_all(folder); }
-
-    fs::path path(const std::string& name) const { return folder / name; }
-
-    void write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path(name), std::ios::binary) << bytes;
-    }
+    using Command_Line_Test::write;
     void write(const std::string& name, Drovask::Rom rom) const {
         write(name, std::string(rom.begin(), rom.end()));
     }
-    std::string read(const std::string& name) const {
-        std::ifstream in(path(name), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
 
-    // Runs drovask-run in the test's folder; returns its exit status, keeps its output.
-    int run(const std::string& arguments) {
-        const std::string command = "cd '" + folder.string() + "' && '" DROVASK_RUN_PATH "' " +
-                                    arguments + " > out.txt 2> err.txt";
-        const int status = std::system(command.c_str());
-        out = read("out.txt");
-        err = read("err.txt");
-        fs::remove(path("out.txt"));
-        fs::remove(path("err.txt"));
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // Runs drovask-run in the test's folder, after `before` (such as "cat rom.bin |"), with
+    // standard output to `output` when one is named; returns its exit status, keeps its output.
+    int run(const std::string& arguments, const std::string& before = "",
+            const std::string& output = "") {
+        return Command_Line_Test::run(DROVASK_RUN_PATH, arguments, before, output);
     }
-
-    fs::path folder;
-    std::string out;
-    std::string err;
 };
 
 TEST_F(Drovask_Run, HelpFitsInFortyLines) {
@@ -68,8 +43,8 @@ TEST_F(Drovask_Run, HelpFitsInFortyLines) {
     EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 40);
     for (const char* topic :
          {"--frames", "--input", "--screenshot", "--animation", "--every", "--audit",
-          "--instructions-per-interrupt", "1938", "--symbols", "--trace", "--trace-from",
-          "--trace-frames", "--break", "--watch", "--state", "Exit status"}) {
+          "--instructions-per-interrupt", "1938", "Exit status", "1 plays at 50", "--symbols",
+          "--trace", "--trace-from", "--trace-frames", "--break", "--watch", "--state"}) {
         EXPECT_NE(out.find(topic), std::string::npos) << topic;
     }
 }
@@ -80,6 +55,8 @@ TEST_F(Drovask_Run, RefusesWhatItCannotRunWithStatus2) {
     fs::create_directories(path("folder.bin"));
     write("rom.bin", Drovask::demo_rom());
     write("bad.keys", "at 1 press C\nat 2 tap C\n");
+    ASSERT_EQ(mkfifo(path("pipe.png").c_str(), 0600), 0);
+    fs::create_symlink("/dev/null", path("null.png"));
     struct Case {
         const char* arguments;
         const char* message;
@@ -87,7 +64,7 @@ TEST_F(Drovask_Run, RefusesWhatItCannotRunWithStatus2) {
     for (const Case c : {
              Case{"short.bin", "the ROM image short.bin has 8191 bytes; the machine takes exactly "
                                "8192"},
-             Case{"long.bin", "has 8193 bytes"},
+             Case{"long.bin", "the ROM image long.bin has more than 8192 bytes"},
              Case{"absent.bin", "cannot read the ROM image absent.bin: there is no such file"},
              Case{"folder.bin", "the ROM image folder.bin is a directory"},
              Case{"", "no ROM image given"},
@@ -98,8 +75,13 @@ TEST_F(Drovask_Run, RefusesWhatItCannotRunWithStatus2) {
              Case{"rom.bin --every 2", "--every sets the pictures of --animation"},
              Case{"rom.bin --frames 3 --animation a.gif --every 4", "would have no picture"},
              Case{"rom.bin --screenshot rom.bin", "the output rom.bin is the input rom.bin"},
-             Case{"rom.bin --screenshot folder.bin", "folder.bin is a directory"},
-             Case{"rom.bin --screenshot missing/shot.png", "cannot write missing/shot.png"},
+             Case{"rom.bin --screenshot folder.bin",
+                  "cannot write 'folder.bin': it is a directory"},
+             Case{"rom.bin --screenshot missing/shot.png", "cannot write 'missing/shot.png'"},
+             Case{"rom.bin --screenshot pipe.png", "cannot write 'pipe.png': it is not a regular"},
+             Case{"rom.bin --screenshot null.png", "cannot write 'null.png': it is not a regular"},
+             Case{"rom.bin --screenshot s.png --animation ./s.png",
+                  "the screenshot s.png and the animation ./s.png would be one file"},
          }) {
         SCOPED_TRACE(c.arguments);
         EXPECT_EQ(run(c.arguments), 2);
@@ -107,6 +89,81 @@ TEST_F(Drovask_Run, RefusesWhatItCannotRunWithStatus2) {
     }
     EXPECT_EQ(read("rom.bin").size(), Drovask::rom_size);
     EXPECT_FALSE(fs::exists(path("a.gif")));
+    EXPECT_FALSE(fs::exists(path("s.png")));
+    EXPECT_TRUE(fs::is_fifo(path("pipe.png")));
+    EXPECT_TRUE(fs::is_symlink(path("null.png")));
+}
+
+// Inputs are read only as far as they may go, from files and pipes alike.
+TEST_F(Drovask_Run, ReadsNoMoreThanAnInputMayHold) {
+    write("rom.bin", Drovask::demo_rom());
+    write("keys", "at 0 press C\n");
+    EXPECT_EQ(run("/dev/stdin --frames 1 --input keys", "cat rom.bin |"), 0) << err;
+    EXPECT_EQ(run("rom.bin --frames 1 --input /dev/stdin", "cat keys |"), 0) << err;
+    EXPECT_EQ(run("/dev/stdin", "head -c 50000000 /dev/zero |"), 2);
+    EXPECT_EQ(err, "drovask-run: the ROM image /dev/stdin has more than 8192 bytes; the machine "
+                   "takes exactly 8192\n");
+    EXPECT_EQ(run("rom.bin --input /dev/stdin", "head -c 50000000 /dev/zero |"), 2);
+    EXPECT_EQ(err, "drovask-run: the input script /dev/stdin is larger than 4 MiB, the most a "
+                   "script may have\n");
+}
+
+// What a script or a name brings into a message is escaped and shortened; what the program
+// cannot see or a GIF cannot time is warned of; output that is lost is an error.
+TEST_F(Drovask_Run, MessagesAreFitForATerminalAndNothingIsLostSilently) {
+    write("rom.bin", Drovask::demo_rom());
+    write("control.keys", std::string("at 1 press \x1B[2J\x07\0", 17) + "\n");
+    EXPECT_EQ(run("rom.bin --input control.keys"), 2);
+    EXPECT_NE(err.find("control.keys:1: \"\\x1B[2J\\x07\\x00\" is not a key"), std::string::npos)
+        << err;
+    write("long.keys", "at 1 press " + std::string(3'000'000, 'C') + "\n");
+    EXPECT_EQ(run("rom.bin --input long.keys"), 2);
+    EXPECT_LT(err.size(), 600u);
+    EXPECT_NE(err.find("bytes left out"), std::string::npos) << err;
+
+    write("tap.keys", "at 5 press C\nat 5 release C\n");
+    EXPECT_EQ(run("rom.bin --frames 10 --input tap.keys"), 0);
+    EXPECT_EQ(err, "drovask-run: warning: tap.keys:2: C is released in frame 5, the frame in "
+                   "which line 1 pressed it: the program never sees it pressed; put the two "
+                   "events at least one frame apart\n");
+
+    std::string faulty(Drovask::rom_size, '\0');
+    faulty[0] = '\x08'; // not implemented: the run ends at once
+    write("faulty.bin", faulty);
+    EXPECT_EQ(run("faulty.bin --frames 40000 --animation a.gif --every 40000"), 1);
+    EXPECT_EQ(err.find("drovask-run: warning: --every 40000 is longer than a GIF picture may "
+                       "last: each is shown for 655.35 s instead of 666 s\n"),
+              0u)
+        << err;
+
+    EXPECT_EQ(run("rom.bin --frames 1 --audit", "", "/dev/full"), 1);
+    EXPECT_EQ(err, "drovask-run: could not write standard output: No space left on device\n");
+    EXPECT_EQ(run("--help", "", "/dev/full"), 1);
+}
+
+// Ended from outside, the run removes its temporaries before it goes.
+TEST_F(Drovask_Run, ASignalLeavesNothingBehind) {
+    write("rom.bin", Drovask::demo_rom());
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            fs::current_path(folder);
+            execl(DROVASK_RUN_PATH, DROVASK_RUN_PATH, "rom.bin", "--frames", "1000000000",
+                  "--animation", "big.gif", "--screenshot", "big.png", nullptr);
+            _exit(127);
+        }
+        // Wait (at most a minute) for both temporaries, then signal.
+        for (int i = 0; i < 6000 && std::distance(fs::directory_iterator(folder), {}) < 3; ++i) {
+            usleep(10'000);
+        }
+        kill(child, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+        const std::vector<fs::path> left{fs::directory_iterator(folder), {}};
+        EXPECT_EQ(left, std::vector<fs::path>{path("rom.bin")}) << signal;
+    }
 }
 
 TEST_F(Drovask_Run, AuditListsEachFaultAndExitsWith1) {

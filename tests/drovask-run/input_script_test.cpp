@@ -28,6 +28,26 @@ TEST(Input_Script, ReadsEventsCommentsAndBlankLines) {
                                               {1000000000, 'Q', false, 6}}));
 }
 
+// A press and its release in one frame (or a release and the next press) are both taken, but
+// the program samples the keys only as they are at the end of the frame.
+TEST(Input_Script, OpensWithAByteOrderMarkAndWarnsOfChangesTheProgramCannotSee) {
+    const auto events = Drovask::parse_input_script("\xEF\xBB\xBF"
+                                                    "at 3 press C\n"
+                                                    "at 3 press Q\n"
+                                                    "at 3 release C\n"
+                                                    "at 4 release Q\n"
+                                                    "at 4 press Q\n",
+                                                    "k");
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(Drovask::input_script_warnings(events, "k"),
+              (std::vector<std::string>{
+                  "k:3: C is released in frame 3, the frame in which line 1 pressed it: the "
+                  "program never sees it pressed; put the two events at least one frame apart",
+                  "k:5: Q is pressed again in frame 4, the frame in which line 4 released it: "
+                  "the program never sees it released; put the two events at least one frame "
+                  "apart"}));
+}
+
 TEST(Input_Script, NamesTheFileAndLineOfEachMistake) {
     struct Case {
         const char* name;
@@ -49,8 +69,8 @@ TEST(Input_Script, NamesTheFileAndLineOfEachMistake) {
         {"frame too far", "at 1000000001 press C",
          "keys.txt:1: the frame 1000000001 is beyond the last one allowed, 1000000000"},
         {"unknown key", "at 1 press X",
-         "keys.txt:1: \"X\" is not a key of the machine; use C (coin), Q (one player), E (two "
-         "players), A (left), D (right) or S (fire)"},
+         "keys.txt:1: \"X\" is not a key of the machine; use one of C (coin), Q (one-player "
+         "start), E (two-player start), A (left), D (right), S (fire)"},
         {"out of order", "at 9 press C\nat 8 release C",
          "keys.txt:2: frame 8 comes after frame 9 (line 1); list the events in the order of "
          "their frames"},
@@ -84,6 +104,14 @@ TEST(Input_Script, ReadsAFileAndRefusesWhatIsNotOne) {
     }
     for (const auto& path : {folder, folder / "absent.txt"}) {
         EXPECT_THROW(Drovask::read_input_script(path), Tavrin::Exception) << path;
+    }
+    std::ofstream(folder / "long.txt") << std::string(Drovask::max_script_size + 1, '\n');
+    try {
+        Drovask::read_input_script(folder / "long.txt");
+        ADD_FAILURE() << "no error";
+    } catch (const Tavrin::Exception& exception) {
+        EXPECT_EQ(exception.message, "the input script " + (folder / "long.txt").string() +
+                                         " is larger than 4 MiB, the most a script may have");
     }
     std::filesystem::remove_all(folder);
 }

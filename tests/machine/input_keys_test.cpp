@@ -1,0 +1,67 @@
+// The machine's key table against the copies of it that cannot be made from it: the README's
+// controls and the soak test's random keys.
+#include "machine/board.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::string source_file(const std::string& name) {
+    std::ifstream file(std::string(TAVRIN_SOURCE_DIR) + "/" + name);
+    EXPECT_TRUE(file) << "cannot read " << name;
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+TEST(Input_Keys, TheReadmesControlsListEachKeyWithItsLabel) {
+    std::istringstream readme(source_file("README.md"));
+    std::map<char, std::string> listed;
+    bool in_controls = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line.starts_with("## ")) {
+            in_controls = line == "## Controls";
+        }
+        // A row of one letter: | C | coin |
+        std::smatch row;
+        if (in_controls && std::regex_match(line, row, std::regex(R"(\| ([A-Z]) \| (.*) \|)"))) {
+            listed[row[1].str()[0]] = row[2];
+        }
+    }
+    std::map<char, std::string> keys;
+    for (const auto& [key, bit, label] : Drovask::input_keys) {
+        keys[key] = label;
+    }
+    EXPECT_EQ(listed, keys);
+}
+
+// The soak's `MACHINE_KEYS = ("c", "q", ...)`, in whatever case and brackets.
+TEST(Input_Keys, TheSoakTestPressesEveryKeyAndNoOther) {
+    const std::string soak = source_file("scripts/soak");
+    std::smatch list;
+    ASSERT_TRUE(std::regex_search(
+        soak, list, std::regex(R"(machine_keys\s*=\s*[(\[]([^)\]]*))", std::regex::icase)))
+        << "scripts/soak names its keys in `MACHINE_KEYS`";
+    std::set<char> pressed;
+    const std::string items = list[1];
+    const std::regex word_pattern(R"(\w+)");
+    for (std::sregex_iterator word(items.begin(), items.end(), word_pattern), end; word != end;
+         ++word) {
+        ASSERT_EQ(word->length(), 1) << word->str();
+        pressed.insert(static_cast<char>(std::toupper(static_cast<unsigned char>(word->str()[0]))));
+    }
+    std::set<char> keys;
+    for (const auto& input_key : Drovask::input_keys) {
+        keys.insert(input_key.key);
+    }
+    EXPECT_EQ(pressed, keys);
+}
+
+} // namespace
