@@ -1,11 +1,12 @@
 #include "application/application.hpp"
 
+#include "window/clock.hpp"
 #include "window/platform.hpp"
 
-Application::Application()
+Application::Application(Drovask::Rom rom)
     : window("Tavrin Mirellon", {0, 0}, {0.3f, 0.3f, 0.3f, 1.0f}, {0.965f, 0.965f, 0.965f, 1.0f},
              {130, 130}),
-      machine(&window) {
+      machine(&window, rom) {
     const Tavrin::Vector2i size{
         static_cast<std::int32_t>(machine.scale.x * static_cast<float>(Drovask::screen_size.width)),
         static_cast<std::int32_t>(machine.scale.y *
@@ -23,4 +24,9 @@ bool Application::frame() {
     }
     machine.render();
     return true;
+}
+
+void Application::restart(Drovask::Rom rom) {
+    machine.board = Drovask::Board(rom);
+    machine.board.last_interrupt_time = Tavrin::steady_seconds();
 }

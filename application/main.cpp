@@ -1,5 +1,9 @@
 #include "application/application.hpp"
+#include "machine/machine.hpp"
 
 int main(int argc, char** /*argv*/) {
-    return run_application(argc > 1);
+    if (argc > 1) {
+        say_arguments_are_ignored();
+    }
+    return run_application(Drovask::built_in_rom());
 }

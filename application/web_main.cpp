@@ -58,7 +58,7 @@ void animation_frame() {
 
 int main() {
     try {
-        application = new Application;
+        application = new Application(Drovask::built_in_rom());
     } catch (Tavrin::Exception exception) {
         Tavrin::show_error(exception.message);
         tell_page_ended();
@@ -77,8 +77,7 @@ EMSCRIPTEN_KEEPALIVE void tavrin_reset() {
     if (ended) {
         return;
     }
-    Drovask::Machine& machine = application->machine;
-    machine.board = Drovask::Board(Drovask::built_in_rom());
+    application->restart(Drovask::built_in_rom());
     for (std::size_t key = 0; key < Tavrin::key_count; ++key) {
         application->window.key_held[key].store(false, std::memory_order_relaxed);
         application->window.key_pressed[key].store(false, std::memory_order_relaxed);

@@ -3,9 +3,13 @@
 // where the program was started with it redirected: a GUI program has no console of its own.
 
 #include "application/application.hpp"
+#include "machine/machine.hpp"
 
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
-    return run_application(arguments != nullptr && arguments[0] != '\0');
+    if (arguments != nullptr && arguments[0] != '\0') {
+        say_arguments_are_ignored();
+    }
+    return run_application(Drovask::built_in_rom());
 }

@@ -1,7 +1,7 @@
 # Assembles Intel 8080 programs at build time with the project's own assembler.
 #
 #   asm8080_assemble(TARGET <name> SOURCE <file.asm> OUTPUT <file.bin>
-#                    [SIZE <bytes>] [BASE <address>] [LISTING <file>]
+#                    [SIZE <bytes>] [BASE <address>] [LISTING <file>] [SYMBOLS <file>]
 #                    [CPP_HEADER <file.hpp> | CPP_SOURCE <file.cpp>]
 #                    [CPP_NAMESPACE <namespace>] [CPP_NAME <identifier>])
 #
@@ -24,7 +24,8 @@ set(ASM8080_EXECUTABLE "" CACHE FILEPATH
 
 function(asm8080_assemble)
     cmake_parse_arguments(PARSE_ARGV 0 ARG ""
-        "TARGET;SOURCE;OUTPUT;SIZE;BASE;LISTING;CPP_HEADER;CPP_SOURCE;CPP_NAMESPACE;CPP_NAME" "")
+        "TARGET;SOURCE;OUTPUT;SIZE;BASE;LISTING;SYMBOLS;CPP_HEADER;CPP_SOURCE;CPP_NAMESPACE;CPP_NAME"
+        "")
     if(ARG_UNPARSED_ARGUMENTS)
         message(FATAL_ERROR "asm8080_assemble: unexpected arguments: ${ARG_UNPARSED_ARGUMENTS}")
     endif()
@@ -69,6 +70,12 @@ function(asm8080_assemble)
                    NORMALIZE OUTPUT_VARIABLE listing)
         list(APPEND arguments --listing "${listing}")
         list(APPEND outputs "${listing}")
+    endif()
+    if(ARG_SYMBOLS)
+        cmake_path(ABSOLUTE_PATH ARG_SYMBOLS BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
+                   NORMALIZE OUTPUT_VARIABLE symbols)
+        list(APPEND arguments --symbols "${symbols}")
+        list(APPEND outputs "${symbols}")
     endif()
     set(cpp_file "")
     if(ARG_CPP_HEADER OR ARG_CPP_SOURCE)

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <type_traits>
 
 namespace Drovask {
 
@@ -106,10 +107,15 @@ constexpr bool is_output_port(std::uint8_t port) {
 inline constexpr std::uint32_t default_instructions_per_interrupt = 1938;
 inline constexpr int interrupts_per_frame = 2;
 
-// One frame on that clock: twice, `run(instructions_per_interrupt)` and then `interrupt()`.
-template <typename Run, typename Interrupt>
-void counted_frame(std::uint32_t instructions_per_interrupt, Run&& run, Interrupt&& interrupt) {
-    for (int i = 0; i < interrupts_per_frame; ++i) {
+// One frame on that clock: twice, `run(instructions_per_interrupt)` and then `interrupt()`,
+// ending early once `stopped()` (a breakpoint met, for one) says so.
+struct Never_Stopped {
+    constexpr bool operator()() const { return false; }
+};
+template <typename Run, typename Interrupt, typename Stopped = Never_Stopped>
+void counted_frame(std::uint32_t instructions_per_interrupt, Run&& run, Interrupt&& interrupt,
+                   Stopped&& stopped = {}) {
+    for (int i = 0; i < interrupts_per_frame && !stopped(); ++i) {
         run(instructions_per_interrupt);
         interrupt();
     }
@@ -121,8 +127,11 @@ public:
     explicit Board(Rom rom);
 
     // One instruction: IN and OUT here, every other one through the processor's `execute`.
-    // Throws Tavrin::Exception for an instruction that is not implemented.
-    void execute_instruction();
+    // Throws Tavrin::Exception for an instruction that is not implemented. `observe` hears of
+    // each store (see Store_Observer); a caller that passes one of its own includes
+    // processor/execute.hpp.
+    template <Store_Observer Observer = No_Store_Observer>
+    void execute_instruction(Observer observe = {});
 
     // `count` instructions with no timer between them.
     void run(std::uint64_t count) {
@@ -133,9 +142,10 @@ public:
 
     // One firing of the interrupt timer: `input` is refreshed from `key_held(key)` for each of
     // `input_keys`, then, if the program has interrupts enabled, the next interrupt is
-    // delivered (0008H and 0010H alternately). A firing with interrupts disabled is dropped.
-    template <typename Key_Held>
-    void fire_timer(Key_Held&& key_held);
+    // delivered (0008H and 0010H alternately), its two pushed bytes told to `observe`. A firing
+    // with interrupts disabled is dropped.
+    template <typename Key_Held, Store_Observer Observer = No_Store_Observer>
+    void fire_timer(Key_Held&& key_held, Observer observe = {});
 
     // One instruction, then the timer: fires once `read_clock()` (seconds) is at least 1/120 s
     // past `last_interrupt_time`, which then becomes a fresh reading. The clock is read once per
@@ -151,7 +161,8 @@ public:
     std::uint32_t interrupt_number = 1;
 };
 
-inline void Board::execute_instruction() {
+template <Store_Observer Observer>
+void Board::execute_instruction(Observer observe) {
     Intel_8080& p = processor;
     const std::uint8_t opcode = p.memory[p.pc];
     if (opcode == opcodes::in) {
@@ -187,19 +198,21 @@ inline void Board::execute_instruction() {
             break;
         }
         p.pc = static_cast<std::uint16_t>(p.pc + 2);
-    } else {
+    } else if constexpr (std::is_same_v<Observer, No_Store_Observer>) {
         execute(p);
+    } else {
+        execute(p, observe);
     }
 }
 
-template <typename Key_Held>
-void Board::fire_timer(Key_Held&& key_held) {
+template <typename Key_Held, Store_Observer Observer>
+void Board::fire_timer(Key_Held&& key_held, Observer observe) {
     for (const Input_Key& k : input_keys) {
         input = static_cast<std::uint8_t>(key_held(k.key) ? input | k.bit : input & ~k.bit);
     }
     Intel_8080& p = processor;
     if (p.interrupts_enabled) {
-        push(p, p.pc);
+        push(p, p.sp, p.pc, observe);
         p.pc = static_cast<std::uint16_t>(interrupt_number * 8);
         p.interrupts_enabled = false;
         interrupt_number = interrupt_number == 1 ? 2 : 1;

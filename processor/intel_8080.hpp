@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <concepts>
 #include <cstdint>
 
 // The Intel 8080 processor record: registers, flags, decode fields and all 64 KiB of memory.
@@ -39,8 +40,30 @@ inline constexpr std::uint8_t parity = 0x20;
 inline constexpr std::uint8_t carry = 0x80;
 } // namespace flag
 
+// What a store does, as its observer hears of it.
+enum class Store : std::uint8_t {
+    written,   // a guarded store inside the writable range
+    dropped,   // a guarded store outside it: memory keeps its byte
+    unguarded, // MOV M,r, MVI M, INR M or DCR M: written wherever HL points
+};
+
+// Hears of each store before memory changes, so `memory[address]` still holds the old byte:
+// `observe(address, value, store)`.
+template <typename Observer>
+concept Store_Observer = std::invocable<Observer&, std::uint16_t, std::uint8_t, Store>;
+
+// The observer of a run that watches nothing: its calls compile to nothing.
+struct No_Store_Observer {
+    constexpr void operator()(std::uint16_t, std::uint8_t, Store) const {}
+};
+
 // Runs exactly one instruction at PC. Throws Tavrin::Exception for an unimplemented opcode.
 void execute(Intel_8080& processor);
+
+// The same, telling `observe` of every store the instruction makes. Defined in
+// processor/execute.hpp, which the caller includes to instantiate it for its own observer.
+template <Store_Observer Observer>
+void execute(Intel_8080& processor, Observer observe);
 
 // Throws Tavrin::Exception naming processor.opcode as two upper-case hexadecimal digits.
 [[noreturn]] void unimplemented_instruction(Intel_8080& processor);
@@ -87,24 +110,35 @@ inline std::uint8_t load_relaxed(std::uint8_t& byte) {
 }
 
 // Writes any byte of memory, ROM included.
-inline void unguarded_store(Intel_8080& p, std::uint16_t address, std::uint8_t value) {
+template <Store_Observer Observer = No_Store_Observer>
+void unguarded_store(Intel_8080& p, std::uint16_t address, std::uint8_t value,
+                     Observer observe = {}) {
+    observe(address, value, Store::unguarded);
     store_relaxed(p.memory[address], value);
 }
 
 // Writes the byte only inside the writable range; elsewhere the store is silently dropped.
-inline void guarded_store(Intel_8080& p, std::uint16_t address, std::uint8_t value) {
+template <Store_Observer Observer = No_Store_Observer>
+void guarded_store(Intel_8080& p, std::uint16_t address, std::uint8_t value,
+                   Observer observe = {}) {
     if (address >= p.writable_start && address <= p.writable_end) {
+        observe(address, value, Store::written);
         unguarded_store(p, address, value);
+    } else {
+        observe(address, value, Store::dropped);
     }
 }
 
 // High byte at SP - 1, low byte at SP - 2 (both guarded); SP drops by 2 either way. `sp` is the
 // record's own SP or a copy of it held elsewhere while an instruction runs.
-inline void push(Intel_8080& p, std::uint16_t& sp, std::uint16_t value) {
+template <Store_Observer Observer = No_Store_Observer>
+void push(Intel_8080& p, std::uint16_t& sp, std::uint16_t value, Observer observe = {}) {
     const std::uint16_t top = sp; // read once: a store into memory may alias it, as far as
                                   // the compiler can tell
-    guarded_store(p, static_cast<std::uint16_t>(top - 1), static_cast<std::uint8_t>(value >> 8));
-    guarded_store(p, static_cast<std::uint16_t>(top - 2), static_cast<std::uint8_t>(value));
+    guarded_store(p, static_cast<std::uint16_t>(top - 1), static_cast<std::uint8_t>(value >> 8),
+                  observe);
+    guarded_store(p, static_cast<std::uint16_t>(top - 2), static_cast<std::uint8_t>(value),
+                  observe);
     sp = static_cast<std::uint16_t>(top - 2);
 }
 

@@ -65,6 +65,14 @@ TEST_F(Command_Line, WritesTheImageAndTheRequestedExtras) {
     EXPECT_EQ(read("program.d"), "program.bin: program.asm lib/values.asm\n");
 }
 
+TEST_F(Command_Line, WritesTheSymbolsSortedByValueThenName) {
+    write("program.asm", "width EQU 20H\nstart: JMP loop\nloop: NOP\nAFTER EQU loop\nzero EQU 0\n");
+    ASSERT_EQ(run("program.asm -o program.bin --symbols program.sym"), 0) << errors();
+    EXPECT_EQ(read("program.sym"), "0000 START\n0000 ZERO\n0003 AFTER\n0003 LOOP\n0020 WIDTH\n");
+    EXPECT_EQ(run("program.asm -o program.bin --symbols program.asm"), 1);
+    EXPECT_NE(errors().find("it is the source file"), std::string::npos) << errors();
+}
+
 TEST_F(Command_Line, ReportsEveryErrorAndWritesNothing) {
     write("broken.asm", " NOP\n JMP nowhere\n MOV M,M\n");
     write("broken.bin", "stale image from an earlier run");

@@ -38,12 +38,13 @@ protected:
     }
 };
 
-TEST_F(Drovask_Run, HelpFitsInThirtyLines) {
+TEST_F(Drovask_Run, HelpFitsInFortyLines) {
     EXPECT_EQ(run("--help"), 0);
-    EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 30);
+    EXPECT_LT(std::count(out.begin(), out.end(), '\n'), 40);
     for (const char* topic :
          {"--frames", "--input", "--screenshot", "--animation", "--every", "--audit",
-          "--instructions-per-interrupt", "1938", "Exit status", "1 plays at 50"}) {
+          "--instructions-per-interrupt", "1938", "Exit status", "1 plays at 50", "--symbols",
+          "--trace", "--trace-from", "--trace-frames", "--break", "--watch", "--state"}) {
         EXPECT_NE(out.find(topic), std::string::npos) << topic;
     }
 }
@@ -198,6 +199,43 @@ TEST_F(Drovask_Run, UnimplementedInstructionEndsTheRunWithItsPcAndNoPicture) {
     EXPECT_EQ(read("shot.png"), "an older picture");
     const std::vector<fs::path> left{fs::directory_iterator(folder), {}};
     EXPECT_EQ(left.size(), 2u) << "no temporary and no animation left behind";
+}
+
+// The options that look inside, on the faults program with a symbol file: a break at a name,
+// a watch, the trace and the state of the moment it stopped.
+TEST_F(Drovask_Run, StopsAtANamedBreakpointWithTraceStateAndWatch) {
+    write("faults.bin", Drovask::Rom{Faults::rom});
+    write("faults.sym", "0100 DROPPED\n0110 INTO_ROM\n2000 COUNTER\n");
+    ASSERT_EQ(run("faults.bin --symbols faults.sym --break into_rom --watch COUNTER "
+                  "--watch 0x1000 --trace t.txt --state s.txt --screenshot shot.png"),
+              0)
+        << err;
+    EXPECT_EQ(out.substr(0, out.find('\n')),
+              "watch: frame 0, PC 0100 (DROPPED): 1000 00 -> 55 dropped (outside RAM, the byte "
+              "stays 00)");
+    EXPECT_NE(out.find("watch: frame 0, PC 0103: 2000 (COUNTER) 00 -> 55\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("stopped at breakpoint 0110 (INTO_ROM) in frame 0 after 7 instructions\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(read("t.txt"),
+              "-- frame 0\n"
+              "0000 31 00 24  LXI SP,2400H       A=00 BC=0000 DE=0000 HL=0000 SP=2400 F=00 S=0 "
+              "Z=0 AC=0 P=0 CY=0\n"
+              "0003 21 00 01  LXI H,DROPPED      A=00 BC=0000 DE=0000 HL=0100 SP=2400 F=00 S=0 "
+              "Z=0 AC=0 P=0 CY=0\n"
+              "0006 3E 55     MVI A,55H          A=55 BC=0000 DE=0000 HL=0100 SP=2400 F=00 S=0 "
+              "Z=0 AC=0 P=0 CY=0\n"
+              "0008 C3 00 01  JMP DROPPED        A=55 BC=0000 DE=0000 HL=0100 SP=2400 F=00 S=0 "
+              "Z=0 AC=0 P=0 CY=0\n"
+              "0100 32 00 10  STA 1000H          A=55 BC=0000 DE=0000 HL=0100 SP=2400 F=00 S=0 "
+              "Z=0 AC=0 P=0 CY=0\n"
+              "0103 32 00 20  STA COUNTER        A=55 BC=0000 DE=0000 HL=0100 SP=2400 F=00 S=0 "
+              "Z=0 AC=0 P=0 CY=0\n"
+              "0106 C3 10 01  JMP INTO_ROM       A=55 BC=0000 DE=0000 HL=0100 SP=2400 F=00 S=0 "
+              "Z=0 AC=0 P=0 CY=0\n");
+    EXPECT_NE(read("s.txt").find("pc 0110\n"), std::string::npos);
+    EXPECT_TRUE(fs::exists(path("shot.png")));
 }
 
 // The screenshot after a scripted run is the picture of the same run made in the test, and

@@ -54,6 +54,8 @@ if [[ -n "$deb" ]]; then
     check "apt-get installs the package and what it depends on" \
         eval 'apt_get install "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.log"; false; }'
     check "the program is installed as $installed" test -x "$installed"
+    check "the ROM player is installed beside it and answers --help" \
+        eval '/usr/bin/drovask-play --help | grep -q "^Usage: drovask-play ROM"'
     check "the desktop entry $desktop_entry validates" desktop-file-validate "$desktop_entry"
     command=$(sed -n 's/^Exec=//p' "$desktop_entry" 2>/dev/null)
     check "the desktop entry's command \"$command\" is the installed program" \
@@ -90,8 +92,8 @@ if [[ -n "$deb" ]]; then
 
     check "apt-get removes the package" eval 'apt_get remove "$name" >"$work/remove.log" 2>&1 ||
                                              { cat "$work/remove.log"; false; }'
-    check "the program and its desktop entry are gone" \
-        eval '[[ ! -e "$installed" && ! -e "$desktop_entry" ]]'
+    check "the program, the ROM player and the desktop entry are gone" \
+        eval '[[ ! -e "$installed" && ! -e /usr/bin/drovask-play && ! -e "$desktop_entry" ]]'
 fi
 
 # --- The Linux archive --------------------------------------------------------------------------
@@ -106,7 +108,7 @@ if [[ -n "$found" ]]; then
         done
     }
     check "the archive holds the program, its desktop entry, icons and README under $top/" \
-        archive_holds bin/$name share/applications/$name.desktop \
+        archive_holds bin/$name bin/drovask-play share/applications/$name.desktop \
         share/icons/hicolor/{64x64,256x256}/apps/$name.png share/doc/$name/README.md
     check "the archive's program is executable" grep -q "^-rwx.* $top/bin/$name\$" "$work/archive.txt"
 fi
@@ -120,8 +122,8 @@ if [[ -n "$zip" ]]; then
     (cd "$work/zip" && cmake -E tar xf "$zip")
     folder="$work/zip/$(basename "$zip" .zip)"
     exe="$folder/$name.exe"
-    check "the zip holds $name.exe and README.txt in one folder" \
-        eval '[[ -f "$exe" && -f "$folder/README.txt" ]]'
+    check "the zip holds $name.exe, drovask-play.exe and README.txt in one folder" \
+        eval '[[ -f "$exe" && -f "$folder/drovask-play.exe" && -f "$folder/README.txt" ]]'
     check "README.txt is the README with Windows line ends" \
         test "$(head -n 1 "$folder/README.txt")" = $'# Tavrin Mirellon\r'
 

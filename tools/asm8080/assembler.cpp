@@ -341,7 +341,7 @@ private:
 
     // The register an operand names, from `allowed` (whose position is its code), or nothing.
     std::optional<int> register_operand(Statement& statement, Lexer operand,
-                                        std::initializer_list<std::string_view> allowed) {
+                                        std::span<const std::string_view> allowed) {
         Token first;
         Token second;
         std::string message;
@@ -369,7 +369,7 @@ private:
     }
 
     std::optional<int> single_register(Statement& statement, const Lexer& operand) {
-        return register_operand(statement, operand, {"B", "C", "D", "E", "H", "L", "M", "A"});
+        return register_operand(statement, operand, register_names);
     }
 
     void parse_instruction(Statement& statement) {
@@ -383,18 +383,9 @@ private:
             return;
         }
         // The register field, where the form has one, is merged into the opcode.
+        const Register_Field register_field = Asm8080::register_field(form);
         std::optional<int> field = 0;
-        int shift = 0;
-        switch (form) {
-        case Form::reg_mid:
-        case Form::mvi:
-            field = single_register(statement, operands.first[0]);
-            shift = 3;
-            break;
-        case Form::reg_low:
-            field = single_register(statement, operands.first[0]);
-            break;
-        case Form::mov: {
+        if (form == Form::mov) {
             const auto destination = single_register(statement, operands.first[0]);
             const auto source =
                 destination ? single_register(statement, operands.first[1]) : std::nullopt;
@@ -405,31 +396,15 @@ private:
                 return invalid(statement, "MOV M,M is not an instruction");
             }
             field = *destination << 3 | *source;
-            break;
-        }
-        case Form::pair:
-        case Form::lxi:
-            field = register_operand(statement, operands.first[0], {"B", "D", "H", "SP"});
-            shift = 4;
-            break;
-        case Form::push_pop:
-            field = register_operand(statement, operands.first[0], {"B", "D", "H", "PSW"});
-            shift = 4;
-            break;
-        case Form::bd_pair:
-            field = register_operand(statement, operands.first[0], {"B", "D"});
-            shift = 4;
-            break;
-        default:
-            break;
+        } else if (!register_field.names.empty()) {
+            field = register_operand(statement, operands.first[0], register_field.names);
         }
         if (!field) {
             return;
         }
-        statement.opcode = static_cast<std::uint8_t>(instruction.opcode | *field << shift);
-        statement.size = form == Form::mvi || form == Form::immediate ? 2
-                         : form == Form::lxi || form == Form::address ? 3
-                                                                      : 1;
+        statement.opcode = static_cast<std::uint8_t>(
+            instruction.opcode | static_cast<unsigned>(*field) << register_field.shift);
+        statement.size = static_cast<std::uint32_t>(instruction_size(form));
         if (form == Form::mvi || form == Form::lxi || form == Form::immediate ||
             form == Form::address || form == Form::restart) {
             expression(statement, operands.back());

@@ -7,8 +7,6 @@
 namespace Asm8080 {
 namespace {
 
-constexpr std::array<std::string_view, 8> register_names{"B", "C", "D", "E", "H", "L", "M", "A"};
-
 std::optional<int> register_code(std::string_view name) {
     for (std::size_t i = 0; i < register_names.size(); ++i) {
         if (register_names[i] == name) {
@@ -65,6 +63,43 @@ constexpr std::array instructions{
 };
 
 } // namespace
+
+std::span<const Instruction> instruction_table() {
+    return instructions;
+}
+
+Register_Field register_field(Form form) {
+    switch (form) {
+    case Form::reg_mid:
+    case Form::mvi:
+        return {register_names, 3};
+    case Form::reg_low:
+    case Form::mov:
+        return {register_names, 0};
+    case Form::pair:
+    case Form::lxi:
+        return {pair_names, 4};
+    case Form::push_pop:
+        return {push_pop_names, 4};
+    case Form::bd_pair:
+        return {bd_pair_names, 4};
+    default:
+        return {};
+    }
+}
+
+std::size_t instruction_size(Form form) {
+    switch (form) {
+    case Form::mvi:
+    case Form::immediate:
+        return 2;
+    case Form::lxi:
+    case Form::address:
+        return 3;
+    default:
+        return 1;
+    }
+}
 
 const Instruction* find_instruction(std::string_view mnemonic) {
     for (const Instruction& instruction : instructions) {

@@ -3,7 +3,10 @@
 // The Intel 8080 instruction set as the assembler sees it: mnemonics, their operand forms and
 // base opcodes, and the directives.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace Asm8080 {
@@ -31,6 +34,28 @@ struct Instruction {
 
 // The instruction a mnemonic (upper-case) names, or null.
 const Instruction* find_instruction(std::string_view mnemonic);
+
+// Every mnemonic with its base opcode and form: the one table that both the assembler and the
+// disassembler read.
+std::span<const Instruction> instruction_table();
+
+// The operand names of a register field, by code.
+inline constexpr std::array<std::string_view, 8> register_names{"B", "C", "D", "E",
+                                                                "H", "L", "M", "A"};
+inline constexpr std::array<std::string_view, 4> pair_names{"B", "D", "H", "SP"};
+inline constexpr std::array<std::string_view, 4> push_pop_names{"B", "D", "H", "PSW"};
+inline constexpr std::array<std::string_view, 2> bd_pair_names{"B", "D"};
+
+// A form's register field: the names it takes, by code, and the bit where it starts in the
+// opcode. MOV has two (destination at bit 3, source at bit 0); forms without one have no names.
+struct Register_Field {
+    std::span<const std::string_view> names;
+    unsigned shift = 0;
+};
+Register_Field register_field(Form form);
+
+// The bytes of an instruction of this form: 1, 2 (a byte operand) or 3 (a word operand).
+std::size_t instruction_size(Form form);
 
 enum class Directive : std::uint8_t { none, org, equ, db, dw, ds, end, include };
 

@@ -2,6 +2,7 @@
 
 #include "tools/asm8080/assembler.hpp"
 #include "tools/asm8080/syntax.hpp"
+#include "tools/disassembler/symbols.hpp"
 #include "tools/files/messages.hpp"
 #include "tools/files/output_file.hpp"
 #include "window/exception.hpp"
@@ -19,7 +20,7 @@ namespace {
 constexpr const char* usage =
     "usage: asm8080 SOURCE -o OUTPUT [--size BYTES] [--base ADDRESS] [--listing FILE]\n"
     "               [--cpp-header FILE | --cpp-source FILE] [--cpp-name NAMESPACE::NAME]\n"
-    "               [--depfile FILE]\n"
+    "               [--depfile FILE] [--symbols FILE]\n"
     "  -o OUTPUT           the raw binary image\n"
     "  --size BYTES        make the image exactly this long, filled with 0x00; code past it is\n"
     "                      an error\n"
@@ -30,7 +31,9 @@ constexpr const char* usage =
     "  --cpp-source FILE   a C++ source defining the image as a constexpr std::array with\n"
     "                      external linkage\n"
     "  --cpp-name NAME     the array's qualified name (required with --cpp-header/--cpp-source)\n"
-    "  --depfile FILE      a Makefile-style list of the files the image depends on\n";
+    "  --depfile FILE      a Makefile-style list of the files the image depends on\n"
+    "  --symbols FILE      every label and EQU name with its value, one a line as XXXX NAME,\n"
+    "                      sorted by value, then name\n";
 
 struct Arguments {
     std::string source;
@@ -40,6 +43,7 @@ struct Arguments {
     bool cpp_header = false;
     std::string cpp_name;
     std::string depfile;
+    std::string symbols;
     Asm8080::Options options;
 };
 
@@ -68,7 +72,7 @@ std::string parse_arguments(int argc, char** argv, Arguments& arguments) {
         const bool takes_value = word == "-o" || word == "--size" || word == "--base" ||
                                  word == "--listing" || word == "--cpp-header" ||
                                  word == "--cpp-source" || word == "--cpp-name" ||
-                                 word == "--depfile";
+                                 word == "--depfile" || word == "--symbols";
         if (takes_value && i + 1 >= words.size()) {
             return "option " + word + " needs a value";
         }
@@ -86,6 +90,8 @@ std::string parse_arguments(int argc, char** argv, Arguments& arguments) {
             arguments.cpp_name = words[++i];
         } else if (word == "--depfile") {
             arguments.depfile = words[++i];
+        } else if (word == "--symbols") {
+            arguments.symbols = words[++i];
         } else if (word == "--size") {
             const auto size = parse_count(words[++i]);
             if (!size || *size == 0 || *size > 0x10000) {
@@ -217,6 +223,10 @@ int main(int argc, char** argv) {
         {"-o", arguments.output, std::string(program.image.begin(), program.image.end())});
     if (!arguments.listing.empty()) {
         outputs.push_back({"--listing", arguments.listing, Asm8080::format_listing(program)});
+    }
+    if (!arguments.symbols.empty()) {
+        outputs.push_back(
+            {"--symbols", arguments.symbols, Asm8080::format_symbol_file(program.symbols)});
     }
     if (!arguments.cpp_file.empty()) {
         const std::string name = std::filesystem::path(arguments.source).filename().string();

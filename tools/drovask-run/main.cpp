@@ -1,6 +1,8 @@
 // drovask-run: runs a ROM image of the machine without a window. See `usage` below.
 
+#include "tools/disassembler/symbols.hpp"
 #include "tools/drovask-run/input_script.hpp"
+#include "tools/drovask-run/inspection.hpp"
 #include "tools/drovask-run/pictures.hpp"
 #include "tools/drovask-run/runner.hpp"
 #include "tools/files/input_file.hpp"
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,12 +51,23 @@ instructions: the same ROM and input give the same pictures on every computer.
                       interrupt after every N instructions (default 1938: an 8080 at 2 MHz
                       runs 16,667 cycles in 1/120 s, and the demo game averages 8.6 cycles
                       an instruction over attract mode and a played game)
+Looking inside (ADDR: hexadecimal as 1A2BH or 0x1A2B, or a name from --symbols):
+  --symbols FILE      names for addresses, as asm8080 --symbols writes them
+  --trace FILE        a line per instruction: address, bytes, disassembly, then the registers
+                      after it (A=xx BC=xxxx DE=xxxx HL=xxxx SP=xxxx F=xx, flags spelled out);
+                      interrupts, frames and key events on lines beginning with "--"
+  --trace-from F, --trace-frames N   trace only N frames (default: all) from frame F
+  --break ADDR        stop before the instruction at ADDR; print the frame, the instruction
+                      count, registers, next instructions and stack (repeatable)
+  --watch ADDR[:N]    print each store into the N bytes from ADDR (default 1), dropped ones
+                      and the interrupt entry's too: frame, PC, old and new byte (repeatable)
+  --state FILE        registers, flags, interrupts, shift register, input and RAM at the end
   --help              this text
 
-Exit status: 0 done; 1 the audit reported faults, an instruction that is not implemented
-ended the run (its message and PC are printed, no picture is written), or standard output
-could not be written; 2 a bad argument, ROM, script or output file. An output file appears
-only complete, and only in place of a regular file (or at the end of a symbolic link).
+Exit status: 0 done, or stopped at a breakpoint; 1 the audit reported faults, an unimplemented
+instruction ended the run (its message and PC are printed; trace and state are written, no
+picture), or standard output could not be written; 2 a bad argument, ROM, script or output
+file. An output appears only complete, only in place of a regular file (or a link's end).
 )";
 
 struct Options {
@@ -65,6 +79,13 @@ struct Options {
     std::optional<std::uint64_t> every;
     bool audit = false;
     std::uint32_t instructions_per_interrupt = Drovask::default_instructions_per_interrupt;
+    std::optional<fs::path> symbols;
+    std::optional<fs::path> trace;
+    std::optional<std::uint64_t> trace_from;
+    std::optional<std::uint64_t> trace_frames;
+    std::vector<std::string> breaks;  // ADDR, read once the symbols are
+    std::vector<std::string> watches; // ADDR[:LENGTH]
+    std::optional<fs::path> state;
 };
 
 [[noreturn]] void refuse(const std::string& message) {
@@ -111,6 +132,22 @@ Options parse_arguments(int argc, char** argv) {
         } else if (argument == "--instructions-per-interrupt") {
             options.instructions_per_interrupt =
                 static_cast<std::uint32_t>(whole_number(argument, value(), 1'000'000'000));
+        } else if (argument == "--symbols") {
+            options.symbols = fs::path(value());
+        } else if (argument == "--trace") {
+            options.trace = fs::path(value());
+        } else if (argument == "--trace-from") {
+            const auto text = value();
+            options.trace_from =
+                text == "0" ? 0 : whole_number(argument, text, Drovask::max_script_frame);
+        } else if (argument == "--trace-frames") {
+            options.trace_frames = whole_number(argument, value(), Drovask::max_script_frame);
+        } else if (argument == "--break") {
+            options.breaks.emplace_back(value());
+        } else if (argument == "--watch") {
+            options.watches.emplace_back(value());
+        } else if (argument == "--state") {
+            options.state = fs::path(value());
         } else if (argument.starts_with("-") && argument != "-") {
             refuse("unknown option " + std::string(argument) + "; see drovask-run --help");
         } else if (have_rom) {
@@ -122,6 +159,9 @@ Options parse_arguments(int argc, char** argv) {
     }
     if (!have_rom) {
         refuse("no ROM image given; see drovask-run --help");
+    }
+    if ((options.trace_from || options.trace_frames) && !options.trace) {
+        refuse("--trace-from and --trace-frames choose the frames of --trace, which is missing");
     }
     if (options.every && !options.animation) {
         refuse("--every sets the pictures of --animation, which is missing");
@@ -160,10 +200,17 @@ std::vector<std::uint8_t> read_rom(const fs::path& path) {
 // An output must not replace one of the run's own inputs, nor the other output.
 void check_outputs(const Options& options) {
     std::vector<fs::path> inputs{options.rom};
-    if (options.input) {
-        inputs.push_back(*options.input);
+    for (const auto& input : {options.input, options.symbols}) {
+        if (input) {
+            inputs.push_back(*input);
+        }
     }
-    for (const auto& output : {options.screenshot, options.animation}) {
+    const std::pair<const char*, std::optional<fs::path>> outputs[] = {
+        {"the screenshot", options.screenshot},
+        {"the animation", options.animation},
+        {"the trace", options.trace},
+        {"the state", options.state}};
+    for (const auto& [role, output] : outputs) {
         for (const fs::path& input : inputs) {
             if (output && Tools::same_file(*output, input)) {
                 refuse("the output " + output->string() + " is the input " + input.string() +
@@ -171,15 +218,57 @@ void check_outputs(const Options& options) {
             }
         }
     }
-    if (options.screenshot && options.animation &&
-        Tools::same_file(*options.screenshot, *options.animation)) {
-        refuse("the screenshot " + options.screenshot->string() + " and the animation " +
-               options.animation->string() + " would be one file; choose two names");
+    for (std::size_t i = 0; i < std::size(outputs); ++i) {
+        for (std::size_t j = i + 1; j < std::size(outputs); ++j) {
+            const auto& [role, output] = outputs[i];
+            const auto& [other_role, other] = outputs[j];
+            if (output && other && Tools::same_file(*output, *other)) {
+                refuse(std::string(role) + " " + output->string() + " and " + other_role + " " +
+                       other->string() + " would be one file; choose two names");
+            }
+        }
     }
 }
 
 void warn(const std::string& message) {
     std::cerr << "drovask-run: warning: " << Tools::printable(message) << '\n';
+}
+
+std::uint16_t address_argument(std::string_view option, std::string_view text,
+                               const Asm8080::Symbols* symbols) {
+    const auto address = Asm8080::parse_address(text, symbols);
+    if (!address) {
+        refuse(std::string(option) + " takes an address, 1A2BH or 0x1A2B" +
+               (symbols != nullptr ? " or a name from --symbols" : " (or a name, with --symbols)") +
+               ", not \"" + std::string(text) + "\"");
+    }
+    return *address;
+}
+
+// Breakpoints and watches, once the symbols that may name their addresses are read.
+void look_inside(Drovask::Runner& runner, const Options& options) {
+    for (const std::string& text : options.breaks) {
+        runner.add_breakpoint(address_argument("--break", text, runner.symbols()));
+    }
+    for (const std::string& text : options.watches) {
+        const std::size_t colon = text.find(':');
+        const std::uint16_t first =
+            address_argument("--watch", std::string_view(text).substr(0, colon), runner.symbols());
+        const std::uint64_t length =
+            colon == std::string::npos
+                ? 1
+                : whole_number("--watch's LENGTH", std::string_view(text).substr(colon + 1), 65536);
+        runner.add_watch(first, static_cast<std::uint32_t>(length), std::cout);
+    }
+}
+
+// Writes what `write` puts into a text stream to `file`.
+template <typename Write>
+void write_text(Tools::Output_File& file, Write&& write) {
+    std::ostringstream text;
+    write(text);
+    const std::string bytes = text.str();
+    std::fwrite(bytes.data(), 1, bytes.size(), file.stream());
 }
 
 int run(const Options& options) {
@@ -210,11 +299,44 @@ int run(const Options& options) {
         animation.emplace(animation_file->stream(), every);
     }
 
+    std::optional<Asm8080::Symbols> symbols;
+    if (options.symbols) {
+        symbols = Asm8080::read_symbol_file(*options.symbols);
+    }
+    std::optional<Tools::Output_File> trace_file;
+    std::optional<Tools::Output_File> state_file;
+    if (options.trace) {
+        trace_file.emplace(*options.trace);
+    }
+    if (options.state) {
+        state_file.emplace(*options.state);
+    }
+
     Drovask::Runner runner(Drovask::Rom{rom_bytes.data(), Drovask::rom_size},
                            {options.instructions_per_interrupt, options.audit});
+    runner.use_symbols(symbols ? &*symbols : nullptr);
+    look_inside(runner, options);
+    // The trace of a frame is gathered in memory and written to its file after the frame.
+    std::ostringstream trace;
+    const std::uint64_t trace_from = options.trace_from.value_or(0);
+    const std::uint64_t trace_end =
+        options.trace_frames ? trace_from + *options.trace_frames : options.frames;
+    const auto write_trace_and_state = [&] {
+        if (trace_file) {
+            trace_file->commit();
+        }
+        if (state_file) {
+            write_text(*state_file, [&](std::ostream& out) { Drovask::write_state(out, runner); });
+            state_file->commit();
+        }
+    };
+
     Drovask::Screen screen{};
     auto next_event = events.begin();
-    for (std::uint64_t frame = 0; frame < options.frames; ++frame) {
+    for (std::uint64_t frame = 0; frame < options.frames && !runner.stopped(); ++frame) {
+        if (trace_file) {
+            runner.trace_to(frame >= trace_from && frame < trace_end ? &trace : nullptr);
+        }
         for (; next_event != events.end() && next_event->frame == frame; ++next_event) {
             runner.hold(next_event->key, next_event->press);
         }
@@ -228,14 +350,24 @@ int run(const Options& options) {
             if (options.audit) {
                 runner.audit.report(std::cout);
             }
-            return exit_reported; // the outputs' temporaries go with their holders
+            if (trace_file) {
+                write_text(*trace_file, [&](std::ostream& out) { out << trace.str(); });
+            }
+            write_trace_and_state();
+            return exit_reported; // the pictures' temporaries go with their holders
         }
-        if (animation && (frame + 1) % every == 0) {
+        if (trace_file) {
+            write_text(*trace_file, [&](std::ostream& out) { out << trace.str(); });
+            trace.str({});
+        }
+        if (animation && !runner.stopped() && (frame + 1) % every == 0) {
             Drovask::convert_screen(runner.board.processor, screen);
             animation->add(screen);
         }
     }
-    if (next_event != events.end()) {
+    if (runner.stopped()) {
+        Drovask::write_break_report(std::cout, runner);
+    } else if (next_event != events.end()) {
         std::cerr << "drovask-run: note: "
                   << Tools::printable(options.input->string() + ":" +
                                       std::to_string(next_event->line) + ": frame " +
@@ -254,6 +386,7 @@ int run(const Options& options) {
         animation->finish();
         animation_file->commit();
     }
+    write_trace_and_state();
     if (options.audit) {
         runner.audit.report(std::cout);
         if (runner.audit.total() != 0) {

@@ -1,6 +1,8 @@
 #include "tools/drovask-run/runner.hpp"
 
+#include "processor/execute.hpp"
 #include "processor/opcodes.hpp"
+#include "tools/drovask-run/inspection.hpp"
 #include "window/exception.hpp"
 
 #include <cstdio>
@@ -9,21 +11,6 @@
 namespace Drovask {
 
 namespace {
-
-constexpr bool is_push(std::uint8_t opcode) {
-    return (opcode & 0xCF) == 0xC5;
-}
-constexpr bool is_conditional_call(std::uint8_t opcode) {
-    return (opcode & 0xC7) == 0xC4;
-}
-constexpr bool is_restart(std::uint8_t opcode) {
-    return (opcode & 0xC7) == 0xC7;
-}
-// MOV M,r, MVI M, INR M and DCR M: the processor's stores that are not guarded.
-constexpr bool stores_through_hl(std::uint8_t opcode) {
-    return (opcode >= 0x70 && opcode <= 0x77 && opcode != opcodes::hlt) ||
-           opcode == opcodes::mvi_m || opcode == opcodes::inr_m || opcode == opcodes::dcr_m;
-}
 
 std::uint16_t word(int value) {
     return static_cast<std::uint16_t>(value);
@@ -125,6 +112,9 @@ void Audit::report(std::ostream& out, std::size_t max_lines) const {
 Runner::Runner(Rom rom, Run_Options options) : board{rom}, options_{options} {}
 
 void Runner::hold(char key, bool held) {
+    if (trace_ != nullptr && held_[static_cast<std::uint8_t>(key)] != held) {
+        *trace_ << "-- frame " << frames << ": " << (held ? "press " : "release ") << key << '\n';
+    }
     held_[static_cast<std::uint8_t>(key)] = held;
 }
 
@@ -132,96 +122,114 @@ void Runner::release_all() {
     held_.fill(false);
 }
 
+void Runner::add_breakpoint(std::uint16_t address) {
+    breakpoints_.set(address);
+    any_breakpoint_ = true;
+}
+
+void Runner::add_watch(std::uint16_t first, std::uint32_t length, std::ostream& out) {
+    for (std::uint32_t i = 0; i < length; ++i) {
+        watched_.set(word(first + static_cast<int>(i)));
+    }
+    watch_out_ = &out;
+}
+
+bool Runner::looking() const {
+    return options_.audit || any_breakpoint_ || watch_out_ != nullptr || trace_ != nullptr;
+}
+
 void Runner::run(std::uint64_t count) {
+    if (looking()) {
+        run_looking(count);
+        return;
+    }
     for (std::uint64_t i = 0; i < count; ++i) {
         instruction_pc = board.processor.pc;
-        if (options_.audit) {
-            audited_instruction();
-        } else {
-            board.execute_instruction();
-        }
+        board.execute_instruction();
         ++instructions;
     }
 }
 
+void Runner::run_looking(std::uint64_t count) {
+    const Intel_8080& p = board.processor;
+    for (std::uint64_t i = 0; i < count && !stopped(); ++i) {
+        const std::uint16_t pc = p.pc;
+        instruction_pc = pc;
+        if (breakpoints_[pc]) {
+            stopped_at = pc;
+            return;
+        }
+        const std::uint16_t sp = p.sp;
+        const std::array<std::uint8_t, 3> bytes{p.memory[pc], p.memory[word(pc + 1)],
+                                                p.memory[word(pc + 2)]};
+        board.execute_instruction(Store_Listener{this});
+        ++instructions;
+        if (options_.audit) {
+            if (bytes[0] == opcodes::in && !is_input_port(bytes[1])) {
+                audit.record({Fault_Kind::ignored_input_port, pc, bytes[1]});
+            } else if (bytes[0] == opcodes::out && !is_output_port(bytes[1])) {
+                audit.record({Fault_Kind::ignored_output_port, pc, bytes[1]});
+            }
+            check_stack(sp, pc, false);
+        }
+        if (trace_ != nullptr) {
+            *trace_ << trace_line(pc, bytes, p, symbols_) << '\n';
+        }
+    }
+}
+
 void Runner::interrupt() {
+    if (stopped()) {
+        return;
+    }
     const Intel_8080& p = board.processor;
     const std::uint16_t pc = p.pc;
     const std::uint16_t sp = p.sp;
-    if (options_.audit && p.interrupts_enabled) {
-        check_store(word(sp - 1), pc, true);
-        check_store(word(sp - 2), pc, true);
+    const auto key_held = [this](char key) { return held_[static_cast<std::uint8_t>(key)]; };
+    if (!looking()) {
+        board.fire_timer(key_held);
+        return;
     }
-    board.fire_timer([this](char key) { return held_[static_cast<std::uint8_t>(key)]; });
+    if (trace_ != nullptr) {
+        *trace_ << interrupt_line(board, symbols_) << '\n';
+    }
+    instruction_pc = pc;
+    at_interrupt_ = true;
+    board.fire_timer(key_held, Store_Listener{this});
+    at_interrupt_ = false;
     if (options_.audit) {
         check_stack(sp, pc, true);
     }
 }
 
 void Runner::frame() {
+    if (trace_ != nullptr) {
+        *trace_ << "-- frame " << frames << '\n';
+    }
     counted_frame(
         options_.instructions_per_interrupt, [this](std::uint64_t count) { run(count); },
-        [this] { interrupt(); });
+        [this] { interrupt(); }, [this] { return stopped(); });
+    if (!stopped()) {
+        ++frames;
+    }
 }
 
-// Works out what the instruction at PC is about to do, runs it, and records what was wrong.
-void Runner::audited_instruction() {
+void Runner::stored(std::uint16_t address, std::uint8_t value, Store store) {
     const Intel_8080& p = board.processor;
-    const std::uint16_t pc = p.pc;
-    const std::uint16_t sp = p.sp;
-    const auto at = [&](int offset) { return p.memory[word(pc + offset)]; };
-    const std::uint8_t opcode = at(0);
-    const auto operand = word(at(1) | at(2) << 8);
-    const std::uint16_t hl = get_hl(p);
-
-    // The guarded stores it may make; a conditional call makes them only when it is taken.
-    std::array<std::uint16_t, 2> stores{};
-    std::size_t store_count = 0;
-    const auto will_store = [&](std::uint16_t address) { stores[store_count++] = address; };
-    if (opcode == opcodes::sta) {
-        will_store(operand);
-    } else if (opcode == opcodes::shld) {
-        will_store(operand);
-        will_store(word(operand + 1));
-    } else if (opcode == opcodes::stax_b) {
-        will_store(get_bc(p));
-    } else if (opcode == opcodes::stax_d) {
-        will_store(get_de(p));
-    } else if (is_push(opcode) || opcode == opcodes::call || is_conditional_call(opcode) ||
-               is_restart(opcode)) {
-        will_store(word(sp - 1));
-        will_store(word(sp - 2));
-    } else if (opcode == opcodes::xthl) {
-        will_store(sp);
-        will_store(word(sp + 1));
-    }
-
-    board.execute_instruction();
-
-    if (is_conditional_call(opcode) && p.sp == sp) {
-        store_count = 0; // not taken
-    }
-    for (std::size_t i = 0; i < store_count; ++i) {
-        check_store(stores[i], pc, false);
-    }
-    if (stores_through_hl(opcode)) {
-        if (hl < p.writable_start) {
-            audit.record({Fault_Kind::rom_store, pc, hl});
-        } else if (hl > p.writable_end) {
-            audit.record({Fault_Kind::store_above_ram, pc, hl});
+    if (options_.audit) {
+        if (store == Store::dropped) {
+            audit.record({Fault_Kind::dropped_store, instruction_pc, address, at_interrupt_});
+        } else if (store == Store::unguarded && address < p.writable_start) {
+            audit.record({Fault_Kind::rom_store, instruction_pc, address});
+        } else if (store == Store::unguarded && address > p.writable_end) {
+            audit.record({Fault_Kind::store_above_ram, instruction_pc, address});
         }
-    } else if (opcode == opcodes::in && !is_input_port(at(1))) {
-        audit.record({Fault_Kind::ignored_input_port, pc, at(1)});
-    } else if (opcode == opcodes::out && !is_output_port(at(1))) {
-        audit.record({Fault_Kind::ignored_output_port, pc, at(1)});
     }
-    check_stack(sp, pc, false);
-}
-
-void Runner::check_store(std::uint16_t address, std::uint16_t pc, bool at_interrupt) {
-    const Intel_8080& p = board.processor;
-    if (address < p.writable_start || address > p.writable_end) {
-        audit.record({Fault_Kind::dropped_store, pc, address, at_interrupt});
+    if (watch_out_ != nullptr && watched_[address]) {
+        *watch_out_ << watch_line({frames, instruction_pc, at_interrupt_, address,
+                                   p.memory[address], value, store == Store::dropped},
+                                  symbols_)
+                    << '\n';
     }
 }
 

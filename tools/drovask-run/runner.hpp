@@ -10,16 +10,21 @@
 //     Drovask::convert_screen(runner.board.processor, screen);
 //     runner.audit.report(std::cout);
 //
-// With `audit` on, every instruction is inspected before and after it runs, and the faults
-// that the screen does not show are recorded (see Fault_Kind). The board itself is not slowed:
-// the inspection lives here, not in its step.
+// With `audit` on, every instruction is inspected as it runs, its stores through the processor's
+// store observer, and the faults that the screen does not show are recorded (see Fault_Kind).
+// The same inspection stops the run at breakpoints, reports stores into watched addresses and
+// writes a trace. The board itself is not slowed: the inspection lives here, not in its step,
+// and a run with none of it on takes the board's plain path.
 
 #include "machine/board.hpp"
+#include "tools/disassembler/symbols.hpp"
 
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -92,29 +97,64 @@ public:
     void hold(char key, bool held = true);
     void release_all();
 
-    // `count` instructions with no interrupt between them. Throws Tavrin::Exception for an
-    // instruction that is not implemented; `instruction_pc` is then its address.
+    // `count` instructions with no interrupt between them, fewer when a breakpoint stops the
+    // run. Throws Tavrin::Exception for an instruction that is not implemented;
+    // `instruction_pc` is then its address.
     void run(std::uint64_t count);
 
     // The interrupt timer fires now: the keys are sampled and, if the program has enabled
-    // interrupts, the next interrupt is delivered.
+    // interrupts, the next interrupt is delivered. Nothing happens once stopped.
     void interrupt();
 
     // One frame: twice, `instructions_per_interrupt` instructions and then an interrupt.
     void frame();
 
+    // Looking inside; each is off until set. Names from `symbols` (kept by reference) label
+    // addresses in the trace and in the watch reports.
+    void use_symbols(const Asm8080::Symbols* symbols) { symbols_ = symbols; }
+    // The run stops before the instruction at `address` executes.
+    void add_breakpoint(std::uint16_t address);
+    // Every store into `first` and the `length` - 1 addresses after it (wrapping past FFFF),
+    // the interrupt entry's and dropped ones included, is reported on `out`.
+    void add_watch(std::uint16_t first, std::uint32_t length, std::ostream& out);
+    // A line per instruction and per interrupt or key event, on `out`; null ends the trace.
+    void trace_to(std::ostream* out) { trace_ = out; }
+
+    bool stopped() const { return stopped_at.has_value(); }
+    const Asm8080::Symbols* symbols() const { return symbols_; }
+
     Board board;
     Audit audit;
-    std::uint16_t instruction_pc = 0; // address of the instruction being run
-    std::uint64_t instructions = 0;   // instructions run so far
+    std::uint16_t instruction_pc = 0;        // address of the instruction being run
+    std::uint64_t instructions = 0;          // instructions run so far
+    std::uint64_t frames = 0;                // frames completed
+    std::optional<std::uint16_t> stopped_at; // the breakpoint that stopped the run
 
 private:
-    void audited_instruction();
-    void check_store(std::uint16_t address, std::uint16_t pc, bool at_interrupt);
+    // Hears of the stores of the instruction being run, or of the interrupt entry.
+    struct Store_Listener {
+        Runner* runner;
+        void operator()(std::uint16_t address, std::uint8_t value, Store store) const {
+            runner->stored(address, value, store);
+        }
+    };
+
+    bool looking() const;
+    void run_looking(std::uint64_t count);
+    // Kept out of line: `execute` is flattened, and everything it calls is inlined into each of
+    // its 256 handlers.
+    [[gnu::noinline]] void stored(std::uint16_t address, std::uint8_t value, Store store);
     void check_stack(std::uint16_t sp_before, std::uint16_t pc, bool at_interrupt);
 
     Run_Options options_;
     std::array<bool, 256> held_{};
+    bool at_interrupt_ = false;
+    const Asm8080::Symbols* symbols_ = nullptr;
+    std::bitset<65536> breakpoints_;
+    bool any_breakpoint_ = false;
+    std::bitset<65536> watched_;
+    std::ostream* watch_out_ = nullptr;
+    std::ostream* trace_ = nullptr;
 };
 
 } // namespace Drovask

@@ -1,0 +1,16 @@
+#pragma once
+
+// A program ROM image read from files at run time: one file, or several concatenated in order,
+// 8,192 bytes in all (as the MACHINE_ROM build option takes them).
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+namespace Drovask {
+
+// The image; throws Tavrin::Exception naming the file that is missing, a directory or
+// unreadable, or, when the sizes are wrong, each file with its size and the total.
+std::vector<std::uint8_t> read_rom_files(const std::vector<std::filesystem::path>& paths);
+
+} // namespace Drovask

@@ -1,0 +1,135 @@
+#include "tools/disassembler/symbols.hpp"
+
+#include "tools/files/input_file.hpp"
+#include "window/exception.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+
+namespace Asm8080 {
+
+namespace {
+
+std::string upper_case(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper;
+}
+
+bool by_value_then_name(const Symbol& a, const Symbol& b) {
+    return a.value != b.value ? a.value < b.value : a.name < b.name;
+}
+
+std::optional<std::uint16_t> hexadecimal(std::string_view digits) {
+    unsigned value = 0;
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    if (digits.empty() || error != std::errc{} || end != digits.data() + digits.size() ||
+        value > 0xFFFF) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+} // namespace
+
+std::string format_symbol_file(const std::map<std::string, std::uint16_t>& symbols) {
+    std::vector<Symbol> sorted;
+    for (const auto& [name, value] : symbols) {
+        sorted.push_back({value, name});
+    }
+    std::sort(sorted.begin(), sorted.end(), by_value_then_name);
+    std::string text;
+    for (const Symbol& symbol : sorted) {
+        char value[8];
+        std::snprintf(value, sizeof value, "%04X ", symbol.value);
+        text += value + symbol.name + "\n";
+    }
+    return text;
+}
+
+Symbols::Symbols(std::vector<Symbol> symbols) : symbols_(std::move(symbols)) {
+    std::stable_sort(symbols_.begin(), symbols_.end(), by_value_then_name);
+    for (const Symbol& symbol : symbols_) {
+        by_name_.emplace(upper_case(symbol.name), symbol.value);
+    }
+}
+
+const std::string* Symbols::name_of(std::uint16_t value) const {
+    const auto found =
+        std::lower_bound(symbols_.begin(), symbols_.end(), value,
+                         [](const Symbol& symbol, std::uint16_t v) { return symbol.value < v; });
+    return found != symbols_.end() && found->value == value ? &found->name : nullptr;
+}
+
+std::optional<std::uint16_t> Symbols::value_of(std::string_view name) const {
+    const auto found = by_name_.find(upper_case(name));
+    return found == by_name_.end() ? std::nullopt : std::optional{found->second};
+}
+
+Symbols parse_symbol_file(std::string_view text, const std::string& file_name) {
+    std::vector<Symbol> symbols;
+    int line_number = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        ++line_number;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.empty()) {
+            continue;
+        }
+        const std::size_t space = line.find(' ');
+        const auto value = hexadecimal(line.substr(0, std::min(space, line.size())));
+        const std::string_view name =
+            space == std::string_view::npos ? std::string_view{} : line.substr(space + 1);
+        const bool name_ok = !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
+            return std::isspace(static_cast<unsigned char>(c)) != 0;
+        });
+        if (space != 4 || !value || !name_ok) {
+            throw Tavrin::Exception{file_name + ":" + std::to_string(line_number) +
+                                    ": expected \"XXXX NAME\" (four hexadecimal digits, a space, "
+                                    "a name), as asm8080 --symbols writes"};
+        }
+        symbols.push_back({*value, std::string(name)});
+    }
+    return Symbols(std::move(symbols));
+}
+
+Symbols read_symbol_file(const std::filesystem::path& path) {
+    const Tools::Input input = Tools::read_at_most(path, max_symbol_file_size);
+    const std::string name = "the symbol file " + path.string();
+    if (input.error == std::errc::is_a_directory) {
+        throw Tavrin::Exception{name +
+                                " is a directory; give the file that asm8080 --symbols wrote"};
+    }
+    if (input.error) {
+        throw Tavrin::Exception{"cannot read " + name + ": " + input.error.message()};
+    }
+    if (input.longer) {
+        throw Tavrin::Exception{name + " is longer than " + std::to_string(max_symbol_file_size) +
+                                " bytes, more than any program's symbols"};
+    }
+    return parse_symbol_file(input.bytes, path.string());
+}
+
+std::optional<std::uint16_t> parse_address(std::string_view text, const Symbols* symbols) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        return hexadecimal(text.substr(2));
+    }
+    if (text.size() > 1 && (text.back() == 'H' || text.back() == 'h')) {
+        if (const auto value = hexadecimal(text.substr(0, text.size() - 1))) {
+            return value;
+        }
+    }
+    return symbols != nullptr ? symbols->value_of(text) : std::nullopt;
+}
+
+} // namespace Asm8080

@@ -1,0 +1,59 @@
+#pragma once
+
+// Symbol files: one symbol a line, `XXXX NAME` (four upper-case hexadecimal digits, a space, the
+// name), sorted by value and then by name. The assembler writes them; the runner and the
+// disassembler read them to show addresses by name.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Asm8080 {
+
+struct Symbol {
+    std::uint16_t value;
+    std::string name;
+
+    bool operator==(const Symbol&) const = default;
+};
+
+// The file's text for these symbols (names as given), sorted by value, then name.
+std::string format_symbol_file(const std::map<std::string, std::uint16_t>& symbols);
+
+class Symbols {
+public:
+    Symbols() = default;
+    explicit Symbols(std::vector<Symbol> symbols);
+
+    // The name shown for `value`: the first in the file's order, or null.
+    const std::string* name_of(std::uint16_t value) const;
+
+    // The value of a name, whatever its case.
+    std::optional<std::uint16_t> value_of(std::string_view name) const;
+
+    const std::vector<Symbol>& all() const { return symbols_; }
+
+private:
+    std::vector<Symbol> symbols_;                  // sorted by value, then name
+    std::map<std::string, std::uint16_t> by_name_; // upper-case names
+};
+
+// Throws Tavrin::Exception with "NAME:LINE: what is wrong" for the first line in error.
+Symbols parse_symbol_file(std::string_view text, const std::string& file_name);
+
+// A symbol file is at most this long: 65,536 values with names of a few dozen bytes.
+inline constexpr std::size_t max_symbol_file_size = 16 * 1024 * 1024;
+
+// Reads and parses the file; throws Tavrin::Exception when it cannot be read, is too long or is
+// wrong.
+Symbols read_symbol_file(const std::filesystem::path& path);
+
+// An address given by a person: hexadecimal as 1A2BH or 0x1A2B, or a name from `symbols`.
+std::optional<std::uint16_t> parse_address(std::string_view text, const Symbols* symbols);
+
+} // namespace Asm8080
