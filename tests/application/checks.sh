@@ -18,14 +18,22 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() { # check DESCRIPTION COMMAND...
+# check [ID] DESCRIPTION COMMAND...: prints "PASS: DESCRIPTION" or "FAIL: DESCRIPTION". ID (words
+# joined by dots, such as deb.install) names the check in that line, "PASS ID: DESCRIPTION", for the
+# system suites that make each check a CTest test of its own (tests/system/checks.py).
+check() {
+    local id=""
+    if [[ $1 =~ ^[a-z0-9_]+(\.[a-z0-9_]+)+$ ]]; then
+        id=" $1"
+        shift
+    fi
     local description=$1
     shift
     if "$@"; then
-        echo "PASS: $description"
+        echo "PASS$id: $description"
         passes=$((passes + 1))
     else
-        echo "FAIL: $description"
+        echo "FAIL$id: $description"
         failures=$((failures + 1))
     fi
 }

@@ -8,7 +8,9 @@
 #
 # Usage (as root): scripts/with-display tests/packaging/packages.sh [PACKAGE_DIR]
 #   PACKAGE_DIR defaults to build/packages.
-# Prints one PASS or FAIL line per check and exits non-zero when any check fails.
+# Prints one line per check, "PASS ID: DESCRIPTION" or "FAIL ID: DESCRIPTION", where ID names the
+# check; the smoke test's checks of the zip's program have their ids prefixed with "zip.". Exits
+# with 0 when every check passed, 1 when one failed, and 2 when it could not start.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -30,74 +32,81 @@ one_package() { # one_package PATTERN: sets `found`
 
 if [[ $(id -u) -ne 0 ]]; then
     echo "FAIL: installing the Debian package needs root: run this as root"
-    exit 1
+    exit 2
 fi
 export DEBIAN_FRONTEND=noninteractive
 # Other installations may hold dpkg's lock for a while: wait for it rather than fail.
 apt_get() { apt-get -o DPkg::Lock::Timeout=300 -y -q "$@"; }
 
 # --- The Debian package -------------------------------------------------------------------------
-check "there is one Debian package in $packages" one_package "${name}_*.deb"
+check deb.found "there is one Debian package in $packages" one_package "${name}_*.deb"
 deb=$found
 if [[ -n "$deb" ]]; then
     field() { dpkg-deb --field "$deb" "$1"; }
-    check "the package is named $name, version $version" \
+    check deb.name "the package is named $name, version $version" \
         test "$(field Package) $(field Version)" = "$name $version"
     depends=$(field Depends)
-    check "the package depends on SDL2 and GLEW (Depends: $depends)" \
+    check deb.depends "the package depends on SDL2 and GLEW (Depends: $depends)" \
         eval '[[ "$depends" == *libsdl2-2.0-* && "$depends" == *libglew* ]]'
 
     # A package left from an earlier run would hide a failure to install this one.
     if dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q 'ok installed'; then
         apt_get remove "$name" >/dev/null 2>&1
     fi
-    check "apt-get installs the package and what it depends on" \
+    check deb.install "apt-get installs the package and what it depends on" \
         eval 'apt_get install "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.log"; false; }'
-    check "the program is installed as $installed" test -x "$installed"
-    check "the ROM player is installed beside it and answers --help" \
+    check deb.program "the program is installed as $installed" test -x "$installed"
+    check deb.player "the ROM player is installed beside it and answers --help" \
         eval '/usr/bin/drovask-play --help | grep -q "^Usage: drovask-play ROM"'
-    check "the desktop entry $desktop_entry validates" desktop-file-validate "$desktop_entry"
+    check deb.desktop_entry "the desktop entry $desktop_entry validates" \
+        desktop-file-validate "$desktop_entry"
     command=$(sed -n 's/^Exec=//p' "$desktop_entry" 2>/dev/null)
-    check "the desktop entry's command \"$command\" is the installed program" \
+    check deb.command "the desktop entry's command \"$command\" is the installed program" \
         test "$(command -v "$command")" = "$installed"
-    for size in 64 256; do
-        check "the icon $icons/${size}x${size}/apps/$name.png is a $size x $size PNG" \
-            test "$(identify -format '%m %wx%h' "$icons/${size}x${size}/apps/$name.png" 2>&1)" = \
-            "PNG ${size}x${size}"
-    done
-    check "the icon $icons/scalable/apps/$name.svg is an SVG picture" \
+    png_icon() { # png_icon SIZE: whether the installed icon of that size is a SIZE x SIZE PNG
+        test "$(identify -format '%m %wx%h' "$icons/$1x$1/apps/$name.png" 2>&1)" = "PNG $1x$1"
+    }
+    check deb.icon_64 "the icon $icons/64x64/apps/$name.png is a 64 x 64 PNG" png_icon 64
+    check deb.icon_256 "the icon $icons/256x256/apps/$name.png is a 256 x 256 PNG" png_icon 256
+    check deb.icon_svg "the icon $icons/scalable/apps/$name.svg is an SVG picture" \
         grep -q '<svg ' "$icons/scalable/apps/$name.svg"
-    check "the README is installed in /usr/share/doc/$name" test -s "/usr/share/doc/$name/README.md"
+    check deb.readme "the README is installed in /usr/share/doc/$name" \
+        test -s "/usr/share/doc/$name/README.md"
 
     # The built-in game's attract screen: the side walls and the ceiling are always drawn.
     window=""
-    check "the installed program's window titled \"Tavrin Mirellon\" appears" start "$command"
+    check deb.window "the installed program's window titled \"Tavrin Mirellon\" appears" \
+        start "$command"
     if [[ -n "$window" ]]; then
-        check "the window is at (736, 284)" test \
+        check deb.window_place "the window is at (736, 284)" test \
             "$(geometry_value 'Absolute upper-left X'),$(geometry_value 'Absolute upper-left Y')" = "736,284"
-        check "the window is 448 x 512" test "$(geometry_value Width)x$(geometry_value Height)" = "448x512"
+        check deb.window_size "the window is 448 x 512" \
+            test "$(geometry_value Width)x$(geometry_value Height)" = "448x512"
         window_class=$(sed -n 's/^StartupWMClass=//p' "$desktop_entry")
-        check "the window's class is the desktop entry's \"$window_class\", so docks show its icon" \
+        check deb.window_class \
+            "the window's class is the desktop entry's \"$window_class\", so docks show its icon" \
             eval 'xprop -id "$window" WM_CLASS | grep -q "\"$window_class\"\$"'
         xdotool mousemove 5 5 # keep the drawn cursor away from the picture
         sleep 1
         screenshot
-        check "the game's side walls and ceiling are lit" eval 'lit 7 128 && lit 216 128 && lit 112 23'
-        check "the picture is dark outside the walls" eval 'dark 3 128 && dark 220 128 && dark 112 22'
+        check deb.walls_lit "the game's side walls and ceiling are lit" \
+            eval 'lit 7 128 && lit 216 128 && lit 112 23'
+        check deb.outside_dark "the picture is dark outside the walls" \
+            eval 'dark 3 128 && dark 220 128 && dark 112 22'
         xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
         xdotool key Escape
-        check "Escape ends the installed program" wait_for_exit
-        check "the exit code after Escape is 0" test "${code:-none}" = 0
+        check deb.escape "Escape ends the installed program" wait_for_exit
+        check deb.exit_code "the exit code after Escape is 0" test "${code:-none}" = 0
     fi
 
-    check "apt-get removes the package" eval 'apt_get remove "$name" >"$work/remove.log" 2>&1 ||
-                                             { cat "$work/remove.log"; false; }'
-    check "the program, the ROM player and the desktop entry are gone" \
+    check deb.remove "apt-get removes the package" \
+        eval 'apt_get remove "$name" >"$work/remove.log" 2>&1 || { cat "$work/remove.log"; false; }'
+    check deb.removed "the program, the ROM player and the desktop entry are gone" \
         eval '[[ ! -e "$installed" && ! -e /usr/bin/drovask-play && ! -e "$desktop_entry" ]]'
 fi
 
 # --- The Linux archive --------------------------------------------------------------------------
-check "there is one Linux archive in $packages" one_package "$name-*-linux-*.tar.gz"
+check archive.found "there is one Linux archive in $packages" one_package "$name-*-linux-*.tar.gz"
 if [[ -n "$found" ]]; then
     tar -tzvf "$found" >"$work/archive.txt"
     top=$(basename "$found" .tar.gz)
@@ -107,14 +116,16 @@ if [[ -n "$found" ]]; then
             grep -q " $top/$file\$" "$work/archive.txt" || { echo "missing: $top/$file"; return 1; }
         done
     }
-    check "the archive holds the program, its desktop entry, icons and README under $top/" \
+    check archive.contents \
+        "the archive holds the program, its desktop entry, icons and README under $top/" \
         archive_holds bin/$name bin/drovask-play share/applications/$name.desktop \
         share/icons/hicolor/{64x64,256x256}/apps/$name.png share/doc/$name/README.md
-    check "the archive's program is executable" grep -q "^-rwx.* $top/bin/$name\$" "$work/archive.txt"
+    check archive.executable "the archive's program is executable" \
+        grep -q "^-rwx.* $top/bin/$name\$" "$work/archive.txt"
 fi
 
 # --- The Windows zip ----------------------------------------------------------------------------
-check "there is one Windows zip in $packages" one_package "$name-*-windows-*.zip"
+check zip.found "there is one Windows zip in $packages" one_package "$name-*-windows-*.zip"
 zip=$found
 windows_ok=1
 if [[ -n "$zip" ]]; then
@@ -122,41 +133,42 @@ if [[ -n "$zip" ]]; then
     (cd "$work/zip" && cmake -E tar xf "$zip")
     folder="$work/zip/$(basename "$zip" .zip)"
     exe="$folder/$name.exe"
-    check "the zip holds $name.exe, drovask-play.exe and README.txt in one folder" \
+    check zip.contents "the zip holds $name.exe, drovask-play.exe and README.txt in one folder" \
         eval '[[ -f "$exe" && -f "$folder/drovask-play.exe" && -f "$folder/README.txt" ]]'
-    check "README.txt is the README with Windows line ends" \
+    check zip.readme "README.txt is the README with Windows line ends" \
         test "$(head -n 1 "$folder/README.txt")" = $'# Tavrin Mirellon\r'
 
     # Resource type 14 is an icon group, 16 the version information.
     wrestool -x --type=14 "$exe" >"$work/icon.ico" 2>/dev/null
     sizes=$(identify -format '%wx%h ' "$work/icon.ico" 2>/dev/null)
-    check "the executable carries the icon at 16, 32, 48 and 256 pixels (found: $sizes)" \
+    check zip.icon "the executable carries the icon at 16, 32, 48 and 256 pixels (found: $sizes)" \
         eval '[[ " $sizes" == *" 16x16 "* && "$sizes" == *" 32x32 "* &&
                  "$sizes" == *" 48x48 "* && "$sizes" == *" 256x256 "* ]]'
     wrestool -x --raw --type=16 "$exe" 2>/dev/null | strings -el >"$work/version.txt"
     version_value() { # version_value NAME: the text that follows NAME in the version information
         grep -x -A1 "$1" "$work/version.txt" | tail -n 1
     }
-    check "the executable's version information names the product \"Tavrin Mirellon\"" \
+    check zip.product "the executable's version information names the product \"Tavrin Mirellon\"" \
         test "$(version_value ProductName)" = "Tavrin Mirellon"
-    check "the executable's version information gives the version $version" \
+    check zip.version "the executable's version information gives the version $version" \
         test "$(version_value ProductVersion) $(version_value FileVersion)" = "$version $version"
 
     # The smoke test's checks of the program, run from the unpacked folder; its PASS and FAIL
-    # lines are part of this test's output.
-    tests/windows-program/smoke.sh --program "$exe" || windows_ok=0
+    # lines are part of this test's output, their ids prefixed with "zip.".
+    tests/windows-program/smoke.sh --program "$exe" | sed -u 's/^\(PASS\|FAIL\) /&zip./' ||
+        windows_ok=0
 fi
 
 # --- The web zip --------------------------------------------------------------------------------
-check "there is one web zip in $packages" one_package "$name-*-web.zip"
+check web.found "there is one web zip in $packages" one_package "$name-*-web.zip"
 web_zip=$found
 if [[ -n "$web_zip" ]]; then
     mkdir -p "$work/web"
     (cd "$work/web" && cmake -E tar xf "$web_zip")
     site="$work/web/$(basename "$web_zip" .zip)"
-    check "the web zip holds the page, its script and its WebAssembly in one folder" \
+    check web.contents "the web zip holds the page, its script and its WebAssembly in one folder" \
         eval '[[ -f "$site/index.html" && -f "$site/$name.js" && -f "$site/$name.wasm" ]]'
-    check "the page is titled \"Tavrin Mirellon\" and loads its script" \
+    check web.page "the page is titled \"Tavrin Mirellon\" and loads its script" \
         eval 'grep -q "<title>Tavrin Mirellon</title>" "$site/index.html" &&
               grep -q "src=\"$name.js\"" "$site/index.html"'
 fi

@@ -9,8 +9,10 @@
 #   test card and a faulty ROM are built into copies of it in BUILD_DIR-smoke.
 #   --program checks only the given executable, run where it lies (as unpacked from the zip): its
 #   window, picture, drag and Escape.
-# Prints one PASS or FAIL line per check and exits non-zero when any check fails; the screenshots
-# it took are left in BUILD_DIR-smoke (with --program, beside the executable).
+# Prints one line per check, "PASS ID: DESCRIPTION" or "FAIL ID: DESCRIPTION", where ID names the
+# check (--program makes the checks whose ids begin with "program."). Exits with 0 when every check
+# passed, 1 when one failed, and 2 when it stopped before its end (the checks after that did not
+# run). The screenshots it took are left in BUILD_DIR-smoke (with --program, beside the executable).
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -28,20 +30,21 @@ title='Tavrin Mirellon'
 error_title='Tavrin Mirellon Error'
 
 failures=0
-pass() { echo "PASS: $*"; }
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
+check() { # check ID DESCRIPTION COMMAND...: fails when the command fails
+    local id=$1 description=$2
+    shift 2
+    if "$@"; then
+        echo "PASS $id: $description"
+    else
+        echo "FAIL $id: $description"
+        failures=$((failures + 1))
+        return 1
+    fi
 }
-check() { # check DESCRIPTION COMMAND...
-    local description=$1
-    shift
-    if "$@"; then pass "$description"; else fail "$description"; fi
-}
-stop() {
-    echo "FAIL: $*"
+stop() { # stop [REASON]: ends the test before the checks that follow
+    [[ -z "${1:-}" ]] || echo "FAIL: $1"
     echo "Windows smoke test: stopped after a failure"
-    exit 1
+    exit 2
 }
 
 for tool in wine wineboot wineserver xdotool xwininfo import convert cmake; do
@@ -173,17 +176,17 @@ window_y=$((screen_height / 2 - 512 / 2))
 # Given arguments, which it ignores, the program says so and runs as usual.
 start "$program_to_run" --help
 window=$(find_window "$title")
-[[ -n "$window" ]] || stop "the program's window titled \"$title\" appears"
-pass "the program's window titled \"$title\" appears"
-check "standard error says that the program takes no arguments" \
+check program.window "the program's window titled \"$title\" appears" test -n "$window" || stop
+check program.no_arguments "standard error says that the program takes no arguments" \
     grep -q "takes no arguments" "$work/stderr"
 read -r x y width height < <(geometry "$window")
-check "the window is at ($window_x, $window_y) with 448 x 512 (found ($x, $y), $width x $height)" \
+check program.place \
+    "the window is at ($window_x, $window_y) with 448 x 512 (found ($x, $y), $width x $height)" \
     test "$x $y $width $height" = "$window_x $window_y 448 512"
 sleep 2
 import -window "$window" "$work/program.png"
 lit=$(lit_fraction "$work/program.png" 0 0 448 512)
-check "the window shows the built-in program's picture (lit share $lit)" \
+check program.picture "the window shows the built-in program's picture (lit share $lit)" \
     eval 'at_least "$lit" 0.002 && at_most "$lit" 0.9'
 # Ctrl with the left button held drags the window by the cursor's movement.
 xdotool mousemove $((window_x + 164)) $((window_y + 216))
@@ -197,11 +200,11 @@ sleep 0.5
 xdotool mouseup 1 keyup Control_L
 sleep 0.3
 read -r x y width height < <(geometry "$window")
-check "Ctrl and the left button drag the window by (60, 40) (found ($x, $y))" \
+check program.drag "Ctrl and the left button drag the window by (60, 40) (found ($x, $y))" \
     test "$x $y" = "$((window_x + 60)) $((window_y + 40))"
 press "$window" Escape
 finish
-check "Escape ends the program with exit code 0 (got $code)" test "$code" = 0
+check program.escape "Escape ends the program with exit code 0 (got $code)" test "$code" = 0
 [[ -n "$variants" ]] || summarise
 
 # --- The test card: a held key reaches the machine ------------------------------------------------
@@ -225,34 +228,38 @@ held=$(box "$work/held.png" 0)
 other=$(box "$work/held.png" 1)
 released=$(box "$work/released.png" 0)
 corner=$(lit_fraction "$work/held.png" 0 0 2 2)
-check "the test card's border is drawn at the window's corner (lit share $corner)" \
+check card.corner \
+    "the test card's border is drawn at the window's corner (lit share $corner)" \
     at_least "$corner" 1
-check "holding C lights the box of input bit 0 (lit share $held)" at_least "$held" 0.9
-check "holding C leaves the box of input bit 1 dark (lit share $other)" at_most "$other" 0.1
-check "releasing C darkens the box of input bit 0 again (lit share $released)" \
+check card.held "holding C lights the box of input bit 0 (lit share $held)" at_least "$held" 0.9
+check card.other_bit "holding C leaves the box of input bit 1 dark (lit share $other)" \
+    at_most "$other" 0.1
+check card.released "releasing C darkens the box of input bit 0 again (lit share $released)" \
     at_most "$released" 0.1
 press "$window" Escape
 finish
-check "Escape ends the test card with exit code 0 (got $code)" test "$code" = 0
+check card.escape "Escape ends the test card with exit code 0 (got $code)" test "$code" = 0
 
 # --- The faulty ROM: the centred error box --------------------------------------------------------
 start "$work/faulty.exe"
 box_window=$(find_window "$error_title")
-if [[ -z "$box_window" ]]; then
-    fail "an instruction that is not implemented shows the box titled \"$error_title\""
-else
-    pass "an instruction that is not implemented shows the box titled \"$error_title\""
+if check fault.box \
+    "an instruction that is not implemented shows the box titled \"$error_title\"" \
+    test -n "$box_window"; then
     sleep 0.5
     read -r x y width height < <(geometry "$box_window")
     expected_x=$((screen_width / 2 - width / 2))
     expected_y=$((screen_height / 2 - height / 2))
-    check "the $width x $height error box is at ($expected_x, $expected_y), found ($x, $y)" \
+    check fault.box_place \
+        "the $width x $height error box is at ($expected_x, $expected_y), found ($x, $y)" \
         test "$x $y" = "$expected_x $expected_y"
     hidden=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1)
-    check "the program's window is hidden while the box is shown" test -z "$hidden"
+    check fault.window_hidden "the program's window is hidden while the box is shown" \
+        test -z "$hidden"
     press "$box_window" Return
 fi
 finish
-check "Return dismisses the box and the program ends with exit code 0 (got $code)" test "$code" = 0
+check fault.return "Return dismisses the box and the program ends with exit code 0 (got $code)" \
+    test "$code" = 0
 
 summarise
