@@ -1,6 +1,7 @@
 // drovask-play: plays ROM image files in the program's window. See `usage` below.
 
 #include "application/application.hpp"
+#include "machine/board.hpp"
 #include "machine/rom_file.hpp"
 #include "window/clock.hpp"
 #include "window/exception.hpp"
@@ -17,7 +18,7 @@ namespace fs = std::filesystem;
 
 constexpr int exit_refused = 2;
 
-constexpr const char* usage = R"(Usage: drovask-play ROM... [--reload]
+const std::string usage = R"(Usage: drovask-play ROM... [--reload]
 Plays a ROM image of the machine in a window, as tavrin-mirellon plays its built-in program.
 ROM is one file of 8,192 bytes, or several files that, concatenated in the order given, make
 8,192 bytes.
@@ -26,8 +27,9 @@ ROM is one file of 8,192 bytes, or several files that, concatenated in the order
              example when the assembler writes it again); the window stays where it is
   --help     this text
 
-Keys: C coin, Q one player, E two players, A left, D right, S fire. Ctrl and the left mouse
-button drag the window; Escape ends the program.
+Keys: )" + Drovask::machine_keys_text(90, "      ").substr(6) +
+                          R"(.
+Ctrl and the left mouse button drag the window; Escape ends the program.
 
 Exit status: 0 once the window is closed (an error of the program is shown in a box first);
 2 a bad argument or ROM image, with the reason on standard error.

@@ -71,4 +71,24 @@ Board::Board(Rom rom) {
     std::copy(rom.begin(), rom.end(), processor.memory.begin());
 }
 
+std::string machine_keys_text(std::size_t width, std::string_view indent) {
+    std::string text(indent);
+    std::size_t line_start = 0;
+    for (const auto& [key, bit, label] : input_keys) {
+        const std::string item = std::string(1, key) + " (" + std::string(label) + ")";
+        if (text.size() > line_start + indent.size()) {
+            text += ",";
+            if (text.size() + 1 + item.size() - line_start > width) {
+                text += "\n";
+                line_start = text.size();
+                text += indent;
+            } else {
+                text += " ";
+            }
+        }
+        text += item;
+    }
+    return text;
+}
+
 } // namespace Drovask

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -68,6 +69,11 @@ inline constexpr std::array<Input_Key, 6> input_keys{{
     {'D', 0x40, "right"},
     {'S', 0x10, "fire"},
 }};
+
+// The machine's keys as the help and the messages name them, "C (coin), Q (one-player start),
+// ...", broken after a comma into lines of at most `width` characters, each starting with
+// `indent`.
+std::string machine_keys_text(std::size_t width = std::string::npos, std::string_view indent = {});
 
 // The bits of input port 1 that keys set; the others stay as they are.
 inline constexpr std::uint8_t input_key_bits = [] {

@@ -46,26 +46,6 @@ char machine_key(std::string_view word) {
 
 } // namespace
 
-std::string machine_keys_text(std::size_t width, std::string_view indent) {
-    std::string text(indent);
-    std::size_t line_start = 0;
-    for (const auto& [key, bit, label] : input_keys) {
-        const std::string item = std::string(1, key) + " (" + std::string(label) + ")";
-        if (text.size() > line_start + indent.size()) {
-            text += ",";
-            if (text.size() + 1 + item.size() - line_start > width) {
-                text += "\n";
-                line_start = text.size();
-                text += indent;
-            } else {
-                text += " ";
-            }
-        }
-        text += item;
-    }
-    return text;
-}
-
 std::vector<Key_Event> parse_input_script(std::string_view text, const std::string& name) {
     std::vector<Key_Event> events;
     std::array<std::uint64_t, 256> pressed_on{}; // the line that pressed each held key, or 0

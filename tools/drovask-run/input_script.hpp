@@ -32,11 +32,6 @@ struct Key_Event {
 inline constexpr std::uint64_t max_script_frame = 1'000'000'000;
 inline constexpr std::size_t max_script_size = 4 << 20; // bytes; about 250,000 events
 
-// The machine's keys as the help and the messages name them, "C (coin), Q (one-player start),
-// ...", broken after a comma into lines of at most `width` characters, each starting with
-// `indent`.
-std::string machine_keys_text(std::size_t width = std::string::npos, std::string_view indent = {});
-
 // Throws Tavrin::Exception with "NAME:LINE: what is wrong" for the first line in error.
 std::vector<Key_Event> parse_input_script(std::string_view text, const std::string& name);
 
