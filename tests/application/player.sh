@@ -28,6 +28,8 @@ check "one half of a ROM is refused, with its size" \
 check "three halves are refused, each with its size" \
     refuses "the ROM files come to 12288 bytes ($work/low.bin has 4096, $work/high.bin has 4096, " \
     "$work/low.bin" "$work/high.bin" "$work/low.bin"
+check "an endless ROM is refused after a ROM's worth" refuses "/dev/zero has more than 8192 bytes" \
+    /dev/zero
 check "an unknown option is refused" refuses "unknown option --fast" "$work/low.bin" --fast
 
 # --- Two files, concatenated: the test card --------------------------------------------------------

@@ -1,11 +1,11 @@
 // drovask-run: runs a ROM image of the machine without a window. See `usage` below.
 
+#include "machine/rom_file.hpp"
 #include "tools/disassembler/symbols.hpp"
 #include "tools/drovask-run/input_script.hpp"
 #include "tools/drovask-run/inspection.hpp"
 #include "tools/drovask-run/pictures.hpp"
 #include "tools/drovask-run/runner.hpp"
-#include "tools/files/input_file.hpp"
 #include "tools/files/messages.hpp"
 #include "tools/files/output_file.hpp"
 #include "window/exception.hpp"
@@ -174,29 +174,6 @@ Options parse_arguments(int argc, char** argv) {
     return options;
 }
 
-std::vector<std::uint8_t> read_rom(const fs::path& path) {
-    const Tools::Input input = Tools::read_at_most(path, Drovask::rom_size);
-    const std::string name = "the ROM image " + path.string();
-    const std::string size = std::to_string(Drovask::rom_size);
-    if (input.error == std::errc::no_such_file_or_directory) {
-        refuse("cannot read " + name + ": there is no such file");
-    }
-    if (input.error == std::errc::is_a_directory) {
-        refuse(name + " is a directory; give the image file itself");
-    }
-    if (input.error) {
-        refuse("cannot read " + name + ": " + input.error.message());
-    }
-    if (input.longer) {
-        refuse(name + " has more than " + size + " bytes; the machine takes exactly " + size);
-    }
-    if (input.bytes.size() != Drovask::rom_size) {
-        refuse(name + " has " + std::to_string(input.bytes.size()) +
-               " bytes; the machine takes exactly " + size);
-    }
-    return {input.bytes.begin(), input.bytes.end()};
-}
-
 // An output must not replace one of the run's own inputs, nor the other output.
 void check_outputs(const Options& options) {
     std::vector<fs::path> inputs{options.rom};
@@ -272,7 +249,7 @@ void write_text(Tools::Output_File& file, Write&& write) {
 }
 
 int run(const Options& options) {
-    const auto rom_bytes = read_rom(options.rom);
+    const auto rom_bytes = Drovask::read_rom_files({options.rom});
     const auto events = options.input ? Drovask::read_input_script(*options.input)
                                       : std::vector<Drovask::Key_Event>{};
     check_outputs(options);
