@@ -3,10 +3,6 @@
 #include "machine/machine.hpp"
 #include "window/window.hpp"
 
-#include <cstdint>
-#include <functional>
-#include <optional>
-#include <vector>
 
 // The program's one window and one machine, and its frame. A platform's loop drives it: the
 // desktop calls `frame` in a plain loop while the emulation thread steps the machine; a browser
@@ -32,17 +28,3 @@ public:
     Tavrin::Window window;
     Drovask::Machine machine;
 };
-
-// Asked once a frame on the main thread: a new ROM image to start the machine again from, in
-// the same window, or nothing.
-using Rom_Reload = std::function<std::optional<std::vector<std::uint8_t>>()>;
-
-// Runs the program on the desktop: the application with `rom` and its emulation thread, then
-// shutdown. Shared by `main`, `WinMain` and the ROM player. Returns the program's exit code: 0
-// after a close and after an error shown in the error box, 1 after an error that no box could
-// show (no display).
-int run_application(Drovask::Rom rom, const Rom_Reload& reload = {});
-
-// For `main` and `WinMain` when the program is given arguments: it takes none, and says so on
-// standard error before it runs as usual.
-void say_arguments_are_ignored();

@@ -5,8 +5,8 @@
 // exported at the end of this file.
 
 #include "application/application.hpp"
-#include "window/clock.hpp"
-#include "window/exception.hpp"
+#include "base/clock.hpp"
+#include "base/exception.hpp"
 
 #include <emscripten/emscripten.h>
 

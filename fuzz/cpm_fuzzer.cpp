@@ -5,7 +5,7 @@
 // which must take exactly the plain decimal numbers from 1 to 2^64 - 1.
 
 #include "tools/cpm/cpm.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <unistd.h>
 

@@ -7,7 +7,7 @@
 
 #include "machine/board.hpp"
 #include "tools/drovask-run/input_script.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <algorithm>
 #include <array>

@@ -11,7 +11,7 @@
 
 #include "machine/board.hpp"
 #include "processor/opcodes.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <algorithm>
 #include <array>

@@ -13,7 +13,7 @@
 // filled from a generator seeded by the input.
 
 #include "processor/intel_8080.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <array>
 #include <cstddef>
@@ -230,7 +230,7 @@ void check_memory(const Intel_8080& p, const std::array<std::uint8_t, 65536>& sh
     }
 }
 
-void load(Intel_8080& p, const std::uint8_t* data, std::size_t size) {
+void load_case(Intel_8080& p, const std::uint8_t* data, std::size_t size) {
     std::array<std::uint8_t, 16> state{};
     const std::size_t header = size < state.size() ? size : state.size();
     std::memcpy(state.data(), data, header);
@@ -272,7 +272,7 @@ void load(Intel_8080& p, const std::uint8_t* data, std::size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Intel_8080 p;
     static std::array<std::uint8_t, 65536> shadow;
-    load(p, data, size);
+    load_case(p, data, size);
     shadow = p.memory;
     int exceptions = 0;
     for (int step = 1; step <= instructions_per_input && exceptions < exceptions_per_input;

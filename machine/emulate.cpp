@@ -1,6 +1,6 @@
 #include "machine/machine.hpp"
 
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 #include "window/window.hpp"
 
 namespace Drovask {

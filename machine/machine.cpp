@@ -1,6 +1,6 @@
 #include "machine/machine.hpp"
 
-#include "window/clock.hpp"
+#include "base/clock.hpp"
 #include "window/window.hpp"
 
 namespace Drovask {

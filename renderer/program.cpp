@@ -1,7 +1,7 @@
 #include "renderer/program.hpp"
 
 #include "renderer/gl.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 namespace Tavrin {
 

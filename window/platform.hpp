@@ -8,8 +8,9 @@ namespace Tavrin {
 class Window;
 }
 
-// The native operations that the portable window code needs. One source file implements them
-// per window system (SDL2, Win32 + WGL); nothing else in the program calls a window system.
+// The native operations that the portable window code needs. One platform folder implements them
+// per window system: window/sdl/ (SDL2, on Linux), window/win32/ (Win32 + WGL) and window/web/ (the
+// browser's canvas with WebGL 2); nothing else in the program calls a window system.
 namespace Tavrin::platform {
 
 // A window's outer rectangle in screen coordinates.

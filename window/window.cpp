@@ -1,7 +1,7 @@
 #include "window/window.hpp"
 
 #include "renderer/gl.hpp"
-#include "window/clock.hpp"
+#include "base/clock.hpp"
 #include "window/messages.hpp"
 #include "window/platform.hpp"
 

@@ -4,7 +4,7 @@
 
 #include "processor/intel_8080.hpp"
 #include "tools/cpm/cpm.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <chrono>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // opcode must come back as the bytes it started from.
 #include "assemble.hpp"
 #include "tools/disassembler/disassembler.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "tests/cpm/cpm_programs.hpp"
 #include "tools/cpm/cpm.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The key scripts: what they may say, and the file:line of what they may not.
 #include "tools/drovask-run/input_script.hpp"
 
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "tools/files/output_file.hpp"
 
 #include "machine/programs.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <gif_lib.h>
 #include <gtest/gtest.h>

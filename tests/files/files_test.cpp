@@ -2,7 +2,7 @@
 #include "tools/files/input_file.hpp"
 #include "tools/files/messages.hpp"
 #include "tools/files/output_file.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <gtest/gtest.h>
 

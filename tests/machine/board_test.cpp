@@ -3,7 +3,7 @@
 #include "machine/board.hpp"
 #include "processor/opcodes.hpp"
 #include "tests/machine/rom_with.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <gtest/gtest.h>
 

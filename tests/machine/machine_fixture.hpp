@@ -2,8 +2,8 @@
 
 #include "machine/machine.hpp"
 #include "tests/machine/rom_with.hpp"
-#include "window/clock.hpp"
-#include "window/exception.hpp"
+#include "base/clock.hpp"
+#include "base/exception.hpp"
 #include "window/window.hpp"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "processor/intel_8080.hpp"
 #include "tests/processor/processor_test_support.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <gtest/gtest.h>
 

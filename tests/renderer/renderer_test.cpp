@@ -3,7 +3,7 @@
 #include "renderer/rectangle.hpp"
 #include "renderer/texture.hpp"
 #include "tests/renderer/gl_test_window.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include "renderer/image.hpp"
 #include "renderer/texture.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 #include "window/window.hpp"
 
 #include <gtest/gtest.h>

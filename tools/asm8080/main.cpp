@@ -5,7 +5,7 @@
 #include "tools/disassembler/symbols.hpp"
 #include "tools/files/messages.hpp"
 #include "tools/files/output_file.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <charconv>
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "processor/opcodes.hpp"
 #include "tools/files/input_file.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <charconv>
 #include <iomanip>

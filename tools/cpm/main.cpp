@@ -3,7 +3,7 @@
 
 #include "tools/cpm/cpm.hpp"
 #include "tools/files/messages.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <chrono>
 #include <cstdlib>

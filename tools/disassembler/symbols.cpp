@@ -1,7 +1,7 @@
 #include "tools/disassembler/symbols.hpp"
 
 #include "tools/files/input_file.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -2,7 +2,7 @@
 
 #include "machine/board.hpp"
 #include "tools/files/input_file.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <algorithm>
 #include <array>

@@ -8,7 +8,7 @@
 #include "tools/drovask-run/runner.hpp"
 #include "tools/files/messages.hpp"
 #include "tools/files/output_file.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <charconv>
 #include <cstdio>

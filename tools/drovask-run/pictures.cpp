@@ -1,6 +1,6 @@
 #include "tools/drovask-run/pictures.hpp"
 
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <gif_lib.h>
 #include <png.h>

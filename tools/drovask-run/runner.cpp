@@ -3,7 +3,7 @@
 #include "processor/execute.hpp"
 #include "processor/opcodes.hpp"
 #include "tools/drovask-run/inspection.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <cstdio>
 #include <ostream>

@@ -1,7 +1,7 @@
 #include "tools/files/output_file.hpp"
 
 #include "tools/files/messages.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

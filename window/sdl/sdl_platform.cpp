@@ -3,7 +3,7 @@
 
 #include "window/platform.hpp"
 
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 #include "window/messages.hpp"
 #include "window/sdl/x11_error_box_placement.hpp"
 #include "window/sdl/x11_lost_display.hpp"

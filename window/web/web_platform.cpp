@@ -10,7 +10,7 @@
 #include "window/platform.hpp"
 
 #include "renderer/gl.hpp"
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 #include "window/messages.hpp"
 #include "window/window.hpp"
 

@@ -1,7 +1,7 @@
 // The window system layer for Windows: Win32 windows, WGL contexts, the message pump and the
 // error box.
 
-#include "window/exception.hpp"
+#include "base/exception.hpp"
 #include "window/platform.hpp"
 #include "window/window.hpp"
 

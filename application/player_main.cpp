@@ -1,10 +1,10 @@
 // drovask-play: plays ROM image files in the program's window. See `usage` below.
 
-#include "application/application.hpp"
+#include "application/desktop_loop.hpp"
 #include "machine/board.hpp"
 #include "machine/rom_file.hpp"
-#include "window/clock.hpp"
-#include "window/exception.hpp"
+#include "base/clock.hpp"
+#include "base/exception.hpp"
 
 #include <filesystem>
 #include <iostream>

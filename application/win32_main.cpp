@@ -2,7 +2,7 @@
 // only notes whether anything follows the program's name. Standard error reaches the user only
 // where the program was started with it redirected: a GUI program has no console of its own.
 
-#include "application/application.hpp"
+#include "application/desktop_loop.hpp"
 #include "machine/machine.hpp"
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "application/application.hpp"
+#include "application/desktop_loop.hpp"
 #include "machine/machine.hpp"
 
 int main(int argc, char** /*argv*/) {
