@@ -134,6 +134,20 @@ TEST_F(Command_Line, RefusesMalformedCommandLines) {
     }
 }
 
+TEST_F(Command_Line, TakesNumbersInEveryFormAndHelpOnRequest) {
+    write("ok.asm", " ORG 100H\n MVI A,7\n");
+    for (const std::string numbers :
+         {"--size 16 --base 256", "--size 0x10 --base 0x100", "--size 10H --base 100H"}) {
+        ASSERT_EQ(run("ok.asm -o ok.bin " + numbers), 0) << numbers << errors();
+        EXPECT_EQ(read("ok.bin"), std::string("\x3E\x07", 2) + std::string(14, '\0')) << numbers;
+    }
+    for (const std::string help : {"--help", "ok.asm -h --frobnicate"}) {
+        EXPECT_EQ(run(help), 0) << help;
+        EXPECT_EQ(out.substr(0, 15), "usage: asm8080 ") << help;
+        EXPECT_EQ(errors(), "") << help;
+    }
+}
+
 // Whatever goes wrong, asm8080 removes only what it created in this run: a source, an included
 // file, a directory or a device named as an output is refused and left as it was.
 TEST_F(Command_Line, NeverTouchesFilesItDidNotWrite) {

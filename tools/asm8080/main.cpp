@@ -1,18 +1,19 @@
 // asm8080: assembles an Intel 8080 source file into a raw binary image.
 
+#include "base/exception.hpp"
 #include "tools/asm8080/assembler.hpp"
 #include "tools/asm8080/syntax.hpp"
 #include "tools/disassembler/symbols.hpp"
 #include "tools/files/messages.hpp"
+#include "tools/files/numbers.hpp"
 #include "tools/files/output_file.hpp"
-#include "base/exception.hpp"
 
-#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -33,7 +34,9 @@ constexpr const char* usage =
     "  --cpp-name NAME     the array's qualified name (required with --cpp-header/--cpp-source)\n"
     "  --depfile FILE      a Makefile-style list of the files the image depends on\n"
     "  --symbols FILE      every label and EQU name with its value, one a line as XXXX NAME,\n"
-    "                      sorted by value, then name\n";
+    "                      sorted by value, then name\n"
+    "  --help              this text\n"
+    "BYTES and ADDRESS are written as 8192, 0x2000 or 2000H.\n";
 
 struct Arguments {
     std::string source;
@@ -46,23 +49,6 @@ struct Arguments {
     std::string symbols;
     Asm8080::Options options;
 };
-
-// Decimal, or hexadecimal after 0x.
-std::optional<unsigned long> parse_count(const std::string& text) {
-    int base = 10;
-    std::size_t start = 0;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        start = 2;
-    }
-    unsigned long value = 0;
-    const char* end = text.data() + text.size();
-    const auto [last, error] = std::from_chars(text.data() + start, end, value, base);
-    if (error != std::errc() || last != end || start == text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 // Reads the command line; on a mistake returns the message to show with the usage.
 std::string parse_arguments(int argc, char** argv, Arguments& arguments) {
@@ -93,13 +79,13 @@ std::string parse_arguments(int argc, char** argv, Arguments& arguments) {
         } else if (word == "--symbols") {
             arguments.symbols = words[++i];
         } else if (word == "--size") {
-            const auto size = parse_count(words[++i]);
+            const auto size = Tools::parse_number(words[++i]);
             if (!size || *size == 0 || *size > 0x10000) {
                 return "--size expects a byte count from 1 to 65536, not '" + words[i] + "'";
             }
             arguments.options.size = *size;
         } else if (word == "--base") {
-            const auto base = parse_count(words[++i]);
+            const auto base = Tools::parse_number(words[++i]);
             if (!base || *base > 0xFFFF) {
                 return "--base expects an address from 0 to 0xFFFF, not '" + words[i] + "'";
             }
@@ -197,6 +183,12 @@ bool write_outputs(const std::vector<Output>& outputs, const std::vector<std::st
 } // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+            std::cout << usage;
+            return Tools::standard_output_written("asm8080") ? 0 : 1;
+        }
+    }
     Arguments arguments;
     if (const std::string message = parse_arguments(argc, argv, arguments); !message.empty()) {
         std::cerr << "asm8080: " << Tools::printable(message) << "\n" << usage;

@@ -1,5 +1,6 @@
 // drovask-run: runs a ROM image of the machine without a window. See `usage` below.
 
+#include "base/exception.hpp"
 #include "machine/rom_file.hpp"
 #include "tools/disassembler/symbols.hpp"
 #include "tools/drovask-run/input_script.hpp"
@@ -8,7 +9,6 @@
 #include "tools/drovask-run/runner.hpp"
 #include "tools/files/messages.hpp"
 #include "tools/files/output_file.hpp"
-#include "base/exception.hpp"
 
 #include <charconv>
 #include <cstdio>
@@ -248,11 +248,26 @@ void write_text(Tools::Output_File& file, Write&& write) {
     std::fwrite(bytes.data(), 1, bytes.size(), file.stream());
 }
 
-int run(const Options& options) {
-    const auto rom_bytes = Drovask::read_rom_files({options.rom});
-    const auto events = options.input ? Drovask::read_input_script(*options.input)
-                                      : std::vector<Drovask::Key_Event>{};
-    check_outputs(options);
+using Events = std::vector<Drovask::Key_Event>;
+
+// The files a run writes. Each is opened, as a temporary beside its target, before the machine
+// starts, so a name that may not be written is refused before anything runs; each appears only
+// at its commit, complete.
+struct Outputs {
+    std::optional<Tools::Output_File> screenshot;
+    std::optional<Tools::Output_File> animation_file;
+    std::optional<Drovask::Gif_Writer> animation;
+    std::optional<Tools::Output_File> trace;
+    std::ostringstream frame_trace; // the trace of the frame being run, written after it
+    std::optional<Tools::Output_File> state;
+};
+
+Events read_events(const Options& options) {
+    return options.input ? Drovask::read_input_script(*options.input) : Events{};
+}
+
+// What is legal but likely not meant: script events out of the ordinary, GIF delays too long.
+void warn_about_inputs(const Options& options, const Events& events) {
     if (options.input) {
         for (const std::string& warning :
              Drovask::input_script_warnings(events, options.input->string())) {
@@ -265,54 +280,75 @@ int run(const Options& options) {
              " is longer than a GIF picture may last: each is shown for 655.35 s instead of " +
              std::to_string(every / 60) + " s");
     }
-    std::optional<Tools::Output_File> screenshot_file;
-    std::optional<Tools::Output_File> animation_file;
-    std::optional<Drovask::Gif_Writer> animation;
+}
+
+void open_pictures(Outputs& outputs, const Options& options) {
     if (options.screenshot) {
-        screenshot_file.emplace(*options.screenshot);
+        outputs.screenshot.emplace(*options.screenshot);
     }
     if (options.animation) {
-        animation_file.emplace(*options.animation);
-        animation.emplace(animation_file->stream(), every);
+        outputs.animation_file.emplace(*options.animation);
+        outputs.animation.emplace(outputs.animation_file->stream(),
+                                  options.every.value_or(default_every));
     }
+}
 
-    std::optional<Asm8080::Symbols> symbols;
-    if (options.symbols) {
-        symbols = Asm8080::read_symbol_file(*options.symbols);
-    }
-    std::optional<Tools::Output_File> trace_file;
-    std::optional<Tools::Output_File> state_file;
+void open_text_outputs(Outputs& outputs, const Options& options) {
     if (options.trace) {
-        trace_file.emplace(*options.trace);
+        outputs.trace.emplace(*options.trace);
     }
     if (options.state) {
-        state_file.emplace(*options.state);
+        outputs.state.emplace(*options.state);
     }
+}
 
-    Drovask::Runner runner(Drovask::Rom{rom_bytes.data(), Drovask::rom_size},
-                           {options.instructions_per_interrupt, options.audit});
-    runner.use_symbols(symbols ? &*symbols : nullptr);
-    look_inside(runner, options);
-    // The trace of a frame is gathered in memory and written to its file after the frame.
-    std::ostringstream trace;
+// Moves the trace gathered in memory to its file.
+void write_frame_trace(Outputs& outputs) {
+    if (outputs.trace) {
+        write_text(*outputs.trace, [&](std::ostream& out) { out << outputs.frame_trace.str(); });
+        outputs.frame_trace.str({});
+    }
+}
+
+void commit_trace_and_state(Outputs& outputs, const Drovask::Runner& runner) {
+    if (outputs.trace) {
+        outputs.trace->commit();
+    }
+    if (outputs.state) {
+        write_text(*outputs.state, [&](std::ostream& out) { Drovask::write_state(out, runner); });
+        outputs.state->commit();
+    }
+}
+
+// An unimplemented instruction ended the run in `frame`: its message with the PC, the audit so
+// far, and the trace and state up to it. The pictures are not written.
+void report_program_error(const Tavrin::Exception& exception, std::uint64_t frame,
+                          Drovask::Runner& runner, Outputs& outputs, const Options& options) {
+    char where[64];
+    std::snprintf(where, sizeof where, "at PC %04X, in frame %llu: ", runner.instruction_pc,
+                  static_cast<unsigned long long>(frame));
+    std::cerr << "drovask-run: " << where << Tools::printable(exception.message) << '\n';
+    if (options.audit) {
+        runner.audit.report(std::cout);
+    }
+    write_frame_trace(outputs);
+    commit_trace_and_state(outputs, runner);
+}
+
+// The frames of the run, each with its key events first, its trace and its animation picture.
+// Returns the first event not used, or nothing when a program error ended the run (reported).
+std::optional<Events::const_iterator> run_frames(Drovask::Runner& runner, Outputs& outputs,
+                                                 const Options& options, const Events& events) {
+    const std::uint64_t every = options.every.value_or(default_every);
     const std::uint64_t trace_from = options.trace_from.value_or(0);
     const std::uint64_t trace_end =
         options.trace_frames ? trace_from + *options.trace_frames : options.frames;
-    const auto write_trace_and_state = [&] {
-        if (trace_file) {
-            trace_file->commit();
-        }
-        if (state_file) {
-            write_text(*state_file, [&](std::ostream& out) { Drovask::write_state(out, runner); });
-            state_file->commit();
-        }
-    };
-
     Drovask::Screen screen{};
     auto next_event = events.begin();
     for (std::uint64_t frame = 0; frame < options.frames && !runner.stopped(); ++frame) {
-        if (trace_file) {
-            runner.trace_to(frame >= trace_from && frame < trace_end ? &trace : nullptr);
+        if (outputs.trace) {
+            const bool traced = frame >= trace_from && frame < trace_end;
+            runner.trace_to(traced ? &outputs.frame_trace : nullptr);
         }
         for (; next_event != events.end() && next_event->frame == frame; ++next_event) {
             runner.hold(next_event->key, next_event->press);
@@ -320,28 +356,21 @@ int run(const Options& options) {
         try {
             runner.frame();
         } catch (const Tavrin::Exception& exception) {
-            char where[64];
-            std::snprintf(where, sizeof where, "at PC %04X, in frame %llu: ", runner.instruction_pc,
-                          static_cast<unsigned long long>(frame));
-            std::cerr << "drovask-run: " << where << Tools::printable(exception.message) << '\n';
-            if (options.audit) {
-                runner.audit.report(std::cout);
-            }
-            if (trace_file) {
-                write_text(*trace_file, [&](std::ostream& out) { out << trace.str(); });
-            }
-            write_trace_and_state();
-            return exit_reported; // the pictures' temporaries go with their holders
+            report_program_error(exception, frame, runner, outputs, options);
+            return std::nullopt; // the pictures' temporaries go with their holders
         }
-        if (trace_file) {
-            write_text(*trace_file, [&](std::ostream& out) { out << trace.str(); });
-            trace.str({});
-        }
-        if (animation && !runner.stopped() && (frame + 1) % every == 0) {
+        write_frame_trace(outputs);
+        if (outputs.animation && !runner.stopped() && (frame + 1) % every == 0) {
             Drovask::convert_screen(runner.board.processor, screen);
-            animation->add(screen);
+            outputs.animation->add(screen);
         }
     }
+    return next_event;
+}
+
+// Where the run stopped at a breakpoint, or the key events that its frames did not reach.
+void report_end(const Drovask::Runner& runner, const Options& options, const Events& events,
+                Events::const_iterator next_event) {
     if (runner.stopped()) {
         Drovask::write_break_report(std::cout, runner);
     } else if (next_event != events.end()) {
@@ -353,17 +382,45 @@ int run(const Options& options) {
                                       std::to_string(options.frames) + " frames")
                   << "; that event and any after it were not used\n";
     }
+}
 
-    if (screenshot_file) {
+void commit_pictures(Outputs& outputs, const Drovask::Runner& runner) {
+    if (outputs.screenshot) {
+        Drovask::Screen screen{};
         Drovask::convert_screen(runner.board.processor, screen);
-        Drovask::write_png(screen, screenshot_file->stream());
-        screenshot_file->commit();
+        Drovask::write_png(screen, outputs.screenshot->stream());
+        outputs.screenshot->commit();
     }
-    if (animation) {
-        animation->finish();
-        animation_file->commit();
+    if (outputs.animation) {
+        outputs.animation->finish();
+        outputs.animation_file->commit();
     }
-    write_trace_and_state();
+}
+
+int run(const Options& options) {
+    const auto rom_bytes = Drovask::read_rom_files({options.rom});
+    const Events events = read_events(options);
+    check_outputs(options);
+    warn_about_inputs(options, events);
+    Outputs outputs;
+    open_pictures(outputs, options);
+    std::optional<Asm8080::Symbols> symbols;
+    if (options.symbols) {
+        symbols = Asm8080::read_symbol_file(*options.symbols);
+    }
+    open_text_outputs(outputs, options);
+
+    Drovask::Runner runner(Drovask::Rom{rom_bytes.data(), Drovask::rom_size},
+                           {options.instructions_per_interrupt, options.audit});
+    runner.use_symbols(symbols ? &*symbols : nullptr);
+    look_inside(runner, options);
+    const auto next_event = run_frames(runner, outputs, options, events);
+    if (!next_event) {
+        return exit_reported;
+    }
+    report_end(runner, options, events, *next_event);
+    commit_pictures(outputs, runner);
+    commit_trace_and_state(outputs, runner);
     if (options.audit) {
         runner.audit.report(std::cout);
         if (runner.audit.total() != 0) {
