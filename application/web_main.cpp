@@ -1,30 +1,53 @@
 // The browser's entry point. The page calls `main` once the WebAssembly module has loaded; the
 // application then runs one frame per animation frame of the page, and the machine, which has
-// no thread of its own here, runs in each frame for the real time that has passed. The page's
-// test interface (tavrin_test, in test_interface.js) reaches the machine through the functions
-// exported at the end of this file.
+// no thread of its own here, runs in each frame for the real time that has passed. The page
+// (index.html with page.js) and its test interface (tavrin_test, in test_interface.js) reach the
+// machine through the functions exported at the end of this file.
 
 #include "application/application.hpp"
 #include "base/clock.hpp"
 #include "base/exception.hpp"
+#include "window/messages.hpp"
 
 #include <emscripten/emscripten.h>
 
-#include <memory>
+#include <array>
 
 namespace {
 
-// Built once by main and kept until the page goes: the page has one run.
+// Built once by main and kept until the page goes: the page has one window and one machine.
 Application* application = nullptr;
-bool paused = false;
+// The machine stands still while either holds it: the test interface (tavrin_test.pause), or
+// the player (P, or the page losing the focus).
+bool held_by_test = false;
+bool held_by_player = false;
 bool ended = false;
 Drovask::Screen picture{};
+
+// The image the machine powers on with: the built-in program, or one the player chose in the
+// page, which the page writes into `chosen_rom` before it calls tavrin_use_chosen_rom.
+std::array<std::uint8_t, Drovask::rom_size> chosen_rom{};
+bool playing_chosen_rom = false;
+
+Drovask::Rom current_rom() {
+    return playing_chosen_rom ? Drovask::Rom{chosen_rom} : Drovask::built_in_rom();
+}
 
 // The page shows that the emulation has ended, with a way to start again.
 EM_JS(void, tell_page_ended, (), {
     if (Module.emulation_ended) {
         Module.emulation_ended();
     }
+});
+
+// The image the page kept from an earlier visit (Module.chosen_rom, 8,192 bytes), copied into
+// `into`; false where there is none.
+EM_JS(bool, take_kept_rom, (std::uint8_t * into), {
+    if (!Module.chosen_rom) {
+        return false;
+    }
+    HEAPU8.set(Module.chosen_rom, into);
+    return true;
 });
 
 // The emulation is over (Escape, or an error): the page's loop stops and the page says so.
@@ -43,10 +66,12 @@ void end_with_error(const Tavrin::Exception& exception) {
 
 void animation_frame() {
     try {
-        if (!paused) {
+        if (!held_by_test && !held_by_player) {
             application->machine.run_until(Tavrin::steady_seconds());
         }
         if (!application->frame()) {
+            // The update has cleared the canvas: the last picture stays under the page's notice.
+            application->machine.render();
             end_emulation();
         }
     } catch (Tavrin::Exception exception) {
@@ -54,11 +79,32 @@ void animation_frame() {
     }
 }
 
+// Power-on with the current image, no key held.
+void power_on() {
+    application->restart(current_rom());
+    application->window.release_keys();
+    for (std::atomic<bool>& pressed : application->window.key_pressed) {
+        pressed.store(false, std::memory_order_relaxed);
+    }
+}
+
+// The real-time loop goes on from now, not from when it stood still.
+void set_held(bool& holder, bool hold) {
+    const bool was_running = !held_by_test && !held_by_player;
+    holder = hold;
+    if (!ended && !was_running && !held_by_test && !held_by_player) {
+        application->machine.board.last_interrupt_time = Tavrin::steady_seconds();
+    }
+}
+
 } // namespace
 
 int main() {
+    // The page, like the ROM player, takes the arrows, Space, a gamepad and its touch controls.
+    Tavrin::turn_on_play_aliases();
+    playing_chosen_rom = take_kept_rom(chosen_rom.data());
     try {
-        application = new Application(Drovask::built_in_rom());
+        application = new Application(current_rom());
     } catch (Tavrin::Exception exception) {
         Tavrin::show_error(exception.message);
         tell_page_ended();
@@ -69,33 +115,29 @@ int main() {
     return 0;
 }
 
-// The test interface. Each function does nothing once the emulation has ended.
+// The page's interface and the test interface. Each function that drives the machine does
+// nothing once the emulation has ended, until tavrin_start_again.
 extern "C" {
 
-// The machine from power-on: a fresh board with the same ROM, paused, no key held.
+// The machine from power-on: a fresh board with the current image, held still, no key held.
 EMSCRIPTEN_KEEPALIVE void tavrin_reset() {
-    if (ended) {
-        return;
+    if (!ended) {
+        power_on();
+        held_by_test = true;
     }
-    application->restart(Drovask::built_in_rom());
-    for (std::size_t key = 0; key < Tavrin::key_count; ++key) {
-        application->window.key_held[key].store(false, std::memory_order_relaxed);
-        application->window.key_pressed[key].store(false, std::memory_order_relaxed);
-    }
-    paused = true;
 }
 
 EMSCRIPTEN_KEEPALIVE void tavrin_pause() {
-    paused = true;
+    set_held(held_by_test, true);
 }
 
-// The real-time loop goes on from now, not from when it was paused.
 EMSCRIPTEN_KEEPALIVE void tavrin_resume() {
-    if (ended || !paused) {
-        return;
-    }
-    application->machine.board.last_interrupt_time = Tavrin::steady_seconds();
-    paused = false;
+    set_held(held_by_test, false);
+}
+
+// The player's pause, apart from the test interface's: whichever holds the machine, it stands.
+EMSCRIPTEN_KEEPALIVE void tavrin_hold(bool hold) {
+    set_held(held_by_player, hold);
 }
 
 // `count` frames on the headless runner's schedule. Returns false if the emulation has ended
@@ -121,10 +163,48 @@ EMSCRIPTEN_KEEPALIVE void tavrin_key(char key, bool down) {
     }
 }
 
+// A key of the page's own controls going down or up, as a virtual-key code: a touch control's
+// machine key, or a gamepad's control (messages::vk_gamepad_*). It reaches the window as the
+// keyboard's keys do, so the play aliases apply.
+EMSCRIPTEN_KEEPALIVE void tavrin_input(std::uint32_t code, bool down) {
+    if (!ended) {
+        Tavrin::handle_message(&application->window,
+                               Tavrin::messages::key_message(code, down, false), code, 0);
+    }
+}
+
 // The upright 224 x 256 picture of the machine as it is now, one byte a pixel (0 or 255).
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* tavrin_picture() {
     Drovask::convert_screen(application->machine.board.processor, picture);
     return picture.data();
+}
+
+// Where the page writes a chosen image (8,192 bytes) before tavrin_use_chosen_rom.
+EMSCRIPTEN_KEEPALIVE std::uint8_t* tavrin_chosen_rom() {
+    return chosen_rom.data();
+}
+
+// Power-on with the chosen image (`chosen` true) or the built-in one; the machine goes on
+// running, or stays held as it was.
+EMSCRIPTEN_KEEPALIVE void tavrin_use_rom(bool chosen) {
+    playing_chosen_rom = chosen;
+    if (!ended) {
+        power_on();
+    }
+}
+
+// After the end (Escape, or an error once dismissed): power-on with the current image in the
+// same page, running.
+EMSCRIPTEN_KEEPALIVE void tavrin_start_again() {
+    if (!ended || application == nullptr) {
+        return;
+    }
+    ended = false;
+    held_by_test = false;
+    held_by_player = false;
+    application->window.open.store(true, std::memory_order_relaxed);
+    power_on();
+    emscripten_set_main_loop(animation_frame, 0, false);
 }
 
 } // extern "C"

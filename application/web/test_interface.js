@@ -1,8 +1,10 @@
 // The page's interface for automated checks: the global object tavrin_test drives the machine
 // frame by frame on the headless runner's schedule and reads its picture, so that a browser
-// and drovask-run, given the same ROM and keys, can be compared picture for picture.
+// and drovask-run, given the same ROM and keys, can be compared picture for picture. Beside it,
+// tavrin_machine is what the page's own controls call: the player's pause, the touch controls'
+// and gamepads' keys, a ROM image of the player's, and a start after the end.
 //
-//     tavrin_test.reset();              // power-on, paused, no key held
+//     tavrin_test.reset();              // power-on with the current image, paused, no key held
 //     tavrin_test.key("C", true);       // C, Q, E, A, D or S
 //     tavrin_test.run_frames(60);       // two interrupts a frame
 //     tavrin_test.picture();            // base64 of 224 x 256 bytes, 0 or 255 each
@@ -34,6 +36,19 @@
         text += String.fromCharCode.apply(null, bytes.subarray(i, i + 8192));
       }
       return btoa(text);
+    },
+  };
+  globalThis.tavrin_machine = {
+    hold: function (paused) { _tavrin_hold(paused ? 1 : 0); },
+    // A virtual-key code: a machine key's letter, or a gamepad's control (0xC3 and so on).
+    input: function (code, down) { _tavrin_input(code, down ? 1 : 0); },
+    start_again: function () { _tavrin_start_again(); },
+    // Power-on with `image` (8,192 bytes), or with the built-in program for null.
+    use_rom: function (image) {
+      if (image) {
+        HEAPU8.set(image, _tavrin_chosen_rom());
+      }
+      _tavrin_use_rom(image ? 1 : 0);
     },
   };
 })();

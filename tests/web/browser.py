@@ -134,6 +134,27 @@ class Browser:
         self.call("Input.dispatchKeyEvent", type="keyDown" if down else "keyUp", code=code,
                   key=key, text=text, windowsVirtualKeyCode=code_number)
 
+    def viewport(self, width, height, ratio=1, touch=False):
+        """The page's viewport in CSS pixels at `ratio` device pixels each; a touch screen's,
+        as a phone's, with `touch`. Takes effect at once, and for pages loaded afterwards."""
+        self.call("Emulation.setDeviceMetricsOverride", width=width, height=height,
+                  deviceScaleFactor=ratio, mobile=touch)
+        self.call("Emulation.setTouchEmulationEnabled", enabled=touch, maxTouchPoints=5)
+
+    def touch(self, kind, points):
+        """A touch event: `kind` touchStart, touchMove or touchEnd, `points` every finger on the
+        screen afterwards as {name: (x, y)}; fingers missing since the last event are lifted."""
+        names = self.__dict__.setdefault("fingers", {})
+        self.call("Input.dispatchTouchEvent", type=kind, touchPoints=[
+            {"x": x, "y": y, "id": names.setdefault(name, len(names))}
+            for name, (x, y) in points.items()])
+
+    def next_frames(self, count=2):
+        """Returns once the page has begun `count` more animation frames."""
+        self.evaluate("new Promise(done => { let left = %d; const next = () => "
+                      "--left ? requestAnimationFrame(next) : done(); "
+                      "requestAnimationFrame(next); })" % count)
+
     def picture(self):
         """The machine's upright picture now: 224 x 256 bytes, 0 or 255 each."""
         return base64.b64decode(self.evaluate("tavrin_test.picture()"))

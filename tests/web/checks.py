@@ -2,13 +2,17 @@
 compared. One check per run, so that each counts as a test of its own.
 
 Usage: checks.py CHECK (--server ADDRESS_FILE | --url URL --faulty-url URL)
-                 --drovask-run PATH --rom PATH [--work DIR]
-ADDRESS_FILE holds the address of a server of the build folder (tests/web/server.sh).
+                 --drovask-run PATH --rom PATH --other-rom PATH --site DIR [--work DIR]
+ADDRESS_FILE holds the address of a server of the build folder (tests/web/server.sh); --rom is
+the built-in program's image, --other-rom another (the test card) for the page to be given, and
+--site the page's folder (build/web), which one check serves by itself to take it away.
 """
 
 import argparse
 import base64
+import gzip
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -25,6 +29,10 @@ COIN_AND_START = [(70, "press", "C"), (74, "release", "C"), (85, "press", "Q"),
                   (89, "release", "Q")]
 PLAYED = COIN_AND_START + [(95, "press", "D"), (110, "release", "D"), (120, "press", "S"),
                            (124, "release", "S"), (150, "press", "A"), (190, "release", "A")]
+# Two thumbs: right held while fire is pressed and let go.
+TWO_THUMBS = COIN_AND_START + [(95, "press", "D"), (100, "press", "S"), (104, "release", "S"),
+                               (110, "release", "D"), (150, "press", "A"), (190, "release", "A")]
+BUDGET = 150 * 1024  # the page's files, gzip-compressed each
 
 
 def running(browser, url):
@@ -34,14 +42,15 @@ def running(browser, url):
                      what="the first picture")
 
 
-def runner_picture(arguments, events, frames, name):
-    """drovask-run's picture after `frames` frames with `events`, as 224 x 256 bytes."""
+def runner_picture(arguments, events, frames, name, rom=None):
+    """drovask-run's picture of `rom` (the built-in program's by default) after `frames` frames
+    with `events`, as 224 x 256 bytes."""
     os.makedirs(arguments.work, exist_ok=True)
     script = os.path.join(arguments.work, f"{name}.keys")
     png = os.path.join(arguments.work, f"{name}.png")
     with open(script, "w") as file:
         file.writelines(f"at {frame} {action} {key}\n" for frame, action, key in events)
-    subprocess.run([arguments.drovask_run, arguments.rom, "--frames", str(frames), "--input",
+    subprocess.run([arguments.drovask_run, rom or arguments.rom, "--frames", str(frames), "--input",
                     script, "--screenshot", png], check=True, stdout=subprocess.DEVNULL)
     return subprocess.run(["convert", png, "-depth", "8", "gray:-"], check=True,
                           stdout=subprocess.PIPE).stdout
@@ -81,25 +90,76 @@ def check_page_loads(arguments, browser):
         raise Check_Failed("console errors: " + "; ".join(browser.errors))
 
 
+def shown_differences(browser):
+    """Machine pixels whose device pixels on the screen are not all the picture's value, with the
+    scale the page chose: the canvas as a screenshot of the viewport in device pixels, against
+    tavrin_test.picture(). The machine stands still meanwhile."""
+    browser.evaluate("tavrin_test.pause()")
+    picture = browser.picture()
+    browser.next_frames()  # the canvas has drawn that picture
+    ratio, x, y, place, scale, width = browser.evaluate(
+        "(() => { const canvas = document.getElementById('canvas'); "
+        "const box = canvas.getBoundingClientRect(); return [devicePixelRatio, box.x, box.y, "
+        "canvas.picture_viewport, +document.body.dataset.scale, innerWidth]; })()")
+    png = base64.b64decode(browser.call("Page.captureScreenshot", format="png")["data"])
+    shown = subprocess.run(["convert", "png:-", "-colorspace", "gray", "-depth", "8", "gray:-"],
+                           input=png, check=True, stdout=subprocess.PIPE).stdout
+    line = round(width * ratio)
+    left, top = round(x * ratio) + place[0], round(y * ratio) + place[1]
+    wrong = set()
+    for row in range(256 * scale):
+        expected = bytes(v for v in picture[row // scale * 224:(row // scale + 1) * 224]
+                         for _ in range(scale))
+        start = (top + row) * line + left
+        got = shown[start:start + len(expected)]
+        if got != expected:
+            wrong.update((column // scale, row // scale) for column in range(len(expected))
+                         if column >= len(got) or got[column] != expected[column])
+    return scale, len(wrong)
+
+
 def check_first_picture(arguments, browser):
     running(browser, arguments.url)
     browser.wait_for("atob(tavrin_test.picture()).includes(String.fromCharCode(255))",
                      what="the program to draw")
-    browser.evaluate("tavrin_test.pause()")
-    picture = browser.picture()
-    # What the canvas shows, once it has drawn again, is that picture at twice its size.
-    browser.evaluate("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
-    box = browser.evaluate("(() => { const r = document.getElementById('canvas')"
-                           ".getBoundingClientRect(); return [r.x, r.y]; })()")
-    png = browser.call("Page.captureScreenshot", format="png",
-                       clip={"x": box[0], "y": box[1], "width": 448, "height": 512, "scale": 1})
-    shown = subprocess.run(["convert", "png:-", "-colorspace", "gray", "-depth", "8", "gray:-"],
-                           input=base64.b64decode(png["data"]), check=True,
-                           stdout=subprocess.PIPE).stdout
-    sampled = bytes(shown[(2 * y + 1) * 448 + 2 * x + 1] for y in range(256) for x in range(224))
-    if differing_pixels(sampled, picture) > 9:  # the drawn cursor covers at most 3 x 3
-        raise Check_Failed(f"the canvas differs from the picture in "
-                           f"{differing_pixels(sampled, picture)} pixels")
+    scale, wrong = shown_differences(browser)
+    if wrong > 4:  # the drawn cursor covers at most 2 x 2 machine pixels
+        raise Check_Failed(f"the canvas at {scale}x differs from the picture in {wrong} pixels")
+
+
+# Viewports (CSS pixels, device pixels per CSS pixel, touch) and the least scale each must get:
+# odd sizes centre the picture on half a pixel; at 1.5 and 3 a machine pixel is a fraction of a
+# CSS pixel. (Each is a whole number of device pixels wide, as real screens are.)
+VIEWPORTS = [(1920, 1080, 1, False, 3), (1366, 768, 1, False, 2), (1365, 767, 1, False, 2),
+             (1280, 801, 1.5, False, 3), (1001, 733, 2, False, 5), (390, 844, 3, True, 5),
+             (844, 390, 3, True, 4)]
+
+
+def check_fit(arguments, browser):
+    """At each size the picture takes a whole number of device pixels per machine pixel, at least
+    the size's least, shows exactly the machine's picture and fits the viewport without a
+    sideways scroll; where not even one fits, it is scaled down and the page says so."""
+    for width, height, ratio, touch, least in VIEWPORTS:
+        browser.viewport(width, height, ratio, touch)
+        running(browser, arguments.url)
+        browser.wait_for("atob(tavrin_test.picture()).includes(String.fromCharCode(255))",
+                         what="the program to draw")
+        size = f"{width} x {height} at {ratio}"
+        box = browser.evaluate("(() => { const box = document.getElementById('canvas')"
+                               ".getBoundingClientRect(); return [box.right, box.bottom, "
+                               "document.documentElement.scrollWidth]; })()")
+        if box[0] > width or box[1] > height or box[2] > width:
+            raise Check_Failed(f"{size}: the picture ends at {box[:2]}, the page is {box[2]} "
+                               "wide")
+        scale, wrong = shown_differences(browser)
+        print(f"{size}: {scale} device pixels per machine pixel")
+        if scale < least or wrong > 4:
+            raise Check_Failed(f"{size}: {scale}x (at least {least}x wanted), {wrong} machine "
+                               "pixels shown wrong")
+    browser.viewport(300, 240)
+    browser.wait_for("document.body.dataset.scale === '0' && "
+                     "document.getElementById('hint').textContent.includes('sharpness')",
+                     what="a picture scaled down, and said so, at 300 x 240")
 
 
 def check_coin_and_start(arguments, browser):
@@ -126,29 +186,196 @@ def check_same_as_runner(arguments, browser):
 
 
 def check_error_dialog(arguments, browser):
-    browser.navigate(arguments.faulty_url)
-    browser.wait_for("document.getElementById('error').open", what="the error dialog")
-    title = browser.evaluate("document.getElementById('error-title').textContent")
-    message = browser.evaluate("document.getElementById('error-message').textContent")
-    if (title, message) != (TITLE, UNIMPLEMENTED):
-        raise Check_Failed(f"the dialog says {title!r}: {message!r}")
-    if browser.evaluate("document.activeElement.closest('dialog') === null"):
-        raise Check_Failed("the dialog does not hold the focus")
-    browser.key("Enter", "Enter", True)
-    browser.key("Enter", "Enter", False)
-    browser.wait_for("document.body.dataset.state === 'ended' && "
-                     "!document.getElementById('ended').hidden",
-                     what="the page to show the end once the dialog is dismissed")
+    for dismiss in ("Enter", "Escape"):
+        browser.navigate(arguments.faulty_url)
+        browser.wait_for("document.getElementById('error').open", what="the error dialog")
+        title = browser.evaluate("document.getElementById('error-title').textContent")
+        message = browser.evaluate("document.getElementById('error-message').textContent")
+        if (title, message) != (TITLE, UNIMPLEMENTED):
+            raise Check_Failed(f"the dialog says {title!r}: {message!r}")
+        if browser.evaluate("document.activeElement.closest('dialog') === null"):
+            raise Check_Failed("the dialog does not hold the focus")
+        browser.key(dismiss, dismiss, True)
+        browser.key(dismiss, dismiss, False)
+        browser.wait_for("document.body.dataset.state === 'ended' && "
+                         "!document.getElementById('ended').hidden",
+                         what=f"the page to show the end once {dismiss} dismisses the dialog")
 
 
 def check_escape(arguments, browser):
+    """Escape ends the emulation; "Start again" starts the machine again in the same page."""
     running(browser, arguments.url)
+    browser.evaluate("globalThis.same_page = true")
     browser.key("Escape", "Escape", True)
     browser.key("Escape", "Escape", False)
     browser.wait_for("document.body.dataset.state === 'ended' && "
                      "!document.getElementById('ended').hidden", what="the end of the emulation")
     if browser.evaluate("tavrin_test.run_frames(1)"):
         raise Check_Failed("the machine still runs after Escape")
+    browser.evaluate("document.getElementById('again').click()")
+    browser.wait_for("document.body.dataset.state === 'running'", what="the start again")
+    if not browser.evaluate("globalThis.same_page === true && tavrin_test.run_frames(1)"):
+        raise Check_Failed("\"Start again\" did not run the machine again in the same page")
+
+
+def check_touch(arguments, browser):
+    """On a phone, the picture and the six controls fit without a sideways scroll, and the
+    controls, touched with two fingers at once, play as the keys do."""
+    browser.viewport(390, 844, 3, touch=True)
+    running(browser, arguments.url)
+    places = browser.evaluate(
+        "Object.fromEntries([...document.querySelectorAll('[data-key]')].map(control => { "
+        "const box = control.getBoundingClientRect(); return [control.dataset.key, "
+        "[box.x + box.width / 2, box.y + box.height / 2, box.bottom]]; }))")
+    if sorted(places) != sorted("CQEADS"):
+        raise Check_Failed(f"the touch controls carry data-key {sorted(places)}, not C Q E A D S")
+    wide = browser.evaluate("document.documentElement.scrollWidth")
+    if wide > 390 or max(bottom for _, _, bottom in places.values()) > 844:
+        raise Check_Failed(f"the page is {wide} px wide, the controls end at "
+                           f"{max(b for _, _, b in places.values())} px on a 390 x 844 screen")
+    fingers = {}
+
+    def touch(key, down):
+        if down:
+            fingers[key] = places[key][:2]
+            browser.touch("touchStart", fingers)
+        else:  # a finger lifted while others stay is a move of those that stay
+            del fingers[key]
+            browser.touch("touchMove" if fingers else "touchEnd", fingers)
+
+    frames = 240
+    expect_same_picture(page_picture(browser, TWO_THUMBS, frames, touch),
+                        runner_picture(arguments, TWO_THUMBS, frames, "thumbs"),
+                        "after a game played on the touch controls")
+
+
+# The standard mapping's controls for the machine's keys: a button's index, or the left stick.
+GAMEPAD = {"C": "buttons[8]", "Q": "buttons[9]", "S": "buttons[0]", "A": "buttons[14]",
+           "D": "axes[0]"}
+
+
+def check_gamepad(arguments, browser):
+    """A gamepad (navigator.getGamepads answered by the check) plays as the keys do."""
+    running(browser, arguments.url)
+    browser.evaluate(
+        "(() => { const pad = { id: 'check', index: 0, connected: true, mapping: 'standard', "
+        "axes: [0, 0, 0, 0], buttons: Array.from({ length: 17 }, () => "
+        "({ pressed: false, value: 0 })) }; globalThis.check_pad = pad; "
+        "navigator.getGamepads = () => [pad]; })()")
+
+    def press(key, down):
+        control = GAMEPAD[key]
+        if control.startswith("axes"):
+            value = "1" if down else "0"
+        else:
+            value = f"{{ pressed: {'true' if down else 'false'}, value: {1 if down else 0} }}"
+        browser.evaluate(f"check_pad.{control} = {value}")
+        browser.next_frames()  # the page reads the gamepads once a frame
+
+    frames = 240
+    expect_same_picture(page_picture(browser, PLAYED, frames, press),
+                        runner_picture(arguments, PLAYED, frames, "played"),
+                        "after a game played on a gamepad")
+
+
+def check_blur(arguments, browser):
+    """A key held while the page loses the focus is let go, and the page pauses until a key."""
+    running(browser, arguments.url)
+    keyboard = lambda key, down: browser.key(f"Key{key}", key.lower(), down)  # noqa: E731
+    browser.evaluate("tavrin_test.reset()")
+    browser.evaluate("tavrin_test.run_frames(95)")
+    keyboard("D", True)
+    browser.evaluate("tavrin_test.run_frames(10)")
+    browser.evaluate("window.dispatchEvent(new FocusEvent('blur'))")  # the key-up goes elsewhere
+    if browser.evaluate("document.getElementById('paused').hidden"):
+        raise Check_Failed("the page did not pause when it lost the focus")
+    browser.evaluate("tavrin_test.run_frames(45)")
+    events = [(95, "press", "D"), (105, "release", "D")]
+    expect_same_picture(browser.picture(), runner_picture(arguments, events, 150, "blur"),
+                        "after D held across a loss of the focus")
+    browser.key("KeyX", "x", True)
+    browser.key("KeyX", "x", False)
+    browser.wait_for("document.getElementById('paused').hidden", what="a key to end the pause")
+
+
+def check_own_rom(arguments, browser):
+    """A ROM image in two files, chosen in the page, plays as drovask-run plays it, also after
+    a reload; a file of the wrong size is refused in the page while the game goes on; the
+    built-in game comes back."""
+    os.makedirs(arguments.work, exist_ok=True)
+    with open(arguments.other_rom, "rb") as file:
+        image = file.read()
+    halves = [os.path.join(arguments.work, name) for name in ("1.bin", "2.bin")]
+    for path, part in zip(halves, (image[:4096], image[4096:])):
+        with open(path, "wb") as file:
+            file.write(part)
+    running(browser, arguments.url)
+    frames = 60
+    other = runner_picture(arguments, [], frames, "other", arguments.other_rom)
+    built_in = runner_picture(arguments, [], frames, "built-in")
+
+    def choose(paths):
+        node = browser.call("DOM.querySelector", selector="#rom-file",
+                            nodeId=browser.call("DOM.getDocument")["root"]["nodeId"])["nodeId"]
+        browser.call("DOM.setFileInputFiles", files=paths, nodeId=node)
+
+    def expect(picture, what):
+        expect_same_picture(page_picture(browser, [], frames, None), picture, what)
+
+    choose(list(reversed(halves)))  # taken in the order of their names
+    browser.wait_for("document.getElementById('rom-status').textContent === "
+                     "'Playing 1.bin + 2.bin.'", what="the chosen ROM")
+    expect(other, "the chosen ROM")
+    choose(halves[:1])
+    browser.wait_for("document.getElementById('rom-status').classList.contains('bad')",
+                     what="the refusal of half a ROM")
+    said = browser.evaluate("document.getElementById('rom-status').textContent")
+    if "1.bin has 4,096 bytes" not in said or "8,192" not in said:
+        raise Check_Failed(f"half a ROM is refused with {said!r}")
+    expect(other, "the chosen ROM after a refused one")
+    running(browser, arguments.url)
+    expect(other, "the chosen ROM after a reload")
+    browser.evaluate("document.getElementById('built-in').click()")
+    expect(built_in, "the built-in game again")
+
+
+def check_offline(arguments, browser):
+    """Once visited, the page starts again with its server gone and the network offline; no
+    request leaves its origin; its files stay within the budget."""
+    sizes = {name: len(gzip.compress(open(os.path.join(arguments.site, name), "rb").read(), 9))
+             for name in os.listdir(arguments.site)}
+    print(f"the page's files: {sum(sizes.values())} bytes gzip-compressed")
+    if sum(sizes.values()) > BUDGET:
+        raise Check_Failed(f"the page's files come to {sum(sizes.values())} bytes "
+                           f"gzip-compressed, over {BUDGET}: {sizes}")
+    server = subprocess.Popen([os.path.join(os.path.dirname(__file__), "../../scripts/serve-web"),
+                               "--port", "0", arguments.site], stdout=subprocess.PIPE,
+                              text=True, start_new_session=True)
+    try:
+        url = server.stdout.readline().strip()
+        browser.call("Network.enable")
+        running(browser, url)
+        deadline = time.monotonic() + 20
+        while browser.evaluate("caches.open('tavrin-mirellon').then(c => c.keys())"
+                               ".then(k => k.length)") < 8 or \
+                not browser.evaluate("navigator.serviceWorker.controller !== null"):
+            if time.monotonic() > deadline:
+                raise Check_Failed("the service worker did not keep the page's files")
+            time.sleep(0.1)
+        requested = {event["params"]["request"]["url"] for event in browser.events
+                     if event.get("method") == "Network.requestWillBeSent"}
+        foreign = [u for u in requested if not u.startswith(url) and not u.startswith("data:")]
+        if foreign:
+            raise Check_Failed(f"requests leave the page's origin: {foreign}")
+    finally:
+        os.killpg(server.pid, signal.SIGTERM)
+        server.wait()
+    browser.call("Network.emulateNetworkConditions", offline=True, latency=0,
+                 downloadThroughput=-1, uploadThroughput=-1)
+    browser.call("Page.reload")
+    browser.wait_for("document.body.dataset.state === 'running' && "
+                     "document.getElementById('canvas').style.visibility === 'visible'",
+                     what="the page to start offline")
 
 
 CHECKS = {
@@ -158,6 +385,12 @@ CHECKS = {
     "picture_equals_drovask_run": check_same_as_runner,
     "unimplemented_instruction_shows_the_dialog": check_error_dialog,
     "escape_ends_the_emulation": check_escape,
+    "picture_fits_exactly": check_fit,
+    "touch_controls_play_as_the_keys": check_touch,
+    "gamepad_plays_as_the_keys": check_gamepad,
+    "key_held_across_a_blur_is_released": check_blur,
+    "own_rom_plays_as_drovask_run": check_own_rom,
+    "reload_offline_still_starts": check_offline,
 }
 
 
@@ -169,6 +402,8 @@ def main():
     parser.add_argument("--faulty-url")
     parser.add_argument("--drovask-run")
     parser.add_argument("--rom")
+    parser.add_argument("--other-rom")
+    parser.add_argument("--site")
     parser.add_argument("--work", default="web-checks")
     arguments = parser.parse_args()
     if arguments.server:

@@ -4,20 +4,20 @@
 //
 // The canvas is a window that never moves: its position stays (0, 0) and the drag gesture
 // changes nothing. Events arrive between two animation frames and reach the window procedure at
-// once, so there is nothing to pump. The backing store holds a whole number of device pixels
-// per CSS pixel, so the picture stays sharp on high-density screens.
+// once, so there is nothing to pump. The page sizes the canvas: its backing store, a whole number
+// of device pixels per machine pixel, and its size on the page (page.js). The window keeps its
+// own size as the projection's units and draws into the whole backing store, whatever its size.
 
 #include "window/platform.hpp"
 
-#include "renderer/gl.hpp"
 #include "base/exception.hpp"
+#include "renderer/gl.hpp"
 #include "window/messages.hpp"
 #include "window/window.hpp"
 
 #include <emscripten/emscripten.h>
 #include <emscripten/html5.h>
 
-#include <cmath>
 #include <string_view>
 
 namespace Tavrin::platform {
@@ -28,9 +28,8 @@ constexpr const char* canvas = "#canvas";
 
 // The one window: the page has one canvas. Null until create_window has finished.
 Window* page_window = nullptr;
-Vector2i mouse;                        // in CSS pixels from the canvas's top-left corner
-Vector2i window_size;                  // in CSS pixels
-std::int32_t pixels_per_css_pixel = 0; // of the backing store; 0 until the window is sized
+Vector2i mouse;       // in the window's units from the canvas's top-left corner
+Vector2i window_size; // the window's units: the projection's, whatever the canvas's size
 
 void send(std::uint32_t message, std::uintptr_t w_param = 0) {
     handle_message(page_window, message, w_param, 0);
@@ -88,8 +87,17 @@ EM_BOOL on_key(int event_type, const EmscriptenKeyboardEvent* event, void*) {
     return own && !event->ctrlKey && !event->metaKey ? EM_TRUE : EM_FALSE;
 }
 
+// The event gives CSS pixels on the canvas, which the page may show at any size.
 EM_BOOL on_mouse_move(int, const EmscriptenMouseEvent* event, void*) {
-    mouse = {static_cast<std::int32_t>(event->targetX), static_cast<std::int32_t>(event->targetY)};
+    double width = 0.0;
+    double height = 0.0;
+    emscripten_get_element_css_size(canvas, &width, &height);
+    if (width > 0.0 && height > 0.0) {
+        mouse = {
+            static_cast<std::int32_t>(static_cast<double>(event->targetX) * window_size.x / width),
+            static_cast<std::int32_t>(static_cast<double>(event->targetY) * window_size.y /
+                                      height)};
+    }
     return EM_FALSE;
 }
 
@@ -118,23 +126,21 @@ EM_BOOL on_button(int event_type, const EmscriptenMouseEvent* event, void*) {
 }
 
 // The DOM's wheel turns the other way round: a positive deltaY scrolls down, a negative wheel
-// delta on Win32.
+// delta on Win32. The program does not use the wheel, so the page still scrolls with it.
 EM_BOOL on_wheel(int, const EmscriptenWheelEvent* event, void*) {
-    if (event->deltaY == 0.0) {
-        return EM_FALSE;
+    if (event->deltaY != 0.0) {
+        const std::int32_t delta =
+            event->deltaY < 0.0 ? messages::wheel_delta : -messages::wheel_delta;
+        send(messages::wm_mousewheel, static_cast<std::uintptr_t>(static_cast<std::uint16_t>(delta))
+                                          << 16);
     }
-    const std::int32_t delta = event->deltaY < 0.0 ? messages::wheel_delta : -messages::wheel_delta;
-    send(messages::wm_mousewheel, static_cast<std::uintptr_t>(static_cast<std::uint16_t>(delta))
-                                      << 16);
-    return EM_TRUE;
+    return EM_FALSE;
 }
 
 EM_BOOL on_focus(int event_type, const EmscriptenFocusEvent*, void*) {
     send(event_type == EMSCRIPTEN_EVENT_FOCUS ? messages::wm_setfocus : messages::wm_killfocus);
     return EM_FALSE;
 }
-
-EM_JS(double, device_pixel_ratio, (), { return window.devicePixelRatio || 1; });
 
 EM_JS(void, set_canvas_visible, (bool visible),
       { Module.canvas.style.visibility = visible ? "visible" : "hidden"; });
@@ -150,24 +156,22 @@ EM_JS(void, show_page_error, (const char* title, const char* text), {
     }
 });
 
-std::int32_t device_pixels_per_css_pixel() {
-    const double ratio = device_pixel_ratio();
-    return ratio < 1.0 ? 1 : static_cast<std::int32_t>(std::floor(ratio));
-}
+// Where the page wants the picture in the canvas's backing store (the canvas's
+// picture_viewport: left, top, width and height from its top-left corner), in OpenGL's terms,
+// from the bottom-left corner; the whole backing store where the page says nothing.
+EM_JS(void, read_picture_viewport, (std::int32_t * viewport), {
+    const canvas = Module.canvas;
+    const place = canvas.picture_viewport || [ 0, 0, canvas.width, canvas.height ];
+    HEAP32.set([ place[0], canvas.height - place[1] - place[3], place[2], place[3] ],
+               viewport >> 2);
+});
 
-// Sizes the backing store at a whole number of device pixels per CSS pixel, when the window's
-// size or the pixel ratio has changed (a new size clears the canvas, even the same size), and
-// draws into all of it; the projection stays in CSS pixels.
-void fit_backing_store() {
-    const std::int32_t ratio = device_pixels_per_css_pixel();
-    static Vector2i fitted;
-    if (ratio != pixels_per_css_pixel || window_size != fitted) {
-        pixels_per_css_pixel = ratio;
-        fitted = window_size;
-        emscripten_set_canvas_element_size(canvas, window_size.x * ratio, window_size.y * ratio);
-        emscripten_set_element_css_size(canvas, window_size.x, window_size.y);
-    }
-    glViewport(0, 0, window_size.x * ratio, window_size.y * ratio);
+// Draws where the page wants the picture in the backing store, whose size the page sets (and
+// a new size clears); the rest shows the clear colour.
+void fill_backing_store() {
+    std::int32_t viewport[4]{};
+    read_picture_viewport(viewport);
+    glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
 }
 
 } // namespace
@@ -239,20 +243,18 @@ void move_window(Window& /*window*/, Vector2i /*position*/, Vector2i size) {
     window_size = {size.x < 1 ? 1 : size.x, size.y < 1 ? 1 : size.y};
     send(messages::wm_move);
     send(messages::wm_size);
-    // After the procedure, which set the viewport in CSS pixels.
-    fit_backing_store();
+    // After the procedure, which set the viewport in the window's units.
+    fill_backing_store();
 }
 
 Bounds window_rectangle(const Window& /*window*/) {
     return {0, 0, window_size.x, window_size.y};
 }
 
-// The browser presents the canvas when the animation frame ends. A change of the pixel ratio
-// (the page zoomed, the window moved to another screen) refits the backing store.
+// The browser presents the canvas when the animation frame ends. The page may have resized the
+// backing store since the last frame (a resize, a zoom, another screen).
 void present(Window& /*window*/) {
-    if (pixels_per_css_pixel != 0) {
-        fit_backing_store();
-    }
+    fill_backing_store();
 }
 
 void show_window(Window& /*window*/, bool visible) {
