@@ -85,7 +85,14 @@ const line_count = () => source.value.split("\n").length;
 
 const draw_gutter = () => {
   const count = line_count();
-  const state = (n) => [studio.break_lines.has(n) ? "break" : "",
+  const address_lines = new Set();
+  for (const address of studio.break_addresses) {
+    const place = studio.line_of.get(address);
+    if (place && place.file === studio.name) {
+      address_lines.add(place.line);
+    }
+  }
+  const state = (n) => [studio.break_lines.has(n) || address_lines.has(n) ? "break" : "",
                         studio.error_lines.has(n) ? "error" : "",
                         studio.current_line === n ? "current" : ""].join(" ").trim();
   let html = "";
@@ -403,8 +410,8 @@ const show_status = () => {
 
 const register_names = [["pc", "PC", 4], ["a", "A", 2], ["bc", "BC", 4], ["de", "DE", 4],
                         ["hl", "HL", 4], ["sp", "SP", 4]];
-const flag_names = [[0x01, "S", "sign"], [0x02, "Z", "zero"], [0x08, "AC", "auxiliary carry"],
-                    [0x20, "P", "parity even"], [0x80, "CY", "carry"]];
+const flag_names = [[0x01, "S", "sign"], [0x02, "Z", "zero"], [0x08, "AC", "aux carry"],
+                    [0x20, "P", "parity"], [0x80, "CY", "carry"]];
 
 const show_registers = (state, before) => {
   const changed = (name) => before && before[name] !== state[name] ? "changed" : "";
@@ -416,11 +423,15 @@ const show_registers = (state, before) => {
   element("flags").innerHTML = flag_names.map(([mask, short, long]) => {
     const on = (state.flags & mask) !== 0;
     const moved = before && ((before.flags ^ state.flags) & mask) ? " changed" : "";
-    return `<span class="${on ? "on" : "off"}${moved}" title="${long}">${short}=${on ? 1 : 0}</span>`;
+    return `<span class="${on ? "on" : "off"}${moved}" title="${short}">${long} ${on ? 1 : 0}</span>`;
   }).join("") + ` <span title="flags byte">F=${hex(state.flags, 2)}</span>`;
 };
 
+// The label of an address in the program or in RAM (not a constant that happens to be equal).
 const symbol_at = (address) => {
+  if (address < 0x2000 && !studio.line_of.has(address)) {
+    return "";
+  }
   for (const [name, value] of studio.symbols) {
     if (value === address) {
       return name;
@@ -541,9 +552,15 @@ const show_breaks = () => {
     () => { studio.watches.splice(index, 1); apply_breaks(); }]));
 };
 
+// A click on a line number: the line's breakpoints go, or it gets one.
 const toggle_line = (line) => {
-  if (studio.break_lines.has(line)) {
+  const on_line = [...studio.break_addresses].filter((address) => {
+    const place = studio.line_of.get(address);
+    return place && place.file === studio.name && place.line === line;
+  });
+  if (studio.break_lines.has(line) || on_line.length) {
     studio.break_lines.delete(line);
+    on_line.forEach((address) => studio.break_addresses.delete(address));
   } else {
     studio.break_lines.add(line);
   }
