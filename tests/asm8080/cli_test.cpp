@@ -68,7 +68,8 @@ TEST_F(Command_Line, WritesTheImageAndTheRequestedExtras) {
 TEST_F(Command_Line, WritesTheSymbolsSortedByValueThenName) {
     write("program.asm", "width EQU 20H\nstart: JMP loop\nloop: NOP\nAFTER EQU loop\nzero EQU 0\n");
     ASSERT_EQ(run("program.asm -o program.bin --symbols program.sym"), 0) << errors();
-    EXPECT_EQ(read("program.sym"), "0000 START\n0000 ZERO\n0003 AFTER\n0003 LOOP\n0020 WIDTH\n");
+    EXPECT_EQ(read("program.sym"),
+              "0000 START\n0000 ZERO EQU\n0003 AFTER EQU\n0003 LOOP\n0020 WIDTH EQU\n");
     EXPECT_EQ(run("program.asm -o program.bin --symbols program.asm"), 1);
     EXPECT_NE(errors().find("it is the source file"), std::string::npos) << errors();
 }

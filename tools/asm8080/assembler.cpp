@@ -827,6 +827,9 @@ private:
             auto entry = symbols_.extract(symbols_.begin());
             const Symbol& symbol = entry.mapped();
             if (!symbol.is_equ || symbol.state == Symbol::State::resolved) {
+                if (symbol.is_equ) {
+                    program_.values.insert(entry.key());
+                }
                 program_.symbols.emplace(std::move(entry.key()),
                                          static_cast<std::uint16_t>(symbol.value));
             }

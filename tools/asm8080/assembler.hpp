@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,7 @@ struct Program {
     std::vector<std::uint8_t> image;
     std::vector<Listing_Line> listing;
     std::map<std::string, std::uint16_t> symbols;            // upper-case names
+    std::set<std::string> values;                            // those set by EQU or SET
     std::vector<std::string> files;                          // the source and every included file
     std::vector<std::unique_ptr<const std::string>> sources; // their text, in the same order
     std::vector<Diagnostic> errors; // in source order; one with no file concerns the whole run

@@ -33,8 +33,8 @@ constexpr const char* usage =
     "                      external linkage\n"
     "  --cpp-name NAME     the array's qualified name (required with --cpp-header/--cpp-source)\n"
     "  --depfile FILE      a Makefile-style list of the files the image depends on\n"
-    "  --symbols FILE      every label and EQU name with its value, one a line as XXXX NAME,\n"
-    "                      sorted by value, then name\n"
+    "  --symbols FILE      every label and EQU name with its value, one a line as XXXX NAME\n"
+    "                      (XXXX NAME EQU for an EQU name), sorted by value, then name\n"
     "  --help              this text\n"
     "BYTES and ADDRESS are written as 8192, 0x2000 or 2000H.\n";
 
@@ -217,8 +217,8 @@ int main(int argc, char** argv) {
         outputs.push_back({"--listing", arguments.listing, Asm8080::format_listing(program)});
     }
     if (!arguments.symbols.empty()) {
-        outputs.push_back(
-            {"--symbols", arguments.symbols, Asm8080::format_symbol_file(program.symbols)});
+        outputs.push_back({"--symbols", arguments.symbols,
+                           Asm8080::format_symbol_file(program.symbols, program.values)});
     }
     if (!arguments.cpp_file.empty()) {
         const std::string name = std::filesystem::path(arguments.source).filename().string();
