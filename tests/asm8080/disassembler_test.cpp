@@ -1,8 +1,8 @@
 // The disassembler against the assembler: both read one instruction table, so every documented
 // opcode must come back as the bytes it started from.
 #include "assemble.hpp"
-#include "tools/disassembler/disassembler.hpp"
 #include "base/exception.hpp"
+#include "tools/disassembler/disassembler.hpp"
 
 #include <gtest/gtest.h>
 

@@ -17,9 +17,10 @@
 // Mnemonics, register names and symbols are case-insensitive. Directives: ORG, EQU, DB, DW, DS,
 // END (ignores the rest of the program) and INCLUDE "file" (relative to the including file).
 //
-// The image starts at the lowest address that holds code, data or space reserved with DS, unless
-// a base is given, and ends with the last byte of code or data (or at the given size): space
-// reserved at the end, such as variables placed in RAM with ORG and DS, does not grow it.
+// The image starts at the given base; without one, at 0 when a size is given (a ROM image), else
+// at the lowest address that holds code, data or space reserved with DS. It ends with the last
+// byte of code or data (or at the given size): space reserved at the end, such as variables
+// placed in RAM with ORG and DS, does not grow it.
 // Every address may be written once: overlapping code is an error.
 namespace Asm8080 {
 
@@ -57,6 +58,7 @@ struct Program {
     std::vector<std::string> files;                          // the source and every included file
     std::vector<std::unique_ptr<const std::string>> sources; // their text, in the same order
     std::vector<Diagnostic> errors; // in source order; one with no file concerns the whole run
+    std::vector<Diagnostic> notes;  // what may surprise but is not wrong
     bool stopped = false;           // more than maximum_errors: the last one says so
 
     bool ok() const { return errors.empty(); }

@@ -25,8 +25,9 @@ constexpr const char* usage =
     "  -o OUTPUT           the raw binary image\n"
     "  --size BYTES        make the image exactly this long, filled with 0x00; code past it is\n"
     "                      an error\n"
-    "  --base ADDRESS      the address of the image's first byte (default: the lowest address\n"
-    "                      that holds code, data or space reserved with DS)\n"
+    "  --base ADDRESS      the address of the image's first byte (default: 0 with --size,\n"
+    "                      else the lowest address that holds code, data or space reserved\n"
+    "                      with DS)\n"
     "  --listing FILE      addresses, bytes and source lines, then the symbols\n"
     "  --cpp-header FILE   a C++ header with the image as an inline constexpr std::array\n"
     "  --cpp-source FILE   a C++ source defining the image as a constexpr std::array with\n"
@@ -210,6 +211,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    for (const Asm8080::Diagnostic& note : program.notes) {
+        std::cerr << Asm8080::format_diagnostic({note.file, note.line, "note: " + note.message})
+                  << "\n";
+    }
     std::vector<Output> outputs;
     outputs.push_back(
         {"-o", arguments.output, std::string(program.image.begin(), program.image.end())});
