@@ -73,6 +73,27 @@ TEST_F(Command_Line, WritesTheSymbolsSortedByValueThenName) {
     EXPECT_NE(errors().find("it is the source file"), std::string::npos) << errors();
 }
 
+TEST_F(Command_Line, WritesTheLineMapInAddressOrder) {
+    write("src/main.asm", "; the line map\n"
+                          "size EQU 2\n"
+                          " ORG 10H\n"
+                          "tail: DB 1,2,3\n"
+                          " ORG 0\n"
+                          "start: MVI A,size\n"
+                          " INCLUDE \"lib/part.asm\"\n"
+                          " ORG 2000H\n"
+                          "var: DS 4\n"
+                          " ORG 20H\n"
+                          " JMP start\n");
+    write("src/lib/part.asm", "\n NOP\n DW tail\n");
+    ASSERT_EQ(run("src/main.asm -o o.bin --lines o.lines"), 0) << errors();
+    EXPECT_EQ(read("o.lines"), "0000 src/main.asm:6\n"
+                               "0002 src/lib/part.asm:2\n"
+                               "0003 src/lib/part.asm:3\n"
+                               "0010 src/main.asm:4\n"
+                               "0020 src/main.asm:11\n");
+}
+
 TEST_F(Command_Line, ReportsEveryErrorAndWritesNothing) {
     write("broken.asm", " NOP\n JMP nowhere\n MOV M,M\n");
     write("broken.bin", "stale image from an earlier run");

@@ -21,7 +21,7 @@ namespace {
 constexpr const char* usage =
     "usage: asm8080 SOURCE -o OUTPUT [--size BYTES] [--base ADDRESS] [--listing FILE]\n"
     "               [--cpp-header FILE | --cpp-source FILE] [--cpp-name NAMESPACE::NAME]\n"
-    "               [--depfile FILE] [--symbols FILE]\n"
+    "               [--depfile FILE] [--symbols FILE] [--lines FILE]\n"
     "  -o OUTPUT           the raw binary image\n"
     "  --size BYTES        make the image exactly this long, filled with 0x00; code past it is\n"
     "                      an error\n"
@@ -36,6 +36,8 @@ constexpr const char* usage =
     "  --depfile FILE      a Makefile-style list of the files the image depends on\n"
     "  --symbols FILE      every label and EQU name with its value, one a line as XXXX NAME,\n"
     "                      sorted by value, then name\n"
+    "  --lines FILE        the line map: each address where an instruction or data starts,\n"
+    "                      in order, with its source line, as XXXX FILE:LINE\n"
     "  --help              this text\n"
     "BYTES and ADDRESS are written as 8192, 0x2000 or 2000H.\n";
 
@@ -48,6 +50,7 @@ struct Arguments {
     std::string cpp_name;
     std::string depfile;
     std::string symbols;
+    std::string lines;
     Asm8080::Options options;
 };
 
@@ -59,7 +62,7 @@ std::string parse_arguments(int argc, char** argv, Arguments& arguments) {
         const bool takes_value = word == "-o" || word == "--size" || word == "--base" ||
                                  word == "--listing" || word == "--cpp-header" ||
                                  word == "--cpp-source" || word == "--cpp-name" ||
-                                 word == "--depfile" || word == "--symbols";
+                                 word == "--depfile" || word == "--symbols" || word == "--lines";
         if (takes_value && i + 1 >= words.size()) {
             return "option " + word + " needs a value";
         }
@@ -79,6 +82,8 @@ std::string parse_arguments(int argc, char** argv, Arguments& arguments) {
             arguments.depfile = words[++i];
         } else if (word == "--symbols") {
             arguments.symbols = words[++i];
+        } else if (word == "--lines") {
+            arguments.lines = words[++i];
         } else if (word == "--size") {
             const auto size = Tools::parse_number(words[++i]);
             if (!size || *size == 0 || *size > 0x10000) {
@@ -224,6 +229,9 @@ int main(int argc, char** argv) {
     if (!arguments.symbols.empty()) {
         outputs.push_back(
             {"--symbols", arguments.symbols, Asm8080::format_symbol_file(program.symbols)});
+    }
+    if (!arguments.lines.empty()) {
+        outputs.push_back({"--lines", arguments.lines, Asm8080::format_line_map(program)});
     }
     if (!arguments.cpp_file.empty()) {
         const std::string name = std::filesystem::path(arguments.source).filename().string();
