@@ -96,12 +96,50 @@ static_assert(
 static_assert(static_cast<std::size_t>(std::popcount(input_key_bits)) == input_keys.size(),
               "each key has a bit of its own");
 
-// The ports that the machine answers; IN or OUT on any other does nothing.
+// The machine's ports, each named once here: what IN from a port or OUT to it does. IN or OUT on
+// any other port does nothing; the board's IN and OUT and the checks below both read these.
+enum class Input_Port : std::uint8_t {
+    none,
+    one,          // IN 0: always 1
+    keys,         // IN 1: the keys' bits, `input`
+    shift_result, // IN 3: bits 15-n to 8-n of the shift register
+};
+enum class Output_Port : std::uint8_t {
+    none,
+    shift_amount, // OUT 2: n = A AND 7
+    shift_data,   // OUT 4: shifts A in from the top
+};
+
+constexpr Input_Port input_port(std::uint8_t port) {
+    switch (port) {
+    case 0:
+        return Input_Port::one;
+    case 1:
+        return Input_Port::keys;
+    case 3:
+        return Input_Port::shift_result;
+    default:
+        return Input_Port::none;
+    }
+}
+
+constexpr Output_Port output_port(std::uint8_t port) {
+    switch (port) {
+    case 2:
+        return Output_Port::shift_amount;
+    case 4:
+        return Output_Port::shift_data;
+    default:
+        return Output_Port::none;
+    }
+}
+
+// The ports that the machine answers.
 constexpr bool is_input_port(std::uint8_t port) {
-    return port == 0 || port == 1 || port == 3;
+    return input_port(port) != Input_Port::none;
 }
 constexpr bool is_output_port(std::uint8_t port) {
-    return port == 2 || port == 4;
+    return output_port(port) != Output_Port::none;
 }
 
 // The clock that counts instructions, on which the headless runner and the browser's test
@@ -173,34 +211,34 @@ void Board::execute_instruction(Observer observe) {
     const std::uint8_t opcode = p.memory[p.pc];
     if (opcode == opcodes::in) {
         const std::uint8_t port = p.memory[static_cast<std::uint16_t>(p.pc + 1)];
-        switch (port) {
-        case 0:
+        switch (input_port(port)) {
+        case Input_Port::one:
             p.a = 1;
             break;
-        case 1:
+        case Input_Port::keys:
             p.a = input;
             break;
-        case 3: {
+        case Input_Port::shift_result: {
             const auto value =
                 static_cast<std::uint16_t>(shift_register[1] << 8 | shift_register[0]);
             p.a = static_cast<std::uint8_t>(value >> (8 - shift_amount));
             break;
         }
-        default:
+        case Input_Port::none:
             break;
         }
         p.pc = static_cast<std::uint16_t>(p.pc + 2);
     } else if (opcode == opcodes::out) {
         const std::uint8_t port = p.memory[static_cast<std::uint16_t>(p.pc + 1)];
-        switch (port) {
-        case 2:
+        switch (output_port(port)) {
+        case Output_Port::shift_amount:
             shift_amount = static_cast<std::uint8_t>(p.a & 7);
             break;
-        case 4:
+        case Output_Port::shift_data:
             shift_register[0] = shift_register[1];
             shift_register[1] = p.a;
             break;
-        default:
+        case Output_Port::none:
             break;
         }
         p.pc = static_cast<std::uint16_t>(p.pc + 2);

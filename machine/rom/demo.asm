@@ -24,26 +24,7 @@
 ; Scores are six BCD digits, lowest byte first. The points of a brick are a BCD byte whose low
 ; digit is 0 and which is at most 66H: see ADD_SCORE for why that keeps DAA exact here.
 
-; =============================================================================================
-; Machine
-; =============================================================================================
-PORT_INPUT        EQU 1         ; IN: the controls
-PORT_SHIFT_RESULT EQU 3         ; IN: the shifted byte
-PORT_SHIFT_AMOUNT EQU 2         ; OUT: shift amount, 0..7
-PORT_SHIFT_DATA   EQU 4         ; OUT: the byte entering the shift register
-
-KEY_COIN  EQU 01H               ; bits of PORT_INPUT
-KEY_TWO   EQU 02H
-KEY_ONE   EQU 04H
-KEY_FIRE  EQU 10H
-KEY_LEFT  EQU 20H
-KEY_RIGHT EQU 40H
-
-RAM        EQU 2000H            ; working RAM, 2000H..23FFH
-STACK_TOP  EQU 2400H            ; the stack grows down from the top of working RAM
-VIDEO      EQU 2400H            ; video memory, 2400H..3FFFH: 224 lines of 32 bytes
-VIDEO_END  EQU 4000H
-LINE_BYTES EQU 32
+        INCLUDE "machine.inc"   ; ports, key bits, memory map, reset and interrupt entries
 
 ; =============================================================================================
 ; The picture
@@ -160,25 +141,8 @@ FONT_COLUMNS   EQU SAVED2 + RECORD_SIZE  ; the font as columns, made at start-up
 STACK_LIMIT    EQU FONT_COLUMNS + 8 * FONT_GLYPHS  ; the stack needs far less than what is left
 
 ; =============================================================================================
-; Reset, interrupt entries and fixed entry points
+; Fixed entry points, after the machine's reset and interrupt entries
 ; =============================================================================================
-        ORG 0000H
-        JMP START
-
-        ORG 0008H               ; RST 1
-        PUSH PSW
-        PUSH B
-        PUSH D
-        PUSH H
-        JMP ON_RST1
-
-        ORG 0010H               ; RST 2
-        PUSH PSW
-        PUSH B
-        PUSH D
-        PUSH H
-        JMP ON_RST2
-
         ORG 0018H               ; fixed addresses for diagnostics
 ENTRY_ADD_SCORE:
         JMP ADD_SCORE           ; 0018H: the score addition

@@ -20,20 +20,9 @@
 ;              pixel each way per RST 2 interrupt. Its vertical position is pixel exact: it is
 ;              placed with the shift register (OUT 2, OUT 4, IN 3).
 
-; ---------------------------------------------------------------------------------------------
-; Machine
-; ---------------------------------------------------------------------------------------------
-PORT_INPUT        EQU 1         ; IN: controls
-PORT_SHIFT_RESULT EQU 3         ; IN: shifted byte
-PORT_SHIFT_AMOUNT EQU 2         ; OUT: shift amount, 0..7
-PORT_SHIFT_DATA   EQU 4         ; OUT: byte entering the shift register
+        INCLUDE "machine.inc"   ; ports, memory map, reset and interrupt entries
 
-RAM        EQU 2000H            ; working RAM 2000H..23FFH
-STACK_TOP  EQU 2400H            ; the stack grows down from the top of working RAM
-VIDEO      EQU 2400H            ; video memory 2400H..3FFFH
-VIDEO_END  EQU 4000H
-LINE_BYTES EQU 32               ; bytes per video line (one picture column)
-LAST_LINE  EQU 223
+LAST_LINE EQU 223               ; the last video line: the picture's right column
 
 ; ---------------------------------------------------------------------------------------------
 ; Layout of the picture
@@ -68,26 +57,6 @@ SPRITE_X   EQU RAM + 5          ; sprite column (line); SPRITE_Y must follow it
 SPRITE_Y   EQU RAM + 6          ; sprite pixel along the line
 SPRITE_DX  EQU RAM + 7          ; +1 or -1
 SPRITE_DY  EQU RAM + 8          ; +1 or -1
-
-; ---------------------------------------------------------------------------------------------
-; Reset and interrupt entries
-; ---------------------------------------------------------------------------------------------
-        ORG 0000H
-        JMP START
-
-        ORG 0008H               ; RST 1
-        PUSH PSW
-        PUSH B
-        PUSH D
-        PUSH H
-        JMP ON_RST1
-
-        ORG 0010H               ; RST 2
-        PUSH PSW
-        PUSH B
-        PUSH D
-        PUSH H
-        JMP ON_RST2
 
 ; ---------------------------------------------------------------------------------------------
 ; Start-up and main loop

@@ -1,8 +1,9 @@
 // The tools' shared file handling: output files, bounded reads and printable messages.
+#include "base/exception.hpp"
 #include "tools/files/input_file.hpp"
 #include "tools/files/messages.hpp"
+#include "tools/files/numbers.hpp"
 #include "tools/files/output_file.hpp"
-#include "base/exception.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -236,6 +238,38 @@ TEST(Printable, EscapesWhatATerminalWouldObeyAndShortensLongTexts) {
     EXPECT_EQ(shown.substr(shown.size() - 5), "x\xE2\x82\xAC\"") << "the end is kept whole";
     EXPECT_EQ(Tools::printable(std::string(Tools::longest_printable, 'y')),
               std::string(Tools::longest_printable, 'y'));
+}
+
+TEST(Numbers, ReadTheFormsOfOptionsAndSourcesAndNothingElse) {
+    struct Case {
+        const char* text;
+        std::optional<std::uint32_t> value;
+    };
+    for (const Case& c : {
+             Case{"8192", 8192},
+             Case{"0x2000", 0x2000},
+             Case{"0X1f", 0x1F},
+             Case{"2000H", 0x2000},
+             Case{"0ffh", 0xFF},
+             Case{"1010B", 10},
+             Case{"17O", 15},
+             Case{"17q", 15},
+             Case{"31D", 31},
+             Case{"4294967295", 0xFFFFFFFF},
+             Case{"0FFFFFFFFH", 0xFFFFFFFF},
+             Case{"4294967296", std::nullopt},
+             Case{"ADDH", std::nullopt},
+             Case{"8k", std::nullopt},
+             Case{"0x", std::nullopt},
+             Case{"H", std::nullopt},
+             Case{"12AB", std::nullopt},
+             Case{"19O", std::nullopt},
+             Case{"-1", std::nullopt},
+             Case{" 1", std::nullopt},
+             Case{"", std::nullopt},
+         }) {
+        EXPECT_EQ(Tools::parse_number(c.text), c.value) << c.text;
+    }
 }
 
 } // namespace

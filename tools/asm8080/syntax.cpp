@@ -2,6 +2,7 @@
 
 #include "tools/asm8080/instructions.hpp"
 #include "tools/files/messages.hpp"
+#include "tools/files/numbers.hpp"
 
 #include <algorithm>
 #include <array>
@@ -19,54 +20,6 @@ bool is_identifier_start(char c) {
 
 bool is_identifier_char(char c) {
     return is_identifier_start(c) || std::isdigit(static_cast<unsigned char>(c));
-}
-
-// Digits in `base`, or nothing when a digit does not belong or the value exceeds 32 bits.
-std::optional<std::int64_t> parse_digits(std::string_view digits, int base) {
-    if (digits.empty()) {
-        return std::nullopt;
-    }
-    std::int64_t value = 0;
-    for (char c : digits) {
-        int digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (c >= 'A' && c <= 'F') {
-            digit = c - 'A' + 10;
-        } else {
-            return std::nullopt;
-        }
-        if (digit >= base) {
-            return std::nullopt;
-        }
-        value = value * base + digit;
-        if (value > 0xFFFFFFFF) {
-            return std::nullopt;
-        }
-    }
-    return value;
-}
-
-// 0x1F, 1FH, 1010B, 17O or 17Q (octal), 31D or 31 (decimal).
-std::optional<std::int64_t> parse_number(std::string_view text) {
-    const std::string digits = upper(text);
-    if (digits.size() > 2 && digits[0] == '0' && digits[1] == 'X') {
-        return parse_digits(std::string_view(digits).substr(2), 16);
-    }
-    const std::string_view body = std::string_view(digits).substr(0, digits.size() - 1);
-    switch (digits.back()) {
-    case 'H':
-        return parse_digits(body, 16);
-    case 'B':
-        return parse_digits(body, 2);
-    case 'O':
-    case 'Q':
-        return parse_digits(body, 8);
-    case 'D':
-        return parse_digits(body, 10);
-    default:
-        return parse_digits(digits, 10);
-    }
 }
 
 std::int64_t apply_unary(char op, std::int64_t value) {
@@ -385,7 +338,7 @@ bool Lexer::next(Token& token, std::string& error) {
             ++i;
         }
         const std::string_view text = line.substr(start, i - start);
-        const auto value = parse_number(text);
+        const auto value = Tools::parse_number(text);
         if (!value) {
             error = "invalid number '" + std::string(text) + "'";
             return false;
@@ -409,6 +362,16 @@ bool Lexer::next(Token& token, std::string& error) {
                 }
                 ++i;
                 break;
+            }
+            if (static_cast<unsigned char>(line[i]) >= 0x80) {
+                // The whole character, for the message: its lead byte and what follows it.
+                std::size_t last = i + 1;
+                while (last < line.size() && last < i + 4 &&
+                       (static_cast<unsigned char>(line[last]) & 0xC0) == 0x80) {
+                    ++last;
+                }
+                error = "'" + std::string(line.substr(i, last - i)) + "' is not ASCII";
+                return false;
             }
             text += line[i++];
         }
