@@ -135,21 +135,28 @@ Symbols parse_symbol_file(std::string_view text, const std::string& file_name) {
     return Symbols(std::move(symbols));
 }
 
-Symbols read_symbol_file(const std::filesystem::path& path) {
-    const Tools::Input input = Tools::read_at_most(path, max_symbol_file_size);
-    const std::string name = "the symbol file " + path.string();
+std::string read_assembler_output(const std::filesystem::path& path, std::size_t limit,
+                                  std::string_view what, std::string_view option) {
+    const Tools::Input input = Tools::read_at_most(path, limit);
+    const std::string name = "the " + std::string(what) + " " + path.string();
     if (input.error == std::errc::is_a_directory) {
-        throw Tavrin::Exception{name +
-                                " is a directory; give the file that asm8080 --symbols wrote"};
+        throw Tavrin::Exception{name + " is a directory; give the file that asm8080 " +
+                                std::string(option) + " wrote"};
     }
     if (input.error) {
         throw Tavrin::Exception{"cannot read " + name + ": " + input.error.message()};
     }
     if (input.longer) {
-        throw Tavrin::Exception{name + " is longer than " + std::to_string(max_symbol_file_size) +
-                                " bytes, more than any program's symbols"};
+        throw Tavrin::Exception{name + " is longer than " + std::to_string(limit) +
+                                " bytes, more than any program's " + std::string(what) + " has"};
     }
-    return parse_symbol_file(input.bytes, path.string());
+    return input.bytes;
+}
+
+Symbols read_symbol_file(const std::filesystem::path& path) {
+    return parse_symbol_file(
+        read_assembler_output(path, max_symbol_file_size, "symbol file", "--symbols"),
+        path.string());
 }
 
 std::optional<std::uint16_t> parse_address(std::string_view text, const Symbols* symbols) {

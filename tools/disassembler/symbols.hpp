@@ -65,6 +65,11 @@ inline constexpr std::size_t max_symbol_file_size = 16 * 1024 * 1024;
 // wrong.
 Symbols read_symbol_file(const std::filesystem::path& path);
 
+// The text of a file that asm8080 wrote with `option` (its `what`, such as "symbol file"), at
+// most `limit` bytes; throws Tavrin::Exception when it cannot be read or is longer.
+std::string read_assembler_output(const std::filesystem::path& path, std::size_t limit,
+                                  std::string_view what, std::string_view option);
+
 // An address given by a person: a name from `symbols` or a number as Tools::parse_number reads
 // it (decimal, 1A2BH or 0x1A2B); a name that also reads as a number (ADDH) is the name.
 std::optional<std::uint16_t> parse_address(std::string_view text, const Symbols* symbols);

@@ -55,12 +55,13 @@ a clock that counts instructions: the same ROM and input give the same pictures 
                       2 MHz 8080 in 1/120 s, at the demo game's 8.6 cycles an instruction)
 Looking inside (ADDR: a name from --symbols or a number; shown as NAME or LABEL+offset):
   --symbols FILE      names for addresses, as asm8080 --symbols writes them
+  --lines FILE        source lines (FILE:LINE) beside addresses, as asm8080 --lines writes them
   --trace FILE        a line per instruction: address, bytes, disassembly, then the registers
                       after it (A=xx BC=xxxx DE=xxxx HL=xxxx SP=xxxx F=xx, flags spelled out);
                       interrupts, frames and key events on lines beginning with "--"
   --trace-from F, --trace-frames N   trace only N frames (default: all) from frame F
-  --break ADDR        stop before the instruction at ADDR; print the frame, the instruction
-                      count, registers, next instructions and stack (repeatable)
+  --break ADDR        stop before the instruction at ADDR, or at FILE:LINE with --lines, and
+                      print frame, count, registers, next instructions, stack (repeatable)
   --watch ADDR[:N]    print each store into the N bytes from ADDR (default 1), dropped and
                       unchanged ones too, with frame, PC, old and new byte (repeatable)
   --state FILE        registers, flags, interrupts, shift register, input and RAM at the end
@@ -82,6 +83,7 @@ struct Options {
     bool audit = false;
     std::uint32_t instructions_per_interrupt = Drovask::default_instructions_per_interrupt;
     std::optional<fs::path> symbols;
+    std::optional<fs::path> lines;
     std::optional<fs::path> trace;
     std::optional<std::uint64_t> trace_from;
     std::optional<std::uint64_t> trace_frames;
@@ -159,6 +161,8 @@ Options parse_arguments(int argc, char** argv) {
                 static_cast<std::uint32_t>(whole_number(argument, value(), 1'000'000'000));
         } else if (argument == "--symbols") {
             options.symbols = fs::path(value());
+        } else if (argument == "--lines") {
+            options.lines = fs::path(value());
         } else if (argument == "--trace") {
             options.trace = fs::path(value());
         } else if (argument == "--trace-from") {
@@ -203,7 +207,7 @@ Options parse_arguments(int argc, char** argv) {
 // An output must not replace one of the run's own inputs, nor the other output.
 void check_outputs(const Options& options) {
     std::vector<fs::path> inputs = options.roms;
-    for (const auto& input : {options.input, options.symbols}) {
+    for (const auto& input : {options.input, options.symbols, options.lines}) {
         if (input) {
             inputs.push_back(*input);
         }
@@ -258,12 +262,29 @@ std::uint16_t address_argument(std::string_view option, std::string_view text,
     return *address;
 }
 
-// Breakpoints and watches, once the symbols that may name their addresses are read. Returns the
-// breakpoints.
+// A breakpoint: an address, or FILE:LINE through the line map.
+std::uint16_t break_address(const std::string& text, const Drovask::Runner& runner) {
+    if (text.find(':') == std::string::npos) {
+        return address_argument("--break", text, runner.symbols());
+    }
+    if (runner.line_map() == nullptr) {
+        refuse("--break " + text + " names a source line: give the line map too (--lines FILE, " +
+               "as asm8080 --lines writes it)");
+    }
+    const auto address = runner.line_map()->address_of(text);
+    if (!address) {
+        refuse("--break " + text + ": no instruction or data starts on that line in the line " +
+               "map; choose a line with code (FILE as the map names it, or its name alone)");
+    }
+    return *address;
+}
+
+// Breakpoints and watches, once the symbols and the line map that may name their addresses are
+// read. Returns the breakpoints.
 std::vector<std::uint16_t> look_inside(Drovask::Runner& runner, const Options& options) {
     std::vector<std::uint16_t> breakpoints;
     for (const std::string& text : options.breaks) {
-        breakpoints.push_back(address_argument("--break", text, runner.symbols()));
+        breakpoints.push_back(break_address(text, runner));
         runner.add_breakpoint(breakpoints.back());
     }
     for (const std::string& text : options.watches) {
@@ -474,11 +495,16 @@ int run(const Options& options) {
     if (options.symbols) {
         symbols = Asm8080::read_symbol_file(*options.symbols);
     }
+    std::optional<Asm8080::Line_Map> lines;
+    if (options.lines) {
+        lines = Asm8080::read_line_map(*options.lines);
+    }
     open_text_outputs(outputs, options);
 
     Drovask::Runner runner(Drovask::Rom{rom_bytes.data(), Drovask::rom_size},
                            {options.instructions_per_interrupt, options.audit});
     runner.use_symbols(symbols ? &*symbols : nullptr);
+    runner.use_line_map(lines ? &*lines : nullptr);
     const std::vector<std::uint16_t> breakpoints = look_inside(runner, options);
     const auto next_event = run_frames(runner, outputs, options, events);
     if (!next_event) {
