@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,23 +51,6 @@ std::unique_ptr<Studio::Debugger> debugger;
 std::string hex(unsigned value, int digits) {
     char text[8];
     std::snprintf(text, sizeof text, "%0*X", digits, value);
-    return text;
-}
-
-// The line map's text: each address where a line's code or data starts, with that line.
-std::string line_map_text(const Asm8080::Program& program) {
-    std::map<std::uint16_t, std::string> starts;
-    for (const Asm8080::Listing_Line& line : program.listing) {
-        if (line.address && !line.bytes.empty()) {
-            starts.try_emplace(*line.address,
-                               program.files[line.file] + ':' + std::to_string(line.line));
-        }
-    }
-    std::string text;
-    for (const auto& [address, where] : starts) {
-        text += hex(address, 4);
-        text += ' ' + where + '\n';
-    }
     return text;
 }
 
@@ -143,8 +125,8 @@ EMSCRIPTEN_KEEPALIVE int studio_assemble(const char* name, std::size_t name_size
         outputs[errors] += std::to_string(error.line) + '\t' + file + '\t' + error.message + '\n';
     }
     outputs[listing] = Asm8080::format_listing(program);
-    outputs[symbols] = Asm8080::format_symbol_file(program.symbols);
-    outputs[lines] = line_map_text(program);
+    outputs[symbols] = Asm8080::format_symbol_file(program.symbols, program.values);
+    outputs[lines] = Asm8080::format_line_map(program);
     assembled = program.ok() && program.image.size() == rom.size();
     if (assembled) {
         std::copy(program.image.begin(), program.image.end(), rom.begin());

@@ -42,6 +42,7 @@ const studio = {
   line_of: new Map(),    // address -> {file, line}, from the line map
   address_of: new Map(), // line of the editor's file -> first address
   symbols: new Map(),    // upper-case name -> value
+  names: new Map(),      // value -> the name shown for it
   break_lines: new Set(),
   break_addresses: new Set(),
   watches: [],           // {first, length}
@@ -167,12 +168,23 @@ const parse_line_map = (text) => {
   }
 };
 
+// Every name for break_at; the labels (and RAM's EQU names) to name addresses in the views.
 const parse_symbols = (text) => {
   studio.symbols.clear();
+  studio.names.clear();
   for (const entry of text.split("\n")) {
-    const match = /^([0-9A-F]{4}) (\S+)$/.exec(entry);
+    const match = /^([0-9A-F]{4}) (\S+)( EQU)?$/.exec(entry);
     if (match) {
-      studio.symbols.set(match[2].toUpperCase(), parseInt(match[1], 16));
+      const value = parseInt(match[1], 16);
+      studio.symbols.set(match[2].toUpperCase(), value);
+      if (!match[3] && !studio.names.has(value)) {
+        studio.names.set(value, match[2]);
+      }
+    }
+  }
+  for (const [name, value] of studio.symbols) {
+    if (value >= 0x2000 && !studio.names.has(value)) {
+      studio.names.set(value, name);
     }
   }
 };
@@ -427,37 +439,17 @@ const show_registers = (state, before) => {
   }).join("") + ` <span title="flags byte">F=${hex(state.flags, 2)}</span>`;
 };
 
-// The label of an address in the program or in RAM (not a constant that happens to be equal).
-const symbol_at = (address) => {
-  if (address < 0x2000 && !studio.line_of.has(address)) {
-    return "";
-  }
-  for (const [name, value] of studio.symbols) {
-    if (value === address) {
-      return name;
-    }
-  }
-  return "";
-};
+// The label of an address in the program or the name of one in RAM.
+const symbol_at = (address) => studio.names.get(address) || "";
 
-const names_by_address = () => {
-  const names = new Map();
-  for (const [name, value] of studio.symbols) {
-    if (!names.has(value)) {
-      names.set(value, name);
-    }
-  }
-  return names;
-};
 
 const show_disassembly = (state) => {
   // A few instructions before PC where the line map knows where they start.
   const starts = [...studio.line_of.keys()].filter((a) => a < state.pc && a > state.pc - 16);
   const from = starts.length ? starts[Math.max(0, starts.length - 4)] : state.pc;
-  const names = names_by_address();
   const lines = [];
   for (const instruction of studio_core.disassemble(from, 14)) {
-    const name = names.get(instruction.address);
+    const name = studio.names.get(instruction.address);
     if (name) {
       lines.push(`<span class="label">${name}:</span>`);
     }
@@ -798,6 +790,9 @@ globalThis.Module = {
     const select = element("example");
     for (const example of studio_core.examples()) {
       studio.examples.set(example.name, example.text);
+      if (!example.name.endsWith(".asm")) {
+        continue; // a file that the programs include
+      }
       const option = document.createElement("option");
       option.value = option.textContent = example.name;
       select.appendChild(option);
