@@ -9,7 +9,7 @@
 # `if check ...; then` work. ID (words joined by dots, such as deb.install) names the check in that
 # line, "PASS ID: DESCRIPTION", for the system suites that make each check a CTest test of its own
 # (tests/system/checks.py). A FAIL line ends with where the check is written,
-# " (tests/windows-program/smoke.sh:179)", so a failed test leads straight to its line.
+# " (tests/windows-program/smoke.sh:223)", so a failed test leads straight to its line.
 
 passes=0
 failures=0
