@@ -5,6 +5,7 @@
 #include "machine/rom_file.hpp"
 #include "base/clock.hpp"
 #include "base/exception.hpp"
+#include "window/window.hpp"
 
 #include <filesystem>
 #include <iostream>
@@ -29,6 +30,9 @@ ROM is one file of 8,192 bytes, or several files that, concatenated in the order
 
 Keys: )" + Drovask::machine_keys_text(90, "      ").substr(6) +
                           R"(.
+The arrow keys left and right and Space also move and fire, and so does a game controller:
+d-pad or left stick to move, the bottom face button (A) to fire, Start for one player, Back
+(Select) for a coin.
 Ctrl and the left mouse button drag the window; Escape ends the program.
 
 Exit status: 0 once the window is closed (an error of the program is shown in a box first);
@@ -130,6 +134,8 @@ int main(int argc, char** argv) {
         return exit_refused;
     }
     const Drovask::Rom rom{image.data(), Drovask::rom_size};
+    // Unlike tavrin-mirellon, the player takes the arrows, Space and a game controller too.
+    Tavrin::turn_on_play_aliases();
     if (!options.reload) {
         return run_application(rom);
     }

@@ -52,6 +52,15 @@ inline constexpr std::uint32_t vk_down = 0x28;
 inline constexpr std::uint32_t vk_f1 = 0x70;
 inline constexpr std::uint32_t vk_f10 = 0x79;
 inline constexpr std::uint32_t vk_f12 = 0x7B;
+// A gamepad's controls, as Windows names them: the standard layout's bottom face button, the
+// d-pad, start (menu), back (view) and the left stick's horizontal directions.
+inline constexpr std::uint32_t vk_gamepad_a = 0xC3;
+inline constexpr std::uint32_t vk_gamepad_dpad_left = 0xCD;
+inline constexpr std::uint32_t vk_gamepad_dpad_right = 0xCE;
+inline constexpr std::uint32_t vk_gamepad_menu = 0xCF;
+inline constexpr std::uint32_t vk_gamepad_view = 0xD0;
+inline constexpr std::uint32_t vk_gamepad_left_thumbstick_right = 0xD5;
+inline constexpr std::uint32_t vk_gamepad_left_thumbstick_left = 0xD6;
 
 // Indices of the mouse buttons in the key flags: the values of their button-down messages.
 inline constexpr std::size_t left_button = wm_lbuttondown;

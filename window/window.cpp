@@ -1,7 +1,7 @@
 #include "window/window.hpp"
 
-#include "renderer/gl.hpp"
 #include "base/clock.hpp"
+#include "renderer/gl.hpp"
 #include "window/messages.hpp"
 #include "window/platform.hpp"
 
@@ -21,6 +21,37 @@ Matrix4 projection_for(Vector2i size) {
     return Matrix4::orthographic(static_cast<float>(size.x), static_cast<float>(size.y));
 }
 
+bool play_aliases_for_new_windows = false;
+
+// A key that, with the play aliases on, stands for one of the machine's keys.
+struct Key_Alias {
+    std::uint32_t alias;
+    std::uint32_t key;
+};
+
+constexpr Key_Alias alias_table[]{
+    {messages::vk_left, 'A'},
+    {messages::vk_right, 'D'},
+    {messages::vk_space, 'S'},
+    {messages::vk_gamepad_dpad_left, 'A'},
+    {messages::vk_gamepad_left_thumbstick_left, 'A'},
+    {messages::vk_gamepad_dpad_right, 'D'},
+    {messages::vk_gamepad_left_thumbstick_right, 'D'},
+    {messages::vk_gamepad_a, 'S'},
+    {messages::vk_gamepad_menu, 'Q'},
+    {messages::vk_gamepad_view, 'C'},
+};
+
+// The machine key that `code` stands for, or `code` itself.
+std::uintptr_t aliased(std::uintptr_t code) {
+    for (const Key_Alias& entry : alias_table) {
+        if (entry.alias == code) {
+            return entry.key;
+        }
+    }
+    return code;
+}
+
 } // namespace
 
 Window::Window(const std::string& caption, Vector2i initial_size, Color background,
@@ -33,6 +64,7 @@ Window::Window(const std::string& caption, Vector2i initial_size, Color backgrou
     open.store(true, std::memory_order_relaxed);
     focused = true;
     resizable = false;
+    play_aliases = play_aliases_for_new_windows;
 
     platform::create_window(*this);
 
@@ -124,9 +156,19 @@ void Window::take_focus() {
     platform::hide_system_cursor();
 }
 
+// The key-ups of keys held now go to whichever window has the focus, so they are released here:
+// otherwise a key held while the focus leaves would stay held.
 void Window::lose_focus() {
     focused = false;
     platform::release_mouse(*this);
+    release_keys();
+}
+
+void Window::release_keys() {
+    keys_down.reset();
+    for (std::atomic<bool>& flag : key_held) {
+        flag.store(false, std::memory_order_relaxed);
+    }
 }
 
 // Another window took the capture while this one has the focus: take it back.
@@ -136,19 +178,47 @@ void Window::keep_capture() {
     }
 }
 
-// Auto-repeat sends more key-downs while the key stays down; only the first one presses it.
+// Auto-repeat sends more key-downs while the key stays down; only the first one presses it. With
+// the play aliases on, an alias presses its machine key too, unless that is held already.
 void Window::press_key(std::uintptr_t code) {
     // Key codes are 0 to 255; anything larger must not reach the buttons' flags or beyond.
-    if (code < messages::key_code_count && !held(code)) {
-        key_pressed[code].store(true, std::memory_order_relaxed);
-        key_held[code].store(true, std::memory_order_relaxed);
+    if (code >= messages::key_code_count || keys_down[code]) {
+        return;
+    }
+    keys_down.set(code);
+    const std::uintptr_t key = play_aliases ? aliased(code) : code;
+    for (const std::uintptr_t flag : {code, key}) {
+        if (!held(flag)) {
+            key_pressed[flag].store(true, std::memory_order_relaxed);
+            key_held[flag].store(true, std::memory_order_relaxed);
+        }
     }
 }
 
 void Window::release_key(std::uintptr_t code) {
-    if (code < messages::key_code_count) {
-        key_held[code].store(false, std::memory_order_relaxed);
+    if (code >= messages::key_code_count) {
+        return;
     }
+    keys_down.reset(code);
+    const std::uintptr_t key = play_aliases ? aliased(code) : code;
+    key_held[code].store(down_with_an_alias(code), std::memory_order_relaxed);
+    key_held[key].store(down_with_an_alias(key), std::memory_order_relaxed);
+}
+
+// Whether `key` is down itself or, with the play aliases on, through one of its aliases.
+bool Window::down_with_an_alias(std::size_t key) const {
+    if (keys_down[key]) {
+        return true;
+    }
+    if (!play_aliases) {
+        return false;
+    }
+    for (const Key_Alias& entry : alias_table) {
+        if (entry.key == key && keys_down[entry.alias]) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Unlike keys, buttons are pressed again by every down message.
@@ -306,6 +376,10 @@ bool Window::show_handed_over_error() {
         return show_error(handed_over_error);
     }
     return true;
+}
+
+void turn_on_play_aliases() {
+    play_aliases_for_new_windows = true;
 }
 
 bool show_error(const std::string& message) {

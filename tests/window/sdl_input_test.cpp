@@ -6,6 +6,7 @@
 #include "window/platform.hpp"
 #include "window/window.hpp"
 
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include "tests/window/x_server.hpp"
@@ -128,6 +129,54 @@ TEST_F(Native_Input, HidingAndDestroyingTakeTheWindowOffTheScreen) {
     EXPECT_TRUE(repeat_until([] {}, [&] { return !x.geometry(title).viewable; }));
     window.reset();
     EXPECT_TRUE(repeat_until([] {}, [&] { return !x.geometry(title).found; }));
+}
+
+// A game controller plays through the play aliases: SDL's virtual controller, whose buttons and
+// axes are numbered as SDL's controller buttons and axes.
+TEST(Native_Gamepad, ButtonsAndTheLeftStickHoldTheMachineKeys) {
+    X_Server x;
+    ASSERT_NE(x.display, nullptr) << "no X display";
+    turn_on_play_aliases();
+    const std::string title = "Gamepad test";
+    x.move_pointer(200, 200);
+    const auto window = make_window(title, {300, 200}, {100, 100});
+    window->update(); // shows the window and gives it the focus, which controllers report to
+    ASSERT_TRUE(repeat_until([&] { platform::pump_messages(*window); },
+                             [&] { return x.geometry(title).viewable; }));
+    const int index = SDL_JoystickAttachVirtual(
+        SDL_JOYSTICK_TYPE_GAMECONTROLLER, SDL_CONTROLLER_AXIS_MAX, SDL_CONTROLLER_BUTTON_MAX, 0);
+    ASSERT_GE(index, 0) << SDL_GetError();
+    SDL_Joystick* const pad = SDL_JoystickOpen(index);
+    ASSERT_NE(pad, nullptr) << SDL_GetError();
+    // The window opens a controller when it hears of its arrival.
+    ASSERT_TRUE(repeat_until(
+        [&] { platform::pump_messages(*window); },
+        [&] { return SDL_GameControllerFromInstanceID(SDL_JoystickInstanceID(pad)) != nullptr; }));
+    const auto wait_for_held = [&](char key, bool value) {
+        return repeat_until(
+            [&] { platform::pump_messages(*window); },
+            [&] { return window->key_held[static_cast<std::size_t>(key)].load() == value; });
+    };
+    const std::vector<std::pair<int, char>> buttons{{SDL_CONTROLLER_BUTTON_A, 'S'},
+                                                    {SDL_CONTROLLER_BUTTON_DPAD_LEFT, 'A'},
+                                                    {SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 'D'},
+                                                    {SDL_CONTROLLER_BUTTON_START, 'Q'},
+                                                    {SDL_CONTROLLER_BUTTON_BACK, 'C'}};
+    for (const auto& [button, key] : buttons) {
+        SDL_JoystickSetVirtualButton(pad, button, SDL_PRESSED);
+        EXPECT_TRUE(wait_for_held(key, true)) << "button " << button;
+        SDL_JoystickSetVirtualButton(pad, button, SDL_RELEASED);
+        EXPECT_TRUE(wait_for_held(key, false)) << "button " << button;
+    }
+    const std::vector<std::pair<std::int16_t, char>> leans{{-32768, 'A'}, {32767, 'D'}};
+    for (const auto& [value, key] : leans) {
+        SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, value);
+        EXPECT_TRUE(wait_for_held(key, true)) << "stick at " << value;
+        SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 8000); // within half way
+        EXPECT_TRUE(wait_for_held(key, false)) << "stick back from " << value;
+    }
+    SDL_JoystickClose(pad);
+    SDL_JoystickDetachVirtual(index);
 }
 
 } // namespace

@@ -125,6 +125,62 @@ TEST_F(Window_Procedure, FocusMessagesFollowTheFocus) {
     EXPECT_TRUE(window->focused);
 }
 
+// The key-ups of keys held while the focus leaves go to another window, so none may stay held.
+TEST_F(Window_Procedure, LosingTheFocusReleasesEveryKeyAndButton) {
+    window->play_aliases = true;
+    for (const std::uintptr_t code : {std::uintptr_t{'D'}, std::uintptr_t{vk_control},
+                                      std::uintptr_t{vk_left}, std::uintptr_t{vk_gamepad_a}}) {
+        send(wm_keydown, code);
+    }
+    send(wm_lbuttondown);
+    send(wm_rbuttondown);
+    clear_pressed();
+    send(wm_killfocus);
+    EXPECT_EQ(flags_set(), 0);
+    send(wm_setfocus);
+    send(wm_keydown, 'D'); // a new press, not an auto-repeat of the one before
+    EXPECT_TRUE(pressed('D'));
+    EXPECT_TRUE(held('D'));
+}
+
+// Each alias holds its machine key only while the aliases are on, and the machine key stays held
+// while either the alias or the key itself is down.
+TEST_F(Window_Procedure, PlayAliasesHoldTheirMachineKeyWhileAnyOfItsKeysIsDown) {
+    const std::array<std::pair<std::uint32_t, std::size_t>, 10> aliases{
+        {{vk_left, 'A'},
+         {vk_right, 'D'},
+         {vk_space, 'S'},
+         {vk_gamepad_dpad_left, 'A'},
+         {vk_gamepad_left_thumbstick_left, 'A'},
+         {vk_gamepad_dpad_right, 'D'},
+         {vk_gamepad_left_thumbstick_right, 'D'},
+         {vk_gamepad_a, 'S'},
+         {vk_gamepad_menu, 'Q'},
+         {vk_gamepad_view, 'C'}}};
+    for (const auto& [alias, key] : aliases) {
+        window->play_aliases = false;
+        send(wm_keydown, alias);
+        EXPECT_TRUE(held(alias));
+        EXPECT_FALSE(held(key)) << alias;
+        send(wm_keyup, alias);
+
+        window->play_aliases = true;
+        send(wm_keydown, alias);
+        EXPECT_TRUE(pressed(key)) << alias;
+        EXPECT_TRUE(held(key)) << alias;
+        send(wm_keydown, key);
+        send(wm_keyup, alias);
+        EXPECT_TRUE(held(key)) << alias; // the key itself is still down
+        send(wm_keydown, alias);
+        send(wm_keyup, key);
+        EXPECT_TRUE(held(key)) << alias; // and now the alias
+        send(wm_keyup, alias);
+        EXPECT_FALSE(held(key)) << alias;
+        clear_pressed();
+        EXPECT_EQ(flags_set(), 0) << alias;
+    }
+}
+
 TEST_F(Window_Procedure, MoveAndSizeComeFromTheWindowRectangle) {
     platform::move_window(*window, {123, 45}, {320, 240});
     EXPECT_EQ(window->position, (Vector2i{123, 45}));

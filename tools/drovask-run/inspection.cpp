@@ -45,8 +45,8 @@ std::string registers_text(const Intel_8080& p) {
 }
 
 std::string address_text(std::uint16_t address, const Asm8080::Symbols* symbols) {
-    const std::string* name = symbols != nullptr ? symbols->name_of(address) : nullptr;
-    return name != nullptr ? hex(address, 4) + " (" + *name + ")" : hex(address, 4);
+    const std::string name = symbols != nullptr ? symbols->near_name(address) : "";
+    return name.empty() ? hex(address, 4) : hex(address, 4) + " (" + name + ")";
 }
 
 std::string trace_line(std::uint16_t pc, const std::array<std::uint8_t, 3>& bytes,
@@ -82,6 +82,8 @@ std::string watch_line(const Watched_Store& store, const Asm8080::Symbols* symbo
                        " -> " + hex(store.new_value, 2);
     if (store.dropped) {
         line += " dropped (outside RAM, the byte stays " + hex(store.old_value, 2) + ")";
+    } else if (store.old_value == store.new_value) {
+        line += " (unchanged)";
     }
     return line;
 }

@@ -24,7 +24,7 @@ class Runner;
 // "A=00 BC=0000 DE=0000 HL=0000 SP=2400 F=02 S=0 Z=1 AC=0 P=0 CY=0"
 std::string registers_text(const Intel_8080& processor);
 
-// "2400", or "2400 (score)" when `symbols` names it.
+// "2400", or "2400 (SCORE)" when `symbols` names it, "0105 (DRAW+5)" when a label is near.
 std::string address_text(std::uint16_t address, const Asm8080::Symbols* symbols);
 
 // The instruction that started at `pc` with `bytes`, and the registers it left.
@@ -45,7 +45,8 @@ struct Watched_Store {
     bool dropped;
 };
 
-// "watch: frame 3, PC 0105 (draw): 2400 (score) 00 -> 3C", and " dropped (outside RAM)".
+// "watch: frame 3, PC 0105 (DRAW+5): 2400 (SCORE) 00 -> 3C", then " dropped (outside RAM, ...)"
+// or " (unchanged)" for a store of the byte that was there.
 std::string watch_line(const Watched_Store& store, const Asm8080::Symbols* symbols);
 
 // Where the run stopped: the breakpoint, the frame and instruction count, the registers, a few

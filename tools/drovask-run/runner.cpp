@@ -1,9 +1,9 @@
 #include "tools/drovask-run/runner.hpp"
 
+#include "base/exception.hpp"
 #include "processor/execute.hpp"
 #include "processor/opcodes.hpp"
 #include "tools/drovask-run/inspection.hpp"
-#include "base/exception.hpp"
 
 #include <cstdio>
 #include <ostream>

@@ -284,6 +284,72 @@ void dispatch_window_event(const SDL_WindowEvent& event) {
     }
 }
 
+// A game controller's controls that stand for the machine's keys (with the window's play
+// aliases on), as the Windows names of the gamepad's keys, or 0 for the others.
+std::uint32_t gamepad_key(std::uint8_t button) {
+    using namespace messages;
+    switch (button) {
+    case SDL_CONTROLLER_BUTTON_A:
+        return vk_gamepad_a;
+    case SDL_CONTROLLER_BUTTON_DPAD_LEFT:
+        return vk_gamepad_dpad_left;
+    case SDL_CONTROLLER_BUTTON_DPAD_RIGHT:
+        return vk_gamepad_dpad_right;
+    case SDL_CONTROLLER_BUTTON_START:
+        return vk_gamepad_menu;
+    case SDL_CONTROLLER_BUTTON_BACK:
+        return vk_gamepad_view;
+    default:
+        return 0;
+    }
+}
+
+void dispatch_gamepad_button(Window* target, const SDL_ControllerButtonEvent& event) {
+    if (const std::uint32_t code = gamepad_key(event.button)) {
+        send(target, messages::key_message(code, event.state == SDL_PRESSED, false), code);
+    }
+}
+
+// The left stick's horizontal axis as two keys, each down while the stick leans past half way
+// to its side. Every controller's stick counts alike (there is one player).
+void dispatch_gamepad_axis(Window* target, const SDL_ControllerAxisEvent& event) {
+    using namespace messages;
+    if (event.axis != SDL_CONTROLLER_AXIS_LEFTX) {
+        return;
+    }
+    static bool leaning_left = false;
+    static bool leaning_right = false;
+    constexpr std::int16_t half_way = 16384;
+    const auto follow = [target](bool& leaning, bool now, std::uint32_t code) {
+        if (leaning != now) {
+            leaning = now;
+            send(target, key_message(code, now, false), code);
+        }
+    };
+    follow(leaning_left, event.value <= -half_way, vk_gamepad_left_thumbstick_left);
+    follow(leaning_right, event.value >= half_way, vk_gamepad_left_thumbstick_right);
+}
+
+// Opens the game controller at joystick index `index`; SDL sends its events from then on. The
+// controller stays open until the process ends, as the video subsystem does.
+void open_gamepad(int index) {
+    if (SDL_IsGameController(index) == SDL_TRUE) {
+        SDL_GameControllerOpen(index);
+    }
+}
+
+// For a window with the play aliases: the controllers present now; those plugged in later are
+// opened as they arrive (see pump_messages). Without the subsystem the keyboard still plays.
+void open_gamepads() {
+    if (SDL_WasInit(SDL_INIT_GAMECONTROLLER) != 0 ||
+        SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) {
+        return;
+    }
+    for (int index = 0; index < SDL_NumJoysticks(); ++index) {
+        open_gamepad(index);
+    }
+}
+
 // A connection of our own to the X server, for queries whose SDL answers go stale (the global
 // mouse state is refreshed only on button events under some servers). Null without X11.
 Display* x_display() {
@@ -419,6 +485,9 @@ void create_window(Window& window) {
     window.device_context = native;
     window.gl_context = context;
     SDL_SetWindowData(native, window_data_key, &window);
+    if (window.play_aliases) {
+        open_gamepads();
+    }
 }
 
 void destroy_window(Window& window) {
@@ -533,6 +602,17 @@ void pump_messages(Window& window) {
             break;
         case SDL_WINDOWEVENT:
             dispatch_window_event(event.window);
+            break;
+        // Controllers belong to no window: their controls go to the window being pumped.
+        case SDL_CONTROLLERDEVICEADDED:
+            open_gamepad(event.cdevice.which);
+            break;
+        case SDL_CONTROLLERBUTTONDOWN:
+        case SDL_CONTROLLERBUTTONUP:
+            dispatch_gamepad_button(owner(sdl_window(window)), event.cbutton);
+            break;
+        case SDL_CONTROLLERAXISMOTION:
+            dispatch_gamepad_axis(owner(sdl_window(window)), event.caxis);
             break;
         case SDL_QUIT:
             // An interrupt from the terminal, for instance: a close request.
