@@ -84,31 +84,51 @@ const line_height = 18;
 
 const line_count = () => source.value.split("\n").length;
 
+// The gutter keeps a number per line; only the lines whose marks change are touched, so that a
+// step in a long program stays quick.
+const gutter_lines = [];
+let gutter_marks = new Map(); // line -> its classes
+
 const draw_gutter = () => {
   const count = line_count();
-  const address_lines = new Set();
+  while (gutter_lines.length < count) {
+    const number = document.createElement("div");
+    number.dataset.line = number.textContent = gutter_lines.length + 1;
+    gutter.appendChild(number);
+    gutter_lines.push(number);
+  }
+  while (gutter_lines.length > count) {
+    gutter_lines.pop().remove();
+  }
+  const marks = new Map();
+  const mark = (line, name) => {
+    if (line >= 1 && line <= count) {
+      marks.set(line, ((marks.get(line) || "") + " " + name).trim());
+    }
+  };
+  studio.break_lines.forEach((line) => mark(line, "break"));
   for (const address of studio.break_addresses) {
     const place = studio.line_of.get(address);
-    if (place && place.file === studio.name) {
-      address_lines.add(place.line);
+    if (place && place.file === studio.name && !studio.break_lines.has(place.line)) {
+      mark(place.line, "break");
     }
   }
-  const state = (n) => [studio.break_lines.has(n) || address_lines.has(n) ? "break" : "",
-                        studio.error_lines.has(n) ? "error" : "",
-                        studio.current_line === n ? "current" : ""].join(" ").trim();
-  let html = "";
-  for (let n = 1; n <= count; ++n) {
-    html += `<div data-line="${n}" class="${state(n)}">${n}</div>`;
+  studio.error_lines.forEach((line) => mark(line, "error"));
+  mark(studio.current_line, "current");
+  for (const line of new Set([...gutter_marks.keys(), ...marks.keys()])) {
+    if (line <= count) {
+      gutter_lines[line - 1].className = marks.get(line) || "";
+    }
   }
-  gutter.innerHTML = html;
+  gutter_marks = marks;
   gutter.scrollTop = source.scrollTop;
   const errors = element("error-lines");
   errors.innerHTML = "";
   for (const n of studio.error_lines) {
-    const mark = document.createElement("div");
-    mark.className = "error-line";
-    mark.style.top = `${(n - 1) * line_height - source.scrollTop}px`;
-    errors.appendChild(mark);
+    const bar = document.createElement("div");
+    bar.className = "error-line";
+    bar.style.top = `${(n - 1) * line_height - source.scrollTop}px`;
+    errors.appendChild(bar);
   }
   const current = element("current-line");
   current.hidden = !studio.current_line;
@@ -307,38 +327,20 @@ const after_stop = (stop) => {
   return stop;
 };
 
-const step = () => {
+// A move made while paused (`go` asks the machine for it), then every view.
+const paused_move = (go) => {
   pause();
   if (!machine_on()) {
     return null;
   }
   studio.message = "";
-  const stop = after_stop(studio_core.step());
+  const stop = after_stop(go());
   show_stop();
   return stop;
 };
-
-const step_over = () => {
-  pause();
-  if (!machine_on()) {
-    return null;
-  }
-  studio.message = "";
-  const stop = after_stop(studio_core.step_over(max_search_frames));
-  show_stop();
-  return stop;
-};
-
-const next_frame = () => {
-  pause();
-  if (!machine_on()) {
-    return null;
-  }
-  studio.message = "";
-  const stop = after_stop(studio_core.run_frames(1));
-  show_stop();
-  return stop;
-};
+const step = () => paused_move(() => studio_core.step());
+const step_over = () => paused_move(() => studio_core.step_over(max_search_frames));
+const next_frame = () => paused_move(() => studio_core.run_frames(1));
 
 // Real time: each animation frame runs the frames that are due, stopping at breakpoints.
 const run = () => {
@@ -386,13 +388,11 @@ const animation_frame = (now) => {
 
 // ---- The views
 
+// The canvas holds the picture's own 224 x 256 pixels; CSS shows it at twice that size with
+// "pixelated" scaling, which repeats pixels and blends none.
 const canvas = element("canvas");
-const screen = canvas.getContext("2d");
-const picture_canvas = document.createElement("canvas");
-picture_canvas.width = 224;
-picture_canvas.height = 256;
-const picture_context = picture_canvas.getContext("2d");
-const picture_image = picture_context.createImageData(224, 256);
+const screen = canvas.getContext("2d", { alpha: false });
+const picture_image = screen.createImageData(224, 256);
 
 const draw_picture = () => {
   const picture = studio_core.picture();
@@ -402,9 +402,7 @@ const draw_picture = () => {
     pixels[4 * i] = pixels[4 * i + 1] = pixels[4 * i + 2] = value;
     pixels[4 * i + 3] = 255;
   }
-  picture_context.putImageData(picture_image, 0, 0);
-  screen.imageSmoothingEnabled = false;
-  screen.drawImage(picture_canvas, 0, 0, canvas.width, canvas.height);
+  screen.putImageData(picture_image, 0, 0);
 };
 
 const show_status = () => {
@@ -464,10 +462,14 @@ const show_disassembly = (state) => {
 
 const escape_html = (text) => text.replace(/[&<>]/g, (c) => ({ "&": "&amp;", "<": "&lt;", ">": "&gt;" })[c]);
 
+// Eight words from SP, or fewer where a stack in working RAM meets video memory.
 const show_stack = (state, memory) => {
   const lines = [];
   for (let i = 0; i < 8; ++i) {
     const address = (state.sp + 2 * i) & 0xffff;
+    if (state.sp < 0x2400 && address >= 0x2400) {
+      break;
+    }
     const word = memory[address] | memory[(address + 1) & 0xffff] << 8;
     const name = symbol_at(word);
     const place = place_of(word);
@@ -476,9 +478,12 @@ const show_stack = (state, memory) => {
   element("stack").textContent = lines.join("\n");
 };
 
+// RAM, a row of 16 bytes a line; a row is written again only when its text changes.
+const memory_rows = [];
+const memory_html = [];
 const show_memory = (memory, before) => {
-  const rows = [];
-  for (let row = 0x2000; row < 0x4000; row += 16) {
+  const view = element("memory");
+  for (let row = 0x2000, index = 0; row < 0x4000; row += 16, ++index) {
     let bytes = "";
     let text = "";
     for (let i = 0; i < 16; ++i) {
@@ -489,9 +494,34 @@ const show_memory = (memory, before) => {
       text += value >= 0x20 && value < 0x7f ? escape_html(String.fromCharCode(value)) : ".";
     }
     const address = row >= 0x2400 ? `<span class="video">${hex(row, 4)}</span>` : hex(row, 4);
-    rows.push(`${address}: ${bytes} ${text}`);
+    const html = `${address}: ${bytes} ${text}`;
+    if (!memory_rows[index]) {
+      memory_rows[index] = document.createElement("div");
+      view.appendChild(memory_rows[index]);
+    }
+    if (memory_html[index] !== html) {
+      memory_html[index] = html;
+      memory_rows[index].innerHTML = html;
+    }
   }
-  element("memory").innerHTML = rows.join("\n");
+};
+
+// The lines around PC when they are in a file that the editor's file includes.
+const show_included = (place) => {
+  const view = element("included");
+  const text = place && place.file !== studio.name ? studio.examples.get(place.file) : undefined;
+  view.hidden = text === undefined;
+  if (view.hidden) {
+    return;
+  }
+  const lines = text.split("\n");
+  const first = Math.max(1, place.line - 3);
+  const shown = [`${place.file}:`];
+  for (let n = first; n <= Math.min(lines.length, place.line + 3); ++n) {
+    const line = escape_html(`${String(n).padStart(5)}  ${lines[n - 1]}`);
+    shown.push(n === place.line ? `<span class="here">${line}</span>` : line);
+  }
+  view.innerHTML = shown.join("\n");
 };
 
 // Every view, after a stop: what changed since the last stop is marked.
@@ -510,6 +540,7 @@ const show_stop = () => {
   show_memory(memory, before && before.ram);
   const place = studio.line_of.get(state.pc);
   studio.current_line = place && place.file === studio.name ? place.line : 0;
+  show_included(place);
   if (studio.current_line && !studio.running) {
     go_to_line(studio.current_line, false);
   }
@@ -740,11 +771,8 @@ globalThis.tavrin_studio = {
     if (!Number.isInteger(n) || n < 0) {
       throw new RangeError("run_frames: n must be a whole number of frames, 0 or more");
     }
-    pause();
-    const stop = studio_core.run_frames(n);
-    after_stop(stop);
-    show_stop();
-    return !stop.error;
+    const stop = paused_move(() => studio_core.run_frames(n));
+    return stop !== null && !stop.error;
   },
   step: () => { step(); },
   step_over: () => { step_over(); },
@@ -761,9 +789,10 @@ globalThis.tavrin_studio = {
     draw_gutter();
   },
   continue_to_break: (max_frames) => {
-    pause();
-    const stop = after_stop(studio_core.run_frames(max_frames));
-    show_stop();
+    const stop = paused_move(() => studio_core.run_frames(max_frames));
+    if (stop === null) {
+      throw new Error("continue_to_break: assemble a program first");
+    }
     const state = studio_core.state();
     const place = studio.line_of.get(state.pc);
     return { stopped: stop.reason === "breakpoint" || stop.reason === "watch", pc: state.pc,

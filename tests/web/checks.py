@@ -14,7 +14,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Browser, Check_Failed  # noqa: E402
+from browser import Check_Failed, run_check  # noqa: E402
 
 TITLE = "Tavrin Mirellon Error"
 UNIMPLEMENTED = 'Could not execute instruction "08" because it has not been implemented.'
@@ -176,14 +176,7 @@ def main():
             address = file.read().strip()
         arguments.url = address + "web/"
         arguments.faulty_url = address + "web-cmake/tests/web/programs/web-faulty/"
-    try:
-        with Browser() as browser:
-            CHECKS[arguments.check](arguments, browser)
-    except Check_Failed as failure:
-        print(f"FAIL {arguments.check}: {failure}")
-        return 1
-    print(f"PASS {arguments.check}")
-    return 0
+    return run_check(arguments.check, CHECKS[arguments.check], arguments)
 
 
 if __name__ == "__main__":

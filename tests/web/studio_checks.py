@@ -15,7 +15,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Browser, Check_Failed  # noqa: E402
+from browser import Check_Failed, run_check  # noqa: E402
 from checks import PLAYED, expect_same_picture, runner_picture  # noqa: E402
 
 # A small program whose lines and labels the checks know.
@@ -78,6 +78,20 @@ def open_example(browser, name):
     browser.evaluate("(() => { const select = document.getElementById('example'); "
                      f"select.value = {json.dumps(name)}; "
                      "select.dispatchEvent(new Event('change')); })()")
+
+
+def canvas_picture(browser):
+    """What the canvas shows, at twice the picture's size, sampled at each pixel's centre."""
+    browser.evaluate("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
+    box = browser.evaluate("(() => { const canvas = document.getElementById('canvas'); "
+                           "canvas.scrollIntoView(); const r = canvas.getBoundingClientRect(); "
+                           "return [r.x + scrollX, r.y + scrollY]; })()")
+    png = browser.call("Page.captureScreenshot", format="png", captureBeyondViewport=True,
+                       clip={"x": box[0], "y": box[1], "width": 448, "height": 512, "scale": 1})
+    shown = subprocess.run(["convert", "png:-", "-colorspace", "gray", "-depth", "8", "gray:-"],
+                           input=base64.b64decode(png["data"]), check=True,
+                           stdout=subprocess.PIPE).stdout
+    return bytes(shown[(2 * y + 1) * 448 + 2 * x + 1] for y in range(256) for x in range(224))
 
 
 def check_same_bytes(arguments, browser):
@@ -155,8 +169,8 @@ def check_steps_match_trace(arguments, browser):
 
 
 def check_picture(arguments, browser):
-    """The demo played with keys: the picture equals drovask-run's, and the session's key
-    script, replayed, gives it again."""
+    """The demo played with keys: the picture equals drovask-run's, the canvas shows it exactly,
+    and the session's key script, replayed, gives it again."""
     ready(browser, arguments.url)
     open_example(browser, "demo.asm")
     assembled_rom(browser)
@@ -170,6 +184,10 @@ def check_picture(arguments, browser):
     played = base64.b64decode(result(browser, "picture()"))
     expect_same_picture(played, runner_picture(arguments, PLAYED, frames, "studio-played"),
                         f"after {frames} frames of play")
+    shown = canvas_picture(browser)
+    if shown != played:
+        raise Check_Failed(f"the canvas shows {sum(a != b for a, b in zip(shown, played))} "
+                           "pixels other than the machine's picture")
     script = result(browser, "recording()")
     expected_script = "".join(f"at {frame} {action} {key}\n" for frame, action, key in PLAYED)
     if script != expected_script:
@@ -232,14 +250,7 @@ def main():
     if arguments.server:
         with open(arguments.server) as file:
             arguments.url = file.read().strip() + "web/studio.html"
-    try:
-        with Browser() as browser:
-            CHECKS[arguments.check](arguments, browser)
-    except Check_Failed as failure:
-        print(f"FAIL {arguments.check}: {failure}")
-        return 1
-    print(f"PASS {arguments.check}")
-    return 0
+    return run_check(arguments.check, CHECKS[arguments.check], arguments)
 
 
 if __name__ == "__main__":

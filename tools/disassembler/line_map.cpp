@@ -66,23 +66,13 @@ std::optional<std::uint16_t> Line_Map::address_of(std::string_view text) const {
 
 Line_Map parse_line_map(std::string_view text, const std::string& file_name) {
     std::vector<Line_Map::Entry> entries;
-    int line_number = 0;
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = std::min(text.find('\n', start), text.size());
-        std::string_view line = text.substr(start, end - start);
-        start = end + 1;
-        ++line_number;
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        if (line.empty()) {
-            continue;
-        }
+    for_each_line(text, [&](std::string_view line, int line_number) {
         unsigned address = 0;
-        const auto [digits_end, error] = std::from_chars(line.data(), line.data() + 4, address, 16);
-        const auto place = line.size() > 5 ? file_and_line(line.substr(5)) : std::nullopt;
-        if (line.size() < 5 || error != std::errc{} || digits_end != line.data() + 4 ||
-            line[4] != ' ' || !place) {
+        const bool address_ok =
+            line.size() > 5 && line[4] == ' ' &&
+            std::from_chars(line.data(), line.data() + 4, address, 16).ptr == line.data() + 4;
+        const auto place = address_ok ? file_and_line(line.substr(5)) : std::nullopt;
+        if (!place) {
             throw Tavrin::Exception{file_name + ":" + std::to_string(line_number) +
                                     ": expected \"XXXX FILE:LINE\" (four hexadecimal digits, a "
                                     "space, the source file, a colon and its line), as asm8080 "
@@ -90,7 +80,7 @@ Line_Map parse_line_map(std::string_view text, const std::string& file_name) {
         }
         entries.push_back(
             {static_cast<std::uint16_t>(address), std::string(place->first), place->second});
-    }
+    });
     return Line_Map(std::move(entries));
 }
 

@@ -100,19 +100,7 @@ std::optional<std::uint16_t> Symbols::value_of(std::string_view name) const {
 
 Symbols parse_symbol_file(std::string_view text, const std::string& file_name) {
     std::vector<Symbol> symbols;
-    int line_number = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = std::min(text.find('\n', start), text.size());
-        std::string_view line = text.substr(start, end - start);
-        start = end + 1;
-        ++line_number;
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        if (line.empty()) {
-            continue;
-        }
+    for_each_line(text, [&](std::string_view line, int line_number) {
         const std::size_t space = line.find(' ');
         const auto value = hexadecimal(line.substr(0, std::min(space, line.size())));
         std::string_view name =
@@ -131,7 +119,7 @@ Symbols parse_symbol_file(std::string_view text, const std::string& file_name) {
                                     "--symbols writes"};
         }
         symbols.push_back({*value, std::string(name), label});
-    }
+    });
     return Symbols(std::move(symbols));
 }
 

@@ -6,6 +6,7 @@
 // addresses by name. Only labels name places in a program: an EQU name's value may be a port, a
 // count or a RAM address, so it names an address only when it is exactly that address.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -64,6 +65,25 @@ inline constexpr std::size_t max_symbol_file_size = 16 * 1024 * 1024;
 // Reads and parses the file; throws Tavrin::Exception when it cannot be read, is too long or is
 // wrong.
 Symbols read_symbol_file(const std::filesystem::path& path);
+
+// Calls `use(line, number)` for each line of `text` that is not empty, without its line end
+// (LF or CR LF); numbers count from 1 and include the empty lines.
+template <typename Use>
+void for_each_line(std::string_view text, Use&& use) {
+    int number = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (!line.empty()) {
+            use(line, number);
+        }
+    }
+}
 
 // The text of a file that asm8080 wrote with `option` (its `what`, such as "symbol file"), at
 // most `limit` bytes; throws Tavrin::Exception when it cannot be read or is longer.
