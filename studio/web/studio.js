@@ -16,8 +16,8 @@
 "use strict";
 
 const element = (id) => document.getElementById(id);
-const storage_key = "tavrin-studio.source";
-const name_key = "tavrin-studio.name";
+const files_key = "tavrin-studio.files"; // {name: text} of the author's files
+const name_key = "tavrin-studio.name";   // the one in the editor
 const machine_keys = "CQEADS";
 const frame_seconds = 1 / 60;
 const max_search_frames = 60 * 60; // how far step over and continue look: a minute of frames
@@ -151,20 +151,47 @@ const go_to_line = (n, focus) => {
   draw_gutter();
 };
 
+// The author's files, kept in the browser: the editor's and those opened before it, which
+// INCLUDE finds beside it.
+const stored_files = () => {
+  try {
+    return JSON.parse(localStorage.getItem(files_key)) || {};
+  } catch {
+    return {};
+  }
+};
+
 const save_source = () => {
-  localStorage.setItem(storage_key, source.value);
+  const files = stored_files();
+  files[studio.name] = source.value;
+  localStorage.setItem(files_key, JSON.stringify(files));
   localStorage.setItem(name_key, studio.name);
 };
 
+const list_files = () => {
+  const select = element("file");
+  select.innerHTML = "";
+  for (const name of Object.keys(stored_files()).sort()) {
+    const option = document.createElement("option");
+    option.value = option.textContent = name;
+    option.selected = name === studio.name;
+    select.appendChild(option);
+  }
+};
+
+// The editor takes `text` as the file `name` (the same file when none is given); the file it
+// held stays among the author's files.
 const set_source = (text, name) => {
-  source.value = text;
-  if (name) {
+  if (name && name !== studio.name) {
+    save_source();
     studio.name = name;
   }
+  source.value = text;
   studio.break_lines.clear();
   studio.error_lines.clear();
   studio.current_line = 0;
   save_source();
+  list_files();
   draw_gutter();
 };
 
@@ -227,7 +254,9 @@ const show_messages = (items) => {
 // Assembles the editor's text; when it assembles, powers the machine on with it.
 const assemble = () => {
   save_source();
-  studio_core.put_file(studio.name, source.value);
+  for (const [name, text] of Object.entries(stored_files())) {
+    studio_core.put_file(name, text);
+  }
   const result = studio_core.assemble(studio.name);
   studio.error_lines.clear();
   for (const error of result.errors) {
@@ -719,6 +748,9 @@ open_text_file(element("replay-file"), (text) => {
     run();
   }
 });
+element("file").addEventListener("change", (event) => {
+  set_source(stored_files()[event.target.value] ?? "", event.target.value);
+});
 element("example").addEventListener("change", (event) => {
   const name = event.target.value;
   if (name) {
@@ -832,6 +864,7 @@ globalThis.Module = {
   }],
 };
 
-source.value = localStorage.getItem(storage_key) ?? first_program;
+source.value = stored_files()[studio.name] ?? first_program;
+list_files();
 draw_gutter();
 })();

@@ -214,6 +214,7 @@ def check_error_marked(arguments, browser):
 
 
 def check_source_kept(arguments, browser):
+    """The editor's text survives a reload, and opening an example does not lose it."""
     ready(browser, arguments.url)
     text = BAR.replace("draw:", "; kept across a reload\ndraw:")
     type_into_editor(browser, text)
@@ -222,6 +223,13 @@ def check_source_kept(arguments, browser):
     kept = browser.evaluate("document.getElementById('source').value")
     if kept != text:
         raise Check_Failed(f"after a reload the editor holds {kept[:80]!r}...")
+    # An example opened over it leaves it among the author's files.
+    open_example(browser, "demo.asm")
+    browser.evaluate("(() => { const select = document.getElementById('file'); "
+                     "select.value = 'main.asm'; select.dispatchEvent(new Event('change')); })()")
+    kept = browser.evaluate("document.getElementById('source').value")
+    if kept != text:
+        raise Check_Failed(f"back from the demo the editor holds {kept[:80]!r}...")
     if browser.errors:
         raise Check_Failed("console errors: " + "; ".join(browser.errors))
 
