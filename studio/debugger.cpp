@@ -46,6 +46,7 @@ void Debugger::execute() {
     if (at_frame_start()) {
         start_frame();
     }
+    instruction_pc_ = board_.processor.pc;
     board_.execute_instruction(Watch_Listener{this});
     ++instructions_;
     if (++in_period_ < period) {

@@ -49,7 +49,8 @@ public:
     explicit Debugger(Drovask::Rom rom);
 
     // One instruction, then the interrupt if it completes a period. Throws Tavrin::Exception for
-    // an instruction that is not implemented, leaving PC at it.
+    // an instruction that is not implemented (as every way of running does); then
+    // `back_to_fault()` puts PC back at it.
     Stop step();
 
     // As step, but a CALL, a conditional call that is taken or an RST runs until it returns to
@@ -59,6 +60,10 @@ public:
     // Runs to the end of the `count`-th frame from here (the current one, if the machine stands
     // inside a frame, counts as the first), stopping early at a breakpoint or a watch.
     Stop run_frames(std::uint64_t count);
+
+    // After an instruction threw: PC at that instruction again, which did nothing else, so the
+    // machine stands where the program failed and a step shows the failure again.
+    void back_to_fault() { board_.processor.pc = instruction_pc_; }
 
     void set_breakpoint(std::uint16_t address, bool on);
     void clear_breakpoints();
@@ -103,6 +108,7 @@ private:
     Stop run_until(Done&& done, std::uint64_t max_frames, Stop_Reason at_limit);
 
     Drovask::Board board_;
+    std::uint16_t instruction_pc_ = 0; // of the instruction being run
     std::uint32_t in_period_ = 0;
     int in_frame_ = 0;
     std::uint64_t frames_ = 0;

@@ -68,6 +68,7 @@ int on_machine(Action&& action) {
     try {
         return stop_code(action(*debugger));
     } catch (const Tavrin::Exception& exception) {
+        debugger->back_to_fault();
         outputs[message] = exception.message;
         return -1;
     }

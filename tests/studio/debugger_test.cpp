@@ -3,6 +3,8 @@
 // take effect between frames, so a session replays exactly.
 #include "studio/debugger.hpp"
 
+#include "base/exception.hpp"
+
 #include "machine/programs.hpp"
 #include "tools/asm8080/assembler.hpp"
 #include "tools/drovask-run/runner.hpp"
@@ -198,6 +200,18 @@ TEST(Debugger_Stops, StopWhereTheySay) {
         EXPECT_EQ(stop.address, c.stop_address) << c.name;
         const std::uint16_t pc = c.pc ? at(c.pc) : c.stop_address;
         EXPECT_EQ(debugger.board().processor.pc, pc) << c.name;
+    }
+}
+
+TEST(Debugger_Stops, AnInstructionThatIsNotImplementedStopsTheMachineAtIt) {
+    std::array<std::uint8_t, Drovask::rom_size> rom{};
+    rom[1] = 0x08; // after a NOP
+    Studio::Debugger debugger(rom);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_THROW(debugger.run_frames(1), Tavrin::Exception);
+        debugger.back_to_fault();
+        EXPECT_EQ(debugger.board().processor.pc, 0x0001);
+        EXPECT_EQ(debugger.instructions(), 1u) << "the failed instruction is not counted";
     }
 }
 
