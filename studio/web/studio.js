@@ -423,6 +423,12 @@ const canvas = element("canvas");
 const screen = canvas.getContext("2d", { alpha: false });
 const picture_image = screen.createImageData(224, 256);
 
+// Black until a program runs; drawing it now also sets the canvas up while the module loads.
+for (let i = 3; i < picture_image.data.length; i += 4) {
+  picture_image.data[i] = 255;
+}
+screen.putImageData(picture_image, 0, 0);
+
 const draw_picture = () => {
   const picture = studio_core.picture();
   const pixels = picture_image.data;
