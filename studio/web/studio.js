@@ -171,7 +171,7 @@ const save_source = () => {
 const list_files = () => {
   const select = element("file");
   select.innerHTML = "";
-  for (const name of Object.keys(stored_files()).sort()) {
+  for (const name of [...new Set([...Object.keys(stored_files()), studio.name])].sort()) {
     const option = document.createElement("option");
     option.value = option.textContent = name;
     option.selected = name === studio.name;
@@ -347,11 +347,12 @@ const stop_text = (stop) => {
            limit: `no stop within ${max_search_frames} frames`, done: "" }[stop.reason];
 };
 
+// A stop that the machine made (a breakpoint, a watch, a fault) is said in the status, and
+// ends a run; the caller shows the views once, so that what changed stays marked.
 const after_stop = (stop) => {
-  if (stop.error || stop.reason === "breakpoint" || stop.reason === "watch" ||
-      stop.reason === "limit") {
-    pause();
+  if (stop.error || stop.reason !== "done") {
     studio.message = stop_text(stop);
+    end_run();
   }
   return stop;
 };
@@ -385,11 +386,15 @@ const run = () => {
   show_status();
 };
 
+const end_run = () => {
+  studio.running = false;
+  document.body.dataset.running = "no";
+};
+
 const pause = () => {
   if (studio.running) {
-    studio.running = false;
+    end_run();
     studio.message = "paused";
-    document.body.dataset.running = "no";
     show_stop();
   }
 };
@@ -502,7 +507,7 @@ const show_stack = (state, memory) => {
   const lines = [];
   for (let i = 0; i < 8; ++i) {
     const address = (state.sp + 2 * i) & 0xffff;
-    if (state.sp < 0x2400 && address >= 0x2400) {
+    if (state.sp <= 0x2400 && address >= 0x2400) {
       break;
     }
     const word = memory[address] | memory[(address + 1) & 0xffff] << 8;
