@@ -1,12 +1,12 @@
 # Helpers that drive the real program on a 1920 x 1080 X display (scripts/with-display) and check
 # its window from the outside; sourced by the end-to-end test and by the check of the installed
-# package. They count the checks in `passes` and `failures`, keep their files in `work`, and end a
-# program that is still running when the sourcing script exits.
+# package. They bring the suites' `check` (tests/support/check.sh), keep their files in `work`,
+# and end a program that is still running when the sourcing script exits.
+
+source "$(dirname "${BASH_SOURCE[0]}")/../support/check.sh"
 
 work=$(mktemp -d)
 pid=""
-passes=0
-failures=0
 cleanup() {
     if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then
         kill -9 "$pid" 2>/dev/null
@@ -17,26 +17,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-# check [ID] DESCRIPTION COMMAND...: prints "PASS: DESCRIPTION" or "FAIL: DESCRIPTION". ID (words
-# joined by dots, such as deb.install) names the check in that line, "PASS ID: DESCRIPTION", for the
-# system suites that make each check a CTest test of its own (tests/system/checks.py).
-check() {
-    local id=""
-    if [[ $1 =~ ^[a-z0-9_]+(\.[a-z0-9_]+)+$ ]]; then
-        id=" $1"
-        shift
-    fi
-    local description=$1
-    shift
-    if "$@"; then
-        echo "PASS$id: $description"
-        passes=$((passes + 1))
-    else
-        echo "FAIL$id: $description"
-        failures=$((failures + 1))
-    fi
-}
 
 # Waits up to 15 s for the program's window to become visible; sets window.
 window_appears() {

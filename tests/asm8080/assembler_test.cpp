@@ -145,6 +145,43 @@ TEST(Image, StartsAtTheLowestAddressUnlessABaseIsGiven) {
     EXPECT_EQ(assemble_ok("", {.base = std::nullopt, .size = 3}), (Bytes{0, 0, 0}));
 }
 
+TEST(Image, ARomImageOfAGivenSizeStartsAtZeroAndSaysSoWhenItsCodeDoesNot) {
+    struct Case {
+        const char* name;
+        std::string source;
+        Asm8080::Options options;
+        Bytes image;
+        std::vector<std::string> notes;
+    };
+    const std::string note = "the lowest address that holds code is 0002H, but the image starts "
+                             "at 0000H, as a ROM image of a given size does; give --base 0002H "
+                             "to start it there";
+    for (const Case& c : {
+             Case{"size alone",
+                  " ORG 2\n DB 1",
+                  {.base = std::nullopt, .size = 4},
+                  {0, 0, 1, 0},
+                  {note}},
+             Case{"size and base", " ORG 2\n DB 1", {.base = 2, .size = 2}, {1, 0}, {}},
+             Case{"neither", " ORG 2\n DB 1", {}, {1}, {}},
+             Case{"code from zero",
+                  " DB 1\n ORG 2000H\n DS 2",
+                  {.base = std::nullopt, .size = 2},
+                  {1, 0},
+                  {}},
+         }) {
+        const auto program = assemble_text(c.source, c.options);
+        EXPECT_TRUE(program.ok()) << c.name;
+        EXPECT_EQ(program.image, c.image) << c.name;
+        std::vector<std::string> notes;
+        for (const Asm8080::Diagnostic& found : program.notes) {
+            notes.push_back(found.message);
+            EXPECT_EQ(found.line, 2) << c.name;
+        }
+        EXPECT_EQ(notes, c.notes) << c.name;
+    }
+}
+
 TEST(Image, SizePadsAndRefusesCodePastIt) {
     EXPECT_EQ(assemble_ok(" DB 1,2,3,4", {.base = std::nullopt, .size = 4}), (Bytes{1, 2, 3, 4}));
     EXPECT_EQ(assemble_ok(" DB 1", {.base = std::nullopt, .size = 4}), (Bytes{1, 0, 0, 0}));
@@ -315,6 +352,24 @@ TEST(Errors, StopAfterAHundred) {
     }
     EXPECT_EQ(assemble_text(fewer + " DB 300\n").errors.size(), 100u);
     EXPECT_FALSE(assemble_text(fewer + " DB 300\n").stopped);
+}
+
+TEST(Sources, AsEditorsSaveThem) {
+    for (const std::string& source : {
+             std::string(" MVI A,1\n DB 'x'\n"),
+             std::string("\xEF\xBB\xBF MVI A,1\n DB 'x'"),
+             std::string(" MVI A,1\r\n DB 'x'\r\n"),
+             std::string(" MVI A,1\r DB 'x'\r"),
+         }) {
+        EXPECT_EQ(assemble_ok(source), (Bytes{0x3E, 1, 'x'})) << source;
+    }
+    expect_errors(" NOP\r\r DB 300", {{3, "value 300 is out of range for a byte"}});
+    expect_errors(" NOP\n\xEF\xBB\xBF NOP", {{2, "unexpected character '\\xEF'"}});
+    expect_errors(" DB 'caf\xC3\xA9'\n MVI A,'\xC3\xA9'\n DB \"\xE2\x82\xAC\", 0\n DB '\xFF'",
+                  {{1, "'\xC3\xA9' is not ASCII"},
+                   {2, "'\xC3\xA9' is not ASCII"},
+                   {3, "'\xE2\x82\xAC' is not ASCII"},
+                   {4, "'\xFF' is not ASCII"}});
 }
 
 TEST(Errors, ControlBytesInMessagesAreEscaped) {

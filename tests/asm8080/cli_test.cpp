@@ -68,9 +68,31 @@ TEST_F(Command_Line, WritesTheImageAndTheRequestedExtras) {
 TEST_F(Command_Line, WritesTheSymbolsSortedByValueThenName) {
     write("program.asm", "width EQU 20H\nstart: JMP loop\nloop: NOP\nAFTER EQU loop\nzero EQU 0\n");
     ASSERT_EQ(run("program.asm -o program.bin --symbols program.sym"), 0) << errors();
-    EXPECT_EQ(read("program.sym"), "0000 START\n0000 ZERO\n0003 AFTER\n0003 LOOP\n0020 WIDTH\n");
+    EXPECT_EQ(read("program.sym"),
+              "0000 START\n0000 ZERO EQU\n0003 AFTER EQU\n0003 LOOP\n0020 WIDTH EQU\n");
     EXPECT_EQ(run("program.asm -o program.bin --symbols program.asm"), 1);
     EXPECT_NE(errors().find("it is the source file"), std::string::npos) << errors();
+}
+
+TEST_F(Command_Line, WritesTheLineMapInAddressOrder) {
+    write("src/main.asm", "; the line map\n"
+                          "size EQU 2\n"
+                          " ORG 10H\n"
+                          "tail: DB 1,2,3\n"
+                          " ORG 0\n"
+                          "start: MVI A,size\n"
+                          " INCLUDE \"lib/part.asm\"\n"
+                          " ORG 2000H\n"
+                          "var: DS 4\n"
+                          " ORG 20H\n"
+                          " JMP start\n");
+    write("src/lib/part.asm", "\n NOP\n DW tail\n");
+    ASSERT_EQ(run("src/main.asm -o o.bin --lines o.lines"), 0) << errors();
+    EXPECT_EQ(read("o.lines"), "0000 src/main.asm:6\n"
+                               "0002 src/lib/part.asm:2\n"
+                               "0003 src/lib/part.asm:3\n"
+                               "0010 src/main.asm:4\n"
+                               "0020 src/main.asm:11\n");
 }
 
 TEST_F(Command_Line, ReportsEveryErrorAndWritesNothing) {
@@ -134,13 +156,19 @@ TEST_F(Command_Line, RefusesMalformedCommandLines) {
     }
 }
 
-TEST_F(Command_Line, TakesNumbersInEveryFormAndHelpOnRequest) {
+TEST_F(Command_Line, TakesNumbersInEveryFormAndStartsARomAtZeroAndHelpsOnRequest) {
     write("ok.asm", " ORG 100H\n MVI A,7\n");
     for (const std::string numbers :
          {"--size 16 --base 256", "--size 0x10 --base 0x100", "--size 10H --base 100H"}) {
         ASSERT_EQ(run("ok.asm -o ok.bin " + numbers), 0) << numbers << errors();
         EXPECT_EQ(read("ok.bin"), std::string("\x3E\x07", 2) + std::string(14, '\0')) << numbers;
     }
+    write("high.asm", " ORG 100H\n DB 1\n");
+    ASSERT_EQ(run("high.asm -o high.bin --size 0x200"), 0) << errors();
+    EXPECT_EQ(read("high.bin"), std::string(256, '\0') + '\1' + std::string(255, '\0'));
+    EXPECT_EQ(errors(), "high.asm:2: note: the lowest address that holds code is 0100H, but the "
+                        "image starts at 0000H, as a ROM image of a given size does; give --base "
+                        "0100H to start it there\n");
     for (const std::string help : {"--help", "ok.asm -h --frobnicate"}) {
         EXPECT_EQ(run(help), 0) << help;
         EXPECT_EQ(out.substr(0, 15), "usage: asm8080 ") << help;

@@ -1,8 +1,8 @@
 // The disassembler against the assembler: both read one instruction table, so every documented
 // opcode must come back as the bytes it started from.
 #include "assemble.hpp"
-#include "tools/disassembler/disassembler.hpp"
 #include "base/exception.hpp"
+#include "tools/disassembler/disassembler.hpp"
 
 #include <gtest/gtest.h>
 
@@ -87,6 +87,26 @@ TEST(Symbol_File, AddressesAreHexadecimalOrNames) {
     EXPECT_EQ(Asm8080::parse_address("10000H", &symbols), std::nullopt);
     EXPECT_EQ(Asm8080::parse_address("1A2B", &symbols), std::nullopt) << "H or 0x says hex";
     EXPECT_EQ(Asm8080::parse_address("missing", &symbols), std::nullopt);
+}
+
+// Only labels name places: an EQU name shows only its exact value, a label also what follows it.
+TEST(Symbol_File, LabelsNameThePlacesAfterThemAndEquNamesOnlyTheirValue) {
+    const Asm8080::Symbols symbols = Asm8080::parse_symbol_file(
+        "0002 PORT EQU\n0002 START\n0100 ADDH\n0300 TABLE\n2000 SCORE EQU\n", "d.sym");
+    struct Case {
+        std::uint16_t address;
+        const char* name;
+    };
+    for (const Case c : {Case{0x0002, "START"}, Case{0x0003, "START+1"}, Case{0x0101, "ADDH+1"},
+                         Case{0x01FF, "ADDH+255"}, Case{0x0200, ""}, Case{0x2000, "SCORE"},
+                         Case{0x2001, ""}, Case{0x0001, ""}}) {
+        EXPECT_EQ(symbols.near_name(c.address), c.name) << c.address;
+    }
+    EXPECT_EQ(Asm8080::parse_address("ADDH", &symbols), 0x0100) << "the name, not the number";
+    EXPECT_EQ(Asm8080::parse_address("ADDH", nullptr), std::nullopt);
+    EXPECT_EQ(Asm8080::parse_address("8192", nullptr), 0x2000);
+    EXPECT_EQ(Asm8080::format_symbol_file({{"PORT", 2}, {"START", 2}}, {"PORT"}),
+              "0002 PORT EQU\n0002 START\n");
 }
 
 } // namespace

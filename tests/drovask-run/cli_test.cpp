@@ -213,7 +213,8 @@ TEST_F(Drovask_Run, StopsAtANamedBreakpointWithTraceStateAndWatch) {
     EXPECT_EQ(out.substr(0, out.find('\n')),
               "watch: frame 0, PC 0100 (DROPPED): 1000 00 -> 55 dropped (outside RAM, the byte "
               "stays 00)");
-    EXPECT_NE(out.find("watch: frame 0, PC 0103: 2000 (COUNTER) 00 -> 55\n"), std::string::npos)
+    EXPECT_NE(out.find("watch: frame 0, PC 0103 (DROPPED+3): 2000 (COUNTER) 00 -> 55\n"),
+              std::string::npos)
         << out;
     EXPECT_NE(out.find("stopped at breakpoint 0110 (INTO_ROM) in frame 0 after 7 instructions\n"),
               std::string::npos)
@@ -272,6 +273,75 @@ TEST_F(Drovask_Run, ScriptedRunsGiveTheRunnersPictureEveryTime) {
     EXPECT_EQ(decoded, expected);
     EXPECT_EQ(runner.board.processor.memory[0x2003], 2) << "the game is under way";
     EXPECT_EQ(runner.board.processor.memory[0x2004], 1) << "with one player";
+}
+
+// The faults an author met, each a command with its exit status and what it must say.
+TEST_F(Drovask_Run, AnAuthorsCommandsDoWhatTheySay) {
+    const Drovask::Rom demo = Drovask::demo_rom();
+    write("demo.bin", demo);
+    write("low.bin", std::string(demo.begin(), demo.begin() + 4096));
+    write("high.bin", std::string(demo.begin() + 4096, demo.end()));
+    write("faults.bin", Drovask::Rom{Faults::rom});
+    write("faults.sym", "0100 DROPPED\n0110 ADDH\n2000 COUNTER EQU\n");
+    write("keys", "at 0 press C\n");
+    // LXI SP,2400H; again: MVI A,0; STA 2000H; JMP again
+    std::string same(Drovask::rom_size, '\0');
+    same.replace(0, 11, "\x31\x00\x24\x3E\x00\x32\x00\x20\xC3\x03\x00", 11);
+    write("same.bin", same);
+    struct Case {
+        const char* name;
+        const char* before;
+        const char* arguments;
+        int status;
+        const char* in_out;
+        const char* in_err; // "": nothing on standard error
+    };
+    for (const Case c : {
+             Case{"a break never reached", "", "demo.bin --frames 2 --break 1FFFH", 3, "",
+                  "drovask-run: --break 1FFF: not reached in 2 frames\n"},
+             Case{"a name that reads as hexadecimal is the name", "",
+                  "faults.bin --symbols faults.sym --break ADDH", 0,
+                  "stopped at breakpoint 0110 (ADDH)", ""},
+             Case{"the trace on standard output", "", "demo.bin --frames 1 --trace -", 0,
+                  "-- frame 0\n0000 ", ""},
+             Case{"/dev/stdout", "", "demo.bin --frames 1 --trace /dev/stdout", 0, "-- frame 0\n",
+                  ""},
+             Case{"the ROM from standard input", "cat demo.bin |", "- --frames 1 --trace -", 0,
+                  "-- frame 0\n", ""},
+             Case{"the script from standard input", "cat keys |",
+                  "demo.bin --frames 1 --input - --trace -", 0, "-- frame 0: press C\n", ""},
+             Case{"standard input twice", "", "- --input -", 2, "",
+                  "standard input can be read once"},
+             Case{"two outputs on standard output", "", "demo.bin --trace - --state /dev/stdout", 2,
+                  "", "the trace and the state would both go to standard output"},
+             Case{"a trace that starts after the run", "",
+                  "demo.bin --frames 2 --trace t --trace-from 5", 0, "",
+                  "--trace-from 5 is not reached in a run of 2 frames"},
+             Case{"a screenshot under a GIF's name", "", "demo.bin --screenshot x.gif", 2, "",
+                  "--screenshot writes a png file: give it a name ending in .png, not x.gif"},
+             Case{"an animation under a PNG's name", "", "demo.bin --animation x.PNG", 2, "",
+                  "--animation writes a gif file: give it a name ending in .gif, not x.PNG"},
+             Case{"a store that changes nothing", "", "same.bin --frames 1 --watch 2000H", 0,
+                  "PC 0005: 2000 00 -> 00 (unchanged)\n", ""},
+             Case{"numbers in every form", "",
+                  "demo.bin --frames 0x3 --watch 8192:2H --trace-from 2 --trace-frames 1 "
+                  "--trace -",
+                  0, "-- frame 2\n", ""},
+             Case{"the ROM in two files", "", "low.bin high.bin --frames 100 --screenshot two.png",
+                  0, "", ""},
+         }) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(run(c.arguments, c.before), c.status) << err;
+        EXPECT_NE(out.find(c.in_out), std::string::npos) << out.substr(0, 500);
+        if (*c.in_err == '\0') {
+            EXPECT_EQ(err, "");
+        } else {
+            EXPECT_NE(err.find(c.in_err), std::string::npos) << err;
+        }
+    }
+    EXPECT_FALSE(fs::exists(path("x.gif")));
+    ASSERT_EQ(run("demo.bin --frames 100 --screenshot one.png"), 0);
+    EXPECT_EQ(read("two.png"), read("one.png"));
 }
 
 } // namespace

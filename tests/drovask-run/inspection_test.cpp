@@ -104,9 +104,9 @@ TEST(Runner_Watch, ReportsEachStoreWithOldAndNewByteIncludingInterruptsAndDroppe
     runner.interrupt();
     EXPECT_EQ(watch.str(),
               "watch: frame 0, PC 0006: 2400 (SCORE) 00 -> 34\n"
-              "watch: frame 0, PC 0006: 2401 00 -> 12\n"
+              "watch: frame 0, PC 0006: 2401 (SCORE+1) 00 -> 12\n"
               "watch: frame 0, PC 000B: 1FFF 00 -> 77 dropped (outside RAM, the byte stays 00)\n"
-              "watch: frame 0, interrupt at PC 000F: 2401 12 -> 00\n"
+              "watch: frame 0, interrupt at PC 000F: 2401 (SCORE+1) 12 -> 00\n"
               "watch: frame 0, interrupt at PC 000F: 2400 (SCORE) 34 -> 0F\n");
 }
 

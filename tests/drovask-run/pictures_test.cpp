@@ -4,8 +4,8 @@
 #include "tools/drovask-run/runner.hpp"
 #include "tools/files/output_file.hpp"
 
-#include "machine/programs.hpp"
 #include "base/exception.hpp"
+#include "machine/programs.hpp"
 
 #include <gif_lib.h>
 #include <gtest/gtest.h>

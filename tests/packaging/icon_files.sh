@@ -9,17 +9,7 @@ icon_tool=$1
 work=$2
 rm -rf "$work"
 mkdir -p "$work"
-failures=0
-check() { # check DESCRIPTION COMMAND...
-    local description=$1
-    shift
-    if "$@"; then
-        echo "PASS: $description"
-    else
-        echo "FAIL: $description"
-        failures=$((failures + 1))
-    fi
-}
+source "$(dirname "$0")/../support/check.sh"
 
 for size in 16 24 32 48 64 256; do
     "$icon_tool" png "$size" "$work/$size.png" || check "tavrin-icon draws $size pixels" false

@@ -171,6 +171,9 @@ if [[ -n "$web_zip" ]]; then
     check web.page "the page is titled \"Tavrin Mirellon\" and loads its script" \
         eval 'grep -q "<title>Tavrin Mirellon</title>" "$site/index.html" &&
               grep -q "src=\"$name.js\"" "$site/index.html"'
+    check web.studio "the web zip holds the studio beside the page: its page, scripts and WebAssembly" \
+        eval '[[ -f "$site/studio.html" && -f "$site/studio.js" && -f "$site/tavrin-studio.js" &&
+                 -f "$site/tavrin-studio.wasm" ]]'
 fi
 
 echo "$passes passed, $failures failed (and the Windows smoke test's checks above)"

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """The checks of a test script as CTest tests of their own. The script names each check with an id
 of words joined by dots (`check program.window "DESCRIPTION" COMMAND...`) and prints
-"PASS ID: DESCRIPTION" or "FAIL ID: DESCRIPTION" for it. CTest runs the script once, as a fixture's
-setup, which keeps the script's output in a log; then one test per check passes only when the log
-holds that check's PASS line, so a check that failed or did not run fails its own test.
+"PASS ID: DESCRIPTION" or "FAIL ID: DESCRIPTION (FILE:LINE)" for it (tests/support/check.sh).
+CTest runs the script once, as a fixture's setup, which keeps the script's output in a log; then
+one test per check passes only when the log holds that check's PASS line, so a check that failed
+or did not run fails its own test. That test prints the check's FAIL line, which names the
+check's line in its script, and the path of the log, which shows why a check did not run.
 
 Usage: checks.py list SCRIPT                  the ids of the checks that SCRIPT names, one a line
        checks.py run LOG IDS -- COMMAND...    runs the script, its output copied to LOG; fails when
@@ -102,6 +104,8 @@ def main(arguments):
         except OSError as error:
             passed, message = False, f"no output of the script's run ({error})"
         print(message)
+        if not passed:
+            print(f"The script's whole output, its stops and errors included: {arguments[1]}")
         return 0 if passed else 1
     print(__doc__, file=sys.stderr)
     return 2

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """checks.py: the ids read from a script, the verdict on its run and each check's outcome."""
 import os
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -63,6 +64,23 @@ class ChecksTest(unittest.TestCase):
             with open(log) as copy:
                 self.assertEqual(copy.read(), "FAIL a.one: x\nstopped\n")
             self.assertEqual(checks.main(["run", log, ids, "--", "sh", "-c", "exit 1"]), 0)
+
+    def test_the_shell_check_reports_each_failure_with_its_line(self):
+        helper = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
+                              "check.sh")
+        with tempfile.TemporaryDirectory() as work:
+            script = os.path.join(work, "suite.sh")
+            with open(script, "w") as text:
+                text.write(f'source "{helper}"\n'
+                           'check a.one "passes" true\n'
+                           'check "fails, no id" \\\n    false || echo "returned 1"\n'
+                           'if ! check a.two "fails" test 1 = 2; then echo "returned 1"; fi\n'
+                           'echo "$passes passed, $failures failed"\n')
+            output = subprocess.run(["bash", script], capture_output=True, text=True).stdout
+        self.assertEqual(output, f"PASS a.one: passes\nFAIL: fails, no id ({script}:3)\n"
+                                 f"returned 1\nFAIL a.two: fails ({script}:5)\nreturned 1\n"
+                                 "1 passed, 2 failed\n")
+        self.assertFalse(checks.verify(output, "a.two")[0])
 
 
 if __name__ == "__main__":

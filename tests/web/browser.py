@@ -162,3 +162,16 @@ class Browser:
     def screenshot(self):
         """The page as PNG bytes."""
         return base64.b64decode(self.call("Page.captureScreenshot", format="png")["data"])
+
+
+def run_check(name, check, arguments):
+    """Runs `check(arguments, browser)` in a fresh Chromium and prints "PASS NAME" or
+    "FAIL NAME: why"; returns the exit status."""
+    try:
+        with Browser() as browser:
+            check(arguments, browser)
+    except Check_Failed as failure:
+        print(f"FAIL {name}: {failure}")
+        return 1
+    print(f"PASS {name}")
+    return 0

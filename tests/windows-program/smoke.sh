@@ -29,18 +29,7 @@ fi
 title='Tavrin Mirellon'
 error_title='Tavrin Mirellon Error'
 
-failures=0
-check() { # check ID DESCRIPTION COMMAND...: fails when the command fails
-    local id=$1 description=$2
-    shift 2
-    if "$@"; then
-        echo "PASS $id: $description"
-    else
-        echo "FAIL $id: $description"
-        failures=$((failures + 1))
-        return 1
-    fi
-}
+source tests/support/check.sh # check ID DESCRIPTION COMMAND...
 stop() { # stop [REASON]: ends the test before the checks that follow
     [[ -z "${1:-}" ]] || echo "FAIL: $1"
     echo "Windows smoke test: stopped after a failure"

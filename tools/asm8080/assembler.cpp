@@ -51,6 +51,20 @@ constexpr int maximum_evaluation_depth = 1000;
 
 enum class Read_Result { read, cannot_open, refused };
 
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+// The line that starts at `start`, which moves past its end: LF, CR LF or a lone CR (as older
+// editors end lines).
+std::string_view next_line(std::string_view source, std::size_t& start) {
+    std::size_t end = source.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+        end = source.size();
+    }
+    const std::string_view line = source.substr(start, end - start);
+    start = end + (source.substr(end, 2) == "\r\n" ? 2 : 1);
+    return line;
+}
+
 // Reads a whole source file of at most `limit` bytes into `text`, reading no more than one byte
 // past it. Only a regular file is read: a directory is not an empty source, nor is a device such
 // as /dev/zero. When the result is `refused`, `reason` says why ("it is a directory").
@@ -159,17 +173,10 @@ private:
         const int file = static_cast<int>(program_.files.size());
         program_.files.push_back(file_name);
         int line_number = 0;
-        std::size_t start = 0;
+        // A UTF-8 byte-order mark is not part of the first line.
+        std::size_t start = source.starts_with(byte_order_mark) ? byte_order_mark.size() : 0;
         while (start < source.size() && !ended_ && !stop_for_errors()) {
-            std::size_t end = source.find('\n', start);
-            if (end == std::string_view::npos) {
-                end = source.size();
-            }
-            std::string_view line = source.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r') {
-                line.remove_suffix(1);
-            }
-            start = end + 1;
+            const std::string_view line = next_line(source, start);
             ++line_number;
             if (statements_.size() >= maximum_lines) {
                 error_at(file, line_number,
@@ -661,6 +668,7 @@ private:
                                                          here > statement.address);
             if (occupies && (!lowest_ || statement.address < *lowest_)) {
                 lowest_ = statement.address;
+                lowest_statement_ = i;
             }
         }
     }
@@ -669,7 +677,20 @@ private:
 
     void second_pass() {
         second_pass_ = true;
-        program_.base = options_.base.value_or(static_cast<std::uint16_t>(lowest_.value_or(0)));
+        // A ROM image (a size given) starts at 0 unless told otherwise; a file of code alone
+        // starts where its code does.
+        const std::uint32_t lowest = lowest_.value_or(0);
+        program_.base =
+            options_.base.value_or(options_.size ? 0 : static_cast<std::uint16_t>(lowest));
+        if (!options_.base && lowest != program_.base) {
+            const Statement& first = statements_[lowest_statement_];
+            program_.notes.push_back(
+                {program_.files[static_cast<std::size_t>(first.file)], first.line,
+                 "the lowest address that holds code is " + hex(lowest, 4) +
+                     "H, but the image starts at 0000H, as a ROM image of a given size does; "
+                     "give --base " +
+                     hex(lowest, 4) + "H to start it there"});
+        }
         owner_.assign(memory_size, -1);
         memory_.assign(memory_size, 0);
         program_.listing.reserve(statements_.size());
@@ -827,6 +848,9 @@ private:
             auto entry = symbols_.extract(symbols_.begin());
             const Symbol& symbol = entry.mapped();
             if (!symbol.is_equ || symbol.state == Symbol::State::resolved) {
+                if (symbol.is_equ) {
+                    program_.values.insert(entry.key());
+                }
                 program_.symbols.emplace(std::move(entry.key()),
                                          static_cast<std::uint16_t>(symbol.value));
             }
@@ -857,6 +881,7 @@ private:
     bool stopped_ = false;     // too many errors, or too many lines: the rest is not read
     bool second_pass_ = false;
     std::optional<std::uint32_t> lowest_;
+    std::size_t lowest_statement_ = 0;
     std::vector<std::size_t> error_order_;
     std::size_t last_error_order_ = 0;
     std::size_t errors_in_a_row_ = 0;

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,9 +18,10 @@
 // Mnemonics, register names and symbols are case-insensitive. Directives: ORG, EQU, DB, DW, DS,
 // END (ignores the rest of the program) and INCLUDE "file" (relative to the including file).
 //
-// The image starts at the lowest address that holds code, data or space reserved with DS, unless
-// a base is given, and ends with the last byte of code or data (or at the given size): space
-// reserved at the end, such as variables placed in RAM with ORG and DS, does not grow it.
+// The image starts at the given base; without one, at 0 when a size is given (a ROM image), else
+// at the lowest address that holds code, data or space reserved with DS. It ends with the last
+// byte of code or data (or at the given size): space reserved at the end, such as variables
+// placed in RAM with ORG and DS, does not grow it.
 // Every address may be written once: overlapping code is an error.
 namespace Asm8080 {
 
@@ -54,9 +56,11 @@ struct Program {
     std::vector<std::uint8_t> image;
     std::vector<Listing_Line> listing;
     std::map<std::string, std::uint16_t> symbols;            // upper-case names
+    std::set<std::string> values;                            // those set by EQU or SET
     std::vector<std::string> files;                          // the source and every included file
     std::vector<std::unique_ptr<const std::string>> sources; // their text, in the same order
     std::vector<Diagnostic> errors; // in source order; one with no file concerns the whole run
+    std::vector<Diagnostic> notes;  // what may surprise but is not wrong
     bool stopped = false;           // more than maximum_errors: the last one says so
 
     bool ok() const { return errors.empty(); }
@@ -77,6 +81,12 @@ std::string format_diagnostic(const Diagnostic& diagnostic);
 // Address, bytes, line number and source text of every line, with the name of the file where
 // an included file starts and ends, then the symbols.
 std::string format_listing(const Program& program);
+
+// The line map: for every address where an instruction or data starts, in address order,
+// "XXXX FILE:LINE" (four upper-case hexadecimal digits; the file as the command line named it or
+// as INCLUDE found it; the line the author wrote, which for code from a macro or a repetition is
+// the line that called it).
+std::string format_line_map(const Program& program);
 
 // A header defining `inline constexpr std::array<std::uint8_t, N> name` for a qualified name
 // such as "Drovask::test_card"; an unqualified name lands in the global namespace.

@@ -21,20 +21,23 @@ namespace {
 constexpr const char* usage =
     "usage: asm8080 SOURCE -o OUTPUT [--size BYTES] [--base ADDRESS] [--listing FILE]\n"
     "               [--cpp-header FILE | --cpp-source FILE] [--cpp-name NAMESPACE::NAME]\n"
-    "               [--depfile FILE] [--symbols FILE]\n"
+    "               [--depfile FILE] [--symbols FILE] [--lines FILE]\n"
     "  -o OUTPUT           the raw binary image\n"
     "  --size BYTES        make the image exactly this long, filled with 0x00; code past it is\n"
     "                      an error\n"
-    "  --base ADDRESS      the address of the image's first byte (default: the lowest address\n"
-    "                      that holds code, data or space reserved with DS)\n"
+    "  --base ADDRESS      the address of the image's first byte (default: 0 with --size,\n"
+    "                      else the lowest address that holds code, data or space reserved\n"
+    "                      with DS)\n"
     "  --listing FILE      addresses, bytes and source lines, then the symbols\n"
     "  --cpp-header FILE   a C++ header with the image as an inline constexpr std::array\n"
     "  --cpp-source FILE   a C++ source defining the image as a constexpr std::array with\n"
     "                      external linkage\n"
     "  --cpp-name NAME     the array's qualified name (required with --cpp-header/--cpp-source)\n"
     "  --depfile FILE      a Makefile-style list of the files the image depends on\n"
-    "  --symbols FILE      every label and EQU name with its value, one a line as XXXX NAME,\n"
-    "                      sorted by value, then name\n"
+    "  --symbols FILE      every label and EQU name with its value, one a line as XXXX NAME\n"
+    "                      (XXXX NAME EQU for an EQU name), sorted by value, then name\n"
+    "  --lines FILE        the line map: each address where an instruction or data starts,\n"
+    "                      in order, with its source line, as XXXX FILE:LINE\n"
     "  --help              this text\n"
     "BYTES and ADDRESS are written as 8192, 0x2000 or 2000H.\n";
 
@@ -47,6 +50,7 @@ struct Arguments {
     std::string cpp_name;
     std::string depfile;
     std::string symbols;
+    std::string lines;
     Asm8080::Options options;
 };
 
@@ -58,7 +62,7 @@ std::string parse_arguments(int argc, char** argv, Arguments& arguments) {
         const bool takes_value = word == "-o" || word == "--size" || word == "--base" ||
                                  word == "--listing" || word == "--cpp-header" ||
                                  word == "--cpp-source" || word == "--cpp-name" ||
-                                 word == "--depfile" || word == "--symbols";
+                                 word == "--depfile" || word == "--symbols" || word == "--lines";
         if (takes_value && i + 1 >= words.size()) {
             return "option " + word + " needs a value";
         }
@@ -78,6 +82,8 @@ std::string parse_arguments(int argc, char** argv, Arguments& arguments) {
             arguments.depfile = words[++i];
         } else if (word == "--symbols") {
             arguments.symbols = words[++i];
+        } else if (word == "--lines") {
+            arguments.lines = words[++i];
         } else if (word == "--size") {
             const auto size = Tools::parse_number(words[++i]);
             if (!size || *size == 0 || *size > 0x10000) {
@@ -210,6 +216,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    for (const Asm8080::Diagnostic& note : program.notes) {
+        std::cerr << Asm8080::format_diagnostic({note.file, note.line, "note: " + note.message})
+                  << "\n";
+    }
     std::vector<Output> outputs;
     outputs.push_back(
         {"-o", arguments.output, std::string(program.image.begin(), program.image.end())});
@@ -217,8 +227,11 @@ int main(int argc, char** argv) {
         outputs.push_back({"--listing", arguments.listing, Asm8080::format_listing(program)});
     }
     if (!arguments.symbols.empty()) {
-        outputs.push_back(
-            {"--symbols", arguments.symbols, Asm8080::format_symbol_file(program.symbols)});
+        outputs.push_back({"--symbols", arguments.symbols,
+                           Asm8080::format_symbol_file(program.symbols, program.values)});
+    }
+    if (!arguments.lines.empty()) {
+        outputs.push_back({"--lines", arguments.lines, Asm8080::format_line_map(program)});
     }
     if (!arguments.cpp_file.empty()) {
         const std::string name = std::filesystem::path(arguments.source).filename().string();

@@ -95,6 +95,29 @@ std::string format_listing(const Program& program) {
     return out;
 }
 
+std::string format_line_map(const Program& program) {
+    std::vector<const Listing_Line*> starts;
+    for (const Listing_Line& line : program.listing) {
+        if (line.address && !line.bytes.empty()) {
+            starts.push_back(&line);
+        }
+    }
+    // Code may be placed out of order (ORG back and forth), but never twice at one address.
+    std::sort(starts.begin(), starts.end(), [](const Listing_Line* a, const Listing_Line* b) {
+        return *a->address < *b->address;
+    });
+    std::string out;
+    for (const Listing_Line* line : starts) {
+        out += hex(*line->address, 4);
+        out += ' ';
+        out += program.files[line->file];
+        out += ':';
+        out += std::to_string(line->line);
+        out += '\n';
+    }
+    return out;
+}
+
 bool is_valid_cpp_name(std::string_view qualified_name) {
     std::size_t start = 0;
     for (;;) {

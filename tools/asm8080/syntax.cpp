@@ -363,6 +363,16 @@ bool Lexer::next(Token& token, std::string& error) {
                 ++i;
                 break;
             }
+            if (static_cast<unsigned char>(line[i]) >= 0x80) {
+                // The whole character, for the message: its lead byte and what follows it.
+                std::size_t last = i + 1;
+                while (last < line.size() && last < i + 4 &&
+                       (static_cast<unsigned char>(line[last]) & 0xC0) == 0x80) {
+                    ++last;
+                }
+                error = "'" + std::string(line.substr(i, last - i)) + "' is not ASCII";
+                return false;
+            }
             text += line[i++];
         }
         set(Token_Kind::string, text, 0);

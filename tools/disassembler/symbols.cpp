@@ -1,7 +1,8 @@
 #include "tools/disassembler/symbols.hpp"
 
-#include "tools/files/input_file.hpp"
 #include "base/exception.hpp"
+#include "tools/files/input_file.hpp"
+#include "tools/files/numbers.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -37,17 +38,18 @@ std::optional<std::uint16_t> hexadecimal(std::string_view digits) {
 
 } // namespace
 
-std::string format_symbol_file(const std::map<std::string, std::uint16_t>& symbols) {
+std::string format_symbol_file(const std::map<std::string, std::uint16_t>& symbols,
+                               const std::set<std::string>& values) {
     std::vector<Symbol> sorted;
     for (const auto& [name, value] : symbols) {
-        sorted.push_back({value, name});
+        sorted.push_back({value, name, !values.contains(name)});
     }
     std::sort(sorted.begin(), sorted.end(), by_value_then_name);
     std::string text;
     for (const Symbol& symbol : sorted) {
         char value[8];
         std::snprintf(value, sizeof value, "%04X ", symbol.value);
-        text += value + symbol.name + "\n";
+        text += value + symbol.name + (symbol.label ? "\n" : " EQU\n");
     }
     return text;
 }
@@ -60,10 +62,35 @@ Symbols::Symbols(std::vector<Symbol> symbols) : symbols_(std::move(symbols)) {
 }
 
 const std::string* Symbols::name_of(std::uint16_t value) const {
-    const auto found =
-        std::lower_bound(symbols_.begin(), symbols_.end(), value,
-                         [](const Symbol& symbol, std::uint16_t v) { return symbol.value < v; });
-    return found != symbols_.end() && found->value == value ? &found->name : nullptr;
+    const auto below = [](const Symbol& symbol, std::uint16_t v) { return symbol.value < v; };
+    const auto first = std::lower_bound(symbols_.begin(), symbols_.end(), value, below);
+    const std::string* other = nullptr;
+    for (auto at = first; at != symbols_.end() && at->value == value; ++at) {
+        if (at->label) {
+            return &at->name;
+        }
+        other = other != nullptr ? other : &at->name;
+    }
+    return other;
+}
+
+std::string Symbols::near_name(std::uint16_t address) const {
+    if (const std::string* name = name_of(address)) {
+        return *name;
+    }
+    const auto above = [](std::uint16_t v, const Symbol& symbol) { return v < symbol.value; };
+    auto at = std::upper_bound(symbols_.begin(), symbols_.end(), address, above);
+    while (at != symbols_.begin()) {
+        --at;
+        const unsigned offset = static_cast<unsigned>(address - at->value);
+        if (offset > max_label_offset) {
+            break;
+        }
+        if (at->label) {
+            return at->name + "+" + std::to_string(offset);
+        }
+    }
+    return {};
 }
 
 std::optional<std::uint16_t> Symbols::value_of(std::string_view name) const {
@@ -73,63 +100,64 @@ std::optional<std::uint16_t> Symbols::value_of(std::string_view name) const {
 
 Symbols parse_symbol_file(std::string_view text, const std::string& file_name) {
     std::vector<Symbol> symbols;
-    int line_number = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = std::min(text.find('\n', start), text.size());
-        std::string_view line = text.substr(start, end - start);
-        start = end + 1;
-        ++line_number;
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        if (line.empty()) {
-            continue;
-        }
+    for_each_line(text, [&](std::string_view line, int line_number) {
         const std::size_t space = line.find(' ');
         const auto value = hexadecimal(line.substr(0, std::min(space, line.size())));
-        const std::string_view name =
+        std::string_view name =
             space == std::string_view::npos ? std::string_view{} : line.substr(space + 1);
+        const bool label = !name.ends_with(" EQU");
+        if (!label) {
+            name.remove_suffix(4);
+        }
         const bool name_ok = !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
             return std::isspace(static_cast<unsigned char>(c)) != 0;
         });
         if (space != 4 || !value || !name_ok) {
             throw Tavrin::Exception{file_name + ":" + std::to_string(line_number) +
                                     ": expected \"XXXX NAME\" (four hexadecimal digits, a space, "
-                                    "a name), as asm8080 --symbols writes"};
+                                    "a name, and \" EQU\" after an EQU name), as asm8080 "
+                                    "--symbols writes"};
         }
-        symbols.push_back({*value, std::string(name)});
-    }
+        symbols.push_back({*value, std::string(name), label});
+    });
     return Symbols(std::move(symbols));
 }
 
-Symbols read_symbol_file(const std::filesystem::path& path) {
-    const Tools::Input input = Tools::read_at_most(path, max_symbol_file_size);
-    const std::string name = "the symbol file " + path.string();
+std::string read_assembler_output(const std::filesystem::path& path, std::size_t limit,
+                                  std::string_view what, std::string_view option) {
+    const Tools::Input input = Tools::read_at_most(path, limit);
+    const std::string name = "the " + std::string(what) + " " + path.string();
     if (input.error == std::errc::is_a_directory) {
-        throw Tavrin::Exception{name +
-                                " is a directory; give the file that asm8080 --symbols wrote"};
+        throw Tavrin::Exception{name + " is a directory; give the file that asm8080 " +
+                                std::string(option) + " wrote"};
     }
     if (input.error) {
         throw Tavrin::Exception{"cannot read " + name + ": " + input.error.message()};
     }
     if (input.longer) {
-        throw Tavrin::Exception{name + " is longer than " + std::to_string(max_symbol_file_size) +
-                                " bytes, more than any program's symbols"};
+        throw Tavrin::Exception{name + " is longer than " + std::to_string(limit) +
+                                " bytes, more than any program's " + std::string(what) + " has"};
     }
-    return parse_symbol_file(input.bytes, path.string());
+    return input.bytes;
+}
+
+Symbols read_symbol_file(const std::filesystem::path& path) {
+    return parse_symbol_file(
+        read_assembler_output(path, max_symbol_file_size, "symbol file", "--symbols"),
+        path.string());
 }
 
 std::optional<std::uint16_t> parse_address(std::string_view text, const Symbols* symbols) {
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        return hexadecimal(text.substr(2));
-    }
-    if (text.size() > 1 && (text.back() == 'H' || text.back() == 'h')) {
-        if (const auto value = hexadecimal(text.substr(0, text.size() - 1))) {
+    if (symbols != nullptr) {
+        if (const auto value = symbols->value_of(text)) {
             return value;
         }
     }
-    return symbols != nullptr ? symbols->value_of(text) : std::nullopt;
+    const auto number = Tools::parse_number(text);
+    if (!number || *number > 0xFFFF) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(*number);
 }
 
 } // namespace Asm8080

@@ -1,8 +1,8 @@
 #include "tools/drovask-run/input_script.hpp"
 
+#include "base/exception.hpp"
 #include "machine/board.hpp"
 #include "tools/files/input_file.hpp"
-#include "base/exception.hpp"
 
 #include <algorithm>
 #include <array>

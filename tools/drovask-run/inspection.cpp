@@ -34,6 +34,12 @@ std::string bytes_text(const std::array<std::uint8_t, 3>& bytes, std::size_t siz
     return text;
 }
 
+// " demo.asm:12" when `lines` knows where the code at `address` was written.
+std::string place_text(std::uint16_t address, const Asm8080::Line_Map* lines) {
+    const std::string place = lines != nullptr ? lines->place_of(address) : "";
+    return place.empty() ? place : ' ' + place;
+}
+
 } // namespace
 
 std::string registers_text(const Intel_8080& p) {
@@ -44,13 +50,16 @@ std::string registers_text(const Intel_8080& p) {
            " P=" + bit(flag::parity) + " CY=" + bit(flag::carry);
 }
 
-std::string address_text(std::uint16_t address, const Asm8080::Symbols* symbols) {
-    const std::string* name = symbols != nullptr ? symbols->name_of(address) : nullptr;
-    return name != nullptr ? hex(address, 4) + " (" + *name + ")" : hex(address, 4);
+std::string address_text(std::uint16_t address, const Asm8080::Symbols* symbols,
+                         const Asm8080::Line_Map* lines) {
+    const std::string name = symbols != nullptr ? symbols->near_name(address) : "";
+    return (name.empty() ? hex(address, 4) : hex(address, 4) + " (" + name + ")") +
+           place_text(address, lines);
 }
 
 std::string trace_line(std::uint16_t pc, const std::array<std::uint8_t, 3>& bytes,
-                       const Intel_8080& after, const Asm8080::Symbols* symbols) {
+                       const Intel_8080& after, const Asm8080::Symbols* symbols,
+                       const Asm8080::Line_Map* lines) {
     const Asm8080::Disassembly instruction = Asm8080::disassemble(bytes, symbols);
     std::string line = hex(pc, 4);
     line += ' ';
@@ -60,28 +69,33 @@ std::string trace_line(std::uint16_t pc, const std::array<std::uint8_t, 3>& byte
     line.append(instruction.text.size() < 18 ? 18 - instruction.text.size() : 0, ' ');
     line += ' ';
     line += registers_text(after);
+    line += place_text(pc, lines);
     return line;
 }
 
-std::string interrupt_line(const Board& board, const Asm8080::Symbols* symbols) {
+std::string interrupt_line(const Board& board, const Asm8080::Symbols* symbols,
+                           const Asm8080::Line_Map* lines) {
     const Intel_8080& p = board.processor;
     if (!p.interrupts_enabled) {
         return "-- interrupt timer: no interrupt, they are disabled (keys sampled)";
     }
     return "-- interrupt: RST " + std::to_string(board.interrupt_number) + " to " +
            address_text(word(board.interrupt_number * 8), symbols) + " from PC " +
-           address_text(p.pc, symbols) + ", pushed at SP " + hex(word(p.sp - 2u), 4) +
+           address_text(p.pc, symbols, lines) + ", pushed at SP " + hex(word(p.sp - 2u), 4) +
            " (keys sampled)";
 }
 
-std::string watch_line(const Watched_Store& store, const Asm8080::Symbols* symbols) {
+std::string watch_line(const Watched_Store& store, const Asm8080::Symbols* symbols,
+                       const Asm8080::Line_Map* lines) {
     std::string line = "watch: frame " + std::to_string(store.frame) + ", " +
                        (store.at_interrupt ? "interrupt at PC " : "PC ") +
-                       address_text(store.pc, symbols) + ": " +
+                       address_text(store.pc, symbols, lines) + ": " +
                        address_text(store.address, symbols) + " " + hex(store.old_value, 2) +
                        " -> " + hex(store.new_value, 2);
     if (store.dropped) {
         line += " dropped (outside RAM, the byte stays " + hex(store.old_value, 2) + ")";
+    } else if (store.old_value == store.new_value) {
+        line += " (unchanged)";
     }
     return line;
 }
@@ -89,8 +103,9 @@ std::string watch_line(const Watched_Store& store, const Asm8080::Symbols* symbo
 void write_break_report(std::ostream& out, const Runner& runner) {
     const Intel_8080& p = runner.board.processor;
     const Asm8080::Symbols* symbols = runner.symbols();
-    out << "stopped at breakpoint " << address_text(*runner.stopped_at, symbols) << " in frame "
-        << runner.frames << " after " << runner.instructions << " instructions\n";
+    const Asm8080::Line_Map* lines = runner.line_map();
+    out << "stopped at breakpoint " << address_text(*runner.stopped_at, symbols, lines)
+        << " in frame " << runner.frames << " after " << runner.instructions << " instructions\n";
     out << "registers: " << registers_text(p) << " interrupts "
         << (p.interrupts_enabled ? "enabled" : "disabled") << '\n';
     out << "next instructions:\n";
@@ -99,7 +114,8 @@ void write_break_report(std::ostream& out, const Runner& runner) {
         const auto bytes = bytes_at(p, address);
         const Asm8080::Disassembly instruction = Asm8080::disassemble(bytes, symbols);
         out << (i == 0 ? "> " : "  ") << hex(address, 4) << ' '
-            << bytes_text(bytes, instruction.size) << ' ' << instruction.text << '\n';
+            << bytes_text(bytes, instruction.size) << ' ' << instruction.text
+            << place_text(address, lines) << '\n';
         address = word(address + static_cast<unsigned>(instruction.size));
     }
     out << "stack from SP " << hex(p.sp, 4) << ":";

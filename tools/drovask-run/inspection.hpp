@@ -10,6 +10,7 @@
 // Interrupts, frames and key events have lines of their own that begin with "--".
 
 #include "machine/board.hpp"
+#include "tools/disassembler/line_map.hpp"
 #include "tools/disassembler/symbols.hpp"
 
 #include <array>
@@ -24,16 +25,21 @@ class Runner;
 // "A=00 BC=0000 DE=0000 HL=0000 SP=2400 F=02 S=0 Z=1 AC=0 P=0 CY=0"
 std::string registers_text(const Intel_8080& processor);
 
-// "2400", or "2400 (score)" when `symbols` names it.
-std::string address_text(std::uint16_t address, const Asm8080::Symbols* symbols);
+// "2400", or "2400 (SCORE)" when `symbols` names it, "0105 (DRAW+5)" when a label is near;
+// then " demo.asm:12" when `lines` has the address.
+std::string address_text(std::uint16_t address, const Asm8080::Symbols* symbols,
+                         const Asm8080::Line_Map* lines = nullptr);
 
-// The instruction that started at `pc` with `bytes`, and the registers it left.
+// The instruction that started at `pc` with `bytes`, and the registers it left; then its source
+// line when `lines` has it.
 std::string trace_line(std::uint16_t pc, const std::array<std::uint8_t, 3>& bytes,
-                       const Intel_8080& after, const Asm8080::Symbols* symbols);
+                       const Intel_8080& after, const Asm8080::Symbols* symbols,
+                       const Asm8080::Line_Map* lines = nullptr);
 
 // The timer firing about to happen on `board`: the interrupt it delivers, or that it delivers
 // none.
-std::string interrupt_line(const Board& board, const Asm8080::Symbols* symbols);
+std::string interrupt_line(const Board& board, const Asm8080::Symbols* symbols,
+                           const Asm8080::Line_Map* lines = nullptr);
 
 struct Watched_Store {
     std::uint64_t frame;
@@ -45,8 +51,10 @@ struct Watched_Store {
     bool dropped;
 };
 
-// "watch: frame 3, PC 0105 (draw): 2400 (score) 00 -> 3C", and " dropped (outside RAM)".
-std::string watch_line(const Watched_Store& store, const Asm8080::Symbols* symbols);
+// "watch: frame 3, PC 0105 (DRAW+5): 2400 (SCORE) 00 -> 3C", then " dropped (outside RAM, ...)"
+// or " (unchanged)" for a store of the byte that was there.
+std::string watch_line(const Watched_Store& store, const Asm8080::Symbols* symbols,
+                       const Asm8080::Line_Map* lines = nullptr);
 
 // Where the run stopped: the breakpoint, the frame and instruction count, the registers, a few
 // instructions from PC and the top of the stack.

@@ -8,9 +8,11 @@
 #include "tools/drovask-run/pictures.hpp"
 #include "tools/drovask-run/runner.hpp"
 #include "tools/files/messages.hpp"
+#include "tools/files/numbers.hpp"
 #include "tools/files/output_file.hpp"
 
-#include <charconv>
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -27,15 +29,16 @@ namespace fs = std::filesystem;
 constexpr int exit_reported =
     1;                          // the audit found something, the program failed, or output was lost
 constexpr int exit_refused = 2; // bad arguments or files: nothing was run or written
+constexpr int exit_not_reached = 3; // no breakpoint was reached
 constexpr std::uint64_t default_every = 2;
 
-const std::string usage = R"(Usage: drovask-run ROM.bin [options]
-Runs an 8,192-byte ROM image on the machine with no window, on a clock that counts
-instructions: the same ROM and input give the same pictures on every computer.
+const std::string usage = R"(Usage: drovask-run ROM.bin... [options]
+Runs an 8,192-byte ROM image (files joined in order; - reads standard input) with no window, on
+a clock that counts instructions: the same ROM and input give the same pictures everywhere.
 
   --frames N          run N frames (default 120); a frame is two interrupts, 1/60 s
-  --input SCRIPT      key events, one a line: "at FRAME press|release KEY", in order of
-                      FRAME, the number of frames run before the event (0: at the start);
+  --input SCRIPT      key events (- reads standard input), one a line: "at FRAME press|release
+                      KEY", in order of FRAME, the number of frames run before the event;
                       "#" starts a comment; KEY is one of
 )" + Drovask::machine_keys_text(90, std::string(22, ' ')) +
                           R"(
@@ -43,35 +46,35 @@ instructions: the same ROM and input give the same pictures on every computer.
   --animation FILE.gif    an animated GIF of the picture after every K-th frame
   --every K           K for --animation (default 2: 30 pictures a second; 1 plays at 50
                       a second, 5/6 of the machine's speed: no GIF picture is shorter)
-  --audit             report, with the address and the PC of the instruction, each store
-                      dropped outside RAM (2000-3FFF), store through HL into the ROM or
-                      above RAM, IN or OUT on a port the machine ignores (it answers IN 0,
-                      1, 3 and OUT 2, 4), and change of SP to outside RAM
+  --audit             report, with the PC of the instruction, each store dropped outside RAM
+                      (2000-3FFF), store through HL into the ROM or above RAM, IN or OUT on a
+                      port the machine ignores (it answers IN 0, 1, 3 and OUT 2, 4), and change
+                      of SP to outside RAM
   --instructions-per-interrupt N
-                      interrupt after every N instructions (default 1938: an 8080 at 2 MHz
-                      runs 16,667 cycles in 1/120 s, and the demo game averages 8.6 cycles
-                      an instruction over attract mode and a played game)
-Looking inside (ADDR: hexadecimal as 1A2BH or 0x1A2B, or a name from --symbols):
+                      interrupt after every N instructions (default 1938: 16,667 cycles of a
+                      2 MHz 8080 in 1/120 s, at the demo game's 8.6 cycles an instruction)
+Looking inside (ADDR: a name from --symbols or a number; shown as NAME or LABEL+offset):
   --symbols FILE      names for addresses, as asm8080 --symbols writes them
+  --lines FILE        source lines (FILE:LINE) beside addresses, as asm8080 --lines writes them
   --trace FILE        a line per instruction: address, bytes, disassembly, then the registers
                       after it (A=xx BC=xxxx DE=xxxx HL=xxxx SP=xxxx F=xx, flags spelled out);
                       interrupts, frames and key events on lines beginning with "--"
   --trace-from F, --trace-frames N   trace only N frames (default: all) from frame F
-  --break ADDR        stop before the instruction at ADDR; print the frame, the instruction
-                      count, registers, next instructions and stack (repeatable)
-  --watch ADDR[:N]    print each store into the N bytes from ADDR (default 1), dropped ones
-                      and the interrupt entry's too: frame, PC, old and new byte (repeatable)
+  --break ADDR        stop before the instruction at ADDR, or at FILE:LINE with --lines, and
+                      print frame, count, registers, next instructions, stack (repeatable)
+  --watch ADDR[:N]    print each store into the N bytes from ADDR (default 1), dropped and
+                      unchanged ones too, with frame, PC, old and new byte (repeatable)
   --state FILE        registers, flags, interrupts, shift register, input and RAM at the end
-  --help              this text
-
+Numbers: decimal, 0x2000 or 2000H. An output named - or /dev/stdout goes to standard output.
 Exit status: 0 done, or stopped at a breakpoint; 1 the audit reported faults, an unimplemented
 instruction ended the run (its message and PC are printed; trace and state are written, no
 picture), or standard output could not be written; 2 a bad argument, ROM, script or output
-file. An output appears only complete, only in place of a regular file (or a link's end).
+file; 3 no --break was reached ("not reached in N frames"). An output file appears only
+complete, only in place of a regular file (or a link's end).
 )";
 
 struct Options {
-    fs::path rom;
+    std::vector<fs::path> roms; // joined in order
     std::uint64_t frames = 120;
     std::optional<fs::path> input;
     std::optional<fs::path> screenshot;
@@ -80,6 +83,7 @@ struct Options {
     bool audit = false;
     std::uint32_t instructions_per_interrupt = Drovask::default_instructions_per_interrupt;
     std::optional<fs::path> symbols;
+    std::optional<fs::path> lines;
     std::optional<fs::path> trace;
     std::optional<std::uint64_t> trace_from;
     std::optional<std::uint64_t> trace_frames;
@@ -92,14 +96,38 @@ struct Options {
     throw Tavrin::Exception{message};
 }
 
-std::uint64_t whole_number(std::string_view option, std::string_view text, std::uint64_t max) {
-    std::uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || value < 1 || value > max) {
-        refuse(std::string(option) + " takes a whole number from 1 to " + std::to_string(max) +
-               ", not \"" + std::string(text) + "\"");
+std::uint64_t whole_number(std::string_view option, std::string_view text, std::uint64_t max,
+                           std::uint64_t min = 1) {
+    const auto value = Tools::parse_number(text);
+    if (!value || *value < min || *value > max) {
+        refuse(std::string(option) + " takes a whole number from " + std::to_string(min) + " to " +
+               std::to_string(max) + " (" + std::string(Tools::number_forms) + "), not \"" +
+               std::string(text) + "\"");
     }
-    return value;
+    return *value;
+}
+
+// "-" names standard input.
+fs::path input_path(std::string_view argument) {
+    return argument == "-" ? fs::path("/dev/stdin") : fs::path(argument);
+}
+
+// A picture's name says its format: a PNG under a GIF's name would mislead every program that
+// opens it.
+void check_extension(std::string_view option, const std::optional<fs::path>& path,
+                     std::string_view extension) {
+    if (!path || Tools::names_standard_output(*path)) {
+        return;
+    }
+    std::string given = path->extension().string();
+    for (char& c : given) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (given != extension) {
+        refuse(std::string(option) + " writes a " + std::string(extension.substr(1)) +
+               " file: give it a name ending in " + std::string(extension) + ", not " +
+               path->string());
+    }
 }
 
 Options parse_arguments(int argc, char** argv) {
@@ -108,7 +136,6 @@ Options parse_arguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         rest.emplace_back(argv[i]);
     }
-    bool have_rom = false;
     for (std::size_t i = 0; i < rest.size(); ++i) {
         const std::string_view argument = rest[i];
         const auto value = [&]() -> std::string_view {
@@ -120,7 +147,7 @@ Options parse_arguments(int argc, char** argv) {
         if (argument == "--frames") {
             options.frames = whole_number(argument, value(), Drovask::max_script_frame);
         } else if (argument == "--input") {
-            options.input = fs::path(value());
+            options.input = input_path(value());
         } else if (argument == "--screenshot") {
             options.screenshot = fs::path(value());
         } else if (argument == "--animation") {
@@ -134,12 +161,12 @@ Options parse_arguments(int argc, char** argv) {
                 static_cast<std::uint32_t>(whole_number(argument, value(), 1'000'000'000));
         } else if (argument == "--symbols") {
             options.symbols = fs::path(value());
+        } else if (argument == "--lines") {
+            options.lines = fs::path(value());
         } else if (argument == "--trace") {
             options.trace = fs::path(value());
         } else if (argument == "--trace-from") {
-            const auto text = value();
-            options.trace_from =
-                text == "0" ? 0 : whole_number(argument, text, Drovask::max_script_frame);
+            options.trace_from = whole_number(argument, value(), Drovask::max_script_frame, 0);
         } else if (argument == "--trace-frames") {
             options.trace_frames = whole_number(argument, value(), Drovask::max_script_frame);
         } else if (argument == "--break") {
@@ -150,15 +177,18 @@ Options parse_arguments(int argc, char** argv) {
             options.state = fs::path(value());
         } else if (argument.starts_with("-") && argument != "-") {
             refuse("unknown option " + std::string(argument) + "; see drovask-run --help");
-        } else if (have_rom) {
-            refuse("one ROM image at a time: " + std::string(argument) + " is a second one");
         } else {
-            options.rom = fs::path(argument);
-            have_rom = true;
+            options.roms.push_back(input_path(argument));
         }
     }
-    if (!have_rom) {
+    if (options.roms.empty()) {
         refuse("no ROM image given; see drovask-run --help");
+    }
+    const auto from_standard_input = [](const fs::path& path) { return path == "/dev/stdin"; };
+    if (std::count_if(options.roms.begin(), options.roms.end(), from_standard_input) +
+            (options.input && from_standard_input(*options.input)) >
+        1) {
+        refuse("standard input can be read once: name it (-) for one input only");
     }
     if ((options.trace_from || options.trace_frames) && !options.trace) {
         refuse("--trace-from and --trace-frames choose the frames of --trace, which is missing");
@@ -176,8 +206,8 @@ Options parse_arguments(int argc, char** argv) {
 
 // An output must not replace one of the run's own inputs, nor the other output.
 void check_outputs(const Options& options) {
-    std::vector<fs::path> inputs{options.rom};
-    for (const auto& input : {options.input, options.symbols}) {
+    std::vector<fs::path> inputs = options.roms;
+    for (const auto& input : {options.input, options.symbols, options.lines}) {
         if (input) {
             inputs.push_back(*input);
         }
@@ -187,7 +217,16 @@ void check_outputs(const Options& options) {
         {"the animation", options.animation},
         {"the trace", options.trace},
         {"the state", options.state}};
+    const char* to_standard_output = nullptr;
     for (const auto& [role, output] : outputs) {
+        if (output && Tools::names_standard_output(*output)) {
+            if (to_standard_output != nullptr) {
+                refuse(std::string(to_standard_output) + " and " + role +
+                       " would both go to standard output; choose a file for one");
+            }
+            to_standard_output = role;
+            continue;
+        }
         for (const fs::path& input : inputs) {
             if (output && Tools::same_file(*output, input)) {
                 refuse("the output " + output->string() + " is the input " + input.string() +
@@ -199,7 +238,8 @@ void check_outputs(const Options& options) {
         for (std::size_t j = i + 1; j < std::size(outputs); ++j) {
             const auto& [role, output] = outputs[i];
             const auto& [other_role, other] = outputs[j];
-            if (output && other && Tools::same_file(*output, *other)) {
+            if (output && other && !Tools::names_standard_output(*output) &&
+                Tools::same_file(*output, *other)) {
                 refuse(std::string(role) + " " + output->string() + " and " + other_role + " " +
                        other->string() + " would be one file; choose two names");
             }
@@ -222,10 +262,30 @@ std::uint16_t address_argument(std::string_view option, std::string_view text,
     return *address;
 }
 
-// Breakpoints and watches, once the symbols that may name their addresses are read.
-void look_inside(Drovask::Runner& runner, const Options& options) {
+// A breakpoint: an address, or FILE:LINE through the line map.
+std::uint16_t break_address(const std::string& text, const Drovask::Runner& runner) {
+    if (text.find(':') == std::string::npos) {
+        return address_argument("--break", text, runner.symbols());
+    }
+    if (runner.line_map() == nullptr) {
+        refuse("--break " + text + " names a source line: give the line map too (--lines FILE, " +
+               "as asm8080 --lines writes it)");
+    }
+    const auto address = runner.line_map()->address_of(text);
+    if (!address) {
+        refuse("--break " + text + ": no instruction or data starts on that line in the line " +
+               "map; choose a line with code (FILE as the map names it, or its name alone)");
+    }
+    return *address;
+}
+
+// Breakpoints and watches, once the symbols and the line map that may name their addresses are
+// read. Returns the breakpoints.
+std::vector<std::uint16_t> look_inside(Drovask::Runner& runner, const Options& options) {
+    std::vector<std::uint16_t> breakpoints;
     for (const std::string& text : options.breaks) {
-        runner.add_breakpoint(address_argument("--break", text, runner.symbols()));
+        breakpoints.push_back(break_address(text, runner));
+        runner.add_breakpoint(breakpoints.back());
     }
     for (const std::string& text : options.watches) {
         const std::size_t colon = text.find(':');
@@ -237,11 +297,12 @@ void look_inside(Drovask::Runner& runner, const Options& options) {
                 : whole_number("--watch's LENGTH", std::string_view(text).substr(colon + 1), 65536);
         runner.add_watch(first, static_cast<std::uint32_t>(length), std::cout);
     }
+    return breakpoints;
 }
 
 // Writes what `write` puts into a text stream to `file`.
 template <typename Write>
-void write_text(Tools::Output_File& file, Write&& write) {
+void write_text(Tools::Output& file, Write&& write) {
     std::ostringstream text;
     write(text);
     const std::string bytes = text.str();
@@ -254,12 +315,12 @@ using Events = std::vector<Drovask::Key_Event>;
 // starts, so a name that may not be written is refused before anything runs; each appears only
 // at its commit, complete.
 struct Outputs {
-    std::optional<Tools::Output_File> screenshot;
-    std::optional<Tools::Output_File> animation_file;
+    std::optional<Tools::Output> screenshot;
+    std::optional<Tools::Output> animation_file;
     std::optional<Drovask::Gif_Writer> animation;
-    std::optional<Tools::Output_File> trace;
+    std::optional<Tools::Output> trace;
     std::ostringstream frame_trace; // the trace of the frame being run, written after it
-    std::optional<Tools::Output_File> state;
+    std::optional<Tools::Output> state;
 };
 
 Events read_events(const Options& options) {
@@ -368,12 +429,20 @@ std::optional<Events::const_iterator> run_frames(Drovask::Runner& runner, Output
     return next_event;
 }
 
-// Where the run stopped at a breakpoint, or the key events that its frames did not reach.
+// Where the run stopped at a breakpoint, or what its frames did not reach: key events, the trace's
+// first frame.
 void report_end(const Drovask::Runner& runner, const Options& options, const Events& events,
                 Events::const_iterator next_event) {
     if (runner.stopped()) {
         Drovask::write_break_report(std::cout, runner);
-    } else if (next_event != events.end()) {
+        return;
+    }
+    if (options.trace_from && *options.trace_from >= options.frames) {
+        std::cerr << "drovask-run: note: --trace-from " << *options.trace_from
+                  << " is not reached in a run of " << options.frames
+                  << " frames; the trace has no instruction\n";
+    }
+    if (next_event != events.end()) {
         std::cerr << "drovask-run: note: "
                   << Tools::printable(options.input->string() + ":" +
                                       std::to_string(next_event->line) + ": frame " +
@@ -382,6 +451,22 @@ void report_end(const Drovask::Runner& runner, const Options& options, const Eve
                                       std::to_string(options.frames) + " frames")
                   << "; that event and any after it were not used\n";
     }
+}
+
+// Says so when there were breakpoints and the run ended without reaching one.
+bool breakpoints_reached(const Drovask::Runner& runner,
+                         const std::vector<std::uint16_t>& breakpoints) {
+    if (breakpoints.empty() || runner.stopped()) {
+        return true;
+    }
+    std::string addresses;
+    for (const std::uint16_t address : breakpoints) {
+        addresses +=
+            (addresses.empty() ? "" : ", ") + Drovask::address_text(address, runner.symbols());
+    }
+    std::cerr << "drovask-run: --break " << Tools::printable(addresses) << ": not reached in "
+              << runner.frames << " frames\n";
+    return false;
 }
 
 void commit_pictures(Outputs& outputs, const Drovask::Runner& runner) {
@@ -398,22 +483,29 @@ void commit_pictures(Outputs& outputs, const Drovask::Runner& runner) {
 }
 
 int run(const Options& options) {
-    const auto rom_bytes = Drovask::read_rom_files({options.rom});
+    const auto rom_bytes = Drovask::read_rom_files(options.roms);
     const Events events = read_events(options);
     check_outputs(options);
     warn_about_inputs(options, events);
     Outputs outputs;
     open_pictures(outputs, options);
+    check_extension("--screenshot", options.screenshot, ".png");
+    check_extension("--animation", options.animation, ".gif");
     std::optional<Asm8080::Symbols> symbols;
     if (options.symbols) {
         symbols = Asm8080::read_symbol_file(*options.symbols);
+    }
+    std::optional<Asm8080::Line_Map> lines;
+    if (options.lines) {
+        lines = Asm8080::read_line_map(*options.lines);
     }
     open_text_outputs(outputs, options);
 
     Drovask::Runner runner(Drovask::Rom{rom_bytes.data(), Drovask::rom_size},
                            {options.instructions_per_interrupt, options.audit});
     runner.use_symbols(symbols ? &*symbols : nullptr);
-    look_inside(runner, options);
+    runner.use_line_map(lines ? &*lines : nullptr);
+    const std::vector<std::uint16_t> breakpoints = look_inside(runner, options);
     const auto next_event = run_frames(runner, outputs, options, events);
     if (!next_event) {
         return exit_reported;
@@ -427,7 +519,7 @@ int run(const Options& options) {
             return exit_reported;
         }
     }
-    return 0;
+    return breakpoints_reached(runner, breakpoints) ? 0 : exit_not_reached;
 }
 
 } // namespace

@@ -1,9 +1,9 @@
 #include "tools/drovask-run/runner.hpp"
 
+#include "base/exception.hpp"
 #include "processor/execute.hpp"
 #include "processor/opcodes.hpp"
 #include "tools/drovask-run/inspection.hpp"
-#include "base/exception.hpp"
 
 #include <cstdio>
 #include <ostream>
@@ -173,7 +173,7 @@ void Runner::run_looking(std::uint64_t count) {
             check_stack(sp, pc, false);
         }
         if (trace_ != nullptr) {
-            *trace_ << trace_line(pc, bytes, p, symbols_) << '\n';
+            *trace_ << trace_line(pc, bytes, p, symbols_, lines_) << '\n';
         }
     }
 }
@@ -191,7 +191,7 @@ void Runner::interrupt() {
         return;
     }
     if (trace_ != nullptr) {
-        *trace_ << interrupt_line(board, symbols_) << '\n';
+        *trace_ << interrupt_line(board, symbols_, lines_) << '\n';
     }
     instruction_pc = pc;
     at_interrupt_ = true;
@@ -228,7 +228,7 @@ void Runner::stored(std::uint16_t address, std::uint8_t value, Store store) {
     if (watch_out_ != nullptr && watched_[address]) {
         *watch_out_ << watch_line({frames, instruction_pc, at_interrupt_, address,
                                    p.memory[address], value, store == Store::dropped},
-                                  symbols_)
+                                  symbols_, lines_)
                     << '\n';
     }
 }

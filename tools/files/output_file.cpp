@@ -1,7 +1,7 @@
 #include "tools/files/output_file.hpp"
 
-#include "tools/files/messages.hpp"
 #include "base/exception.hpp"
+#include "tools/files/messages.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -246,6 +246,25 @@ void Output_File::commit() {
     }
     temporary_->slot->used.store(false); // renamed: nothing left to remove
     delete temporary_.release();
+}
+
+bool names_standard_output(const fs::path& target) {
+    const std::string name = target.string();
+    return name == "-" || name == "/dev/stdout" || name == "/dev/fd/1" || name == "/proc/self/fd/1";
+}
+
+Output::Output(fs::path target) {
+    if (!names_standard_output(target)) {
+        file_.emplace(std::move(target));
+    }
+}
+
+void Output::commit() {
+    if (file_) {
+        file_->commit();
+    } else {
+        std::fflush(stdout);
+    }
 }
 
 namespace {

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 namespace Tools {
 
@@ -48,6 +49,25 @@ private:
     std::unique_ptr<Temporary, Remover> temporary_;
     std::unique_ptr<std::FILE, Closer> file_;
 };
+
+// A tool's output named by the user: a file, written through Output_File, or standard output,
+// named "-" or /dev/stdout (also /dev/fd/1, /proc/self/fd/1), which gets the bytes as they come
+// and which the caller checks at the end (standard_output_written).
+class Output {
+public:
+    explicit Output(std::filesystem::path target);
+
+    std::FILE* stream() const { return file_ ? file_->stream() : stdout; }
+    bool is_standard_output() const { return !file_; }
+
+    // Output_File::commit, or a flush of standard output.
+    void commit();
+
+private:
+    std::optional<Output_File> file_;
+};
+
+bool names_standard_output(const std::filesystem::path& target);
 
 // Whether two names lead to one file: for files that exist, the same device and inode (through
 // links); for names not yet taken, the same name in the same folder (whatever the spelling of
