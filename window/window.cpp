@@ -164,10 +164,11 @@ void Window::lose_focus() {
     release_keys();
 }
 
+// The mouse buttons stay: a button's release still reaches the window that it was pressed in.
 void Window::release_keys() {
     keys_down.reset();
-    for (std::atomic<bool>& flag : key_held) {
-        flag.store(false, std::memory_order_relaxed);
+    for (std::size_t code = 0; code < messages::key_code_count; ++code) {
+        key_held[code].store(false, std::memory_order_relaxed);
     }
 }
 

@@ -66,8 +66,8 @@ public:
     std::optional<std::intptr_t> window_procedure(std::uint32_t message, std::uintptr_t w_param,
                                                   std::intptr_t l_param);
 
-    // Lets go of every key and button, as if each had been released (the focus left the window,
-    // or the machine starts again).
+    // Lets go of every key, as if each had been released (the focus left the window, or the
+    // machine starts again). The mouse buttons stay as they are.
     void release_keys();
 
     std::shared_ptr<Native_Handle> native_window;
