@@ -9,8 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <optional>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -117,6 +120,41 @@ TEST_P(Source, AssemblesBackToItsBytes) {
 
 INSTANTIATE_TEST_SUITE_P(Dis8080, Source, testing::ValuesIn(cases),
                          [](const auto& test) { return std::string(test.param.name); });
+
+// Any bytes, any range and any labels (in it, outside it, inside instructions, EQU names) must
+// assemble back.
+TEST(Dis8080, RandomImagesWithRandomLabelsAssembleBack) {
+    std::mt19937 random(8080);
+    for (int round = 0; round < 200; ++round) {
+        Bytes image(1 + random() % 600);
+        const auto base = static_cast<std::uint16_t>(random() % (0x10000 - image.size() + 1));
+        for (std::size_t i = 0; i < image.size(); ++i) {
+            image[i] = static_cast<std::uint8_t>(random());
+            if (random() % 4 == 0 && i + 2 < image.size()) { // JMP, CALL, JZ or CZ into the image
+                const auto target = static_cast<unsigned>(base + random() % image.size());
+                image[i] = std::array<std::uint8_t, 4>{0xC3, 0xCD, 0xCA, 0xCC}[random() % 4];
+                image[++i] = static_cast<std::uint8_t>(target);
+                image[++i] = static_cast<std::uint8_t>(target >> 8);
+            }
+        }
+        const auto first = static_cast<std::uint16_t>(base + random() % image.size());
+        const auto last =
+            static_cast<std::uint16_t>(first + random() % (base + image.size() - first));
+        std::string file;
+        for (int i = 0; i < 8; ++i) {
+            char line[32];
+            std::snprintf(line, sizeof line, "%04X N%d%s\n",
+                          static_cast<unsigned>(base + random() % (image.size() + 8) - 4) & 0xFFFF,
+                          i, i % 3 == 0 ? " EQU" : "");
+            file += line;
+        }
+        const Asm8080::Symbols symbols = Asm8080::parse_symbol_file(file, "random.sym");
+        const std::string text = Dis8080::program_source({image, base}, {first, last}, &symbols);
+        EXPECT_EQ(assemble_ok(text),
+                  Bytes(image.begin() + (first - base), image.begin() + (last - base + 1)))
+            << text;
+    }
+}
 
 TEST(Dis8080, RefusesLabelsThatTheAssemblerWouldNotTake) {
     const Bytes image{0x00};
