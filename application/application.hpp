@@ -3,7 +3,6 @@
 #include "machine/machine.hpp"
 #include "window/window.hpp"
 
-
 // The program's one window and one machine, and its frame. A platform's loop drives it: the
 // desktop calls `frame` in a plain loop while the emulation thread steps the machine; a browser
 // calls it once per animation frame.
