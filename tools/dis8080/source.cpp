@@ -170,6 +170,7 @@ private:
         std::set<std::uint16_t> targets;
         for (const Piece& piece : pieces_) {
             const std::uint8_t opcode = byte(piece.address);
+            // JMP, CALL, and the conditional ones: Jcc is 11ccc010, Ccc 11ccc100.
             const bool jump_or_call = opcode == 0xC3 || opcode == 0xCD || (opcode & 0xC7) == 0xC2 ||
                                       (opcode & 0xC7) == 0xC4;
             if (!piece.data && jump_or_call) {
