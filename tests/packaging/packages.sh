@@ -76,9 +76,9 @@ if [[ -n "$deb" ]]; then
         "the developer tools asm8080, dis8080, drovask-run and cpm-run are installed in /usr/bin" \
         eval '[[ -x /usr/bin/asm8080 && -x /usr/bin/dis8080 && -x /usr/bin/drovask-run &&
                  -x /usr/bin/cpm-run ]]'
-    check deb.tool_manuals "asm8080's and dis8080's manuals are installed, dis8080's man page too" \
+    check deb.tool_manuals "asm8080's and dis8080's manuals and man pages are installed" \
         eval '[[ -s /usr/share/doc/$name/asm8080.md && -s /usr/share/doc/$name/dis8080.md &&
-                 -s /usr/share/man/man1/dis8080.1 ]]'
+                 -s /usr/share/man/man1/dis8080.1 && -s /usr/share/man/man1/asm8080.1 ]]'
     # A program assembled, disassembled and assembled again, then run, by the installed tools.
     tools_round_trip() {
         printf ' ORG 0\nloop: LXI SP,2400H\n DB 8\n JMP loop\n' >"$work/tools.asm" &&
@@ -145,7 +145,7 @@ if [[ -n "$found" ]]; then
         grep -q "^-rwx.* $top/bin/$name\$" "$work/archive.txt"
     check archive.developer_tools \
         "the archive holds the developer tools with their manuals under $top/" \
-        archive_holds bin/{asm8080,dis8080,drovask-run,cpm-run} share/man/man1/dis8080.1 \
+        archive_holds bin/{asm8080,dis8080,drovask-run,cpm-run} share/man/man1/{asm8080,dis8080}.1 \
         share/doc/$name/{asm8080,dis8080}.md
 fi
 
