@@ -178,6 +178,13 @@ TEST(Dialect, MacrosAndRepetitions) {
     }
 }
 
+TEST(Dialect, ARunawayMacroIsOneErrorAndTheRestIsStillRead) {
+    const auto program = assemble_text("two MACRO\n two\n two\n ENDM\n two\n FROB");
+    ASSERT_EQ(program.errors.size(), 2u);
+    EXPECT_EQ(program.errors[0].line, 5);
+    EXPECT_EQ(program.errors[1].message, "unknown mnemonic 'FROB'");
+}
+
 TEST(Dialect, ExpansionsAreListedUnderTheirCallAndMappedToIt) {
     const auto program = assemble_text("two MACRO\n NOP\n HLT\n ENDM\n two\n DB 1\n");
     ASSERT_TRUE(program.ok());

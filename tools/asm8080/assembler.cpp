@@ -225,9 +225,13 @@ private:
     // Reads one line, from a file or from an expansion (`origin` its line in the macro), and
     // places it: a statement for every line, assembled or not, so that the listing shows each.
     void process(std::string_view text, int file, int line, const Body_Line* origin) {
+        if (expansion_depth_ == 0) {
+            runaway_ = false; // past the expansions that went too deep
+        }
         if (statements_.size() >= maximum_lines) {
             error_at(file, line,
-                     "the source and its included files have more than " +
+                     (expansion_depth_ > 0 ? "macros and repetitions take the program past "
+                                           : "the source and its included files have more than ") +
                          std::to_string(maximum_lines) + " lines",
                      statements_.size());
             stopped_ = true;
@@ -581,7 +585,7 @@ private:
         }
     }
 
-    bool halted() const { return ended_ || stopped_; }
+    bool halted() { return ended_ || runaway_ || stop_for_errors(); }
 
     // A call: the statement's operands are the arguments.
     void expand(const Macro& macro, std::size_t index) {
@@ -604,7 +608,7 @@ private:
             error(statements_[index], "macros and repetitions nested more than " +
                                           std::to_string(maximum_expansion_depth) + " deep (does " +
                                           macro.name + " call itself without end?)");
-            stopped_ = true;
+            runaway_ = true; // reported once: every expansion open now ends
             return false;
         }
         if (macro.body.empty()) {
@@ -623,11 +627,16 @@ private:
         block_floor_ = first;
         ++expansion_depth_;
         for (const Body_Line& body : macro.body) {
-            const auto text = substitute(body.text, macro, arguments, locals);
+            const auto text = ++expanded_lines_ > maximum_expansion_lines
+                                  ? std::nullopt
+                                  : substitute(body.text, macro, arguments, locals);
             if (!text) {
                 error_at(file, line,
                          "macros and repetitions write more than " +
-                             std::to_string(maximum_expansion_size >> 20) + " MiB of text",
+                             (expanded_lines_ > maximum_expansion_lines
+                                  ? std::to_string(maximum_expansion_lines) + " lines"
+                                  : std::to_string(maximum_expansion_size >> 20) + " MiB") +
+                             " (is a count or a list too long, or a macro calling itself?)",
                          index);
                 stopped_ = true;
             }
@@ -635,7 +644,7 @@ private:
                 break;
             }
             process(*text, file, line, &body);
-            if (exit_macro_) {
+            if (exit_macro_ || runaway_) {
                 break;
             }
         }
@@ -1712,8 +1721,10 @@ private:
     const Macro* call_ = nullptr; // the macro the statement just parsed calls
     int expansion_depth_ = 0;
     int include_depth_ = 0;
-    bool exit_macro_ = false;  // an EXITM was met
-    std::size_t expanded_ = 0; // bytes of text that macros wrote
+    bool exit_macro_ = false;        // an EXITM was met
+    bool runaway_ = false;           // expansions went too deep: every one open ends
+    std::size_t expanded_lines_ = 0; // lines that macros and repetitions wrote
+    std::size_t expanded_ = 0;       // bytes of text that macros wrote
     std::size_t local_count_ = 0;
     const std::string empty_;
     std::unordered_map<std::string, Symbol> symbols_;
