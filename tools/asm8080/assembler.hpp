@@ -58,11 +58,11 @@ struct Options {
 inline constexpr std::size_t maximum_errors = 100; // then "too many errors; stopping"
 inline constexpr std::size_t maximum_source_size = 16 * 1024 * 1024; // all files together
 inline constexpr std::size_t maximum_lines = 1'000'000;              // all files together
-// What macros and repetitions may write, all together (the lines: twice the bytes of memory),
+// What macros and repetitions may write, all together (a line for each byte of memory),
 // and how deeply they may call each other (a macro that calls itself must stop through IF or
 // EXITM before this).
-inline constexpr std::size_t maximum_expansion_size = 4 * 1024 * 1024; // bytes read and written
-inline constexpr std::size_t maximum_expansion_lines = 131'072;
+inline constexpr std::size_t maximum_expansion_size = 2 * 1024 * 1024; // bytes read and written
+inline constexpr std::size_t maximum_expansion_lines = 65'536;
 inline constexpr int maximum_expansion_depth = 64;
 
 struct Program {
