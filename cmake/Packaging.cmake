@@ -1,9 +1,9 @@
 # Installing and packaging. `cmake --install` puts the program and what it ships with in place
-# (component `program`) and, on request, the developer tools (component `developer_tools`:
-# `cmake --install <build> --component developer_tools`). `cpack` makes the packages that users
-# install from the program's component alone: a .deb and a .tar.gz on Linux, a .zip on Windows
-# (scripts/package makes all three). The files themselves are installed next to their targets
-# and in packaging/.
+# (component `program`) and the developer tools (component `developer_tools`: asm8080, dis8080,
+# drovask-run and cpm-run with their manuals); `--component` installs one of them. `cpack` makes
+# the packages that users install: a .deb and a .tar.gz on Linux with both components, a .zip on
+# Windows with the program's alone (the tools are built only natively; scripts/package makes all
+# three). The files themselves are installed next to their targets and in packaging/.
 include(GNUInstallDirs)
 
 # On Windows the program sits at the top of its folder, beside its README; elsewhere the usual
@@ -29,8 +29,18 @@ machine, unless another ROM image was built in. Keys: C coin, Q one player,
 E two players, A and D move, S fires, Escape quits.")
 string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" tavrin_package_platform)
 set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${tavrin_package_platform}")
-# Only the program's component goes into the packages; the developer tools stay out.
-set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};program;/")
+set(tavrin_packaged_components program)
+if(NOT WIN32)
+    list(APPEND tavrin_packaged_components developer_tools)
+    string(APPEND CPACK_PACKAGE_DESCRIPTION "
+For program authors it carries the developer tools: asm8080 (the assembler),
+dis8080 (the disassembler), drovask-run (runs a ROM image without a window,
+with traces, breakpoints and screenshots) and cpm-run.")
+endif()
+set(CPACK_INSTALL_CMAKE_PROJECTS "")
+foreach(component IN LISTS tavrin_packaged_components)
+    list(APPEND CPACK_INSTALL_CMAKE_PROJECTS ${PROJECT_BINARY_DIR} ${PROJECT_NAME} ${component} /)
+endforeach()
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)

@@ -4,8 +4,8 @@
 // it printed is what it echoed. The same input, read as text, goes through the --limit parser,
 // which must take exactly the plain decimal numbers from 1 to 2^64 - 1.
 
-#include "tools/cpm/cpm.hpp"
 #include "base/exception.hpp"
+#include "tools/cpm/cpm.hpp"
 
 #include <unistd.h>
 

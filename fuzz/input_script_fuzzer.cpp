@@ -5,9 +5,9 @@
 //  - only the machine's keys, each pressed only while released and released only while pressed;
 //  - written out again as a plain script, the events parse to themselves.
 
+#include "base/exception.hpp"
 #include "machine/board.hpp"
 #include "tools/drovask-run/input_script.hpp"
-#include "base/exception.hpp"
 
 #include <algorithm>
 #include <array>

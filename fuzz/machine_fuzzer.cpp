@@ -9,9 +9,9 @@
 // Input: one byte for the firing interval, 16 bytes of key states (one per firing, in turn),
 // then the ROM image, padded with zeros to 8 KiB.
 
+#include "base/exception.hpp"
 #include "machine/board.hpp"
 #include "processor/opcodes.hpp"
-#include "base/exception.hpp"
 
 #include <algorithm>
 #include <array>

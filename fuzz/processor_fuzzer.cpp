@@ -12,8 +12,8 @@
 // end as 12-bit page numbers), then code copied to memory from PC on; the rest of memory is
 // filled from a generator seeded by the input.
 
-#include "processor/intel_8080.hpp"
 #include "base/exception.hpp"
+#include "processor/intel_8080.hpp"
 
 #include <array>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #include "machine/rom_file.hpp"
 
-#include "machine/board.hpp"
 #include "base/exception.hpp"
+#include "machine/board.hpp"
 
 #include <cstddef>
 #include <fstream>

@@ -1,7 +1,7 @@
 #include "processor/intel_8080.hpp"
 
-#include "processor/execute.hpp"
 #include "base/exception.hpp"
+#include "processor/execute.hpp"
 
 #include <iomanip>
 #include <sstream>

@@ -1,7 +1,7 @@
 #include "renderer/program.hpp"
 
-#include "renderer/gl.hpp"
 #include "base/exception.hpp"
+#include "renderer/gl.hpp"
 
 namespace Tavrin {
 

@@ -2,9 +2,9 @@
 // both natively and to WebAssembly by bench/web/run, which reports the two and their ratio.
 // Usage: exerciser PROGRAM.COM [INSTRUCTIONS]   (200,000,000 by default)
 
+#include "base/exception.hpp"
 #include "processor/intel_8080.hpp"
 #include "tools/cpm/cpm.hpp"
-#include "base/exception.hpp"
 
 #include <chrono>
 #include <cstdio>

@@ -255,10 +255,10 @@ TEST(Errors, SymbolsAndLayout) {
     expect_errors(" ORG 10H\n DB 1\n ORG 0\n DB 2",
                   {{4, "code at 0000H lies below the image start 0010H"}},
                   {.base = 0x10, .size = std::nullopt});
-    expect_errors(" DB\n DW 'abc'\n END 5",
+    expect_errors(" DB\n DW 'abc'\n END 5,6",
                   {{1, "DB needs at least one value"},
                    {2, "a character constant holds one or two characters"},
-                   {3, "END takes no operands"}});
+                   {3, "END takes at most one operand (where the program starts), found 2"}});
 }
 
 TEST(Errors, PathologicalExpressionsAreRefusedRatherThanOverflowingTheStack) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/support/cpu_tests.hpp"
 #include "tools/cpm/cpm.hpp"
 
 #include <gtest/gtest.h>
@@ -13,16 +14,8 @@
 
 // Runs a third-party CP/M test program and compares what it prints, line by line, and how many
 // instructions it takes with the result committed next to these tests. The programs themselves
-// are not part of the repository: they are looked for in $TAVRIN_CPU_TESTS, else in
-// ../shared/cpu-tests beside the repository.
+// are not part of the repository: cpu_tests_directory() says where they are looked for.
 namespace cpm_programs {
-
-inline std::filesystem::path program_directory() {
-    if (const char* directory = std::getenv("TAVRIN_CPU_TESTS"); directory && *directory) {
-        return directory;
-    }
-    return std::filesystem::path(TAVRIN_REPOSITORY_ROOT) / ".." / "shared" / "cpu-tests";
-}
 
 // The program's output as lines of plain text: carriage returns dropped, other control
 // characters written as ^@, ^G and so on.
@@ -73,7 +66,7 @@ inline Expected read_expected(const std::string& name) {
 }
 
 inline void check_program(const std::string& name) {
-    const auto path = program_directory() / (name + ".COM");
+    const auto path = cpu_tests_directory() / (name + ".COM");
     if (!std::filesystem::exists(path)) {
         GTEST_SKIP() << path << " is absent: set TAVRIN_CPU_TESTS to the folder holding " << name
                      << ".COM to run this test.";

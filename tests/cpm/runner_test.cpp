@@ -1,6 +1,6 @@
+#include "base/exception.hpp"
 #include "tests/cpm/cpm_programs.hpp"
 #include "tools/cpm/cpm.hpp"
-#include "base/exception.hpp"
 
 #include <gtest/gtest.h>
 

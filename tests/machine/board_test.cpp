@@ -1,9 +1,9 @@
 // The board alone: linked without the window and the renderer, stepped on a clock and with keys
 // of the test's own. Its ports, shift register, interrupts and key sampling are tested here.
+#include "base/exception.hpp"
 #include "machine/board.hpp"
 #include "processor/opcodes.hpp"
 #include "tests/machine/rom_with.hpp"
-#include "base/exception.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "machine/machine.hpp"
-#include "tests/machine/rom_with.hpp"
 #include "base/clock.hpp"
 #include "base/exception.hpp"
+#include "machine/machine.hpp"
+#include "tests/machine/rom_with.hpp"
 #include "window/window.hpp"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs and runs the packages that scripts/package made, as a user would: installs the Debian
 # package with apt-get, checks what it put in place, starts the installed program from its desktop
-# entry's command and checks its window and picture, then removes the package again; checks what
-# the Linux archive holds; unpacks the Windows zip, checks the executable's icon and version
-# resources and runs it from there under Wine with the smoke test's checks; checks what the web
-# zip holds (the browser checks of tests/web run the page itself).
+# entry's command and checks its window and picture, runs the developer tools, then removes the
+# package again; checks what the Linux archive holds; unpacks the Windows zip, checks the
+# executable's icon and version resources and runs it from there under Wine with the smoke test's
+# checks; checks what the web zip holds (the browser checks of tests/web run the page itself).
 #
 # Usage (as root): scripts/with-display tests/packaging/packages.sh [PACKAGE_DIR]
 #   PACKAGE_DIR defaults to build/packages.
@@ -72,6 +72,25 @@ if [[ -n "$deb" ]]; then
         grep -q '<svg ' "$icons/scalable/apps/$name.svg"
     check deb.readme "the README is installed in /usr/share/doc/$name" \
         test -s "/usr/share/doc/$name/README.md"
+    check deb.developer_tools \
+        "the developer tools asm8080, dis8080, drovask-run and cpm-run are installed in /usr/bin" \
+        eval '[[ -x /usr/bin/asm8080 && -x /usr/bin/dis8080 && -x /usr/bin/drovask-run &&
+                 -x /usr/bin/cpm-run ]]'
+    check deb.tool_manuals "asm8080's and dis8080's manuals and man pages are installed" \
+        eval '[[ -s /usr/share/doc/$name/asm8080.md && -s /usr/share/doc/$name/dis8080.md &&
+                 -s /usr/share/man/man1/dis8080.1 && -s /usr/share/man/man1/asm8080.1 ]]'
+    # A program assembled, disassembled and assembled again, then run, by the installed tools.
+    tools_round_trip() {
+        printf ' ORG 0\nloop: LXI SP,2400H\n DB 8\n JMP loop\n' >"$work/tools.asm" &&
+            /usr/bin/asm8080 "$work/tools.asm" -o "$work/tools.bin" --size 8192 &&
+            /usr/bin/dis8080 "$work/tools.bin" -o "$work/again.asm" &&
+            /usr/bin/asm8080 "$work/again.asm" -o "$work/again.bin" --size 8192 &&
+            cmp "$work/tools.bin" "$work/again.bin" &&
+            /usr/bin/drovask-run "$work/again.bin" --frames 1 --break 0003H | grep -q '^stopped at'
+    }
+    check deb.tools_work \
+        "the installed asm8080, dis8080 and drovask-run assemble, disassemble and run a program" \
+        tools_round_trip
 
     # The built-in game's attract screen: the side walls and the ceiling are always drawn.
     window=""
@@ -101,8 +120,10 @@ if [[ -n "$deb" ]]; then
 
     check deb.remove "apt-get removes the package" \
         eval 'apt_get remove "$name" >"$work/remove.log" 2>&1 || { cat "$work/remove.log"; false; }'
-    check deb.removed "the program, the ROM player and the desktop entry are gone" \
-        eval '[[ ! -e "$installed" && ! -e /usr/bin/drovask-play && ! -e "$desktop_entry" ]]'
+    check deb.removed \
+        "the program, the ROM player, the developer tools and the desktop entry are gone" \
+        eval '[[ ! -e "$installed" && ! -e /usr/bin/drovask-play && ! -e /usr/bin/dis8080 &&
+                 ! -e /usr/bin/drovask-run && ! -e "$desktop_entry" ]]'
 fi
 
 # --- The Linux archive --------------------------------------------------------------------------
@@ -122,6 +143,10 @@ if [[ -n "$found" ]]; then
         share/icons/hicolor/{64x64,256x256}/apps/$name.png share/doc/$name/README.md
     check archive.executable "the archive's program is executable" \
         grep -q "^-rwx.* $top/bin/$name\$" "$work/archive.txt"
+    check archive.developer_tools \
+        "the archive holds the developer tools with their manuals under $top/" \
+        archive_holds bin/{asm8080,dis8080,drovask-run,cpm-run} share/man/man1/{asm8080,dis8080}.1 \
+        share/doc/$name/{asm8080,dis8080}.md
 fi
 
 # --- The Windows zip ----------------------------------------------------------------------------

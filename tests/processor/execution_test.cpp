@@ -1,6 +1,6 @@
+#include "base/exception.hpp"
 #include "processor/intel_8080.hpp"
 #include "tests/processor/processor_test_support.hpp"
-#include "base/exception.hpp"
 
 #include <gtest/gtest.h>
 

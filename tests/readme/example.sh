@@ -11,9 +11,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# The section, then its code blocks: the asm one is bar.asm, the sh ones are the commands.
+# The section, then its code blocks: the asm one after "A first program, `bar.asm`" is bar.asm
+# (the others are run by tests/readme/readme_asm_test.cpp), the sh ones are the commands.
 sed -n '/^## Writing programs for this machine/,/^## /p' "$readme" >section.md
-awk '/^```asm/{on=1; next} /^```/{on=0} on' section.md >bar.asm
+awk '/^A first program, `bar.asm`/{wanted=1} /^```asm/{on=(wanted == 1); if (on) wanted=2; next}
+     /^```/{on=0} on' section.md >bar.asm
 awk '/^```sh/{on=1; next} /^```/{on=0} on' section.md |
     grep -v 'drovask-play' | sed "s|build/release|$build|g" >commands.sh
 test -s bar.asm && test -s commands.sh

@@ -1,9 +1,9 @@
+#include "base/exception.hpp"
 #include "renderer/image.hpp"
 #include "renderer/program.hpp"
 #include "renderer/rectangle.hpp"
 #include "renderer/texture.hpp"
 #include "tests/renderer/gl_test_window.hpp"
-#include "base/exception.hpp"
 
 #include <gtest/gtest.h>
 

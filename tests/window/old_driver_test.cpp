@@ -2,9 +2,9 @@
 // the test's environment, see CMakeLists.txt): the first thing that fails says what is missing.
 // Run one test per process, since the driver reads the overrides once.
 
+#include "base/exception.hpp"
 #include "renderer/image.hpp"
 #include "renderer/texture.hpp"
-#include "base/exception.hpp"
 #include "window/window.hpp"
 
 #include <gtest/gtest.h>

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <unordered_map>
 #include <utility>
@@ -21,10 +23,31 @@ namespace {
 // expressions are parsed again, from the text, when they are evaluated. So a line of millions of
 // operands costs its text and a few numbers, not a structure many times its size.
 // There may be a million of them: the fields are ordered to pack.
+struct Macro;
+
+// A line of a macro's or a repetition's body, as it was written.
+struct Body_Line {
+    std::string_view text;
+    int file = 0;
+    int line = 0;
+    const Macro* macro = nullptr;
+};
+
+struct Macro {
+    std::string name;                    // as written; "REPT", "IRP" or "IRPC" for a repetition
+    std::vector<std::string> parameters; // upper-case
+    std::vector<std::string> locals;     // upper-case
+    std::vector<Body_Line> body;
+    // Each parameter's index, then each local name's after them: one look-up a name.
+    std::unordered_map<std::string, std::size_t> names;
+};
+
 struct Statement {
-    std::string_view text;  // in Program::sources
+    std::string_view text;  // in Program::sources or Program::expansions
     std::string_view label; // as written
     const Instruction* instruction = nullptr;
+    const Body_Line* origin = nullptr; // for a line a macro wrote, the line of its body
+    std::int64_t value = 0;            // what a SET sets
     int file = 0;
     int line = 0;
     // The instruction's operand, or the ORG / EQU / DS value: where it lies in `text`, and its
@@ -38,11 +61,18 @@ struct Statement {
     std::uint8_t opcode = 0;
     Directive directive = Directive::none;
     bool valid = true;
+    bool assembled = true; // false in a branch not taken, in a macro's definition
+    bool expansion = false;
+    bool filled = false;    // DS with a fill value
+    bool has_value = false; // a SET whose value is known
 
     Lexer expression() const { return Lexer(text, expression_begin, expression_end); }
 };
 
 constexpr std::uint32_t memory_size = 0x10000;
+// Bounds for values that may be anything.
+constexpr std::int64_t any_low = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t any_high = std::numeric_limits<std::int64_t>::max();
 static_assert(maximum_expression_depth <= 255, "Statement::depth holds the depth of an expression");
 
 // A chain of EQUs is evaluated one inside another: the depths of their expressions add up on the
@@ -100,6 +130,7 @@ Read_Result read_source(const std::filesystem::path& path, std::size_t limit, st
 struct Symbol {
     int statement = 0; // index of the defining statement, which has the name as written
     bool is_equ = false;
+    bool is_set = false; // its value is the last SET's, in either pass
     std::int64_t value = 0;
     enum class State { unresolved, resolving, resolved, failed } state = State::unresolved;
 };
@@ -118,11 +149,11 @@ public:
         statements_.reserve(std::min<std::size_t>(
             static_cast<std::size_t>(std::count(source.begin(), source.end(), '\n')) + 1,
             maximum_lines));
-        load(source, file_name, 0);
-        // A pass after a stop would see only part of the program and report phantom errors.
+        load(source, file_name);
         if (!stopped_) {
-            first_pass();
+            close_blocks();
         }
+        // A pass after a stop would see only part of the program and report phantom errors.
         if (!stopped_) {
             second_pass();
         }
@@ -140,7 +171,17 @@ private:
 
     // Errors are collected with the index of their statement and reported in source order.
     void error(const Statement& statement, const std::string& message) {
-        error_at(statement.file, statement.line, message,
+        std::string where;
+        if (const Body_Line* origin = statement.origin) {
+            where = " (in " + origin->macro->name + ", from ";
+            if (origin->file != statement.file) {
+                where += program_.files[static_cast<std::size_t>(origin->file)] + ":";
+            } else {
+                where += "line ";
+            }
+            where += std::to_string(origin->line) + ")";
+        }
+        error_at(statement.file, statement.line, message + where,
                  static_cast<std::size_t>(&statement - statements_.data()));
     }
 
@@ -167,9 +208,9 @@ private:
         return stopped_;
     }
 
-    // Reading the source -----------------------------------------------------------------------
+    // Reading the source: the first pass --------------------------------------------------------
 
-    void load(std::string_view source, const std::string& file_name, int depth) {
+    void load(std::string_view source, const std::string& file_name) {
         const int file = static_cast<int>(program_.files.size());
         program_.files.push_back(file_name);
         int line_number = 0;
@@ -177,120 +218,786 @@ private:
         std::size_t start = source.starts_with(byte_order_mark) ? byte_order_mark.size() : 0;
         while (start < source.size() && !ended_ && !stop_for_errors()) {
             const std::string_view line = next_line(source, start);
-            ++line_number;
-            if (statements_.size() >= maximum_lines) {
-                error_at(file, line_number,
-                         "the source and its included files have more than " +
-                             std::to_string(maximum_lines) + " lines",
-                         statements_.size());
-                stopped_ = true;
-                return;
-            }
+            process(line, file, ++line_number, nullptr);
+        }
+    }
 
+    // Reads one line, from a file or from an expansion (`origin` its line in the macro), and
+    // places it: a statement for every line, assembled or not, so that the listing shows each.
+    void process(std::string_view text, int file, int line, const Body_Line* origin) {
+        if (statements_.size() >= maximum_lines) {
+            error_at(file, line,
+                     "the source and its included files have more than " +
+                         std::to_string(maximum_lines) + " lines",
+                     statements_.size());
+            stopped_ = true;
+            return;
+        }
+        const std::size_t index = statements_.size();
+        {
             Statement& statement = statements_.emplace_back();
             statement.file = file;
-            statement.line = line_number;
-            statement.text = line;
-            include_path_.clear();
-            parse(statement);
-            if (statement.valid && statement.directive == Directive::include) {
-                load_include(std::string(include_path_), file_name, file, line_number, depth);
+            statement.line = line;
+            statement.text = text;
+            statement.origin = origin;
+            statement.expansion = origin != nullptr;
+        }
+        if (capture_) {
+            return capture(index);
+        }
+        if (!conditions_.empty() && !conditions_.back().active) {
+            return skip(index);
+        }
+        operand_text_.clear();
+        parse(statements_[index]);
+        const Macro* call = std::exchange(call_, nullptr);
+        locate(index);
+        Statement& statement = statements_[index];
+        if (!statement.valid) {
+            return recover(index);
+        }
+        switch (statement.directive) {
+        case Directive::include:
+            return load_include(operand_text_, index);
+        case Directive::incbin:
+            return load_binary(operand_text_, index);
+        case Directive::if_value:
+        case Directive::if_defined:
+        case Directive::if_not_defined:
+        case Directive::else_branch:
+        case Directive::end_if:
+            return condition(index);
+        case Directive::macro:
+        case Directive::rept:
+        case Directive::irp:
+        case Directive::irpc:
+            return begin_block(index);
+        case Directive::endm:
+            return invalid(statement, "ENDM without MACRO, REPT, IRP or IRPC");
+        case Directive::local:
+            return invalid(statement, "LOCAL belongs at the start of a macro's body");
+        case Directive::exitm:
+            if (expansion_depth_ == 0) {
+                return invalid(statement, "EXITM outside a macro");
+            }
+            exit_macro_ = true;
+            return;
+        case Directive::error:
+            return error(statement, error_text(statement));
+        default:
+            break;
+        }
+        if (call) {
+            expand(*call, index);
+        }
+    }
+
+    // A faulty block or condition still has an end to match: its body is read and not expanded,
+    // and neither of its branches is taken.
+    void recover(std::size_t index) {
+        switch (statements_[index].directive) {
+        case Directive::macro:
+        case Directive::rept:
+        case Directive::irp:
+        case Directive::irpc:
+            return begin_block(index);
+        case Directive::if_value:
+        case Directive::if_defined:
+        case Directive::if_not_defined:
+            conditions_.push_back({index, false, true, true, false});
+            return;
+        default:
+            return;
+        }
+    }
+
+    // The first tokens of a line, read without judging the rest: enough to find its label and
+    // operation in a body being defined or a branch not taken, where anything may follow.
+    struct Head {
+        std::array<Token, 3> tokens;
+        std::array<std::size_t, 3> ends{};
+        std::size_t count = 0;
+        std::size_t operation = 0; // the index of the operation's token; count when none
+    };
+
+    Head head(std::string_view text) const {
+        Head result;
+        Lexer lexer(text);
+        std::string message;
+        while (result.count < result.tokens.size() &&
+               lexer.next(result.tokens[result.count], message)) {
+            result.ends[result.count++] = lexer.position();
+        }
+        const auto identifier_at = [&](std::size_t k) {
+            return k < result.count && result.tokens[k].kind == Token_Kind::identifier;
+        };
+        if (identifier_at(0)) {
+            const std::string& first = result.tokens[0].text;
+            const bool colon = result.count > 1 && is_punctuation(result.tokens[1], ":");
+            const bool before_operation = identifier_at(1) && is_operation(result.tokens[1].text);
+            const bool before_definition = identifier_at(1) && takes_name(result.tokens[1].text);
+            result.operation =
+                colon ? 2
+                : before_definition ||
+                        (!is_operation(first) && (result.tokens[0].column == 0 || before_operation))
+                    ? 1
+                    : 0;
+        }
+        return result;
+    }
+
+    bool is_operation(const std::string& name) const {
+        return find_instruction(name) || find_directive(name) != Directive::none ||
+               macros_.contains(name);
+    }
+
+    // Directives whose statement is named by the word before them.
+    static bool takes_name(const std::string& name) {
+        return name == "EQU" || name == "SET" || name == "DEFL" || name == "MACRO";
+    }
+
+    // The directive that the line's operation names, if any.
+    Directive operation_of(const Head& line) const {
+        if (line.operation >= line.count ||
+            line.tokens[line.operation].kind != Token_Kind::identifier) {
+            return Directive::none;
+        }
+        return find_directive(line.tokens[line.operation].text);
+    }
+
+    // Conditions -------------------------------------------------------------------------------
+
+    struct Condition {
+        std::size_t statement = 0; // the IF
+        bool active = false;       // assembling the lines now
+        bool parent_active = false;
+        bool decided = false; // a branch has been taken, or the condition could not be known
+        bool in_else = false;
+    };
+
+    void skip(std::size_t index) {
+        Statement& statement = statements_[index];
+        statement.assembled = false;
+        switch (operation_of(head(statement.text))) {
+        case Directive::if_value:
+        case Directive::if_defined:
+        case Directive::if_not_defined:
+            conditions_.push_back({index, false, false, true, false});
+            break;
+        case Directive::else_branch:
+        case Directive::end_if:
+            statement.directive = operation_of(head(statement.text));
+            condition(index);
+            break;
+        default:
+            break;
+        }
+    }
+
+    void condition(std::size_t index) {
+        Statement& statement = statements_[index];
+        const Directive directive = statement.directive;
+        if (directive == Directive::else_branch || directive == Directive::end_if) {
+            if (conditions_.empty() || conditions_.back().statement < block_floor_) {
+                return invalid(statement,
+                               std::string(directive == Directive::end_if ? "ENDIF" : "ELSE") +
+                                   " without IF");
+            }
+            Condition& open = conditions_.back();
+            if (directive == Directive::end_if) {
+                conditions_.pop_back();
+                return;
+            }
+            if (open.in_else) {
+                return invalid(statement, "a second ELSE for the IF on line " +
+                                              std::to_string(statements_[open.statement].line));
+            }
+            open.in_else = true;
+            open.active = open.parent_active && !open.decided;
+            open.decided = true;
+            return;
+        }
+        std::optional<bool> holds;
+        if (directive == Directive::if_value) {
+            if (const auto value =
+                    value_in(statement, statement.expression(), any_low, any_high, "a condition")) {
+                holds = (*value & 0xFFFF) != 0;
+            }
+        } else {
+            holds = symbols_.contains(upper(operand_text_)) == (directive == Directive::if_defined);
+        }
+        // A condition that cannot be known takes neither branch: its error is the one reported.
+        conditions_.push_back({index, holds.value_or(false), true, holds.value_or(true), false});
+    }
+
+    // Macros and repetitions -------------------------------------------------------------------
+
+    // A body being read, up to its ENDM.
+    struct Capture {
+        std::size_t statement = 0; // the MACRO, REPT, IRP or IRPC
+        std::unique_ptr<Macro> macro;
+        int depth = 1;                      // blocks open inside it, itself included
+        bool in_body = false;               // past its LOCAL lines
+        std::int64_t count = 0;             // of a REPT
+        std::vector<std::string> arguments; // of an IRP, or IRPC's characters, one each
+    };
+
+    // Starts reading a body. A faulty MACRO, REPT, IRP or IRPC reads its body too, so that its
+    // lines are not taken for the program's, but is not expanded.
+    void begin_block(std::size_t index) {
+        Capture block;
+        block.statement = index;
+        block.macro = std::make_unique<Macro>();
+        if (statements_[index].valid) {
+            read_block_operands(statements_[index], block);
+        }
+        capture_ = std::move(block);
+    }
+
+    void read_block_operands(Statement& statement, Capture& block) {
+        Macro& macro = *block.macro;
+        const std::vector<std::string> operands =
+            split_arguments(statement, statement.directive != Directive::macro);
+        switch (statement.directive) {
+        case Directive::macro:
+            macro.name = std::string(statement.label);
+            for (const std::string& parameter : operands) {
+                if (!is_name(parameter)) {
+                    return invalid(statement,
+                                   "a macro's parameter is a name, not '" + parameter + "'");
+                }
+                macro.parameters.push_back(upper(parameter));
+            }
+            break;
+        case Directive::rept:
+            macro.name = "REPT";
+            if (const auto count =
+                    value_in(statement, statement.expression(), 0, 0xFFFF, "a repetition count")) {
+                block.count = *count;
+            }
+            break;
+        default: {
+            const bool characters = statement.directive == Directive::irpc;
+            macro.name = characters ? "IRPC" : "IRP";
+            if (operands.empty() || !is_name(operands[0])) {
+                return invalid(statement, macro.name + " expects a name, a comma and " +
+                                              (characters ? "characters" : "a list of values"));
+            }
+            macro.parameters.push_back(upper(operands[0]));
+            if (characters) {
+                const std::string text = operands.size() > 1 ? operands[1] : "";
+                for (char c : text) {
+                    block.arguments.emplace_back(1, c);
+                }
+            } else if (operands.size() == 2) {
+                block.arguments = split_list(operands[1]);
+            } else {
+                block.arguments.assign(operands.begin() + 1, operands.end());
+            }
+        }
+        }
+    }
+
+    void capture(std::size_t index) {
+        Statement& statement = statements_[index];
+        statement.assembled = false;
+        const Head line = head(statement.text);
+        Capture& block = *capture_;
+        switch (operation_of(line)) {
+        case Directive::macro:
+        case Directive::rept:
+        case Directive::irp:
+        case Directive::irpc:
+            ++block.depth;
+            break;
+        case Directive::endm:
+            if (--block.depth == 0) {
+                return end_block();
+            }
+            break;
+        case Directive::local:
+            if (block.depth == 1 && !block.in_body) {
+                for (const std::string& name : split_arguments(statement, false)) {
+                    if (!is_name(name)) {
+                        statement.assembled = true;
+                        return invalid(statement, "LOCAL expects names, not '" + name + "'");
+                    }
+                    block.macro->locals.push_back(upper(name));
+                }
+                return;
+            }
+            break;
+        default:
+            if (line.count == 0) {
+                return; // a comment or an empty line is not written again
+            }
+            break;
+        }
+        block.in_body = true;
+        block.macro->body.push_back(
+            {statement.text, statement.file, statement.line, block.macro.get()});
+    }
+
+    void end_block() {
+        Capture block = std::move(*capture_);
+        capture_.reset();
+        const Statement& statement = statements_[block.statement];
+        if (!statement.valid) {
+            return;
+        }
+        Macro& kept = *macros_kept_.emplace_back(std::move(block.macro));
+        for (std::size_t k = 0; k < kept.parameters.size(); ++k) {
+            kept.names.try_emplace(kept.parameters[k], k);
+        }
+        for (std::size_t k = 0; k < kept.locals.size(); ++k) {
+            kept.names.try_emplace(kept.locals[k], kept.parameters.size() + k);
+        }
+        const Macro& macro = kept;
+        if (statement.directive == Directive::macro) {
+            macros_[upper(macro.name)] = &macro;
+            return;
+        }
+        if (macro.body.empty()) {
+            return; // nothing to repeat, however often
+        }
+        switch (statement.directive) {
+        case Directive::rept:
+            for (std::int64_t k = 0; k < block.count && !halted(); ++k) {
+                if (expand_once(macro, {}, block.statement)) {
+                    return;
+                }
+            }
+            return;
+        default:
+            for (std::size_t k = 0; k < block.arguments.size() && !halted(); ++k) {
+                if (expand_once(macro, {block.arguments[k]}, block.statement)) {
+                    return;
+                }
+            }
+            // An empty list gives one pass with an empty value, as the classic assemblers do.
+            if (block.arguments.empty()) {
+                expand_once(macro, {""}, block.statement);
             }
         }
     }
 
-    void load_include(const std::string& path, const std::string& from, int file, int line,
-                      int depth) {
-        namespace fs = std::filesystem;
-        const fs::path resolved = fs::path(from).parent_path() / path;
-        if (depth >= 16) {
-            error_at(file, line,
-                     "INCLUDE nested too deeply (is '" + Tools::printable(path) +
-                         "' including itself?)",
-                     statements_.size() - 1);
-            return;
+    bool halted() const { return ended_ || stopped_; }
+
+    // A call: the statement's operands are the arguments.
+    void expand(const Macro& macro, std::size_t index) {
+        std::vector<std::string> arguments = split_arguments(statements_[index], true);
+        if (arguments.size() > macro.parameters.size()) {
+            return invalid(statements_[index],
+                           macro.name + " takes " + std::to_string(macro.parameters.size()) +
+                               " argument" + (macro.parameters.size() == 1 ? "" : "s") +
+                               ", found " + std::to_string(arguments.size()));
+        }
+        expand_once(macro, arguments, index);
+    }
+
+    // Writes the body once; true when an EXITM ended it.
+    bool expand_once(const Macro& macro, const std::vector<std::string>& arguments,
+                     std::size_t index) {
+        const int file = statements_[index].file;
+        const int line = statements_[index].line;
+        if (expansion_depth_ >= maximum_expansion_depth) {
+            error(statements_[index], "macros and repetitions nested more than " +
+                                          std::to_string(maximum_expansion_depth) + " deep (does " +
+                                          macro.name + " call itself without end?)");
+            stopped_ = true;
+            return false;
+        }
+        if (macro.body.empty()) {
+            return false;
+        }
+        // ??0001, ??0002...: names that no one writes.
+        std::vector<std::string> locals;
+        for (std::size_t k = 0; k < macro.locals.size(); ++k) {
+            const std::string number = std::to_string(++local_count_);
+            locals.push_back("??" + std::string(4 - std::min<std::size_t>(number.size(), 4), '0') +
+                             number);
+        }
+        const std::size_t conditions = conditions_.size();
+        const std::size_t floor = block_floor_;
+        const std::size_t first = statements_.size();
+        block_floor_ = first;
+        ++expansion_depth_;
+        for (const Body_Line& body : macro.body) {
+            const auto text = substitute(body.text, macro, arguments, locals);
+            if (!text) {
+                error_at(file, line,
+                         "macros and repetitions write more than " +
+                             std::to_string(maximum_expansion_size >> 20) + " MiB of text",
+                         index);
+                stopped_ = true;
+            }
+            if (halted()) {
+                break;
+            }
+            process(*text, file, line, &body);
+            if (exit_macro_) {
+                break;
+            }
+        }
+        --expansion_depth_;
+        const bool exited = std::exchange(exit_macro_, false);
+        block_floor_ = floor;
+        // What the expansion opened, it closes.
+        if (capture_ && capture_->statement >= first && !halted()) {
+            const Capture& block = *capture_;
+            error(statements_[block.statement], block_name(block) + " without ENDM");
+            capture_.reset();
+        }
+        while (conditions_.size() > conditions) {
+            if (!halted() && !exited) {
+                error(statements_[conditions_.back().statement], "IF without ENDIF");
+            }
+            conditions_.pop_back();
+        }
+        return exited;
+    }
+
+    std::string block_name(const Capture& block) const {
+        return statements_[block.statement].directive == Directive::macro ? "MACRO"
+                                                                          : block.macro->name;
+    }
+
+    // A body line with the arguments and local names in place of the parameters. Outside strings
+    // every name that is a parameter is replaced; inside them only one joined to an '&'. An '&'
+    // next to a parameter joins it to the text around it, and is dropped. Nothing when the text
+    // written in all would pass maximum_expansion_size.
+    std::optional<std::string_view> substitute(std::string_view text, const Macro& macro,
+                                               const std::vector<std::string>& arguments,
+                                               const std::vector<std::string>& locals) {
+        std::string out;
+        // What is read counts as well as what is written, so that parameters replaced by nothing
+        // cannot make the work unbounded.
+        const std::size_t budget =
+            maximum_expansion_size - std::min(expanded_ + text.size(), maximum_expansion_size);
+        const auto replacement = [&](std::string_view name) -> const std::string* {
+            const auto found = macro.names.find(upper(name));
+            if (found == macro.names.end()) {
+                return nullptr;
+            }
+            const std::size_t k = found->second;
+            if (k >= macro.parameters.size()) {
+                return &locals[k - macro.parameters.size()];
+            }
+            return k < arguments.size() ? &arguments[k] : &empty_;
+        };
+        char quote = 0;
+        std::size_t i = 0;
+        while (i < text.size()) {
+            const char c = text[i];
+            if (quote == 0 && c == ';') {
+                out.append(text.substr(i));
+                break;
+            }
+            if (c == '\'' || c == '"') {
+                quote = quote == 0 ? c : quote == c ? 0 : quote;
+                out += c;
+                ++i;
+                continue;
+            }
+            if (!is_name_start(c)) {
+                // A number's digits and letters stay together: 0D7H holds no parameter D7H.
+                const bool number = std::isdigit(static_cast<unsigned char>(c)) != 0;
+                do {
+                    out += text[i++];
+                } while (number && i < text.size() && is_name_char(text[i]));
+                continue;
+            }
+            std::size_t end = i;
+            while (end < text.size() && is_name_char(text[end])) {
+                ++end;
+            }
+            const std::string_view name = text.substr(i, end - i);
+            const bool joined_before = !out.empty() && out.back() == '&';
+            const bool joined_after = end < text.size() && text[end] == '&';
+            const std::string* value = replacement(name);
+            if (value && (quote == 0 || joined_before || joined_after)) {
+                if (joined_before) {
+                    out.pop_back();
+                }
+                if (out.size() + value->size() > budget) {
+                    return std::nullopt;
+                }
+                out += *value;
+                if (joined_after) {
+                    ++end;
+                }
+            } else {
+                out.append(name);
+            }
+            i = end;
+        }
+        if (out.size() > budget) {
+            return std::nullopt;
+        }
+        expanded_ += text.size() + out.size();
+        return keep(out);
+    }
+
+    // A copy of a written line that lives as long as the program.
+    std::string_view keep(std::string_view text) {
+        constexpr std::size_t block_size = 1 << 20;
+        auto& blocks = program_.expansions;
+        if (blocks.empty() || blocks.back()->capacity() - blocks.back()->size() < text.size()) {
+            blocks.push_back(std::make_unique<std::string>());
+            blocks.back()->reserve(std::max(block_size, text.size()));
+        }
+        std::string& block = *blocks.back();
+        const std::size_t start = block.size();
+        block.append(text);
+        return std::string_view(block).substr(start, text.size());
+    }
+
+    static bool is_name_start(char c) {
+        return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '?' || c == '@' ||
+               c == '.';
+    }
+    static bool is_name_char(char c) {
+        return is_name_start(c) || std::isdigit(static_cast<unsigned char>(c));
+    }
+    static bool is_name(std::string_view text) {
+        return !text.empty() && is_name_start(text[0]) &&
+               std::all_of(text.begin(), text.end(), is_name_char);
+    }
+
+    // A list of operands as text, split at the commas outside quotes, parentheses and <angle
+    // brackets>, from `begin` up to a comment; one pair of angle brackets around an operand is
+    // taken off (<a,b> is "a,b"), and spaces around it.
+    static std::vector<std::string> split_list(std::string_view text, std::size_t begin = 0) {
+        std::vector<std::string> result;
+        std::string current;
+        int angles = 0;
+        int parentheses = 0;
+        char quote = 0;
+        bool any = false;
+        const auto finish = [&] {
+            std::string trimmed = current;
+            trimmed.erase(0, std::min(trimmed.find_first_not_of(" \t"), trimmed.size()));
+            trimmed.erase(trimmed.find_last_not_of(" \t") + 1);
+            if (trimmed.size() >= 2 && trimmed.front() == '<' && trimmed.back() == '>') {
+                trimmed = trimmed.substr(1, trimmed.size() - 2);
+            }
+            result.push_back(std::move(trimmed));
+            current.clear();
+        };
+        for (std::size_t i = begin; i < text.size(); ++i) {
+            const char c = text[i];
+            if (quote != 0) {
+                quote = c == quote ? 0 : quote;
+            } else if (c == ';' && angles == 0) {
+                break;
+            } else if (c == '\'' || c == '"') {
+                quote = c;
+            } else if (c == '<') {
+                ++angles;
+            } else if (c == '>' && angles > 0) {
+                --angles;
+            } else if (c == '(') {
+                ++parentheses;
+            } else if (c == ')' && parentheses > 0) {
+                --parentheses;
+            } else if (c == ',' && angles == 0 && parentheses == 0) {
+                finish();
+                any = true;
+                continue;
+            }
+            any = any || (c != ' ' && c != '\t');
+            current += c;
+        }
+        if (any) {
+            finish();
+        }
+        return result;
+    }
+
+    // The operands of a MACRO, a call, an IRP, an IRPC or a LOCAL as split_list gives them.
+    // `evaluate` turns an operand %expr into the decimal digits of its value.
+    std::vector<std::string> split_arguments(Statement& statement, bool evaluate) {
+        const Head line = head(statement.text);
+        std::vector<std::string> result =
+            split_list(statement.text, line.operation < line.count ? line.ends[line.operation]
+                                                                   : statement.text.size());
+        for (std::string& argument : result) {
+            if (!evaluate || !argument.starts_with('%')) {
+                continue;
+            }
+            const Lexer tokens(argument, 1);
+            std::string message;
+            Failure failure;
+            if (!parse_expression(tokens, message)) {
+                invalid(statement, message);
+            } else if (const auto value = this->evaluate(tokens, statement.address, failure)) {
+                argument = std::to_string(*value);
+            } else if (!failure.message.empty()) {
+                invalid(statement, failure.message);
+            }
+        }
+        return result;
+    }
+
+    // ERROR's text: its string, or the operand as written.
+    static std::string error_text(const Statement& statement) {
+        Lexer tokens(statement.text, statement.operands);
+        Token token;
+        Token next;
+        std::string message;
+        if (tokens.next(token, message) && token.kind == Token_Kind::string &&
+            !tokens.next(next, message)) {
+            return token.text;
+        }
+        std::string text(statement.text.substr(statement.operands));
+        text.erase(0, std::min(text.find_first_not_of(" \t"), text.size()));
+        return text.empty() ? "ERROR" : text;
+    }
+
+    // At the end of the source: a block or a condition still open is an error at its start.
+    void close_blocks() {
+        if (capture_) {
+            invalid(statements_[capture_->statement], block_name(*capture_) + " without ENDM");
+            capture_.reset();
+        }
+        for (const Condition& open : conditions_) {
+            error(statements_[open.statement], "IF without ENDIF");
+        }
+        conditions_.clear();
+    }
+
+    void load_include(const std::string& path, std::size_t index) {
+        const int file = statements_[index].file;
+        const std::string resolved = beside(path, file);
+        if (include_depth_ >= 16) {
+            return error(statements_[index], "INCLUDE nested too deeply (is '" +
+                                                 Tools::printable(path) + "' including itself?)");
         }
         std::string text;
+        if (!read_beside(resolved, index, text)) {
+            return;
+        }
+        program_.sources.push_back(std::make_unique<const std::string>(std::move(text)));
+        ++include_depth_;
+        load(*program_.sources.back(), resolved);
+        --include_depth_;
+    }
+
+    // INCBIN: the file's bytes become the statement's data. Its size is known now; the bytes are
+    // kept among the sources, whose budget they share.
+    void load_binary(const std::string& path, std::size_t index) {
+        const std::string resolved = beside(path, statements_[index].file);
+        std::string bytes;
+        if (!read_beside(resolved, index, bytes)) {
+            return;
+        }
+        Statement& statement = statements_[index];
+        if (bytes.size() > memory_size) {
+            return invalid(statement, "'" + Tools::printable(resolved) +
+                                          "' is larger than the 64 KiB of memory");
+        }
+        statement.expression_begin = static_cast<std::uint32_t>(program_.sources.size());
+        program_.files.push_back(resolved);
+        program_.sources.push_back(std::make_unique<const std::string>(std::move(bytes)));
+        statement.size = static_cast<std::uint32_t>(program_.sources.back()->size());
+        here_ += statement.size;
+        note_occupied(index);
+    }
+
+    // A path as written in `file`: relative to that file's folder.
+    std::string beside(const std::string& path, int file) const {
+        namespace fs = std::filesystem;
+        return (fs::path(program_.files[static_cast<std::size_t>(file)]).parent_path() / path)
+            .string();
+    }
+
+    bool read_beside(const std::string& resolved, std::size_t index, std::string& text) {
         std::string reason;
         switch (read_source(resolved, maximum_source_size - loaded_, text, reason)) {
         case Read_Result::cannot_open:
-            return error_at(file, line,
-                            "cannot open included file '" + Tools::printable(resolved.string()) +
-                                "'",
-                            statements_.size() - 1);
+            error(statements_[index],
+                  "cannot open included file '" + Tools::printable(resolved) + "'");
+            return false;
         case Read_Result::refused:
-            return error_at(file, line,
-                            "cannot read '" + Tools::printable(resolved.string()) + "': " + reason,
-                            statements_.size() - 1);
+            error(statements_[index],
+                  "cannot read '" + Tools::printable(resolved) + "': " + reason);
+            return false;
         case Read_Result::read:
             break;
         }
         loaded_ += text.size();
-        program_.sources.push_back(std::make_unique<const std::string>(std::move(text)));
-        load(*program_.sources.back(), resolved.string(), depth + 1);
+        return true;
     }
 
     void parse(Statement& statement) {
+        const Head line = head(statement.text);
+        const std::size_t i = line.operation;
+        const std::string* operation =
+            i < line.count && line.tokens[i].kind == Token_Kind::identifier ? &line.tokens[i].text
+                                                                            : nullptr;
+        const auto found_macro = operation ? macros_.find(*operation) : macros_.end();
+        const Directive directive = operation ? find_directive(*operation) : Directive::none;
         // The whole line is read first, so that a malformed token anywhere in it is the error
-        // reported. Only the first three tokens are kept: a label, its colon, the mnemonic.
-        std::array<Token, 3> tokens;
-        std::array<std::size_t, 3> ends{};
-        std::size_t count = 0;
-        {
+        // reported; but a macro's arguments and some directives' operands are text of any kind.
+        const bool free_text = found_macro != macros_.end() || directive == Directive::irp ||
+                               directive == Directive::irpc || directive == Directive::macro ||
+                               directive == Directive::context || directive == Directive::error;
+        if (!free_text) {
             Lexer lexer(statement.text);
             Token token;
             std::string message;
             while (lexer.next(token, message)) {
-                if (count < tokens.size()) {
-                    tokens[count] = std::move(token);
-                    ends[count] = lexer.position();
-                }
-                ++count;
             }
             if (!message.empty()) {
                 return invalid(statement, message);
             }
         }
-        std::size_t i = 0;
-        const auto identifier_at = [&](std::size_t k) {
-            return k < count && tokens[k].kind == Token_Kind::identifier;
-        };
-        const auto is_operation = [](const std::string& name) {
-            return find_instruction(name) || find_directive(name) != Directive::none;
-        };
-        if (identifier_at(0)) {
-            const std::string& first = tokens[0].text;
-            const bool colon = count > 1 && is_punctuation(tokens[1], ":");
-            const bool before_operation = identifier_at(1) && is_operation(tokens[1].text);
-            const bool before_equ = identifier_at(1) && tokens[1].text == "EQU";
-            if (colon || before_equ ||
-                (!is_operation(first) && (tokens[0].column == 0 || before_operation))) {
-                if (is_reserved(first)) {
-                    return invalid(statement, "'" + tokens[0].spelling +
-                                                  "' is a reserved word and cannot be a label");
-                }
-                statement.label =
-                    statement.text.substr(tokens[0].column, tokens[0].spelling.size());
-                i = colon ? 2 : 1;
+        if (i > 0) {
+            const Token& name = line.tokens[0];
+            if (is_reserved(name.text)) {
+                return invalid(statement,
+                               "'" + name.spelling + "' is a reserved word and cannot be a label");
             }
+            statement.label = statement.text.substr(name.column, name.spelling.size());
         }
-        if (i == count) {
+        if (i == line.count) {
             return;
         }
-        if (tokens[i].kind != Token_Kind::identifier) {
-            return invalid(statement, "expected an instruction, found " + describe(tokens[i]));
+        if (!operation) {
+            return invalid(statement, "expected an instruction, found " + describe(line.tokens[i]));
         }
-        const std::string& mnemonic = tokens[i].text;
-        statement.operands = static_cast<std::uint32_t>(ends[i]);
-        if (const Instruction* instruction = find_instruction(mnemonic)) {
+        statement.operands = static_cast<std::uint32_t>(line.ends[i]);
+        if (const Instruction* instruction = find_instruction(*operation)) {
             statement.instruction = instruction;
             return parse_instruction(statement);
         }
-        statement.directive = find_directive(mnemonic);
-        if (statement.directive == Directive::none) {
-            return invalid(statement, "unknown mnemonic '" + tokens[i].spelling + "'");
+        if (found_macro != macros_.end()) {
+            call_ = found_macro->second;
+            return;
         }
-        parse_directive(statement, mnemonic);
+        statement.directive = directive;
+        if (directive == Directive::none) {
+            const std::string& spelling = line.tokens[i].spelling;
+            if (is_instruction_set(*operation)) {
+                return invalid(statement, "'" + spelling +
+                                              "' would change the instruction set: asm8080 "
+                                              "assembles 8080 code only");
+            }
+            if (*operation == "CSEG" || *operation == "DSEG" || *operation == "COMMON") {
+                return invalid(statement, "'" + spelling +
+                                              "' asks for relocatable code: asm8080 places "
+                                              "everything where ORG says (ASEG)");
+            }
+            return invalid(statement, "unknown mnemonic '" + spelling + "'");
+        }
+        parse_directive(statement, *operation);
+    }
+
+    // The directives of other assemblers that switch to another processor's instructions.
+    static bool is_instruction_set(const std::string& name) {
+        static constexpr std::array<std::string_view, 9> names{
+            ".Z80", ".Z180", ".Z280", ".8085", ".8086", ".R800", ".6502", ".HD64", ".Z8080"};
+        return std::find(names.begin(), names.end(), name) != names.end();
     }
 
     void invalid(Statement& statement, const std::string& message) {
@@ -438,19 +1145,38 @@ private:
     }
 
     void parse_directive(Statement& statement, const std::string& name) {
+        // DB and DW read their items one at a time (there may be millions); the rest take few.
+        const bool items =
+            statement.directive == Directive::db || statement.directive == Directive::dw;
+        const Operands operands = items ? Operands{} : operands_of(statement);
         switch (statement.directive) {
         case Directive::org:
-        case Directive::ds:
-        case Directive::equ: {
-            if (statement.directive == Directive::equ && statement.label.empty()) {
-                return invalid(statement, "EQU needs a name");
+        case Directive::equ:
+        case Directive::set:
+        case Directive::rept:
+        case Directive::if_value: {
+            if ((statement.directive == Directive::equ || statement.directive == Directive::set) &&
+                statement.label.empty()) {
+                return invalid(statement, name + " needs a name");
             }
-            const Operands operands = operands_of(statement);
             if (expect_operands(statement, name, operands.count, 1)) {
                 expression(statement, operands.first[0]);
             }
             break;
         }
+        case Directive::ds:
+            if (operands.count != 1 && operands.count != 2) {
+                return invalid(statement, "DS takes a size and perhaps a fill value, found " +
+                                              std::to_string(operands.count) + " operands");
+            }
+            if (expression(statement, operands.first[0]) && operands.count == 2) {
+                std::string message;
+                if (!parse_expression(operands.first[1], message)) {
+                    return invalid(statement, message);
+                }
+                statement.filled = true;
+            }
+            break;
         case Directive::db:
         case Directive::dw: {
             bool any = false;
@@ -472,12 +1198,28 @@ private:
             }
             break;
         }
+        case Directive::macro:
+            if (statement.label.empty()) {
+                return invalid(statement, "MACRO needs a name");
+            }
+            break;
         case Directive::end:
-            expect_operands(statement, name, operands_of(statement).count, 0);
+            if (operands.count > 1) {
+                return invalid(statement, "END takes at most one operand (where the program "
+                                          "starts), found " +
+                                              std::to_string(operands.count));
+            }
+            if (operands.count == 1) {
+                expression(statement, operands.first[0]);
+            }
             ended_ = true;
             break;
-        case Directive::include: {
-            const Operands operands = operands_of(statement);
+        case Directive::include:
+        case Directive::incbin:
+        case Directive::if_defined:
+        case Directive::if_not_defined: {
+            const bool file = statement.directive == Directive::include ||
+                              statement.directive == Directive::incbin;
             if (!expect_operands(statement, name, operands.count, 1)) {
                 return;
             }
@@ -485,14 +1227,22 @@ private:
             Token token;
             Token next;
             std::string message;
-            if (!tokens.next(token, message) || token.kind != Token_Kind::string ||
+            if (!tokens.next(token, message) ||
+                token.kind != (file ? Token_Kind::string : Token_Kind::identifier) ||
                 tokens.next(next, message)) {
-                return invalid(statement, "INCLUDE expects a quoted file name");
+                return invalid(statement,
+                               name + (file ? " expects a quoted file name" : " expects a name"));
             }
-            include_path_ = std::move(token.text);
+            operand_text_ = std::move(token.text);
             break;
         }
-        case Directive::none:
+        case Directive::else_branch:
+        case Directive::end_if:
+        case Directive::exitm:
+        case Directive::endm:
+            expect_operands(statement, name, operands.count, 0);
+            break;
+        default: // their operands are text: the first pass reads them
             break;
         }
     }
@@ -532,6 +1282,15 @@ private:
             return std::nullopt;
         }
         Symbol& symbol = found->second;
+        if (symbol.is_set) {
+            if (symbol.state == Symbol::State::resolved) {
+                return symbol.value;
+            }
+            failure = {symbol.state == Symbol::State::failed
+                           ? ""
+                           : "'" + spelling + "' is used before its first SET"};
+            return std::nullopt;
+        }
         if (!symbol.is_equ || symbol.state == Symbol::State::resolved) {
             return symbol.value;
         }
@@ -626,51 +1385,85 @@ private:
         found->second.value = statement.address;
     }
 
-    void first_pass() {
-        std::uint32_t here = 0;
-        for (std::size_t i = 0; i < statements_.size() && !stop_for_errors(); ++i) {
-            Statement& statement = statements_[i];
-            statement.address = here;
-            const int index = static_cast<int>(i);
-            if (!statement.valid) {
-                define(statement, index, false);
-                continue;
-            }
-            switch (statement.directive) {
-            case Directive::org:
-                if (const auto value =
-                        value_in(statement, statement.expression(), 0, 0xFFFF, "an address")) {
-                    here = static_cast<std::uint32_t>(*value);
-                    statement.address = here;
-                }
-                define(statement, index, false);
-                break;
-            case Directive::equ:
-                define(statement, index, true);
-                break;
-            case Directive::ds:
-                define(statement, index, false);
-                if (const auto value =
-                        value_in(statement, statement.expression(), 0, 0xFFFF, "a size")) {
-                    here += static_cast<std::uint32_t>(*value);
-                    if (here > memory_size) {
-                        error(statement, "DS reserves space past the end of memory (FFFFH)");
-                        here = memory_size;
-                    }
-                }
-                break;
-            default:
-                define(statement, index, false);
-                here += statement.size;
-                break;
-            }
-            const bool occupies = statement.size > 0 || (statement.directive == Directive::ds &&
-                                                         here > statement.address);
-            if (occupies && (!lowest_ || statement.address < *lowest_)) {
-                lowest_ = statement.address;
-                lowest_statement_ = i;
-            }
+    // Places a statement read in the first pass: its address, its label, the space it takes.
+    void locate(std::size_t i) {
+        Statement& statement = statements_[i];
+        statement.address = here_;
+        const int index = static_cast<int>(i);
+        if (statement.directive == Directive::macro) {
+            return; // its label names the macro
         }
+        if (!statement.valid) {
+            return define(statement, index, false);
+        }
+        switch (statement.directive) {
+        case Directive::org:
+            if (const auto value =
+                    value_in(statement, statement.expression(), 0, 0xFFFF, "an address")) {
+                here_ = static_cast<std::uint32_t>(*value);
+                statement.address = here_;
+            }
+            define(statement, index, false);
+            break;
+        case Directive::equ:
+            define(statement, index, true);
+            break;
+        case Directive::set:
+            set(statement, index);
+            break;
+        case Directive::ds:
+            define(statement, index, false);
+            if (const auto value =
+                    value_in(statement, statement.expression(), 0, 0xFFFF, "a size")) {
+                here_ += static_cast<std::uint32_t>(*value);
+                if (here_ > memory_size) {
+                    error(statement, "DS reserves space past the end of memory (FFFFH)");
+                    here_ = memory_size;
+                } else if (statement.filled) {
+                    statement.size = static_cast<std::uint32_t>(*value);
+                }
+            }
+            break;
+        default:
+            define(statement, index, false);
+            here_ += statement.size;
+            break;
+        }
+        note_occupied(i);
+    }
+
+    void note_occupied(std::size_t i) {
+        const Statement& statement = statements_[i];
+        const bool occupies = statement.size > 0 ||
+                              (statement.directive == Directive::ds && here_ > statement.address);
+        if (occupies && (!lowest_ || statement.address < *lowest_)) {
+            lowest_ = statement.address;
+            lowest_statement_ = i;
+        }
+    }
+
+    // SET (or DEFL): the value, known now, holds from here to the next SET of the name; the
+    // second pass sets it again at the same lines.
+    void set(Statement& statement, int index) {
+        const auto value =
+            value_in(statement, statement.expression(), any_low, any_high, "a value");
+        const auto [found, inserted] = symbols_.try_emplace(upper(statement.label));
+        Symbol& symbol = found->second;
+        if (!inserted && !symbol.is_set) {
+            const Statement& first = statements_[static_cast<std::size_t>(symbol.statement)];
+            return error(statement, "'" + std::string(statement.label) +
+                                        "' is already defined on line " +
+                                        std::to_string(first.line) +
+                                        " by other means than SET, so SET cannot change it");
+        }
+        if (inserted) {
+            symbol.statement = index;
+            symbol.is_set = true;
+        }
+        statement.has_value = value.has_value();
+        statement.value = value.value_or(0);
+        symbol.value = statement.value;
+        symbol.state = value ? Symbol::State::resolved : Symbol::State::failed;
     }
 
     // Pass 2: code and data -------------------------------------------------------------------
@@ -694,19 +1487,43 @@ private:
         owner_.assign(memory_size, -1);
         memory_.assign(memory_size, 0);
         program_.listing.reserve(statements_.size());
+        // A name given by SET takes its values again, line by line.
+        for (auto& [name, symbol] : symbols_) {
+            if (symbol.is_set) {
+                symbol.state = Symbol::State::unresolved;
+            }
+        }
         for (std::size_t i = 0; i < statements_.size() && !stop_for_errors(); ++i) {
             Statement& statement = statements_[i];
             Listing_Line& listed = program_.listing.emplace_back();
             listed.file = static_cast<std::size_t>(statement.file);
             listed.line = statement.line;
             listed.text = statement.text;
-            if (!statement.valid) {
+            listed.expansion = statement.expansion;
+            if (!statement.valid || !statement.assembled ||
+                statement.directive == Directive::macro) {
                 continue;
+            }
+            if (statement.directive == Directive::set) {
+                Symbol& symbol = symbols_.at(upper(statement.label));
+                if (symbol.is_set) {
+                    symbol.value = statement.value;
+                    symbol.state =
+                        statement.has_value ? Symbol::State::resolved : Symbol::State::failed;
+                    if (statement.has_value) {
+                        listed.value = static_cast<std::uint16_t>(statement.value);
+                    }
+                }
+                continue;
+            }
+            if (statement.directive == Directive::end && statement.depth > 0) {
+                value_in(statement, statement.expression(), 0, 0xFFFF, "an address");
             }
             const bool has_address =
                 statement.instruction || !statement.label.empty() ||
                 statement.directive == Directive::org || statement.directive == Directive::db ||
-                statement.directive == Directive::dw || statement.directive == Directive::ds;
+                statement.directive == Directive::dw || statement.directive == Directive::ds ||
+                statement.directive == Directive::incbin;
             if (statement.directive == Directive::equ) {
                 Symbol& symbol = symbols_.at(upper(statement.label));
                 if (symbol.statement == static_cast<int>(i) &&
@@ -765,6 +1582,19 @@ private:
                 bytes.push_back(static_cast<std::uint8_t>(value));
             } else if (statement.size == 3) {
                 push_word(value);
+            }
+            return;
+        }
+        if (statement.directive == Directive::ds && statement.filled) {
+            const auto fill =
+                value_in(statement, operands_of(statement).first[1], -128, 255, "a byte");
+            bytes.assign(statement.size, static_cast<std::uint8_t>(fill.value_or(0)));
+            return;
+        }
+        if (statement.directive == Directive::incbin) {
+            if (statement.size > 0) {
+                const std::string& data = *program_.sources[statement.expression_begin];
+                bytes.assign(data.begin(), data.end());
             }
             return;
         }
@@ -847,8 +1677,8 @@ private:
         while (!symbols_.empty()) {
             auto entry = symbols_.extract(symbols_.begin());
             const Symbol& symbol = entry.mapped();
-            if (!symbol.is_equ || symbol.state == Symbol::State::resolved) {
-                if (symbol.is_equ) {
+            if ((!symbol.is_equ && !symbol.is_set) || symbol.state == Symbol::State::resolved) {
+                if (symbol.is_equ || symbol.is_set) {
                     program_.values.insert(entry.key());
                 }
                 program_.symbols.emplace(std::move(entry.key()),
@@ -872,7 +1702,20 @@ private:
     Options options_;
     Program program_;
     std::vector<Statement> statements_;
-    std::string include_path_; // of the INCLUDE statement just parsed
+    std::string operand_text_; // the file of an INCLUDE or INCBIN, the name of an IFDEF
+    std::uint32_t here_ = 0;   // where the first pass places the next statement
+    std::unordered_map<std::string, const Macro*> macros_; // by upper-case name
+    std::vector<std::unique_ptr<Macro>> macros_kept_; // every body, for the lines that point in
+    std::optional<Capture> capture_;                  // a body being read
+    std::vector<Condition> conditions_;               // the IFs open, innermost last
+    std::size_t block_floor_ = 0; // an ELSE or ENDIF closes no IF before this statement
+    const Macro* call_ = nullptr; // the macro the statement just parsed calls
+    int expansion_depth_ = 0;
+    int include_depth_ = 0;
+    bool exit_macro_ = false;  // an EXITM was met
+    std::size_t expanded_ = 0; // bytes of text that macros wrote
+    std::size_t local_count_ = 0;
+    const std::string empty_;
     std::unordered_map<std::string, Symbol> symbols_;
     bool ended_ = false;
     int resolving_ = 0;        // EQUs being resolved, one inside another

@@ -15,8 +15,15 @@
 // Source format, one statement a line:
 //     [label[:]] [mnemonic [operand, ...]] [; comment]
 // A label ends with a colon, or starts in the first column, or stands before a mnemonic or EQU.
-// Mnemonics, register names and symbols are case-insensitive. Directives: ORG, EQU, DB, DW, DS,
-// END (ignores the rest of the program) and INCLUDE "file" (relative to the including file).
+// Mnemonics, register names and symbols are case-insensitive. Directives: ORG, EQU, SET (or
+// DEFL), DB, DW, DS n[,fill], END [start] (ignores the rest of the program), INCLUDE "file" and
+// INCBIN "file" (relative to the including file); IF, IFDEF, IFNDEF, ELSE, ENDIF; MACRO, REPT,
+// IRP, IRPC (each up to its ENDM), LOCAL, EXITM; ERROR 'text'; and TITLE, .8080, ASEG, NAME and
+// PAGE, which change nothing.
+//
+// The first pass reads the lines in order, as the classic assemblers do: it expands macros and
+// repetitions, decides conditions, and places labels as it goes, so the values that IF, REPT,
+// SET, ORG and DS need must be known on the lines above. The second pass writes the code.
 //
 // The image starts at the given base; without one, at 0 when a size is given (a ROM image), else
 // at the lowest address that holds code, data or space reserved with DS. It ends with the last
@@ -38,7 +45,8 @@ struct Listing_Line {
     std::optional<std::uint16_t> address; // where the line's code or data starts
     std::optional<std::uint16_t> value;   // the value an EQU defines
     std::vector<std::uint8_t> bytes;
-    std::string_view text; // in Program::sources
+    std::string_view text;  // in Program::sources, or in Program::expansions
+    bool expansion = false; // a line that a macro or a repetition wrote, listed under its call
 };
 
 struct Options {
@@ -50,15 +58,20 @@ struct Options {
 inline constexpr std::size_t maximum_errors = 100; // then "too many errors; stopping"
 inline constexpr std::size_t maximum_source_size = 16 * 1024 * 1024; // all files together
 inline constexpr std::size_t maximum_lines = 1'000'000;              // all files together
+// The text that macros and repetitions write, all together, and how deeply they may call each
+// other (a macro that calls itself must stop through IF or EXITM before this).
+inline constexpr std::size_t maximum_expansion_size = 16 * 1024 * 1024;
+inline constexpr int maximum_expansion_depth = 64;
 
 struct Program {
     std::uint16_t base = 0;
     std::vector<std::uint8_t> image;
     std::vector<Listing_Line> listing;
-    std::map<std::string, std::uint16_t> symbols;            // upper-case names
-    std::set<std::string> values;                            // those set by EQU or SET
-    std::vector<std::string> files;                          // the source and every included file
+    std::map<std::string, std::uint16_t> symbols; // upper-case names
+    std::set<std::string> values;                 // those set by EQU or SET
+    std::vector<std::string> files; // the source and every file it includes (INCLUDE, INCBIN)
     std::vector<std::unique_ptr<const std::string>> sources; // their text, in the same order
+    std::vector<std::unique_ptr<std::string>> expansions;    // what macros wrote, in blocks
     std::vector<Diagnostic> errors; // in source order; one with no file concerns the whole run
     std::vector<Diagnostic> notes;  // what may surprise but is not wrong
     bool stopped = false;           // more than maximum_errors: the last one says so

@@ -1,5 +1,6 @@
 #include "tools/asm8080/instructions.hpp"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <unordered_map>
@@ -112,16 +113,51 @@ const Instruction* find_instruction(std::string_view mnemonic) {
 
 Directive find_directive(std::string_view name) {
     static const std::unordered_map<std::string_view, Directive> directives{
-        {"ORG", Directive::org},        {"EQU", Directive::equ}, {"DB", Directive::db},
-        {"DW", Directive::dw},          {"DS", Directive::ds},   {"END", Directive::end},
-        {"INCLUDE", Directive::include}};
+        {"ORG", Directive::org},
+        {"EQU", Directive::equ},
+        {"SET", Directive::set},
+        {"DEFL", Directive::set},
+        {"DB", Directive::db},
+        {"DW", Directive::dw},
+        {"DS", Directive::ds},
+        {"END", Directive::end},
+        {"INCLUDE", Directive::include},
+        {"INCBIN", Directive::incbin},
+        {"MACRO", Directive::macro},
+        {"ENDM", Directive::endm},
+        {"REPT", Directive::rept},
+        {"IRP", Directive::irp},
+        {"IRPC", Directive::irpc},
+        {"LOCAL", Directive::local},
+        {"EXITM", Directive::exitm},
+        {"IF", Directive::if_value},
+        {"IFDEF", Directive::if_defined},
+        {"IFNDEF", Directive::if_not_defined},
+        {"ELSE", Directive::else_branch},
+        {"ENDIF", Directive::end_if},
+        {"ERROR", Directive::error},
+        {"TITLE", Directive::context},
+        {".8080", Directive::context},
+        {"ASEG", Directive::context},
+        {"NAME", Directive::context},
+        {"PAGE", Directive::context},
+    };
     const auto found = directives.find(name);
     return found == directives.end() ? Directive::none : found->second;
 }
 
+bool is_operator_word(std::string_view name) {
+    static constexpr std::array<std::string_view, 15> words{"NOT", "AND", "OR",   "XOR", "MOD",
+                                                            "SHL", "SHR", "HIGH", "LOW", "EQ",
+                                                            "NE",  "LT",  "LE",   "GT",  "GE"};
+    return std::find(words.begin(), words.end(), name) != words.end();
+}
+
 bool is_reserved(std::string_view name) {
+    // Directives that sources of old often use as labels too ("error:") stay free for them.
+    const bool free = name == "ERROR" || name == "NAME" || name == "PAGE" || name == "TITLE";
     return is_register_name(name) || find_instruction(name) ||
-           find_directive(name) != Directive::none;
+           (find_directive(name) != Directive::none && !free) || is_operator_word(name);
 }
 
 } // namespace Asm8080

@@ -57,11 +57,40 @@ Register_Field register_field(Form form);
 // The bytes of an instruction of this form: 1, 2 (a byte operand) or 3 (a word operand).
 std::size_t instruction_size(Form form);
 
-enum class Directive : std::uint8_t { none, org, equ, db, dw, ds, end, include };
+enum class Directive : std::uint8_t {
+    none,
+    org,
+    equ,
+    set, // SET and DEFL: a value that may be set again
+    db,
+    dw,
+    ds,
+    end,
+    include,
+    incbin,
+    macro,
+    endm,
+    rept,
+    irp,
+    irpc,
+    local,
+    exitm,
+    if_value,       // IF
+    if_defined,     // IFDEF
+    if_not_defined, // IFNDEF
+    else_branch,    // ELSE
+    end_if,         // ENDIF
+    error,
+    context, // TITLE, .8080, ASEG, NAME, PAGE: accepted, nothing to do
+};
 
 Directive find_directive(std::string_view name);
 
-// Registers, register pairs, mnemonics and directives cannot name symbols.
+// The operators written as words (AND, HIGH, EQ...).
+bool is_operator_word(std::string_view name);
+
+// Registers, register pairs, mnemonics, directives and operator words cannot name symbols; only
+// ERROR, NAME, PAGE and TITLE may, being directives only where a mnemonic stands.
 bool is_reserved(std::string_view name);
 
 } // namespace Asm8080

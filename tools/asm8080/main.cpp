@@ -39,7 +39,25 @@ constexpr const char* usage =
     "  --lines FILE        the line map: each address where an instruction or data starts,\n"
     "                      in order, with its source line, as XXXX FILE:LINE\n"
     "  --help              this text\n"
-    "BYTES and ADDRESS are written as 8192, 0x2000 or 2000H.\n";
+    "BYTES and ADDRESS are written as 8192, 0x2000 or 2000H.\n"
+    "\n"
+    "The source has one statement a line, [label[:]] [mnemonic [operand, ...]] [; comment]:\n"
+    "Intel's 8080 mnemonics, and ORG, EQU, SET (DEFL), DB, DW, DS n[,fill], END [start],\n"
+    "INCLUDE \"file\", INCBIN \"file\", ERROR 'text'; IF expr, IFDEF name, IFNDEF name, ELSE,\n"
+    "ENDIF; name MACRO params ... ENDM (LOCAL, EXITM), REPT n, IRP p,<list>, IRPC p,chars;\n"
+    "TITLE, .8080, ASEG, NAME and PAGE change nothing. Operators: OR XOR, AND, NOT,\n"
+    "EQ NE LT LE GT GE, |, ^, &, << >>, + -, * / % MOD SHL SHR, unary - + ~ HIGH LOW. E.g.:\n"
+    "  fill    MACRO address, byte   ; a macro with two parameters\n"
+    "          LXI H,address\n"
+    "          MVI M,byte\n"
+    "          ENDM\n"
+    "          IF WIDE               ; assembled when WIDE is not 0\n"
+    "          fill 2400H, 0FFH\n"
+    "          ENDIF\n"
+    "          REPT 4                ; four NOPs\n"
+    "          NOP\n"
+    "          ENDM\n"
+    "The manual (man asm8080, or asm8080.md) says it all.\n";
 
 struct Arguments {
     std::string source;

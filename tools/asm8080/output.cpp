@@ -53,7 +53,8 @@ std::string format_diagnostic(const Diagnostic& diagnostic) {
 }
 
 std::string format_listing(const Program& program) {
-    // Columns: address (or "=value" for EQU), up to four bytes, line number, source text.
+    // Columns: address (or "=value" for EQU and SET), up to four bytes, line number, source text.
+    // A line that a macro or a repetition wrote follows its call, with the call's number and a +.
     // Built in a string, not a stream: a listing of a million lines is not copied out at the end.
     std::string out;
     const auto row = [&out](std::string text) {
@@ -80,7 +81,8 @@ std::string format_listing(const Program& program) {
                                              : std::string(5, ' ');
         std::string number = std::to_string(line.line);
         number.insert(0, number.size() < 5 ? 5 - number.size() : 0, ' ');
-        row(address + " " + bytes_from(0) + number + "  " + std::string(line.text));
+        row(address + " " + bytes_from(0) + number + (line.expansion ? "+ " : "  ") +
+            std::string(line.text));
         for (std::size_t k = 4; k < line.bytes.size(); k += 4) {
             row(hex(line.address.value_or(0) + static_cast<std::int64_t>(k), 4) + "  " +
                 bytes_from(k));

@@ -27,7 +27,7 @@ std::int64_t apply_unary(char op, std::int64_t value) {
     switch (op) {
     case '-':
         return static_cast<std::int64_t>(0 - bits);
-    case '~':
+    case '~': // and NOT
         return static_cast<std::int64_t>(~bits);
     case 'L': // LOW
         return value & 0xFF;
@@ -38,10 +38,18 @@ std::int64_t apply_unary(char op, std::int64_t value) {
     }
 }
 
+// The classic assemblers' truth values: all bits set, or none.
+constexpr std::int64_t truth(bool holds) {
+    return holds ? -1 : 0;
+}
+
 std::optional<std::int64_t> apply_binary(std::string_view op, std::int64_t left, std::int64_t right,
                                          Evaluation& evaluation) {
     const auto a = static_cast<std::uint64_t>(left);
     const auto b = static_cast<std::uint64_t>(right);
+    // Words compare as the 16-bit values they stand for, unsigned, as the classic assemblers do.
+    const auto a16 = a & 0xFFFF;
+    const auto b16 = b & 0xFFFF;
     if (op == "+") {
         return static_cast<std::int64_t>(a + b);
     }
@@ -51,23 +59,44 @@ std::optional<std::int64_t> apply_binary(std::string_view op, std::int64_t left,
     if (op == "*") {
         return static_cast<std::int64_t>(a * b);
     }
-    if (op == "&") {
+    if (op == "&" || op == "AND") {
         return static_cast<std::int64_t>(a & b);
     }
-    if (op == "|") {
+    if (op == "|" || op == "OR") {
         return static_cast<std::int64_t>(a | b);
     }
-    if (op == "^") {
+    if (op == "^" || op == "XOR") {
         return static_cast<std::int64_t>(a ^ b);
     }
-    if (op == "<<" || op == ">>") {
+    if (op == "EQ") {
+        return truth(a16 == b16);
+    }
+    if (op == "NE") {
+        return truth(a16 != b16);
+    }
+    if (op == "LT") {
+        return truth(a16 < b16);
+    }
+    if (op == "LE") {
+        return truth(a16 <= b16);
+    }
+    if (op == "GT") {
+        return truth(a16 > b16);
+    }
+    if (op == "GE") {
+        return truth(a16 >= b16);
+    }
+    if (op == "<<" || op == ">>" || op == "SHL" || op == "SHR") {
         if (right < 0 || right > 63) {
             evaluation.fail("shift count " + std::to_string(right) + " is out of range");
             return std::nullopt;
         }
-        return op == "<<" ? static_cast<std::int64_t>(a << b) : left >> right;
+        if (op == "SHR") { // the 16-bit value, zeros shifted in
+            return static_cast<std::int64_t>(a16 >> b);
+        }
+        return op == ">>" ? left >> right : static_cast<std::int64_t>(a << b);
     }
-    // "/" and "%": truncating, as in C.
+    // "/", "%" and MOD: truncating, as in C.
     if (right == 0) {
         evaluation.fail("division by zero");
         return std::nullopt;
@@ -109,14 +138,43 @@ public:
     }
 
 private:
-    static constexpr std::array<std::array<std::string_view, 3>, 6> levels{{
-        {"|", "", ""},
-        {"^", "", ""},
-        {"&", "", ""},
-        {"<<", ">>", ""},
-        {"+", "-", ""},
-        {"*", "/", "%"},
+    // The binary operators by level, loosest first. The words keep the classic assemblers'
+    // order, the symbols C's; NOT stands between AND and the relations.
+    static constexpr std::array<std::array<std::string_view, 6>, 9> levels{{
+        {"OR", "XOR"},
+        {"AND"},
+        {"EQ", "NE", "LT", "LE", "GT", "GE"},
+        {"|"},
+        {"^"},
+        {"&"},
+        {"<<", ">>"},
+        {"+", "-"},
+        {"*", "/", "%", "MOD", "SHL", "SHR"},
     }};
+    static constexpr std::size_t not_level = 2; // NOT applies to this level and tighter ones
+
+    static bool is_operator(const Token& token, std::string_view text) {
+        return !text.empty() && token.text == text &&
+               (token.kind == Token_Kind::punctuation || token.kind == Token_Kind::identifier);
+    }
+
+    // A prefix operator: - + ~ as symbols; HIGH, LOW and NOT as words. Returns its code for
+    // apply_unary, or 0.
+    static char prefix(const Token& token) {
+        if (token.kind == Token_Kind::punctuation &&
+            (token.text == "-" || token.text == "+" || token.text == "~")) {
+            return token.text[0];
+        }
+        if (token.kind == Token_Kind::identifier) {
+            if (token.text == "HIGH" || token.text == "LOW") {
+                return token.text[0];
+            }
+            if (token.text == "NOT") {
+                return '~';
+            }
+        }
+        return 0;
+    }
 
     const Token* peek() const { return current_ ? &*current_ : nullptr; }
 
@@ -125,10 +183,20 @@ private:
             current_.emplace();
         }
         std::string message;
+        level_ = levels.size();
         if (!tokens_.next(*current_, message)) {
             current_.reset();
             if (!message.empty()) {
                 fail(message);
+            }
+            return;
+        }
+        for (std::size_t level = 0; level < levels.size(); ++level) {
+            for (std::string_view op : levels[level]) {
+                if (is_operator(*current_, op)) {
+                    level_ = level;
+                    return;
+                }
             }
         }
     }
@@ -139,24 +207,17 @@ private:
         }
     }
 
+    // Operands joined by the operators of `level` and tighter ones, by precedence climbing: an
+    // operand costs one call whatever the number of levels.
     std::optional<Node> parse_binary(std::size_t level) {
-        if (level == levels.size()) {
-            return parse_unary();
-        }
-        auto left = parse_binary(level + 1);
-        while (left) {
-            const Token* token = peek();
-            if (!token || token->kind != Token_Kind::punctuation) {
-                break;
-            }
-            const auto& ops = levels[level];
-            if (std::find(ops.begin(), ops.end(), token->text) == ops.end() ||
-                token->text.empty()) {
-                break;
-            }
-            const std::string op = token->text;
+        const Token* first = peek();
+        auto left =
+            level <= not_level && first && is_operator(*first, "NOT") ? parse_not() : parse_unary();
+        while (left && level_ < levels.size() && level_ >= level) {
+            const std::size_t op_level = level_;
+            const std::string op = current_->text;
             advance();
-            const auto right = parse_binary(level + 1);
+            const auto right = parse_binary(op_level + 1);
             if (!right) {
                 return std::nullopt;
             }
@@ -173,6 +234,25 @@ private:
         return left;
     }
 
+    // NOT x: the complement of a relation or anything tighter. Gathered in a loop, as the unary
+    // operators are.
+    std::optional<Node> parse_not() {
+        int count = 0;
+        for (const Token* token = peek(); token && is_operator(*token, "NOT"); token = peek()) {
+            if (++count > maximum_expression_depth) {
+                fail("expression nested too deeply");
+                return std::nullopt;
+            }
+            advance();
+        }
+        auto operand = parse_binary(not_level);
+        for (int k = 0; operand && k < count; ++k) {
+            operand =
+                checked({evaluation_ ? apply_unary('~', operand->value) : 0, operand->depth + 1});
+        }
+        return operand;
+    }
+
     std::optional<Node> checked(Node node) {
         if (node.depth > maximum_expression_depth) {
             fail("expression nested too deeply");
@@ -185,15 +265,12 @@ private:
     // limit as every other level, so that a long run of them cannot exhaust the stack.
     std::optional<Node> parse_unary() {
         std::string operators;
-        for (const Token* token = peek();
-             token && (is_punctuation(*token, "-") || is_punctuation(*token, "+") ||
-                       is_punctuation(*token, "~"));
-             token = peek()) {
+        for (const Token* token = peek(); token && prefix(*token) != 0; token = peek()) {
             if (static_cast<int>(operators.size()) >= maximum_expression_depth) {
                 fail("expression nested too deeply");
                 return std::nullopt;
             }
-            operators += token->text;
+            operators += prefix(*token);
             advance();
         }
         auto operand = parse_primary();
@@ -226,19 +303,6 @@ private:
             }
             return node;
         case Token_Kind::identifier: {
-            const Token* next = peek();
-            if ((token.text == "LOW" || token.text == "HIGH") && next &&
-                is_punctuation(*next, "(")) {
-                const auto inner = parse_primary();
-                if (!inner) {
-                    return std::nullopt;
-                }
-                node.depth = inner->depth + 1;
-                if (evaluation_) {
-                    node.value = apply_unary(token.text[0], inner->value);
-                }
-                return checked(node);
-            }
             if (is_reserved(token.text)) {
                 fail("'" + token.spelling + "' cannot be used as a value");
                 return std::nullopt;
@@ -283,6 +347,7 @@ private:
 
     Lexer tokens_;
     std::optional<Token> current_;
+    std::size_t level_ = levels.size(); // of the current token as a binary operator; none
     std::string& error_;
     Evaluation* evaluation_;
     int parentheses_ = 0;

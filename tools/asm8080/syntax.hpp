@@ -67,8 +67,12 @@ std::string upper(std::string_view text);
 // `value` in upper-case hexadecimal digits, at least `width` of them.
 std::string hex(std::int64_t value, int width);
 
-// Operators, from the loosest binding to the tightest (as in C; all binary ones left to right):
-//     |    ^    &    << >>    + -    * / %    unary - + ~    ( ) LOW( ) HIGH( )
+// Operators, from the loosest binding to the tightest (all binary ones left to right):
+//     OR XOR    AND    NOT    EQ NE LT LE GT GE    |    ^    &    << >>    + -
+//     * / % MOD SHL SHR    unary - + ~ HIGH LOW    ( )
+// The words keep the order of the classic 8080 assemblers, the symbols that of C. A relation is
+// true (-1, 0FFFFH as a word) or false (0), comparing the 16-bit values unsigned; SHR shifts the
+// 16-bit value, >> the whole value with its sign; NOT is ~.
 // Values are 64-bit signed integers that wrap on overflow; each use checks the range it needs.
 // Operands: numbers, 'c' characters ('ab' is 'a' * 256 + 'b'), symbols and $, the address of
 // the current statement.

@@ -1,8 +1,8 @@
 #include "tools/cpm/cpm.hpp"
 
+#include "base/exception.hpp"
 #include "processor/opcodes.hpp"
 #include "tools/files/input_file.hpp"
-#include "base/exception.hpp"
 
 #include <charconv>
 #include <iomanip>

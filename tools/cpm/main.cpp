@@ -1,9 +1,9 @@
 // cpm-run: runs a CP/M .COM test program on the processor and reports what it printed, how many
 // instructions it executed and how long that took.
 
+#include "base/exception.hpp"
 #include "tools/cpm/cpm.hpp"
 #include "tools/files/messages.hpp"
-#include "base/exception.hpp"
 
 #include <chrono>
 #include <cstdlib>

@@ -69,6 +69,10 @@ std::size_t instruction_size(std::uint8_t opcode) {
                                           : Asm8080::instruction_size(decoded.instruction->form);
 }
 
+bool has_mnemonic(std::uint8_t opcode) {
+    return decode_table()[opcode].instruction != nullptr;
+}
+
 Disassembly disassemble(std::array<std::uint8_t, 3> bytes, const Symbols* symbols) {
     const Decoded& decoded = decode_table()[bytes[0]];
     if (decoded.instruction == nullptr) {

@@ -31,6 +31,9 @@ Disassembly disassemble(std::array<std::uint8_t, 3> bytes, const Symbols* symbol
 // The bytes of the instruction that starts with `opcode` (1 for an opcode with no mnemonic).
 std::size_t instruction_size(std::uint8_t opcode);
 
+// Whether a mnemonic names `opcode` (all but twelve).
+bool has_mnemonic(std::uint8_t opcode);
+
 // `value` as the assembler reads it: "0FFH", "2400H"; `digits` is the least number of digits.
 std::string hex_number(unsigned value, int digits);
 
