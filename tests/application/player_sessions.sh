@@ -30,7 +30,7 @@ same_picture() { # same_picture A B: no pixel differs
 last_line_frames() { # the frames that the record's last line tells
     tail -n 1 "$work/session.keys" | sed -n 's/^# \([0-9]*\) frames played: .*/\1/p'
 }
-# The picture after a window's box of the error has shown: Return dismisses it.
+# Waits up to 10 s for the error box, and dismisses it with Return.
 dismiss_box() {
     local box=""
     for _ in $(seq 100); do
@@ -66,6 +66,7 @@ sleep 0.5
 hold d 0.4
 press s
 hold a 0.3
+sleep 0.2 # A is let go for a few frames before its alias presses it again
 press Left space # the player's aliases of the machine's A and S
 sleep 0.3
 press p
