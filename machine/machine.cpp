@@ -64,13 +64,14 @@ void Machine::run_frame(std::uint8_t keys) {
 }
 
 void Machine::run_frames(std::uint32_t count) {
-    const auto held = [this](char key) {
-        return window->key_held[static_cast<std::size_t>(key)].load(std::memory_order_relaxed);
-    };
     for (std::uint32_t frame = 0; frame < count; ++frame) {
-        counted_frame(
-            instructions_per_interrupt, [this](std::uint64_t n) { board.run(n); },
-            [&] { board.fire_timer(held); });
+        std::uint8_t held = 0;
+        for (const Input_Key& k : input_keys) {
+            if (window->key_held[static_cast<std::size_t>(k.key)].load(std::memory_order_relaxed)) {
+                held = static_cast<std::uint8_t>(held | k.bit);
+            }
+        }
+        run_frame(held);
     }
 }
 
