@@ -3,9 +3,8 @@
 #include "base/clock.hpp"
 #include "window/platform.hpp"
 
-Application::Application(Drovask::Rom rom)
-    : window("Tavrin Mirellon", {0, 0}, {0.3f, 0.3f, 0.3f, 1.0f}, {0.965f, 0.965f, 0.965f, 1.0f},
-             {130, 130}),
+Application::Application(Drovask::Rom rom, const std::string& title)
+    : window(title, {0, 0}, {0.3f, 0.3f, 0.3f, 1.0f}, {0.965f, 0.965f, 0.965f, 1.0f}, {130, 130}),
       machine(&window, rom) {
     const Tavrin::Vector2i size{
         static_cast<std::int32_t>(machine.scale.x * static_cast<float>(Drovask::screen_size.width)),

@@ -33,33 +33,14 @@ private:
 };
 
 // Returns false if an error ended the run and no box could show it.
-bool run(Drovask::Rom rom, const Rom_Reload& reload) {
+bool run(Drovask::Rom rom) {
     Application application(rom);
     Tavrin::Window& window = application.window;
-    for (;;) {
-        Emulation_Thread emulation(window, application.machine);
-        std::optional<std::vector<std::uint8_t>> next;
-        while (!next && application.frame()) {
-            if (reload) {
-                next = reload();
-            }
-        }
-        if (!next) {
-            Tavrin::platform::show_window(window, false);
-            emulation.join();
-            break;
-        }
-        // A new image: the emulation stops and the machine starts again from it in the same
-        // window, unless the old one has just met an error, which ends the run as any error does.
-        window.open.store(false, std::memory_order_relaxed);
-        emulation.join();
-        if (window.error_handed_over.load(std::memory_order_acquire)) {
-            Tavrin::platform::show_window(window, false);
-            break;
-        }
-        window.open.store(true, std::memory_order_relaxed);
-        application.restart(Drovask::Rom{next->data(), Drovask::rom_size});
+    Emulation_Thread emulation(window, application.machine);
+    while (application.frame()) {
     }
+    Tavrin::platform::show_window(window, false);
+    emulation.join();
     // An error that ended the emulation is shown now, with the window hidden but not yet gone.
     return window.show_handed_over_error();
 }
@@ -71,10 +52,10 @@ void say_arguments_are_ignored() {
                  "keys and tells how to build another ROM in; drovask-play plays ROM files.\n";
 }
 
-int run_application(Drovask::Rom rom, const Rom_Reload& reload) {
+int run_application(Drovask::Rom rom) {
     bool reported = true;
     try {
-        reported = run(rom, reload);
+        reported = run(rom);
     } catch (Tavrin::Exception exception) {
         reported = Tavrin::show_error(exception.message);
     }

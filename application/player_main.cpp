@@ -1,14 +1,20 @@
 // drovask-play: plays ROM image files in the program's window. See `usage` below.
 
-#include "application/desktop_loop.hpp"
-#include "machine/board.hpp"
-#include "machine/rom_file.hpp"
+#include "application/player_loop.hpp"
 #include "base/clock.hpp"
 #include "base/exception.hpp"
+#include "machine/board.hpp"
+#include "machine/rom_file.hpp"
 #include "window/window.hpp"
 
+#if DROVASK_PLAY_RECORDS
+#include "tools/files/output_file.hpp"
+#endif
+
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,16 +23,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int exit_refused = 2;
+const std::string usage = R"(Usage: drovask-play ROM... [--reload] [--record FILE]
+Plays a ROM image of the machine in a window, as tavrin-mirellon plays its built-in program,
+but on drovask-run's clock (an interrupt after every 1,938 instructions, run for the real time
+that has passed), so that drovask-run replays a played session exactly. ROM is one file of
+8,192 bytes, or several files that, concatenated in the order given, make 8,192 bytes.
 
-const std::string usage = R"(Usage: drovask-play ROM... [--reload]
-Plays a ROM image of the machine in a window, as tavrin-mirellon plays its built-in program.
-ROM is one file of 8,192 bytes, or several files that, concatenated in the order given, make
-8,192 bytes.
-
-  --reload   start the machine again from the new image whenever a ROM file changes (for
-             example when the assembler writes it again); the window stays where it is
-  --help     this text
+  --reload         start the machine again from the new image whenever a ROM file changes
+                   (for example when the assembler writes it again); the window stays where it
+                   is. A program error (an instruction that is not implemented) is shown in its
+                   box and on standard error, and the player then waits for the next image.
+  --record FILE    write the keys played as a key script for drovask-run --input, once the
+                   player ends; its last line, and standard error, tell the frames played,
+                   which --frames takes to show the last picture. With --reload the record
+                   starts again with each new image.
+  --help           this text
 
 Keys: )" + Drovask::machine_keys_text(90, "      ").substr(6) +
                           R"(.
@@ -34,14 +45,18 @@ The arrow keys left and right and Space also move and fire, and so does a game c
 d-pad or left stick to move, the bottom face button (A) to fire, Start for one player, Back
 (Select) for a coin.
 Ctrl and the left mouse button drag the window; Escape ends the program.
-
+)" + player_keys_text() +
+                          R"(
 Exit status: 0 once the window is closed (an error of the program is shown in a box first);
-2 a bad argument or ROM image, with the reason on standard error.
+1 when the record could not be written, or an error could not be shown (no display); 2 a bad
+argument or ROM image, or a record file that may not be written, with the reason on standard
+error.
 )";
 
 struct Options {
     std::vector<fs::path> roms;
     bool reload = false;
+    std::optional<fs::path> record;
 };
 
 Options parse_arguments(int argc, char** argv) {
@@ -50,6 +65,15 @@ Options parse_arguments(int argc, char** argv) {
         const std::string_view argument = argv[i];
         if (argument == "--reload") {
             options.reload = true;
+        } else if (argument == "--record") {
+            if (i + 1 == argc) {
+                throw Tavrin::Exception{"--record needs a FILE; see drovask-play --help"};
+            }
+#if !DROVASK_PLAY_RECORDS
+            throw Tavrin::Exception{"--record is not available in this build of drovask-play; "
+                                    "record on Linux"};
+#endif
+            options.record = argv[++i];
         } else if (argument.starts_with("-") && argument != "-") {
             throw Tavrin::Exception{"unknown option " + std::string(argument) +
                                     "; see drovask-play --help"};
@@ -115,6 +139,65 @@ private:
     double last_look_ = 0.0;
 };
 
+// "Tavrin Mirellon - demo.bin", or "... - low.bin + high.bin" for a ROM in several files.
+std::string window_title(const std::vector<fs::path>& roms) {
+    std::string title = "Tavrin Mirellon - ";
+    for (std::size_t i = 0; i < roms.size(); ++i) {
+        title += (i == 0 ? "" : " + ") + roms[i].filename().string();
+    }
+    return title;
+}
+
+#if DROVASK_PLAY_RECORDS
+// The record's file, taken once the window exists (the window system's handlers of SIGINT and
+// SIGTERM, which close the window so that the record is still written, are in place by then).
+class Record_File {
+public:
+    explicit Record_File(const Options& options) : options_(options) {}
+
+    bool open() {
+        try {
+            file_.emplace(*options_.record);
+            return true;
+        } catch (const Tavrin::Exception& exception) {
+            std::cerr << "drovask-play: --record: " << exception.message << '\n';
+            return false;
+        }
+    }
+
+    // The key script, and a last line with the frames played and how to replay them. Returns
+    // false (and says why) when the file could not be written. Where the window never came,
+    // there is nothing to write.
+    bool write(const Key_Record& record) {
+        if (!file_) {
+            return true;
+        }
+        std::string replay = "drovask-run";
+        for (const fs::path& rom : options_.roms) {
+            replay += " " + rom.string();
+        }
+        replay += " --input " + options_.record->string() + " --frames " +
+                  std::to_string(record.frames());
+        try {
+            std::fputs(record.text().c_str(), file_->stream());
+            std::fprintf(file_->stream(), "# %llu frames played: %s\n",
+                         static_cast<unsigned long long>(record.frames()), replay.c_str());
+            file_->commit();
+        } catch (const Tavrin::Exception& exception) {
+            std::cerr << "drovask-play: --record: " << exception.message << '\n';
+            return false;
+        }
+        std::cerr << "drovask-play: " << record.frames() << " frames played; " << replay
+                  << " replays them\n";
+        return true;
+    }
+
+private:
+    const Options& options_;
+    std::optional<Tools::Output_File> file_;
+};
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -136,9 +219,27 @@ int main(int argc, char** argv) {
     const Drovask::Rom rom{image.data(), Drovask::rom_size};
     // Unlike tavrin-mirellon, the player takes the arrows, Space and a game controller too.
     Tavrin::turn_on_play_aliases();
-    if (!options.reload) {
-        return run_application(rom);
+    Player_Settings settings;
+    settings.title = window_title(options.roms);
+    std::optional<Rom_Watch> watch;
+    if (options.reload) {
+        watch.emplace(options.roms);
+        settings.reload = [&watch] { return watch->changed(); };
+        settings.wait_after_error = true;
     }
-    Rom_Watch watch(options.roms);
-    return run_application(rom, [&watch] { return watch.changed(); });
+    Key_Record record;
+#if DROVASK_PLAY_RECORDS
+    Record_File record_file(options);
+    if (options.record) {
+        settings.record = &record;
+        settings.on_window = [&record_file] { return record_file.open(); };
+    }
+#endif
+    const int status = run_player(rom, settings);
+#if DROVASK_PLAY_RECORDS
+    if (options.record && status != exit_refused && !record_file.write(record)) {
+        return 1;
+    }
+#endif
+    return status;
 }

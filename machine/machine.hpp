@@ -42,10 +42,19 @@ public:
     // runner runs them. Throws Tavrin::Exception.
     void run_frames(std::uint32_t count);
 
+    // A host that runs whole frames on that clock for the real time that has passed (the ROM
+    // player, whose sessions drovask-run replays) asks how many are due by `now`: one for every
+    // 1/60 s that the steady clock has moved past `board.last_interrupt_time`, which moves on by
+    // them, at most `max_catch_up` seconds' worth, as `run_until` counts its periods. Each is
+    // then run by `run_frame` with the keys (the bits of `input_keys`) that are down in it.
+    std::uint32_t frames_due(double now);
+    void run_frame(std::uint8_t keys);
+
     // Converts video memory into `screen`, uploads it and draws it. Main thread only.
     void render();
 
     static constexpr double max_catch_up = 0.25; // seconds
+    static constexpr double frame_interval = interrupts_per_frame * interrupt_interval;
     std::uint32_t instructions_per_interrupt = default_instructions_per_interrupt;
 
     Tavrin::Vector2f scale;
@@ -54,6 +63,11 @@ public:
     Tavrin::Texture texture;
     Tavrin::Image image;
     Board board;
+
+private:
+    // How many whole `period`s `now` is past `board.last_interrupt_time`, which moves on by them;
+    // the time before `now - max_catch_up` is dropped.
+    std::uint32_t periods_due(double now, double period);
 };
 
 // The emulation thread's entry: steps the machine while the window is open; reports an error

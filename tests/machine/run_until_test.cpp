@@ -48,4 +48,29 @@ TEST_F(Run_Until_Test, AKeyPressedAndReleasedBetweenTwoFramesIsSampled) {
     EXPECT_EQ(machine->board.input & 0x01, 0x00);
 }
 
+// The ROM player's whole frames: as many as the time passed holds, up to the catch-up limit, the
+// rest of the time kept for the next call; each frame two interrupts with the keys given.
+TEST_F(Run_Until_Test, WholeFramesFollowTheTimePassedWithTheKeysGiven) {
+    struct Case {
+        const char* name;
+        double seconds;
+        std::uint32_t frames;
+        std::uint32_t a_millisecond_later; // the time left over is kept, not dropped
+    };
+    for (const Case& c :
+         {Case{"less than one frame", 0.016, 0, 1}, Case{"a tenth of a second", 0.1, 6, 0},
+          Case{"a window dragged for a minute", 60.0, 15, 0}}) {
+        auto machine = machine_with(counting_program);
+        machine->board.last_interrupt_time = 1000.0;
+        EXPECT_EQ(machine->frames_due(1000.0 + c.seconds), c.frames) << c.name;
+        EXPECT_EQ(machine->frames_due(1000.0 + c.seconds + 0.001), c.a_millisecond_later) << c.name;
+    }
+    auto machine = machine_with(counting_program);
+    machine->run_frame(0x01 | 0x10); // C and S
+    const auto& p = machine->board.processor;
+    const bool last_pending = p.pc == 0x0008 || p.pc == 0x0010;
+    EXPECT_EQ(p.b + p.c + (last_pending ? 1 : 0), 2);
+    EXPECT_EQ(machine->board.input & Drovask::input_key_bits, 0x11);
+}
+
 } // namespace

@@ -125,7 +125,7 @@ private:
 
     std::string mnemonic(std::uint8_t opcode) const {
         const std::string text = Asm8080::disassemble({opcode, 0, 0}).text;
-        return text.substr(0, text.find(' '));
+        return {text.begin(), std::find(text.begin(), text.end(), ' ')};
     }
 
     // Instructions where they fit whole; DB where an opcode has no mnemonic, or where an

@@ -650,6 +650,9 @@ bool show_message_box(const std::string& message) {
         std::cerr << error_box_title << "\n\n" << message << "\n";
         return false;
     }
+    // SDL keeps the thread's current OpenGL context in the thread storage cleaned up below.
+    SDL_Window* const current_window = SDL_GL_GetCurrentWindow();
+    const SDL_GLContext current_context = SDL_GL_GetCurrentContext();
     int result = -1;
     {
         std::optional<X11_Error_Box_Placement> placement;
@@ -674,8 +677,13 @@ bool show_message_box(const std::string& message) {
                   << message << "\n\n(The error box could not be shown: " << sdl_reason() << ")\n";
     }
     // The box may be shown from a thread that SDL did not start, whose SDL thread storage would
-    // otherwise outlive it; later SDL calls on this thread make it anew.
+    // otherwise outlive it; later SDL calls on this thread make it anew. A thread whose window
+    // goes on after the box (the ROM player's, which waits for a new image) has its context made
+    // current again, or SDL would refuse to present the window's frames.
     SDL_TLSCleanup();
+    if (current_window != nullptr) {
+        SDL_GL_MakeCurrent(current_window, current_context);
+    }
     return result == 0;
 }
 
