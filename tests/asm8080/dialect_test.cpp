@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -117,6 +120,7 @@ TEST(Dialect, SetDsFillConditionsAndError) {
              Error_Case{" ELSE", 1, "ELSE without IF"},
              Error_Case{" IF 1\n ENDIF\n ENDIF", 3, "ENDIF without IF"},
              Error_Case{" IF 1\n ELSE\n ELSE\n ENDIF", 3, "a second ELSE for the IF on line 1"},
+             Error_Case{" IF 1\n ENDIF 2\n NOP", 2, "ENDIF takes no operands"}, // and no more
              Error_Case{"x EQU 1\nx SET 2", 2,
                         "'x' is already defined on line 1 by other means than SET, so SET "
                         "cannot change it"},
@@ -128,6 +132,8 @@ TEST(Dialect, SetDsFillConditionsAndError) {
          }) {
         expect_error(c);
     }
+    // A faulty ENDIF still closes its IF: nothing more is reported.
+    EXPECT_EQ(assemble_text(" IF 1\n ENDIF 2\n NOP").errors.size(), 1u);
 }
 
 TEST(Dialect, MacrosAndRepetitions) {

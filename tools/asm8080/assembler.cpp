@@ -310,6 +310,9 @@ private:
         case Directive::if_not_defined:
             conditions_.push_back({index, false, true, true, false});
             return;
+        case Directive::else_branch:
+        case Directive::end_if:
+            return condition(index);
         default:
             return;
         }
