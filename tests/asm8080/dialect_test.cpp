@@ -140,7 +140,7 @@ TEST(Dialect, MacrosAndRepetitions) {
     const std::vector<std::pair<std::string, Bytes>> cases{
         // Parameters in operands, in names joined with &, and in strings only joined with &.
         {"load MACRO reg,value\n MVI reg,value\n ENDM\n load A,1\n load b, 2", {0x3E, 1, 0x06, 2}},
-        {"jump MACRO cond\n J&cond x&cond\nx&cond:\n ENDM\n jump Z\n jump NC",
+        {"jump MACRO cond\n J&cond x&cond\nx&cond: ENDM\n jump Z\n jump NC",
          {0xCA, 3, 0, 0xD2, 6, 0}},
         {"say MACRO word\n DB 'word &word'\n ENDM\n say hi", {'w', 'o', 'r', 'd', ' ', 'h', 'i'}},
         {"mc MACRO a,b\n DB a+0,b+0\n ENDM\n mc 1", {1, 0}}, // a missing argument is empty
@@ -160,6 +160,7 @@ TEST(Dialect, MacrosAndRepetitions) {
         {" IRP r,<B,C,D>\n INR r\n ENDM", {0x04, 0x0C, 0x14}},
         {" IRPC c,AZ\n DB '&c'\n ENDM", {'A', 'Z'}},
         {"here: REPT 2\n DW here\n ENDM", {0, 0, 0, 0}},
+        {"mk MACRO n\nat&n: REPT 1\n DW at&n\n ENDM\n ENDM\n mk 1\n mk 2", {0, 0, 2, 0}},
     };
     for (const auto& [source, image] : cases) {
         EXPECT_EQ(assemble_ok(source), image) << source;

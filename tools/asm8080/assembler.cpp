@@ -508,9 +508,26 @@ private:
     void capture(std::size_t index) {
         Statement& statement = statements_[index];
         statement.assembled = false;
-        const Head line = head(statement.text);
+        const std::string_view text = statement.text;
+        const Head line = head(text);
+        Directive operation = operation_of(line);
+        // Where the operation starts, after any label: a label of the body may be joined with
+        // '&' ("done&n:"), which hides what follows it from head().
+        std::size_t start = line.operation > 0 && line.operation < line.count
+                                ? line.tokens[line.operation].column
+                                : 0;
+        if (const std::size_t colon = text.find(':');
+            operation == Directive::none && colon != std::string_view::npos && colon > 0 &&
+            std::all_of(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(colon),
+                        [](char c) { return is_name_char(c) || c == '&'; })) {
+            const Head rest = head(text.substr(colon + 1));
+            if (rest.count > 0) {
+                operation = operation_of(rest);
+                start = colon + 1 + rest.tokens[0].column;
+            }
+        }
         Capture& block = *capture_;
-        switch (operation_of(line)) {
+        switch (operation) {
         case Directive::macro:
         case Directive::rept:
         case Directive::irp:
@@ -519,6 +536,11 @@ private:
             break;
         case Directive::endm:
             if (--block.depth == 0) {
+                // A label on the last ENDM is the body's last line.
+                if (start > 0) {
+                    block.macro->body.push_back(
+                        {text.substr(0, start), statement.file, statement.line, block.macro.get()});
+                }
                 return end_block();
             }
             break;
