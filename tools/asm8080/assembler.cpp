@@ -570,8 +570,9 @@ private:
     void end_block() {
         Capture block = std::move(*capture_);
         capture_.reset();
-        const Statement& statement = statements_[block.statement];
-        if (!statement.valid) {
+        // Expanding adds statements: what is needed of this one is taken now.
+        const Directive directive = statements_[block.statement].directive;
+        if (!statements_[block.statement].valid) {
             return;
         }
         Macro& kept = *macros_kept_.emplace_back(std::move(block.macro));
@@ -582,14 +583,14 @@ private:
             kept.names.try_emplace(kept.locals[k], kept.parameters.size() + k);
         }
         const Macro& macro = kept;
-        if (statement.directive == Directive::macro) {
+        if (directive == Directive::macro) {
             macros_[upper(macro.name)] = &macro;
             return;
         }
         if (macro.body.empty()) {
             return; // nothing to repeat, however often
         }
-        switch (statement.directive) {
+        switch (directive) {
         case Directive::rept:
             for (std::int64_t k = 0; k < block.count && !halted(); ++k) {
                 if (expand_once(macro, {}, block.statement)) {
