@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# dis8080's manual against the program: the man page formats without a warning, and every option
+# A tool's manual against the program (dis8080's and asm8080's): the man page formats without a warning, and every option
 # that --help lists is in the man page and in the README.
-# Usage: manual.sh DIS8080 MAN_PAGE README
+# Usage: manual.sh PROGRAM MAN_PAGE README
 set -uo pipefail
 source "$(dirname "$0")/../support/check.sh"
 program=$1 man_page=$2 readme=$3

@@ -12,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 
 # The section, then its code blocks: the asm one after "A first program, `bar.asm`" is bar.asm
-# (the others are run by tests/readme/readme_asm_test.cpp), the sh ones are the commands.
+# (the others are run by tests/readme/decimal_test.cpp and dialect_test.cpp), the sh ones are the commands.
 sed -n '/^## Writing programs for this machine/,/^## /p' "$readme" >section.md
 awk '/^A first program, `bar.asm`/{wanted=1} /^```asm/{on=(wanted == 1); if (on) wanted=2; next}
      /^```/{on=0} on' section.md >bar.asm
