@@ -1,11 +1,13 @@
 // Machine throughput: steps per second with the real clock, the screen conversion, and the whole
 // render (conversion, upload and draw, finished on the GPU) per frame. Needs an X display.
+#include "base/exception.hpp"
 #include "machine/machine.hpp"
 #include "window/window.hpp"
 
 #include <GL/glew.h>
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <memory>
 #include <random>
 
@@ -80,7 +82,8 @@ BENCHMARK(whole_render);
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
+    // The whole render needs a window; without a display, say so rather than end unexplained.
     Tavrin::Window benchmark_window("machine benchmark", {448, 512}, {0.3f, 0.3f, 0.3f, 1.0f},
                                     {1.0f, 1.0f, 1.0f, 1.0f}, {130, 130});
     window = &benchmark_window;
@@ -91,4 +94,10 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
+} catch (const Tavrin::Exception& error) {
+    std::fprintf(stderr,
+                 "machine_benchmark: %s\n(It opens a window: run it on a display, or "
+                 "under scripts/with-display.)\n",
+                 error.message.c_str());
+    return 1;
 }
