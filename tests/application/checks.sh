@@ -30,6 +30,26 @@ start() {
     window_appears
 }
 
+# Waits up to 10 s for the error box; sets box to its window id, the innermost window of that
+# title (a window manager's frame may repeat its client's title).
+box_appears() {
+    box=""
+    for _ in $(seq 100); do
+        box=$(xwininfo -root -tree 2>/dev/null | grep '"Tavrin Mirellon Error"' | tail -n 1 |
+              awk '{ print $1 }')
+        [[ -n $box ]] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Gives the error box the focus and dismisses it with Return.
+dismiss_box() {
+    sleep 0.3
+    xdotool windowfocus "$box" 2>/dev/null
+    xdotool key Return
+}
+
 # Waits up to 10 s for the program to end; sets code to its exit code.
 wait_for_exit() {
     code=""

@@ -75,13 +75,7 @@ centred() { near "$1" $((960 - $3 / 2)) "$5" && near "$2" $((540 - $4 / 2)) "$5"
 start_faulty() {
     "$faulty" &
     pid=$!
-    for _ in $(seq 100); do
-        # The innermost window of that title: a frame may repeat its client's title.
-        box=$(xwininfo -root -tree 2>/dev/null | grep '"Tavrin Mirellon Error"' | tail -n 1 |
-              awk '{ print $1 }')
-        [[ -n "$box" ]] && return
-        sleep 0.1
-    done
+    box_appears
 }
 
 main_window_hidden() {

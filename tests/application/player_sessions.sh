@@ -31,18 +31,8 @@ last_line_frames() { # the frames that the record's last line tells
     tail -n 1 "$work/session.keys" | sed -n 's/^# \([0-9]*\) frames played: .*/\1/p'
 }
 # Waits up to 10 s for the error box, and dismisses it with Return.
-dismiss_box() {
-    local box=""
-    for _ in $(seq 100); do
-        box=$(xwininfo -root -tree 2>/dev/null | grep '"Tavrin Mirellon Error"' | tail -n 1 |
-            awk '{ print $1 }')
-        [[ -n "$box" ]] && break
-        sleep 0.1
-    done
-    [[ -n "$box" ]] || return 1
-    sleep 0.3
-    xdotool windowfocus "$box" 2>/dev/null
-    xdotool key Return
+box_dismissed() {
+    box_appears && dismiss_box
 }
 
 "$player" "$demo_rom" --record "$work" 2>"$work/refused.txt"
@@ -125,7 +115,7 @@ check "... and to the paused picture a frame earlier, which differs" \
 cp "$faulty_rom" "$work/rom.bin"
 "$player" "$work/rom.bin" --reload --record "$work/session.keys" 2>"$work/reload.txt" &
 pid=$!
-check "with --reload a program error shows its box" dismiss_box
+check "with --reload a program error shows its box" box_dismissed
 sleep 0.5
 check "... its message and PC on standard error" \
     grep -q '^drovask-play: at PC 0008, in frame 0: Could not execute instruction "08"' \
@@ -142,7 +132,7 @@ check "Escape then ends it with exit code 0" eval 'wait_for_exit && [[ $code == 
 rm -f "$work/session.keys"
 "$player" "$faulty_rom" --record "$work/session.keys" 2>/dev/null &
 pid=$!
-dismiss_box
+box_dismissed
 check "without --reload the error ends the player, with exit code 0 and its record written" \
     eval 'wait_for_exit && [[ $code == 0 && $(last_line_frames) == 0 ]]'
 

@@ -26,23 +26,6 @@ launch() {
     pid=$!
 }
 
-# Waits up to 10 s for the error box; sets box to its window id.
-box_appears() {
-    box=""
-    for _ in $(seq 100); do
-        box=$(xwininfo -root -tree | awk '/"Tavrin Mirellon Error"/ { print $1; exit }')
-        [[ -n $box ]] && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-dismiss_box() {
-    sleep 0.3
-    xdotool windowfocus "$box" 2>/dev/null
-    xdotool key Return
-}
-
 # Whether the program wrote nothing on standard error; shows what it wrote otherwise.
 stderr_empty() {
     [[ ! -s $work/stderr ]] || { sed 's/^/    standard error: /' "$work/stderr"; false; }
