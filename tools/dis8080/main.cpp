@@ -208,17 +208,7 @@ int run(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
-            std::cout << usage;
-            return Tools::standard_output_written("dis8080") ? 0 : exit_failed;
-        }
-    }
-    int status = exit_refused;
-    try {
-        status = run(parse_arguments(argc, argv));
-    } catch (const Tavrin::Exception& exception) {
-        std::cerr << "dis8080: " << Tools::printable(exception.message) << '\n';
-    }
-    return Tools::standard_output_written("dis8080") ? status : exit_failed;
+    return Tools::run_tool("dis8080", usage, argc, argv,
+                           {.refused = exit_refused, .failed = exit_failed},
+                           [&] { return run(parse_arguments(argc, argv)); });
 }

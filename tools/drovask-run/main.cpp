@@ -525,17 +525,7 @@ int run(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
-            std::cout << usage;
-            return Tools::standard_output_written("drovask-run") ? 0 : exit_reported;
-        }
-    }
-    int status = exit_refused;
-    try {
-        status = run(parse_arguments(argc, argv));
-    } catch (const Tavrin::Exception& exception) {
-        std::cerr << "drovask-run: " << Tools::printable(exception.message) << '\n';
-    }
-    return Tools::standard_output_written("drovask-run") ? status : exit_reported;
+    return Tools::run_tool("drovask-run", usage, argc, argv,
+                           {.refused = exit_refused, .failed = exit_reported},
+                           [&] { return run(parse_arguments(argc, argv)); });
 }

@@ -1,5 +1,8 @@
 #include "tools/files/messages.hpp"
 
+#include "base/exception.hpp"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -101,6 +104,24 @@ bool standard_output_written(std::string_view program) {
     std::cerr << program << ": could not write standard output"
               << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << '\n';
     return false;
+}
+
+int run_tool(std::string_view program, std::string_view usage, int argc, char** argv,
+             Tool_Statuses statuses, const std::function<int()>& run) {
+    int status = statuses.refused;
+    if (std::any_of(argv + 1, argv + argc, [](const char* argument) {
+            return std::string_view(argument) == "--help" || std::string_view(argument) == "-h";
+        })) {
+        std::cout << usage;
+        status = 0;
+    } else {
+        try {
+            status = run();
+        } catch (const Tavrin::Exception& exception) {
+            std::cerr << program << ": " << printable(exception.message) << '\n';
+        }
+    }
+    return standard_output_written(program) ? status : statuses.failed;
 }
 
 } // namespace Tools
