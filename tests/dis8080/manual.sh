@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# A tool's manual against the program (dis8080's and asm8080's): the man page formats without a warning, and every option
-# that --help lists is in the man page and in the README.
+# A tool's manual against the program (dis8080's and asm8080's): the man page formats without a
+# warning, and every option that --help lists is in the man page and in the README.
 # Usage: manual.sh PROGRAM MAN_PAGE README
 set -uo pipefail
 source "$(dirname "$0")/../support/check.sh"
