@@ -1,6 +1,5 @@
 #include "application/application.hpp"
 
-#include "base/clock.hpp"
 #include "window/platform.hpp"
 
 Application::Application(Drovask::Rom rom, const std::string& title)
@@ -26,6 +25,5 @@ bool Application::frame() {
 }
 
 void Application::restart(Drovask::Rom rom) {
-    machine.board = Drovask::Board(rom);
-    machine.board.last_interrupt_time = Tavrin::steady_seconds();
+    machine.power_on(rom);
 }

@@ -98,7 +98,7 @@ private:
                 std::cerr << "drovask-play: paused after frame " << record_.frames() << '\n';
             } else {
                 // The real-time clock goes on from now, not from when the machine stood still.
-                machine_.board.last_interrupt_time = Tavrin::steady_seconds();
+                machine_.real_time.restart(Tavrin::steady_seconds());
             }
         }
         if (pressed(step_key)) {
@@ -145,7 +145,7 @@ private:
     // hidden. Returns false when no box could show it.
     bool report_error() {
         // Every opcode that is not implemented is one byte long, and its fetch has moved PC on.
-        const auto pc = static_cast<std::uint16_t>(machine_.board.processor.pc - 1);
+        const auto pc = static_cast<std::uint16_t>(machine_.session.board.processor.pc - 1);
         char where[64];
         std::snprintf(where, sizeof where, "at PC %04X, in frame %llu: ", pc,
                       static_cast<unsigned long long>(record_.frames()));

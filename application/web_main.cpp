@@ -93,7 +93,7 @@ void set_held(bool& holder, bool hold) {
     const bool was_running = !held_by_test && !held_by_player;
     holder = hold;
     if (!ended && !was_running && !held_by_test && !held_by_player) {
-        application->machine.board.last_interrupt_time = Tavrin::steady_seconds();
+        application->machine.real_time.restart(Tavrin::steady_seconds());
     }
 }
 
@@ -175,7 +175,7 @@ EMSCRIPTEN_KEEPALIVE void tavrin_input(std::uint32_t code, bool down) {
 
 // The upright 224 x 256 picture of the machine as it is now, one byte a pixel (0 or 255).
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* tavrin_picture() {
-    Drovask::convert_screen(application->machine.board.processor, picture);
+    Drovask::convert_screen(application->machine.session.board.processor, picture);
     return picture.data();
 }
 

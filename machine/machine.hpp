@@ -1,6 +1,8 @@
 #pragma once
 
 #include "machine/board.hpp"
+#include "machine/real_time.hpp"
+#include "machine/session.hpp"
 #include "renderer/image.hpp"
 #include "renderer/texture.hpp"
 #include "renderer/vector.hpp"
@@ -29,45 +31,38 @@ public:
     // Emulation thread only.
     void step();
 
+    // Power-on with `rom`, in the same window: a new session, the timers starting from now.
+    void power_on(Rom rom);
+
     // Runs the machine without a thread of its own, for a host that calls once per frame: for
-    // every 1/120 s that the steady clock has moved past `board.last_interrupt_time` by `now`,
-    // `instructions_per_interrupt` instructions and then the timer, which samples the keys held,
-    // or pressed since the window's last update (a key pressed and released between two frames
-    // still counts). At most `max_catch_up` seconds a call, so a host that was not called for a
-    // while does not run minutes of the machine at once. Throws Tavrin::Exception.
+    // every 1/120 s of real time that has passed by `now`, the session's period (its
+    // instructions, then the timer, which samples the keys held, or pressed since the window's
+    // last update: a key pressed and released between two frames still counts). At most
+    // `Real_Time::max_catch_up` seconds a call. Throws Tavrin::Exception.
     void run_until(double now);
 
-    // `count` frames on the clock that counts instructions (two timer firings a frame, each
-    // after `instructions_per_interrupt` instructions) with the keys held now, as the headless
-    // runner runs them. Throws Tavrin::Exception.
+    // `count` frames on the counted schedule with the keys held now, as the headless runner runs
+    // them. Throws Tavrin::Exception.
     void run_frames(std::uint32_t count);
 
-    // A host that runs whole frames on that clock for the real time that has passed (the ROM
-    // player, whose sessions drovask-run replays) asks how many are due by `now`: one for every
-    // 1/60 s that the steady clock has moved past `board.last_interrupt_time`, which moves on by
-    // them, at most `max_catch_up` seconds' worth, as `run_until` counts its periods. Each is
-    // then run by `run_frame` with the keys (the bits of `input_keys`) that are down in it.
-    std::uint32_t frames_due(double now);
-    void run_frame(std::uint8_t keys);
+    // A host that runs whole frames for the real time that has passed (the ROM player, whose
+    // sessions drovask-run replays) asks how many are due by `now`, then runs each with the keys
+    // (the bits of `input_keys`) that are down in it.
+    std::uint32_t frames_due(double now) { return real_time.due(now, frame_interval); }
+    void run_frame(std::uint8_t keys) { session.run_frame(keys); }
 
     // Converts video memory into `screen`, uploads it and draws it. Main thread only.
     void render();
-
-    static constexpr double max_catch_up = 0.25; // seconds
-    static constexpr double frame_interval = interrupts_per_frame * interrupt_interval;
-    std::uint32_t instructions_per_interrupt = default_instructions_per_interrupt;
 
     Tavrin::Vector2f scale;
     Tavrin::Window* window;
     Screen screen{};
     Tavrin::Texture texture;
     Tavrin::Image image;
-    Board board;
-
-private:
-    // How many whole `period`s `now` is past `board.last_interrupt_time`, which moves on by them;
-    // the time before `now - max_catch_up` is dropped.
-    std::uint32_t periods_due(double now, double period);
+    // The board is the session's: the emulation thread steps it against the steady clock, a host
+    // without a thread runs it on the session's counted schedule, paced by `real_time`.
+    Session session;
+    Real_Time real_time;
 };
 
 // The emulation thread's entry: steps the machine while the window is open; reports an error

@@ -117,7 +117,7 @@ TEST(Runner_Break, StopsBeforeTheInstructionAndRunsNoFurther) {
     runner.frame();
     EXPECT_EQ(runner.stopped_at, 0x000B);
     EXPECT_EQ(runner.board.processor.pc, 0x000B);
-    EXPECT_EQ(runner.instructions, 4u);
+    EXPECT_EQ(runner.instructions(), 4u);
     EXPECT_EQ(runner.board.processor.a, 0x77) << "MVI ran, STA did not";
     EXPECT_FALSE(runner.board.processor.interrupts_enabled);
 

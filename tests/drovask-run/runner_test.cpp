@@ -98,7 +98,7 @@ TEST(Runner, InterruptsComeAfterTheGivenNumberOfInstructions) {
     }
     EXPECT_EQ(entries, (std::vector<std::uint16_t>{0x0008, 0x0010}));
     runner.frame();
-    EXPECT_EQ(runner.instructions, 4u + 2 * 3 + 10);
+    EXPECT_EQ(runner.instructions(), 4u + 2 * 3 + 10);
     EXPECT_EQ(runner.board.processor.pc, 0x0010);
 }
 

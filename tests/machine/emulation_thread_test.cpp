@@ -12,8 +12,8 @@ TEST_F(Emulation_Thread_Test, ThreadThatStartsClosedExecutesNothing) {
     window->open = false;
     std::thread thread(Drovask::emulate, window.get(), machine.get());
     thread.join();
-    EXPECT_EQ(machine->board.processor.pc, 0);
-    EXPECT_EQ(machine->board.processor.a, 0);
+    EXPECT_EQ(machine->session.board.processor.pc, 0);
+    EXPECT_EQ(machine->session.board.processor.a, 0);
 }
 
 // The program fills video memory over and over while the main thread converts and draws it; the
@@ -36,7 +36,7 @@ TEST_F(Emulation_Thread_Test, RunsAgainstRenderUntilTheWindowCloses) {
     };
     std::copy(std::begin(program), std::end(program), rom.begin() + 0x40);
     auto machine = std::make_unique<Drovask::Machine>(window.get(), Drovask::Rom{rom});
-    machine->board.last_interrupt_time = 0.0;
+    machine->session.board.last_interrupt_time = 0.0;
 
     window->key_held['C'] = true;
     std::thread thread(Drovask::emulate, window.get(), machine.get());
@@ -67,10 +67,11 @@ TEST_F(Emulation_Thread_Test, RunsAgainstRenderUntilTheWindowCloses) {
     EXPECT_GT(frames, 1u);
     EXPECT_TRUE(picture_changed);
     // Interrupts were delivered from inside the loop: their return addresses are on the stack.
-    EXPECT_EQ(machine->board.processor.memory[0x23FF], 0x00);
-    EXPECT_GE(machine->board.processor.memory[0x23FE], 0x44);
-    EXPECT_LE(machine->board.processor.memory[0x23FE], 0x51);
-    EXPECT_TRUE(std::equal(rom.begin(), rom.end(), machine->board.processor.memory.begin()));
+    EXPECT_EQ(machine->session.board.processor.memory[0x23FF], 0x00);
+    EXPECT_GE(machine->session.board.processor.memory[0x23FE], 0x44);
+    EXPECT_LE(machine->session.board.processor.memory[0x23FE], 0x51);
+    EXPECT_TRUE(
+        std::equal(rom.begin(), rom.end(), machine->session.board.processor.memory.begin()));
 }
 
 } // namespace

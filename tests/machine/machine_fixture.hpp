@@ -42,9 +42,11 @@ protected:
     }
 
     static void hold_timer(Drovask::Machine& machine) {
-        machine.board.last_interrupt_time = std::numeric_limits<double>::max();
+        machine.session.board.last_interrupt_time = std::numeric_limits<double>::max();
     }
-    static void force_timer(Drovask::Machine& machine) { machine.board.last_interrupt_time = 0.0; }
+    static void force_timer(Drovask::Machine& machine) {
+        machine.session.board.last_interrupt_time = 0.0;
+    }
 
     inline static std::unique_ptr<Tavrin::Window> window;
     std::array<std::uint8_t, Drovask::rom_size> rom{};

@@ -20,8 +20,8 @@ TEST_F(Render_Test, AllDarkAndAllLitMemory) {
     machine->render();
     EXPECT_EQ(lit_count(machine->screen), 0u);
 
-    std::fill(machine->board.processor.memory.begin() + 0x2400,
-              machine->board.processor.memory.begin() + 0x4000, 0xFF);
+    std::fill(machine->session.board.processor.memory.begin() + 0x2400,
+              machine->session.board.processor.memory.begin() + 0x4000, 0xFF);
     machine->render();
     EXPECT_EQ(lit_count(machine->screen), machine->screen.size());
     EXPECT_TRUE(std::all_of(machine->screen.begin(), machine->screen.end(),
@@ -32,13 +32,13 @@ TEST_F(Render_Test, OneChangedByteChangesExactlyItsEightPixels) {
     auto machine = machine_with({});
     std::mt19937 random(2);
     for (std::uint32_t address = 0x2400; address < 0x4000; ++address) {
-        machine->board.processor.memory[address] = static_cast<std::uint8_t>(random());
+        machine->session.board.processor.memory[address] = static_cast<std::uint8_t>(random());
     }
-    machine->board.processor.memory[0x3000] = 0x0F;
+    machine->session.board.processor.memory[0x3000] = 0x0F;
     machine->render();
     const Drovask::Screen before = machine->screen;
 
-    machine->board.processor.memory[0x3000] = 0xF0; // line 96, pixels 0-7
+    machine->session.board.processor.memory[0x3000] = 0xF0; // line 96, pixels 0-7
     machine->render();
     std::vector<std::size_t> changed;
     for (std::size_t i = 0; i < before.size(); ++i) {
@@ -55,18 +55,18 @@ TEST_F(Render_Test, OneChangedByteChangesExactlyItsEightPixels) {
 
 TEST_F(Render_Test, WorkingRamNeverShows) {
     auto machine = machine_with({});
-    std::fill(machine->board.processor.memory.begin() + 0x2000,
-              machine->board.processor.memory.begin() + 0x2400, 0xFF);
-    std::fill(machine->board.processor.memory.begin() + 0x4000,
-              machine->board.processor.memory.end(), 0xFF);
+    std::fill(machine->session.board.processor.memory.begin() + 0x2000,
+              machine->session.board.processor.memory.begin() + 0x2400, 0xFF);
+    std::fill(machine->session.board.processor.memory.begin() + 0x4000,
+              machine->session.board.processor.memory.end(), 0xFF);
     machine->render();
     EXPECT_EQ(lit_count(machine->screen), 0u);
 }
 
 TEST_F(Render_Test, DrawsThePictureAtTwiceItsSizeFromTheTopLeft) {
     auto machine = machine_with({});
-    machine->board.processor.memory[0x241F] = 0x80; // top-left picture pixel
-    machine->board.processor.memory[0x3FE0] = 0x01; // bottom-right picture pixel
+    machine->session.board.processor.memory[0x241F] = 0x80; // top-left picture pixel
+    machine->session.board.processor.memory[0x3FE0] = 0x01; // bottom-right picture pixel
     glClearColor(0.0f, 0.0f, 1.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     machine->render();

@@ -27,9 +27,9 @@ TEST_F(Run_Until_Test, InterruptsFollowTheTimePassedUpToTheCatchUpLimit) {
          {Case{"less than one interval", 0.008, 0}, Case{"a tenth of a second", 0.1, 12},
           Case{"a page hidden for a minute", 60.0, 30}}) {
         auto machine = machine_with(counting_program);
-        machine->board.last_interrupt_time = 1000.0;
+        machine->real_time.restart(1000.0);
         machine->run_until(1000.0 + c.seconds);
-        const auto& p = machine->board.processor;
+        const auto& p = machine->session.board.processor;
         // Each period ends with the timer: the last interrupt's handler has not run yet.
         const bool last_pending = p.pc == 0x0008 || p.pc == 0x0010;
         EXPECT_EQ(p.b + p.c + (last_pending ? 1 : 0), c.interrupts) << c.name;
@@ -39,13 +39,13 @@ TEST_F(Run_Until_Test, InterruptsFollowTheTimePassedUpToTheCatchUpLimit) {
 
 TEST_F(Run_Until_Test, AKeyPressedAndReleasedBetweenTwoFramesIsSampled) {
     auto machine = machine_with(counting_program);
-    machine->board.last_interrupt_time = 0.0;
+    machine->real_time.restart(0.0);
     window->key_pressed['C'] = true; // down and up again since the last update
     machine->run_until(Drovask::interrupt_interval);
-    EXPECT_EQ(machine->board.input & 0x01, 0x01);
+    EXPECT_EQ(machine->session.board.input & 0x01, 0x01);
     window->key_pressed['C'] = false;
     machine->run_until(2 * Drovask::interrupt_interval);
-    EXPECT_EQ(machine->board.input & 0x01, 0x00);
+    EXPECT_EQ(machine->session.board.input & 0x01, 0x00);
 }
 
 // The ROM player's whole frames: as many as the time passed holds, up to the catch-up limit, the
@@ -61,16 +61,16 @@ TEST_F(Run_Until_Test, WholeFramesFollowTheTimePassedWithTheKeysGiven) {
          {Case{"less than one frame", 0.016, 0, 1}, Case{"a tenth of a second", 0.1, 6, 0},
           Case{"a window dragged for a minute", 60.0, 15, 0}}) {
         auto machine = machine_with(counting_program);
-        machine->board.last_interrupt_time = 1000.0;
+        machine->real_time.restart(1000.0);
         EXPECT_EQ(machine->frames_due(1000.0 + c.seconds), c.frames) << c.name;
         EXPECT_EQ(machine->frames_due(1000.0 + c.seconds + 0.001), c.a_millisecond_later) << c.name;
     }
     auto machine = machine_with(counting_program);
     machine->run_frame(0x01 | 0x10); // C and S
-    const auto& p = machine->board.processor;
+    const auto& p = machine->session.board.processor;
     const bool last_pending = p.pc == 0x0008 || p.pc == 0x0010;
     EXPECT_EQ(p.b + p.c + (last_pending ? 1 : 0), 2);
-    EXPECT_EQ(machine->board.input & Drovask::input_key_bits, 0x11);
+    EXPECT_EQ(machine->session.board.input & Drovask::input_key_bits, 0x11);
 }
 
 } // namespace

@@ -18,20 +18,21 @@ TEST_F(Step_Test, WindowIsThePictureAtTwiceItsSize) {
 // The machine steps its board on the steady clock with the window's keys.
 TEST_F(Step_Test, TimerWaitsForTheInterval) {
     auto machine = machine_with({ei, nop});
-    machine->board.processor.sp = 0x2400;
+    machine->session.board.processor.sp = 0x2400;
     window->key_held['C'] = true;
-    machine->board.last_interrupt_time = Tavrin::steady_seconds() + 60.0; // not due for a minute
+    machine->session.board.last_interrupt_time =
+        Tavrin::steady_seconds() + 60.0; // not due for a minute
     machine->step();
     machine->step();
-    EXPECT_EQ(machine->board.processor.pc, 2);
-    EXPECT_EQ(machine->board.input, 0);
+    EXPECT_EQ(machine->session.board.processor.pc, 2);
+    EXPECT_EQ(machine->session.board.input, 0);
 
     force_timer(*machine);
     const double before = Tavrin::steady_seconds();
     machine->step();
-    EXPECT_EQ(machine->board.processor.pc, 0x0008);
-    EXPECT_EQ(machine->board.input, 0x01);
-    EXPECT_GE(machine->board.last_interrupt_time,
+    EXPECT_EQ(machine->session.board.processor.pc, 0x0008);
+    EXPECT_EQ(machine->session.board.input, 0x01);
+    EXPECT_GE(machine->session.board.last_interrupt_time,
               before); // a fresh reading starts the next interval
 }
 

@@ -105,7 +105,8 @@ void write_break_report(std::ostream& out, const Runner& runner) {
     const Asm8080::Symbols* symbols = runner.symbols();
     const Asm8080::Line_Map* lines = runner.line_map();
     out << "stopped at breakpoint " << address_text(*runner.stopped_at, symbols, lines)
-        << " in frame " << runner.frames << " after " << runner.instructions << " instructions\n";
+        << " in frame " << runner.frames() << " after " << runner.instructions()
+        << " instructions\n";
     out << "registers: " << registers_text(p) << " interrupts "
         << (p.interrupts_enabled ? "enabled" : "disabled") << '\n';
     out << "next instructions:\n";
@@ -129,8 +130,8 @@ void write_break_report(std::ostream& out, const Runner& runner) {
 void write_state(std::ostream& out, const Runner& runner) {
     const Board& board = runner.board;
     const Intel_8080& p = board.processor;
-    out << "frame " << runner.frames << '\n'
-        << "instructions " << runner.instructions << '\n'
+    out << "frame " << runner.frames() << '\n'
+        << "instructions " << runner.instructions() << '\n'
         << "pc " << hex(p.pc, 4) << '\n'
         << "sp " << hex(p.sp, 4) << '\n'
         << "a " << hex(p.a, 2) << '\n'

@@ -386,7 +386,7 @@ void commit_trace_and_state(Outputs& outputs, const Drovask::Runner& runner) {
 void report_program_error(const Tavrin::Exception& exception, std::uint64_t frame,
                           Drovask::Runner& runner, Outputs& outputs, const Options& options) {
     char where[64];
-    std::snprintf(where, sizeof where, "at PC %04X, in frame %llu: ", runner.instruction_pc,
+    std::snprintf(where, sizeof where, "at PC %04X, in frame %llu: ", runner.instruction_pc(),
                   static_cast<unsigned long long>(frame));
     std::cerr << "drovask-run: " << where << Tools::printable(exception.message) << '\n';
     if (options.audit) {
@@ -465,7 +465,7 @@ bool breakpoints_reached(const Drovask::Runner& runner,
             (addresses.empty() ? "" : ", ") + Drovask::address_text(address, runner.symbols());
     }
     std::cerr << "drovask-run: --break " << Tools::printable(addresses) << ": not reached in "
-              << runner.frames << " frames\n";
+              << runner.frames() << " frames\n";
     return false;
 }
 

@@ -109,11 +109,12 @@ void Audit::report(std::ostream& out, std::size_t max_lines) const {
     out << '\n';
 }
 
-Runner::Runner(Rom rom, Run_Options options) : board{rom}, options_{options} {}
+Runner::Runner(Rom rom, Run_Options options)
+    : session{rom, options.instructions_per_interrupt}, options_{options} {}
 
 void Runner::hold(char key, bool held) {
     if (trace_ != nullptr && held_[static_cast<std::uint8_t>(key)] != held) {
-        *trace_ << "-- frame " << frames << ": " << (held ? "press " : "release ") << key << '\n';
+        *trace_ << "-- frame " << frames() << ": " << (held ? "press " : "release ") << key << '\n';
     }
     held_[static_cast<std::uint8_t>(key)] = held;
 }
@@ -123,30 +124,24 @@ void Runner::release_all() {
 }
 
 void Runner::add_breakpoint(std::uint16_t address) {
-    breakpoints_.set(address);
-    any_breakpoint_ = true;
+    inspector_.set_breakpoint(address);
 }
 
 void Runner::add_watch(std::uint16_t first, std::uint32_t length, std::ostream& out) {
-    for (std::uint32_t i = 0; i < length; ++i) {
-        watched_.set(word(first + static_cast<int>(i)));
-    }
+    inspector_.add_watch(first, length);
     watch_out_ = &out;
 }
 
 bool Runner::looking() const {
-    return options_.audit || any_breakpoint_ || watch_out_ != nullptr || trace_ != nullptr;
+    return options_.audit || inspector_.any_breakpoint() || watch_out_ != nullptr ||
+           trace_ != nullptr;
 }
 
 void Runner::run(std::uint64_t count) {
     if (looking()) {
         run_looking(count);
-        return;
-    }
-    for (std::uint64_t i = 0; i < count; ++i) {
-        instruction_pc = board.processor.pc;
-        board.execute_instruction();
-        ++instructions;
+    } else {
+        session.run(count);
     }
 }
 
@@ -154,16 +149,14 @@ void Runner::run_looking(std::uint64_t count) {
     const Intel_8080& p = board.processor;
     for (std::uint64_t i = 0; i < count && !stopped(); ++i) {
         const std::uint16_t pc = p.pc;
-        instruction_pc = pc;
-        if (breakpoints_[pc]) {
+        if (inspector_.breakpoint_at(pc)) {
             stopped_at = pc;
             return;
         }
         const std::uint16_t sp = p.sp;
         const std::array<std::uint8_t, 3> bytes{p.memory[pc], p.memory[word(pc + 1)],
                                                 p.memory[word(pc + 2)]};
-        board.execute_instruction(Store_Listener{this});
-        ++instructions;
+        session.execute(Store_Listener{this});
         if (options_.audit) {
             if (bytes[0] == opcodes::in && !is_input_port(bytes[1])) {
                 audit.record({Fault_Kind::ignored_input_port, pc, bytes[1]});
@@ -182,20 +175,25 @@ void Runner::interrupt() {
     if (stopped()) {
         return;
     }
+    std::uint8_t keys = 0;
+    for (const Input_Key& k : input_keys) {
+        keys = static_cast<std::uint8_t>(held_[static_cast<std::uint8_t>(k.key)] ? keys | k.bit
+                                                                                 : keys);
+    }
+    session.hold_keys(keys);
+    if (!looking()) {
+        session.fire_timer();
+        return;
+    }
     const Intel_8080& p = board.processor;
     const std::uint16_t pc = p.pc;
     const std::uint16_t sp = p.sp;
-    const auto key_held = [this](char key) { return held_[static_cast<std::uint8_t>(key)]; };
-    if (!looking()) {
-        board.fire_timer(key_held);
-        return;
-    }
     if (trace_ != nullptr) {
         *trace_ << interrupt_line(board, symbols_, lines_) << '\n';
     }
-    instruction_pc = pc;
+    interrupt_pc_ = pc;
     at_interrupt_ = true;
-    board.fire_timer(key_held, Store_Listener{this});
+    session.fire_timer(Store_Listener{this});
     at_interrupt_ = false;
     if (options_.audit) {
         check_stack(sp, pc, true);
@@ -204,30 +202,28 @@ void Runner::interrupt() {
 
 void Runner::frame() {
     if (trace_ != nullptr) {
-        *trace_ << "-- frame " << frames << '\n';
+        *trace_ << "-- frame " << frames() << '\n';
     }
     counted_frame(
         options_.instructions_per_interrupt, [this](std::uint64_t count) { run(count); },
         [this] { interrupt(); }, [this] { return stopped(); });
-    if (!stopped()) {
-        ++frames;
-    }
 }
 
 void Runner::stored(std::uint16_t address, std::uint8_t value, Store store) {
     const Intel_8080& p = board.processor;
+    const std::uint16_t pc = at_interrupt_ ? interrupt_pc_ : session.instruction_pc();
     if (options_.audit) {
         if (store == Store::dropped) {
-            audit.record({Fault_Kind::dropped_store, instruction_pc, address, at_interrupt_});
+            audit.record({Fault_Kind::dropped_store, pc, address, at_interrupt_});
         } else if (store == Store::unguarded && address < p.writable_start) {
-            audit.record({Fault_Kind::rom_store, instruction_pc, address});
+            audit.record({Fault_Kind::rom_store, pc, address});
         } else if (store == Store::unguarded && address > p.writable_end) {
-            audit.record({Fault_Kind::store_above_ram, instruction_pc, address});
+            audit.record({Fault_Kind::store_above_ram, pc, address});
         }
     }
-    if (watch_out_ != nullptr && watched_[address]) {
-        *watch_out_ << watch_line({frames, instruction_pc, at_interrupt_, address,
-                                   p.memory[address], value, store == Store::dropped},
+    if (watch_out_ != nullptr && inspector_.watched(address)) {
+        *watch_out_ << watch_line({frames(), pc, at_interrupt_, address, p.memory[address], value,
+                                   store == Store::dropped},
                                   symbols_, lines_)
                     << '\n';
     }

@@ -13,15 +13,16 @@
 // With `audit` on, every instruction is inspected as it runs, its stores through the processor's
 // store observer, and the faults that the screen does not show are recorded (see Fault_Kind).
 // The same inspection stops the run at breakpoints, reports stores into watched addresses and
-// writes a trace. The board itself is not slowed: the inspection lives here, not in its step,
-// and a run with none of it on takes the board's plain path.
+// writes a trace; the breakpoints and watches are the machine's inspector's. The machine is a
+// session on the counted schedule; a run with no inspection on takes its plain path.
 
 #include "machine/board.hpp"
+#include "machine/inspector.hpp"
+#include "machine/session.hpp"
 #include "tools/disassembler/line_map.hpp"
 #include "tools/disassembler/symbols.hpp"
 
 #include <array>
-#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -92,6 +93,8 @@ struct Run_Options {
 class Runner {
 public:
     explicit Runner(Rom rom, Run_Options options = {});
+    Runner(const Runner&) = delete;
+    Runner& operator=(const Runner&) = delete;
 
     // Holds or releases one of the machine's keys (C, Q, E, A, D, S); it reaches the program at
     // the next interrupt, as on the machine.
@@ -128,11 +131,14 @@ public:
     const Asm8080::Symbols* symbols() const { return symbols_; }
     const Asm8080::Line_Map* line_map() const { return lines_; }
 
-    Board board;
+    std::uint64_t instructions() const { return session.instructions(); } // run so far
+    std::uint64_t frames() const { return session.frames(); }             // completed
+    // The address of the instruction being run, or of the one that failed.
+    std::uint16_t instruction_pc() const { return session.instruction_pc(); }
+
+    Session session;
+    Board& board = session.board;
     Audit audit;
-    std::uint16_t instruction_pc = 0;        // address of the instruction being run
-    std::uint64_t instructions = 0;          // instructions run so far
-    std::uint64_t frames = 0;                // frames completed
     std::optional<std::uint16_t> stopped_at; // the breakpoint that stopped the run
 
 private:
@@ -154,11 +160,10 @@ private:
     Run_Options options_;
     std::array<bool, 256> held_{};
     bool at_interrupt_ = false;
+    std::uint16_t interrupt_pc_ = 0; // the PC that the interrupt being delivered pushes
     const Asm8080::Symbols* symbols_ = nullptr;
     const Asm8080::Line_Map* lines_ = nullptr;
-    std::bitset<65536> breakpoints_;
-    bool any_breakpoint_ = false;
-    std::bitset<65536> watched_;
+    Inspector inspector_;
     std::ostream* watch_out_ = nullptr;
     std::ostream* trace_ = nullptr;
 };
