@@ -345,3 +345,34 @@ TEST_F(Drovask_Run, AnAuthorsCommandsDoWhatTheySay) {
 }
 
 } // namespace
+
+namespace {
+
+// The demo played with the README's key script: saved at frame N, loaded and run M frames more,
+// it ends on the picture, registers and RAM of N + M frames run straight; a state is refused by
+// another ROM, with its reason.
+TEST_F(Drovask_Run, ALoadedStateGoesOnAsTheStraightRun) {
+    write("demo.bin", Drovask::demo_rom());
+    write("test_card.bin", Drovask::test_card_rom());
+    const std::string keys = std::string(TAVRIN_SOURCE_DIR) + "/docs/demo.keys";
+    ASSERT_EQ(run("demo.bin --frames 1500 --input " + keys +
+                  " --screenshot straight.png --state straight.txt"),
+              0)
+        << err;
+    for (const char* save : {"--frames 1500 --save-state-at 640", "--frames 640"}) {
+        ASSERT_EQ(
+            run(std::string("demo.bin ") + save + " --input " + keys + " --save-state at.tmstate"),
+            0)
+            << err;
+        ASSERT_EQ(run("demo.bin --load-state at.tmstate --frames 860 --input " + keys +
+                      " --screenshot loaded.png --state loaded.txt"),
+                  0)
+            << err;
+        EXPECT_EQ(read("loaded.png"), read("straight.png")) << save;
+        EXPECT_EQ(read("loaded.txt"), read("straight.txt")) << save;
+    }
+    EXPECT_EQ(run("test_card.bin --load-state at.tmstate"), 2);
+    EXPECT_NE(err.find("saved with another ROM image"), std::string::npos) << err;
+}
+
+} // namespace

@@ -1,12 +1,14 @@
 // drovask-run: runs a ROM image of the machine without a window. See `usage` below.
 
 #include "base/exception.hpp"
+#include "formats/state_file.hpp"
 #include "machine/rom_file.hpp"
 #include "tools/disassembler/symbols.hpp"
 #include "tools/drovask-run/input_script.hpp"
 #include "tools/drovask-run/inspection.hpp"
 #include "tools/drovask-run/pictures.hpp"
 #include "tools/drovask-run/runner.hpp"
+#include "tools/files/input_file.hpp"
 #include "tools/files/messages.hpp"
 #include "tools/files/numbers.hpp"
 #include "tools/files/output_file.hpp"
@@ -35,7 +37,6 @@ constexpr std::uint64_t default_every = 2;
 const std::string usage = R"(Usage: drovask-run ROM.bin... [options]
 Runs an 8,192-byte ROM image (files joined in order; - reads standard input) with no window, on
 a clock that counts instructions: the same ROM and input give the same pictures everywhere.
-
   --frames N          run N frames (default 120); a frame is two interrupts, 1/60 s
   --input SCRIPT      key events (- reads standard input), one a line: "at FRAME press|release
                       KEY", in order of FRAME, the number of frames run before the event;
@@ -46,13 +47,11 @@ a clock that counts instructions: the same ROM and input give the same pictures 
   --animation FILE.gif    an animated GIF of the picture after every K-th frame
   --every K           K for --animation (default 2: 30 pictures a second; 1 plays at 50
                       a second, 5/6 of the machine's speed: no GIF picture is shorter)
-  --audit             report, with the PC of the instruction, each store dropped outside RAM
-                      (2000-3FFF), store through HL into the ROM or above RAM, IN or OUT on a
-                      port the machine ignores (it answers IN 0, 1, 3 and OUT 2, 4), and change
-                      of SP to outside RAM
-  --instructions-per-interrupt N
-                      interrupt after every N instructions (default 1938: 16,667 cycles of a
-                      2 MHz 8080 in 1/120 s, at the demo game's 8.6 cycles an instruction)
+  --audit             report each store dropped outside RAM (2000-3FFF), store through HL
+                      into the ROM or above RAM, IN or OUT on a port the machine ignores (it
+                      answers IN 0, 1, 3 and OUT 2, 4), change of SP to outside RAM, with PC
+  --instructions-per-interrupt N   interrupt after every N instructions (default 1938: the
+                      16,667 cycles of a 2 MHz 8080 in 1/120 s, at 8.6 cycles an instruction)
 Looking inside (ADDR: a name from --symbols or a number; shown as NAME or LABEL+offset):
   --symbols FILE      names for addresses, as asm8080 --symbols writes them
   --lines FILE        source lines (FILE:LINE) beside addresses, as asm8080 --lines writes them
@@ -65,12 +64,15 @@ Looking inside (ADDR: a name from --symbols or a number; shown as NAME or LABEL+
   --watch ADDR[:N]    print each store into the N bytes from ADDR (default 1), dropped and
                       unchanged ones too, with frame, PC, old and new byte (repeatable)
   --state FILE        registers, flags, interrupts, shift register, input and RAM at the end
+  --save-state FILE   the whole machine (.tmstate) where the run ends, or with
+                      --save-state-at F once it has run F frames from power-on
+  --load-state FILE   go on from a saved state: --frames N runs N more; --input's FRAME,
+                      --trace-from and --save-state-at count frames from power-on
 Numbers: decimal, 0x2000 or 2000H. An output named - or /dev/stdout goes to standard output.
 Exit status: 0 done, or stopped at a breakpoint; 1 the audit reported faults, an unimplemented
-instruction ended the run (its message and PC are printed; trace and state are written, no
-picture), or standard output could not be written; 2 a bad argument, ROM, script or output
-file; 3 no --break was reached ("not reached in N frames"). An output file appears only
-complete, only in place of a regular file (or a link's end).
+instruction ended the run (message and PC printed, trace and state written, no picture or saved
+state) or standard output was lost; 2 a bad argument or input or output file; 3 no --break was
+reached ("not reached in N frames"). Outputs appear only complete, only over a regular file.
 )";
 
 struct Options {
@@ -90,6 +92,9 @@ struct Options {
     std::vector<std::string> breaks;  // ADDR, read once the symbols are
     std::vector<std::string> watches; // ADDR[:LENGTH]
     std::optional<fs::path> state;
+    std::optional<fs::path> save_state;
+    std::optional<std::uint64_t> save_state_at;
+    std::optional<fs::path> load_state;
 };
 
 [[noreturn]] void refuse(const std::string& message) {
@@ -175,6 +180,12 @@ Options parse_arguments(int argc, char** argv) {
             options.watches.emplace_back(value());
         } else if (argument == "--state") {
             options.state = fs::path(value());
+        } else if (argument == "--save-state") {
+            options.save_state = fs::path(value());
+        } else if (argument == "--save-state-at") {
+            options.save_state_at = whole_number(argument, value(), Drovask::max_script_frame, 0);
+        } else if (argument == "--load-state") {
+            options.load_state = input_path(value());
         } else if (argument.starts_with("-") && argument != "-") {
             refuse("unknown option " + std::string(argument) + "; see drovask-run --help");
         } else {
@@ -186,12 +197,16 @@ Options parse_arguments(int argc, char** argv) {
     }
     const auto from_standard_input = [](const fs::path& path) { return path == "/dev/stdin"; };
     if (std::count_if(options.roms.begin(), options.roms.end(), from_standard_input) +
-            (options.input && from_standard_input(*options.input)) >
+            (options.input && from_standard_input(*options.input)) +
+            (options.load_state && from_standard_input(*options.load_state)) >
         1) {
         refuse("standard input can be read once: name it (-) for one input only");
     }
     if ((options.trace_from || options.trace_frames) && !options.trace) {
         refuse("--trace-from and --trace-frames choose the frames of --trace, which is missing");
+    }
+    if (options.save_state_at && !options.save_state) {
+        refuse("--save-state-at chooses the frame of --save-state, which is missing");
     }
     if (options.every && !options.animation) {
         refuse("--every sets the pictures of --animation, which is missing");
@@ -207,7 +222,7 @@ Options parse_arguments(int argc, char** argv) {
 // An output must not replace one of the run's own inputs, nor the other output.
 void check_outputs(const Options& options) {
     std::vector<fs::path> inputs = options.roms;
-    for (const auto& input : {options.input, options.symbols, options.lines}) {
+    for (const auto& input : {options.input, options.symbols, options.lines, options.load_state}) {
         if (input) {
             inputs.push_back(*input);
         }
@@ -216,7 +231,8 @@ void check_outputs(const Options& options) {
         {"the screenshot", options.screenshot},
         {"the animation", options.animation},
         {"the trace", options.trace},
-        {"the state", options.state}};
+        {"the state", options.state},
+        {"the saved state", options.save_state}};
     const char* to_standard_output = nullptr;
     for (const auto& [role, output] : outputs) {
         if (output && Tools::names_standard_output(*output)) {
@@ -321,6 +337,7 @@ struct Outputs {
     std::optional<Tools::Output> trace;
     std::ostringstream frame_trace; // the trace of the frame being run, written after it
     std::optional<Tools::Output> state;
+    std::optional<Tools::Output> saved_state;
 };
 
 Events read_events(const Options& options) {
@@ -361,6 +378,36 @@ void open_text_outputs(Outputs& outputs, const Options& options) {
     if (options.state) {
         outputs.state.emplace(*options.state);
     }
+    if (options.save_state) {
+        outputs.saved_state.emplace(*options.save_state);
+    }
+}
+
+// The machine as a state file, committed at once: a later fault of the program does not take
+// it back.
+void save_state(Outputs& outputs, const Drovask::Runner& runner, Drovask::Rom rom) {
+    const std::vector<std::uint8_t> bytes = Formats::format_state_file(runner.session, rom);
+    std::fwrite(bytes.data(), 1, bytes.size(), outputs.saved_state->stream());
+    outputs.saved_state->commit();
+    outputs.saved_state.reset();
+}
+
+// The machine from a state file instead of power-on.
+void load_state(Drovask::Runner& runner, const fs::path& path, Drovask::Rom rom,
+                const Options& options) {
+    // One byte more than a state file of this version has: a longer one is damaged.
+    constexpr std::size_t limit = 1 << 17;
+    const Tools::Input input = Tools::read_at_most(path, limit);
+    const std::string name = "the saved state " + path.string();
+    if (input.error == std::errc::is_a_directory) {
+        refuse(name + " is a directory; give the .tmstate file that --save-state wrote");
+    }
+    if (input.error) {
+        refuse("cannot read " + name + ": " + input.error.message());
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(input.bytes.data());
+    runner.restore(Formats::parse_state_file({bytes, input.bytes.size()}, rom,
+                                             options.instructions_per_interrupt, name));
 }
 
 // Moves the trace gathered in memory to its file.
@@ -399,14 +446,22 @@ void report_program_error(const Tavrin::Exception& exception, std::uint64_t fram
 // The frames of the run, each with its key events first, its trace and its animation picture.
 // Returns the first event not used, or nothing when a program error ended the run (reported).
 std::optional<Events::const_iterator> run_frames(Drovask::Runner& runner, Outputs& outputs,
-                                                 const Options& options, const Events& events) {
+                                                 const Options& options, const Events& events,
+                                                 Drovask::Rom rom) {
     const std::uint64_t every = options.every.value_or(default_every);
-    const std::uint64_t trace_from = options.trace_from.value_or(0);
-    const std::uint64_t trace_end =
-        options.trace_frames ? trace_from + *options.trace_frames : options.frames;
+    const std::uint64_t start = runner.frames(); // 0, or the loaded state's
+    const std::uint64_t end = start + options.frames;
+    const std::uint64_t trace_from = options.trace_from.value_or(start);
+    const std::uint64_t trace_end = options.trace_frames ? trace_from + *options.trace_frames : end;
     Drovask::Screen screen{};
-    auto next_event = events.begin();
-    for (std::uint64_t frame = 0; frame < options.frames && !runner.stopped(); ++frame) {
+    // The events before a loaded state's frame were played before it was saved: the keys they
+    // left held are in the state.
+    auto next_event = std::find_if(events.begin(), events.end(),
+                                   [&](const Drovask::Key_Event& e) { return e.frame >= start; });
+    if (outputs.saved_state && options.save_state_at == start) {
+        save_state(outputs, runner, rom);
+    }
+    for (std::uint64_t frame = start; frame < end && !runner.stopped(); ++frame) {
         if (outputs.trace) {
             const bool traced = frame >= trace_from && frame < trace_end;
             runner.trace_to(traced ? &outputs.frame_trace : nullptr);
@@ -421,9 +476,12 @@ std::optional<Events::const_iterator> run_frames(Drovask::Runner& runner, Output
             return std::nullopt; // the pictures' temporaries go with their holders
         }
         write_frame_trace(outputs);
-        if (outputs.animation && !runner.stopped() && (frame + 1) % every == 0) {
+        if (outputs.animation && !runner.stopped() && (frame + 1 - start) % every == 0) {
             Drovask::convert_screen(runner.board.processor, screen);
             outputs.animation->add(screen);
+        }
+        if (outputs.saved_state && options.save_state_at == runner.frames()) {
+            save_state(outputs, runner, rom);
         }
     }
     return next_event;
@@ -432,12 +490,12 @@ std::optional<Events::const_iterator> run_frames(Drovask::Runner& runner, Output
 // Where the run stopped at a breakpoint, or what its frames did not reach: key events, the trace's
 // first frame.
 void report_end(const Drovask::Runner& runner, const Options& options, const Events& events,
-                Events::const_iterator next_event) {
+                Events::const_iterator next_event, std::uint64_t end) {
     if (runner.stopped()) {
         Drovask::write_break_report(std::cout, runner);
         return;
     }
-    if (options.trace_from && *options.trace_from >= options.frames) {
+    if (options.trace_from && *options.trace_from >= end) {
         std::cerr << "drovask-run: note: --trace-from " << *options.trace_from
                   << " is not reached in a run of " << options.frames
                   << " frames; the trace has no instruction\n";
@@ -453,9 +511,23 @@ void report_end(const Drovask::Runner& runner, const Options& options, const Eve
     }
 }
 
+// Power-on, or the loaded state; a frame to save at must then lie within the run.
+void start_from(Drovask::Runner& runner, Drovask::Rom rom, const Options& options) {
+    if (options.load_state) {
+        load_state(runner, *options.load_state, rom, options);
+    }
+    const std::uint64_t start = runner.frames();
+    if (options.save_state_at &&
+        (*options.save_state_at < start || *options.save_state_at > start + options.frames)) {
+        refuse("--save-state-at " + std::to_string(*options.save_state_at) +
+               " is not a frame of this run, which goes from frame " + std::to_string(start) +
+               " to frame " + std::to_string(start + options.frames));
+    }
+}
+
 // Says so when there were breakpoints and the run ended without reaching one.
 bool breakpoints_reached(const Drovask::Runner& runner,
-                         const std::vector<std::uint16_t>& breakpoints) {
+                         const std::vector<std::uint16_t>& breakpoints, std::uint64_t frames) {
     if (breakpoints.empty() || runner.stopped()) {
         return true;
     }
@@ -465,7 +537,7 @@ bool breakpoints_reached(const Drovask::Runner& runner,
             (addresses.empty() ? "" : ", ") + Drovask::address_text(address, runner.symbols());
     }
     std::cerr << "drovask-run: --break " << Tools::printable(addresses) << ": not reached in "
-              << runner.frames() << " frames\n";
+              << frames << " frames\n";
     return false;
 }
 
@@ -501,25 +573,34 @@ int run(const Options& options) {
     }
     open_text_outputs(outputs, options);
 
-    Drovask::Runner runner(Drovask::Rom{rom_bytes.data(), Drovask::rom_size},
-                           {options.instructions_per_interrupt, options.audit});
+    const Drovask::Rom rom{rom_bytes.data(), Drovask::rom_size};
+    Drovask::Runner runner(rom, {options.instructions_per_interrupt, options.audit});
+    start_from(runner, rom, options);
+    const std::uint64_t end = runner.frames() + options.frames;
     runner.use_symbols(symbols ? &*symbols : nullptr);
     runner.use_line_map(lines ? &*lines : nullptr);
     const std::vector<std::uint16_t> breakpoints = look_inside(runner, options);
-    const auto next_event = run_frames(runner, outputs, options, events);
+    const auto next_event = run_frames(runner, outputs, options, events, rom);
     if (!next_event) {
         return exit_reported;
     }
-    report_end(runner, options, events, *next_event);
+    report_end(runner, options, events, *next_event, end);
     commit_pictures(outputs, runner);
     commit_trace_and_state(outputs, runner);
+    if (outputs.saved_state && !options.save_state_at) {
+        save_state(outputs, runner, rom);
+    } else if (outputs.saved_state) {
+        std::cerr << "drovask-run: note: --save-state-at " << *options.save_state_at
+                  << " is not reached: the run stopped in frame " << runner.frames()
+                  << "; no state was saved\n";
+    }
     if (options.audit) {
         runner.audit.report(std::cout);
         if (runner.audit.total() != 0) {
             return exit_reported;
         }
     }
-    return breakpoints_reached(runner, breakpoints) ? 0 : exit_not_reached;
+    return breakpoints_reached(runner, breakpoints, options.frames) ? 0 : exit_not_reached;
 }
 
 } // namespace

@@ -123,6 +123,13 @@ void Runner::release_all() {
     held_.fill(false);
 }
 
+void Runner::restore(const Session::State& state) {
+    session.restore(state);
+    for (const Input_Key& k : input_keys) {
+        held_[static_cast<std::uint8_t>(k.key)] = (state.counters.keys & k.bit) != 0;
+    }
+}
+
 void Runner::add_breakpoint(std::uint16_t address) {
     inspector_.set_breakpoint(address);
 }

@@ -106,6 +106,9 @@ public:
     // `instruction_pc` is then its address.
     void run(std::uint64_t count);
 
+    // The machine as it was saved, with the keys held then held now.
+    void restore(const Session::State& state);
+
     // The interrupt timer fires now: the keys are sampled and, if the program has enabled
     // interrupts, the next interrupt is delivered. Nothing happens once stopped.
     void interrupt();
