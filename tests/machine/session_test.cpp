@@ -2,12 +2,14 @@
 // is run, and the inspector stops where its breakpoints and watches say.
 
 #include "base/exception.hpp"
+#include "machine/history.hpp"
 #include "machine/inspector.hpp"
 #include "machine/programs.hpp"
 #include "machine/session.hpp"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <vector>
 
 namespace {
@@ -165,6 +167,74 @@ TEST(Inspector, StopsAtBreakpointsWatchesAndTheFrameLimit) {
             EXPECT_NE(session.board.processor.pc, c.breakpoint) << c.name;
         }
     }
+}
+
+// Played with the keys logged in a history, stepping through one frame, with states kept at
+// chosen instruction counts; then the history goes back to each of them, in any order.
+TEST(History, GoingBackLandsOnTheStatesThatWere) {
+    Drovask::Session session(Drovask::demo_rom());
+    Drovask::History history(session, {.frames_between_snapshots = 10, .most_snapshots = 1000});
+    std::map<std::uint64_t, Drovask::Session::State> was;
+    for (std::uint64_t frame = 0; frame < 300; ++frame) {
+        history.hold_keys(session, keys_in_frame(frame));
+        if (frame == 150) {
+            for (std::uint32_t i = 1; i <= 2 * Drovask::default_instructions_per_interrupt; ++i) {
+                session.step();
+                if (i == 1 || i == 1000 || i == Drovask::default_instructions_per_interrupt) {
+                    was.emplace(session.instructions(), session.save());
+                }
+            }
+        } else {
+            session.run_frame();
+        }
+        history.note(session);
+        if (frame == 0 || frame == 61 || frame == 299) {
+            was.emplace(session.instructions(), session.save());
+        }
+    }
+    const Drovask::Session::State end = session.save();
+    ASSERT_TRUE(history.seek(session, 0));
+    EXPECT_TRUE(session.save() == Drovask::Session(Drovask::demo_rom()).save()) << "power-on";
+    for (auto it = was.rbegin(); it != was.rend(); ++it) { // backwards, then forwards below
+        ASSERT_TRUE(history.seek(session, it->first)) << it->first;
+        EXPECT_TRUE(session.save() == it->second) << "back to instruction " << it->first;
+    }
+    for (const auto& [instructions, state] : was) {
+        ASSERT_TRUE(history.seek(session, instructions));
+        EXPECT_TRUE(session.save() == state) << "forward to instruction " << instructions;
+    }
+    // Run on from the last point on the same keys: the same end as never having gone back.
+    ASSERT_TRUE(history.seek(session, was.begin()->first));
+    while (session.frames() < 300) {
+        history.hold_keys(session, keys_in_frame(session.frames()));
+        session.run_frame();
+        history.note(session);
+    }
+    EXPECT_TRUE(session.save() == end);
+    EXPECT_EQ(history.latest(), end.counters.instructions);
+    EXPECT_FALSE(history.seek(session, end.counters.instructions + 1));
+}
+
+TEST(History, OtherKeysForgetThePastAfterThemAndTheOldestSnapshotsGoFirst) {
+    Drovask::Session session(Drovask::demo_rom());
+    Drovask::History history(session, {.frames_between_snapshots = 10, .most_snapshots = 5});
+    for (std::uint64_t frame = 0; frame < 100; ++frame) {
+        history.hold_keys(session, keys_in_frame(frame));
+        session.run_frame();
+        history.note(session);
+    }
+    EXPECT_EQ(history.snapshot_count(), 5u);
+    const std::uint64_t frame_length = 2 * Drovask::default_instructions_per_interrupt;
+    EXPECT_EQ(history.earliest(), 60 * frame_length);
+    EXPECT_FALSE(history.seek(session, 59 * frame_length)) << "before the oldest snapshot";
+    EXPECT_EQ(session.frames(), 100u) << "a refused seek leaves the machine";
+
+    ASSERT_TRUE(history.seek(session, 80 * frame_length));
+    history.hold_keys(session, keys_in_frame(80)); // as the past: nothing forgotten
+    EXPECT_EQ(history.latest(), 100 * frame_length);
+    history.hold_keys(session, static_cast<std::uint8_t>(keys_in_frame(80) ^ 0x20));
+    EXPECT_EQ(history.latest(), 80 * frame_length) << "the past after frame 80 did not happen";
+    EXPECT_LT(history.memory_bytes(), 5 * (20u << 10)) << "RAM and ROM a snapshot";
 }
 
 } // namespace
