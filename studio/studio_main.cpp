@@ -25,6 +25,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -145,6 +146,39 @@ EMSCRIPTEN_KEEPALIVE const char* studio_keys() {
     return answer(Json::array(Drovask::input_keys, [](const Drovask::Input_Key& key) {
         return Json::object({{"key", Json::string(std::string_view(&key.key, 1))},
                              {"label", Json::string(key.label)}});
+    }));
+}
+
+// The sizes of the byte views (studio_rom, studio_memory, studio_picture) and the memory map:
+// {"rom_size", "memory_size", "picture_width", "picture_height", "ram_start", "video_start",
+// "ram_end" (the last address of RAM)}.
+EMSCRIPTEN_KEEPALIVE const char* studio_layout() {
+    return answer(Json::object(
+        {{"rom_size", Json::number(Drovask::rom_size)},
+         {"memory_size", Json::number(std::tuple_size_v<decltype(Intel_8080::memory)>)},
+         {"picture_width", Json::number(Drovask::screen_size.width)},
+         {"picture_height", Json::number(Drovask::screen_size.height)},
+         {"ram_start", Json::number(Drovask::writable_start)},
+         {"video_start", Json::number(Drovask::video_start)},
+         {"ram_end", Json::number(Drovask::writable_end)}}));
+}
+
+// [{"mask": 1, "short": "S", "name": "sign"}] of the processor's flags, as its flags byte holds
+// them (the state's "flags").
+EMSCRIPTEN_KEEPALIVE const char* studio_flags() {
+    struct Flag {
+        std::uint8_t mask;
+        std::string_view short_name, name;
+    };
+    static constexpr std::array<Flag, 5> flags{{{flag::sign, "S", "sign"},
+                                                {flag::zero, "Z", "zero"},
+                                                {flag::auxiliary_carry, "AC", "aux carry"},
+                                                {flag::parity, "P", "parity"},
+                                                {flag::carry, "CY", "carry"}}};
+    return answer(Json::array(flags, [](const Flag& flag) {
+        return Json::object({{"mask", Json::number(flag.mask)},
+                             {"short", Json::string(flag.short_name)},
+                             {"name", Json::string(flag.name)}});
     }));
 }
 

@@ -26,17 +26,27 @@
   // The value of the JSON text, ended by a zero byte, that a call returned.
   const json_at = (start) => JSON.parse(decoder.decode(HEAPU8.subarray(start, HEAPU8.indexOf(0, start))));
   const bytes_at = (start, size) => start === 0 ? null : HEAPU8.subarray(start, start + size);
+  let layout = null;
+  const sizes = () => {
+    if (layout === null) {
+      layout = json_at(_studio_layout());
+    }
+    return layout;
+  };
 
   globalThis.studio_core = {
     examples: () => json_at(_studio_examples()),                 // [{name, text}]
     keys: () => json_at(_studio_keys()),                         // [{key, label}]
+    flags: () => json_at(_studio_flags()),                       // [{mask, short, name}]
+    // {rom_size, memory_size, picture_width, picture_height, ram_start, video_start, ram_end}
+    layout: () => Object.assign({}, sizes()),
     put_file: (name, text) => with_text(name, (n, n_size) =>
       with_text(text, (t, t_size) => _studio_put_file(n, n_size, t, t_size))),
     // {ok, errors: [{line, file, message}], listing, symbol_file, symbols: [{name, value,
-    // label}], lines: [{address, file, line}], rom (8,192 bytes when it assembled)}
+    // label}], lines: [{address, file, line}], rom (its bytes when it assembled)}
     assemble: (name) => {
       const result = json_at(with_text(name, _studio_assemble));
-      result.rom = result.ok ? bytes_at(_studio_rom(), 8192).slice() : null;
+      result.rom = result.ok ? bytes_at(_studio_rom(), sizes().rom_size).slice() : null;
       return result;
     },
     reset: () => _studio_reset() === 1,
@@ -57,8 +67,8 @@
     // {pc, a, bc, de, hl, sp, flags, interrupts_enabled, frames, instructions, in_period,
     // in_frame}, or null before power-on
     state: () => json_at(_studio_state()),
-    memory: () => bytes_at(_studio_memory(), 65536),
-    picture: () => bytes_at(_studio_picture(), 224 * 256),
+    memory: () => bytes_at(_studio_memory(), sizes().memory_size),
+    picture: () => bytes_at(_studio_picture(), sizes().picture_width * sizes().picture_height),
     disassemble: (address, count) => json_at(_studio_disassemble(address, count)), // [{address, bytes, text}]
   };
 })();

@@ -23,6 +23,8 @@ const studio = {
   name: stored_name(),   // the editor's file in the project folder
   examples: new Map(),   // name -> text of the project's programs and the files they include
   keys: [],              // the machine's keys, [{key, label}]
+  flags: [],             // the processor's flags in its flags byte, [{mask, short, name}]
+  layout: null,          // the sizes and the memory map, studio_core.layout()
   program: null,         // the last assembly that worked: {rom, listing, symbol_file, ...}
   line_of: new Map(),    // address -> {file, line}, from the line map
   address_of: new Map(), // line of the editor's file -> first address
@@ -53,6 +55,8 @@ const started = () => {
     select.appendChild(option);
   }
   studio.keys = studio_core.keys();
+  studio.flags = studio_core.flags();
+  studio.layout = studio_core.layout();
   canvas.setAttribute("aria-label", "The machine's screen: click it, then its keys are " +
                       studio.keys.map((key) => `${key.key} (${key.label})`).join(", "));
   studio.ready = true;

@@ -30,7 +30,7 @@ const take_program = (studio, result) => {
     }
   }
   for (const [name, value] of studio.symbols) {
-    if (value >= 0x2000 && !studio.names.has(value)) {
+    if (value >= studio.layout.ram_start && !studio.names.has(value)) {
       studio.names.set(value, name);
     }
   }

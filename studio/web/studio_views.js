@@ -14,7 +14,7 @@ export const place_of = (studio, address) => {
 // The label of an address in the program or the name of one in RAM.
 export const symbol_at = (studio, address) => studio.names.get(address) || "";
 
-// The canvas holds the picture's own 224 x 256 pixels; CSS shows it at twice that size with
+// The canvas holds the picture's own pixels (224 x 256); CSS shows it at twice that size with
 // "pixelated" scaling, which repeats pixels and blends none.
 export const canvas = element("canvas");
 const screen = canvas.getContext("2d", { alpha: false });
@@ -52,8 +52,6 @@ export const show_status = (studio) => {
 
 const register_names = [["pc", "PC", 4], ["a", "A", 2], ["bc", "BC", 4], ["de", "DE", 4],
                         ["hl", "HL", 4], ["sp", "SP", 4]];
-const flag_names = [[0x01, "S", "sign"], [0x02, "Z", "zero"], [0x08, "AC", "aux carry"],
-                    [0x20, "P", "parity"], [0x80, "CY", "carry"]];
 
 const show_registers = (studio, state, before) => {
   const changed = (name) => before && before[name] !== state[name] ? "changed" : "";
@@ -62,10 +60,10 @@ const show_registers = (studio, state, before) => {
     `<td class="label">${name !== "a" ? symbol_at(studio, state[name]) : ""}</td></tr>`).join("") +
     `<tr><th>INTE</th><td class="${changed("interrupts_enabled")}">` +
     `${state.interrupts_enabled ? "enabled" : "disabled"}</td><td></td></tr>`;
-  element("flags").innerHTML = flag_names.map(([mask, short, long]) => {
-    const on = (state.flags & mask) !== 0;
-    const moved = before && ((before.flags ^ state.flags) & mask) ? " changed" : "";
-    return `<span class="${on ? "on" : "off"}${moved}" title="${short}">${long} ${on ? 1 : 0}</span>`;
+  element("flags").innerHTML = studio.flags.map((flag) => {
+    const on = (state.flags & flag.mask) !== 0;
+    const moved = before && ((before.flags ^ state.flags) & flag.mask) ? " changed" : "";
+    return `<span class="${on ? "on" : "off"}${moved}" title="${flag.short}">${flag.name} ${on ? 1 : 0}</span>`;
   }).join("") + ` <span title="flags byte">F=${hex(state.flags, 2)}</span>`;
 };
 
@@ -93,7 +91,7 @@ const show_stack = (studio, state, memory) => {
   const lines = [];
   for (let i = 0; i < 8; ++i) {
     const address = (state.sp + 2 * i) & 0xffff;
-    if (state.sp <= 0x2400 && address >= 0x2400) {
+    if (state.sp <= studio.layout.video_start && address >= studio.layout.video_start) {
       break;
     }
     const word = memory[address] | memory[(address + 1) & 0xffff] << 8;
@@ -107,19 +105,20 @@ const show_stack = (studio, state, memory) => {
 // RAM, a row of 16 bytes a line; a row is written again only when its text changes.
 const memory_rows = [];
 const memory_html = [];
-const show_memory = (memory, before) => {
+const show_memory = (studio, memory, before) => {
+  const { ram_start, ram_end, video_start } = studio.layout;
   const view = element("memory");
-  for (let row = 0x2000, index = 0; row < 0x4000; row += 16, ++index) {
+  for (let row = ram_start, index = 0; row <= ram_end; row += 16, ++index) {
     let bytes = "";
     let text = "";
     for (let i = 0; i < 16; ++i) {
       const value = memory[row + i];
       const cell = hex(value, 2);
-      bytes += (before && before[row - 0x2000 + i] !== value) ? `<span class="changed">${cell}</span> `
+      bytes += (before && before[row - ram_start + i] !== value) ? `<span class="changed">${cell}</span> `
                                                                : `${cell} `;
       text += value >= 0x20 && value < 0x7f ? escape_html(String.fromCharCode(value)) : ".";
     }
-    const address = row >= 0x2400 ? `<span class="video">${hex(row, 4)}</span>` : hex(row, 4);
+    const address = row >= video_start ? `<span class="video">${hex(row, 4)}</span>` : hex(row, 4);
     const html = `${address}: ${bytes} ${text}`;
     if (!memory_rows[index]) {
       memory_rows[index] = document.createElement("div");
@@ -163,7 +162,7 @@ export const show_stop = (studio) => {
   show_registers(studio, state, before && before.state);
   show_disassembly(studio, state);
   show_stack(studio, state, memory);
-  show_memory(memory, before && before.ram);
+  show_memory(studio, memory, before && before.ram);
   const place = studio.line_of.get(state.pc);
   studio.current_line = place && place.file === studio.name ? place.line : 0;
   show_included(studio, place);
@@ -171,5 +170,5 @@ export const show_stop = (studio) => {
     go_to_line(studio, studio.current_line, false);
   }
   draw_gutter(studio);
-  studio.previous = { state: state, ram: memory.slice(0x2000, 0x4000) };
+  studio.previous = { state: state, ram: memory.slice(studio.layout.ram_start, studio.layout.ram_end + 1) };
 };
