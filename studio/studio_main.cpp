@@ -1,14 +1,17 @@
 // The studio's WebAssembly side: the assembler, the disassembler and the debugger's machine
 // behind plain C functions that the page calls (studio/web/core.js wraps them). Source files
 // live in an in-memory folder, /project, where INCLUDE finds them; the project's own programs
-// are put there at start-up as examples. Results too long for a number come back as the text
-// or bytes of the last call: studio_output(kind) and studio_output_size(kind).
+// are put there at start-up as examples. What a call returns beyond a number is JSON text with
+// named fields (valid until the next such call), so the page reads every value by its name; only
+// the bulk bytes (the ROM, the memory, the picture) are read in place.
 
 #include "base/exception.hpp"
 #include "studio/debugger.hpp"
 #include "studio/examples.hpp"
+#include "studio/json.hpp"
 #include "tools/asm8080/assembler.hpp"
 #include "tools/disassembler/disassembler.hpp"
+#include "tools/disassembler/line_map.hpp"
 #include "tools/disassembler/symbols.hpp"
 #include "tools/drovask-run/input_script.hpp"
 
@@ -20,32 +23,32 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace {
 
+namespace Json = Studio::Json;
+
 const std::filesystem::path project_folder = "/project";
+const std::string no_rom_yet = "Assemble a program first: there is no ROM yet.";
 
-enum Output : int {
-    errors,      // "LINE\tFILE\tMESSAGE\n" for each error of the last assembly
-    listing,     // of the last assembly
-    symbols,     // its symbol file
-    lines,       // its line map: "XXXX FILE:LINE\n" for each address that starts code or data
-    recording,   // the key script of the keys used since power-on
-    disassembly, // "XXXX\tBYTES\tTEXT\n" for each instruction asked for
-    message,     // what went wrong in the last call that failed
-    examples,    // the examples' file names, one a line
-    output_count
-};
-
-std::array<std::string, output_count> outputs;
+std::string reply; // the JSON text of the last call that returns one
 std::array<std::uint8_t, Drovask::rom_size> rom{};
 bool assembled = false;
 Asm8080::Symbols rom_symbols;
 std::unique_ptr<Studio::Debugger> debugger;
+
+const char* answer(std::string json) {
+    reply = std::move(json);
+    return reply.c_str();
+}
+
+std::string error_json(std::string_view message) {
+    return Json::object({{"error", Json::string(message)}});
+}
 
 // Upper-case hexadecimal digits, no suffix: "2400".
 std::string hex(unsigned value, int digits) {
@@ -54,23 +57,33 @@ std::string hex(unsigned value, int digits) {
     return text;
 }
 
-// The stop as one number: its reason in the low byte, the address above it; -1 for an error.
-int stop_code(const Studio::Stop& stop) {
-    return static_cast<int>(stop.reason) | stop.address << 8;
+std::string_view reason_name(Studio::Stop_Reason reason) {
+    switch (reason) {
+    case Studio::Stop_Reason::done:
+        return "done";
+    case Studio::Stop_Reason::breakpoint:
+        return "breakpoint";
+    case Studio::Stop_Reason::watch:
+        return "watch";
+    case Studio::Stop_Reason::limit:
+        return "limit";
+    }
+    return "unknown";
 }
 
+// {"reason":"breakpoint","address":291}, or {"error":"..."} when the machine failed.
 template <typename Action>
-int on_machine(Action&& action) {
+const char* on_machine(Action&& action) {
     if (!debugger) {
-        outputs[message] = "Assemble a program first: there is no ROM yet.";
-        return -1;
+        return answer(error_json(no_rom_yet));
     }
     try {
-        return stop_code(action(*debugger));
+        const Studio::Stop stop = action(*debugger);
+        return answer(Json::object({{"reason", Json::string(reason_name(stop.reason))},
+                                    {"address", Json::number(stop.address)}}));
     } catch (const Tavrin::Exception& exception) {
         debugger->back_to_fault();
-        outputs[message] = exception.message;
-        return -1;
+        return answer(error_json(exception.message));
     }
 }
 
@@ -80,33 +93,93 @@ void write_file(const std::filesystem::path& path, std::string_view text) {
         .write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
+// A file of the project by its name alone: the folder is the same for all of them.
+std::string file_name(const std::string& path) {
+    return std::filesystem::path(path).filename();
+}
+
+std::string errors_json(const std::vector<Asm8080::Diagnostic>& errors) {
+    return Json::array(errors, [](const Asm8080::Diagnostic& error) {
+        return Json::object({{"line", Json::number(error.line)},
+                             {"file", Json::string(file_name(error.file))},
+                             {"message", Json::string(error.message)}});
+    });
+}
+
+std::string line_map_json(const Asm8080::Line_Map& map) {
+    return Json::array(map.entries(), [](const Asm8080::Line_Map::Entry& entry) {
+        return Json::object({{"address", Json::number(entry.address)},
+                             {"file", Json::string(file_name(entry.file))},
+                             {"line", Json::number(entry.line)}});
+    });
+}
+
+std::string symbols_json(const Asm8080::Symbols& symbols) {
+    return Json::array(symbols.all(), [](const Asm8080::Symbol& symbol) {
+        return Json::object({{"name", Json::string(symbol.name)},
+                             {"value", Json::number(symbol.value)},
+                             {"label", Json::boolean(symbol.label)}});
+    });
+}
+
 } // namespace
 
 int main() {
     for (const Studio::Example& example : Studio::examples()) {
         write_file(project_folder / example.name, example.text);
-        outputs[examples] += std::string(example.name) + '\n';
     }
     return 0;
 }
 
 extern "C" {
 
-EMSCRIPTEN_KEEPALIVE const char* studio_output(int kind) {
-    return outputs[static_cast<std::size_t>(kind)].data();
+// [{"name", "text"}] of the examples.
+EMSCRIPTEN_KEEPALIVE const char* studio_examples() {
+    return answer(Json::array(Studio::examples(), [](const Studio::Example& example) {
+        return Json::object(
+            {{"name", Json::string(example.name)}, {"text", Json::string(example.text)}});
+    }));
 }
 
-EMSCRIPTEN_KEEPALIVE std::size_t studio_output_size(int kind) {
-    return outputs[static_cast<std::size_t>(kind)].size();
+// [{"key": "C", "label": "coin"}] of the machine's keys, in the board's order.
+EMSCRIPTEN_KEEPALIVE const char* studio_keys() {
+    return answer(Json::array(Drovask::input_keys, [](const Drovask::Input_Key& key) {
+        return Json::object({{"key", Json::string(std::string_view(&key.key, 1))},
+                             {"label", Json::string(key.label)}});
+    }));
 }
 
-// The text of the `index`-th example (in the order of the examples output).
-EMSCRIPTEN_KEEPALIVE const char* studio_example_text(std::size_t index) {
-    return Studio::examples()[index].text.data();
+// The sizes of the byte views (studio_rom, studio_memory, studio_picture) and the memory map:
+// {"rom_size", "memory_size", "picture_width", "picture_height", "ram_start", "video_start",
+// "ram_end" (the last address of RAM)}.
+EMSCRIPTEN_KEEPALIVE const char* studio_layout() {
+    return answer(Json::object(
+        {{"rom_size", Json::number(Drovask::rom_size)},
+         {"memory_size", Json::number(std::tuple_size_v<decltype(Intel_8080::memory)>)},
+         {"picture_width", Json::number(Drovask::screen_size.width)},
+         {"picture_height", Json::number(Drovask::screen_size.height)},
+         {"ram_start", Json::number(Drovask::writable_start)},
+         {"video_start", Json::number(Drovask::video_start)},
+         {"ram_end", Json::number(Drovask::writable_end)}}));
 }
 
-EMSCRIPTEN_KEEPALIVE std::size_t studio_example_size(std::size_t index) {
-    return Studio::examples()[index].text.size();
+// [{"mask": 1, "short": "S", "name": "sign"}] of the processor's flags, as its flags byte holds
+// them (the state's "flags").
+EMSCRIPTEN_KEEPALIVE const char* studio_flags() {
+    struct Flag {
+        std::uint8_t mask;
+        std::string_view short_name, name;
+    };
+    static constexpr std::array<Flag, 5> flags{{{flag::sign, "S", "sign"},
+                                                {flag::zero, "Z", "zero"},
+                                                {flag::auxiliary_carry, "AC", "aux carry"},
+                                                {flag::parity, "P", "parity"},
+                                                {flag::carry, "CY", "carry"}}};
+    return answer(Json::array(flags, [](const Flag& flag) {
+        return Json::object({{"mask", Json::number(flag.mask)},
+                             {"short", Json::string(flag.short_name)},
+                             {"name", Json::string(flag.name)}});
+    }));
 }
 
 // Puts a source file into the project folder (a name without folders), for INCLUDE to find.
@@ -115,50 +188,52 @@ EMSCRIPTEN_KEEPALIVE void studio_put_file(const char* name, std::size_t name_siz
     write_file(project_folder / std::string(name, name_size), std::string_view(text, text_size));
 }
 
-// Assembles the project's file `name` into an 8 KiB ROM from 0000H. Returns 1 when it
-// assembled; the errors, listing, symbols and line map are outputs, the ROM is studio_rom().
-EMSCRIPTEN_KEEPALIVE int studio_assemble(const char* name, std::size_t name_size) {
+// Assembles the project's file `name` into an 8 KiB ROM from 0000H: {"ok", "errors": [{"line",
+// "file", "message"}], "listing", "symbol_file" (its text), "symbols": [{"name", "value",
+// "label"}], "lines": [{"address", "file", "line"}]}; the ROM is studio_rom().
+EMSCRIPTEN_KEEPALIVE const char* studio_assemble(const char* name, std::size_t name_size) {
     const Asm8080::Program program = Asm8080::assemble_file(
         project_folder / std::string(name, name_size), {.base = 0, .size = Drovask::rom_size});
-    outputs[errors].clear();
-    for (const Asm8080::Diagnostic& error : program.errors) {
-        const std::string file = std::filesystem::path(error.file).filename();
-        outputs[errors] += std::to_string(error.line) + '\t' + file + '\t' + error.message + '\n';
-    }
-    outputs[listing] = Asm8080::format_listing(program);
-    outputs[symbols] = Asm8080::format_symbol_file(program.symbols, program.values);
-    outputs[lines] = Asm8080::format_line_map(program);
+    const std::string symbol_file = Asm8080::format_symbol_file(program.symbols, program.values);
+    const Asm8080::Symbols symbols = Asm8080::parse_symbol_file(symbol_file, "symbols");
+    const Asm8080::Line_Map lines =
+        Asm8080::parse_line_map(Asm8080::format_line_map(program), "line map");
     assembled = program.ok() && program.image.size() == rom.size();
     if (assembled) {
         std::copy(program.image.begin(), program.image.end(), rom.begin());
-        rom_symbols = Asm8080::parse_symbol_file(outputs[symbols], "symbols");
+        rom_symbols = symbols;
     }
-    return assembled ? 1 : 0;
+    return answer(Json::object({{"ok", Json::boolean(assembled)},
+                                {"errors", errors_json(program.errors)},
+                                {"listing", Json::string(Asm8080::format_listing(program))},
+                                {"symbol_file", Json::string(symbol_file)},
+                                {"symbols", symbols_json(symbols)},
+                                {"lines", line_map_json(lines)}}));
 }
 
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* studio_rom() {
     return rom.data();
 }
 
-// The machine at power-on with the last ROM assembled, no breakpoint, no watch, no key held.
+// The machine at power-on with the last ROM assembled, no breakpoint, no watch, no key held;
+// 0 when nothing has assembled yet.
 EMSCRIPTEN_KEEPALIVE int studio_reset() {
     if (!assembled) {
-        outputs[message] = "Assemble a program first: there is no ROM yet.";
         return 0;
     }
     debugger = std::make_unique<Studio::Debugger>(rom);
     return 1;
 }
 
-EMSCRIPTEN_KEEPALIVE int studio_step() {
+EMSCRIPTEN_KEEPALIVE const char* studio_step() {
     return on_machine([](Studio::Debugger& d) { return d.step(); });
 }
 
-EMSCRIPTEN_KEEPALIVE int studio_step_over(std::uint32_t max_frames) {
+EMSCRIPTEN_KEEPALIVE const char* studio_step_over(std::uint32_t max_frames) {
     return on_machine([=](Studio::Debugger& d) { return d.step_over(max_frames); });
 }
 
-EMSCRIPTEN_KEEPALIVE int studio_run_frames(std::uint32_t count) {
+EMSCRIPTEN_KEEPALIVE const char* studio_run_frames(std::uint32_t count) {
     return on_machine([=](Studio::Debugger& d) { return d.run_frames(count); });
 }
 
@@ -186,19 +261,18 @@ EMSCRIPTEN_KEEPALIVE void studio_clear_watches() {
     }
 }
 
-// `key` is one of the machine's keys ('C', 'Q', 'E', 'A', 'D', 'S').
+// `key` is one of the machine's keys (studio_keys()).
 EMSCRIPTEN_KEEPALIVE void studio_key(char key, bool down) {
     if (debugger) {
         debugger->key(key, down);
     }
 }
 
-// Replays a key script from the machine's next frame on; returns 0 and says why when it is
+// Replays a key script from the machine's next frame on: null, or {"error"} that says why it is
 // wrong.
-EMSCRIPTEN_KEEPALIVE int studio_replay(const char* text, std::size_t size) {
+EMSCRIPTEN_KEEPALIVE const char* studio_replay(const char* text, std::size_t size) {
     if (!debugger) {
-        outputs[message] = "Assemble a program first: there is no ROM yet.";
-        return 0;
+        return answer(error_json(no_rom_yet));
     }
     try {
         std::vector<Studio::Key_Change> changes;
@@ -207,39 +281,39 @@ EMSCRIPTEN_KEEPALIVE int studio_replay(const char* text, std::size_t size) {
             changes.push_back({event.frame, event.key, event.press});
         }
         debugger->replay(changes);
-        return 1;
+        return answer(Json::null);
     } catch (const Tavrin::Exception& exception) {
-        outputs[message] = exception.message;
-        return 0;
+        return answer(error_json(exception.message));
     }
 }
 
-EMSCRIPTEN_KEEPALIVE void studio_make_recording() {
-    outputs[recording] = debugger ? debugger->recording() : std::string();
+// The key script of the keys used since power-on, as a JSON string.
+EMSCRIPTEN_KEEPALIVE const char* studio_recording() {
+    return answer(Json::string(debugger ? debugger->recording() : std::string()));
 }
 
-// PC, A, BC, DE, HL, SP, flags, interrupts enabled, frames, instructions (low and high 32 bits),
-// instructions since the last interrupt, interrupts in this frame.
-EMSCRIPTEN_KEEPALIVE const std::uint32_t* studio_state() {
-    static std::array<std::uint32_t, 13> state;
+// The registers and the schedule's counts by name, or null before power-on.
+EMSCRIPTEN_KEEPALIVE const char* studio_state() {
     if (!debugger) {
-        return nullptr;
+        return answer(Json::null);
     }
     const Intel_8080& p = debugger->board().processor;
-    state = {p.pc,
-             p.a,
-             static_cast<std::uint32_t>(p.b << 8 | p.c),
-             static_cast<std::uint32_t>(p.d << 8 | p.e),
-             static_cast<std::uint32_t>(p.h << 8 | p.l),
-             p.sp,
-             p.flags,
-             p.interrupts_enabled ? 1u : 0u,
-             static_cast<std::uint32_t>(debugger->frames()),
-             static_cast<std::uint32_t>(debugger->instructions()),
-             static_cast<std::uint32_t>(debugger->instructions() >> 32),
-             debugger->period_position(),
-             static_cast<std::uint32_t>(debugger->frame_position())};
-    return state.data();
+    const auto pair = [](std::uint8_t high, std::uint8_t low) {
+        return Json::number(high << 8 | low);
+    };
+    return answer(Json::object(
+        {{"pc", Json::number(p.pc)},
+         {"a", Json::number(p.a)},
+         {"bc", pair(p.b, p.c)},
+         {"de", pair(p.d, p.e)},
+         {"hl", pair(p.h, p.l)},
+         {"sp", Json::number(p.sp)},
+         {"flags", Json::number(p.flags)},
+         {"interrupts_enabled", Json::boolean(p.interrupts_enabled)},
+         {"frames", Json::number(static_cast<std::int64_t>(debugger->frames()))},
+         {"instructions", Json::number(static_cast<std::int64_t>(debugger->instructions()))},
+         {"in_period", Json::number(debugger->period_position())},
+         {"in_frame", Json::number(debugger->frame_position())}}));
 }
 
 // All 64 KiB of the machine's memory.
@@ -256,25 +330,28 @@ EMSCRIPTEN_KEEPALIVE const std::uint8_t* studio_picture() {
     return picture.data();
 }
 
-// `count` instructions from `address`, with the last assembly's names: an output.
-EMSCRIPTEN_KEEPALIVE void studio_disassemble(std::uint16_t address, std::uint32_t count) {
-    outputs[disassembly].clear();
-    if (!debugger) {
-        return;
-    }
-    const auto& memory = debugger->board().processor.memory;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::array<std::uint8_t, 3> bytes{memory[address],
-                                                memory[static_cast<std::uint16_t>(address + 1)],
-                                                memory[static_cast<std::uint16_t>(address + 2)]};
-        const Asm8080::Disassembly line = Asm8080::disassemble(bytes, &rom_symbols);
-        std::string bytes_text;
-        for (std::size_t b = 0; b < line.size; ++b) {
-            bytes_text += hex(bytes[b], 2) + ' ';
+// `count` instructions from `address`, with the last assembly's names: [{"address", "bytes"
+// ("C3 00 20"), "text"}].
+EMSCRIPTEN_KEEPALIVE const char* studio_disassemble(std::uint16_t address, std::uint32_t count) {
+    std::vector<std::string> lines;
+    if (debugger) {
+        const auto& memory = debugger->board().processor.memory;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::array<std::uint8_t, 3> bytes{
+                memory[address], memory[static_cast<std::uint16_t>(address + 1)],
+                memory[static_cast<std::uint16_t>(address + 2)]};
+            const Asm8080::Disassembly line = Asm8080::disassemble(bytes, &rom_symbols);
+            std::string bytes_text;
+            for (std::size_t b = 0; b < line.size; ++b) {
+                bytes_text += (b ? " " : "") + hex(bytes[b], 2);
+            }
+            lines.push_back(Json::object({{"address", Json::number(address)},
+                                          {"bytes", Json::string(bytes_text)},
+                                          {"text", Json::string(line.text)}}));
+            address = static_cast<std::uint16_t>(address + line.size);
         }
-        outputs[disassembly] += hex(address, 4) + '\t' + bytes_text + '\t' + line.text + '\n';
-        address = static_cast<std::uint16_t>(address + line.size);
     }
+    return answer(Json::array(lines, [](const std::string& line) { return line; }));
 }
 
 } // extern "C"

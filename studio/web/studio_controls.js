@@ -1,0 +1,158 @@
+// What the person does: the machine's keys on the focused picture, the debugger's keys as IDEs
+// have them, the editor's typing and gutter, the buttons, the forms and the file pickers.
+
+import { add_watch, break_at, machine_on, toggle_line } from "./studio_breaks.js";
+import { cursor_line, draw_gutter, save_source, set_source, show_messages, source, stored_files }
+  from "./studio_editor.js";
+import { assemble, next_frame, pause, power_on, replay, run, step, step_over } from "./studio_machine.js";
+import { download, element } from "./studio_text.js";
+import { canvas } from "./studio_views.js";
+
+// The machine's key for a key of the keyboard (event.code "KeyC" for C), or null.
+const machine_key = (studio, code) => {
+  const key = studio.keys.find((k) => code === `Key${k.key}`);
+  return key ? key.key : null;
+};
+
+const machine_keys = (studio) => {
+  canvas.addEventListener("keydown", (event) => {
+    const key = machine_key(studio, event.code);
+    if (key && !event.repeat && !event.ctrlKey && !event.altKey && !event.metaKey) {
+      studio_core.key(key, true);
+      event.preventDefault();
+    }
+  });
+  canvas.addEventListener("keyup", (event) => {
+    const key = machine_key(studio, event.code);
+    if (key) {
+      studio_core.key(key, false);
+      event.preventDefault();
+    }
+  });
+  // A key held while the picture loses the focus would stay held: release them all.
+  canvas.addEventListener("blur", () => {
+    if (machine_on()) {
+      studio.keys.forEach((key) => studio_core.key(key.key, false));
+    }
+  });
+  canvas.addEventListener("mousedown", () => canvas.focus());
+};
+
+// The debugger's keys, wherever the focus is.
+const debugger_keys = (studio) => {
+  document.addEventListener("keydown", (event) => {
+    if (!studio.ready) {
+      return;
+    }
+    const action = {
+      F5: () => (event.shiftKey ? pause(studio) : run(studio)),
+      F9: () => toggle_line(studio, cursor_line()),
+      F10: () => step_over(studio),
+      F11: () => step(studio),
+    }[event.key];
+    if (action) {
+      event.preventDefault();
+      action();
+    } else if (event.key === "b" && (event.ctrlKey || event.metaKey)) {
+      event.preventDefault();
+      assemble(studio);
+    }
+  });
+};
+
+const editor_events = (studio) => {
+  source.addEventListener("input", () => {
+    save_source(studio);
+    draw_gutter(studio);
+  });
+  source.addEventListener("scroll", () => draw_gutter(studio));
+  source.addEventListener("keydown", (event) => {
+    if (event.key === "Tab" && !event.ctrlKey && !event.altKey) {
+      event.preventDefault();
+      source.setRangeText("\t", source.selectionStart, source.selectionEnd, "end");
+      save_source(studio);
+    }
+  });
+  element("gutter").addEventListener("click", (event) => {
+    const line = Number(event.target.dataset.line);
+    if (line) {
+      toggle_line(studio, line);
+    }
+  });
+};
+
+const open_text_file = (input, use) => {
+  input.addEventListener("change", () => {
+    const file = input.files[0];
+    if (file) {
+      file.text().then((text) => use(text, file.name));
+    }
+    input.value = "";
+  });
+};
+
+const on_click = (id, action) => element(id).addEventListener("click", action);
+
+const buttons = (studio) => {
+  const base_name = () => studio.name.replace(/\.[^.]*$/, "");
+  on_click("assemble", () => assemble(studio));
+  on_click("run", () => run(studio));
+  on_click("pause", () => pause(studio));
+  on_click("reset", () => studio.program && power_on(studio));
+  on_click("step", () => step(studio));
+  on_click("step-over", () => step_over(studio));
+  on_click("frame", () => next_frame(studio));
+  on_click("open", () => element("open-file").click());
+  open_text_file(element("open-file"), (text, name) => set_source(studio, text, name.replace(/[\/\\]/g, "_")));
+  on_click("replay", () => element("replay-file").click());
+  open_text_file(element("replay-file"), (text) => {
+    if (!replay(studio, text)) {
+      run(studio);
+    }
+  });
+  element("file").addEventListener("change", (event) => {
+    set_source(studio, stored_files()[event.target.value] ?? "", event.target.value);
+  });
+  element("example").addEventListener("change", (event) => {
+    const name = event.target.value;
+    if (name) {
+      set_source(studio, studio.examples.get(name), name);
+      event.target.value = "";
+    }
+  });
+  const program_file = (extension, data, type) => () =>
+    studio.program && download(`${base_name()}.${extension}`, data(studio.program), type);
+  on_click("download-rom", program_file("bin", (program) => program.rom, "application/octet-stream"));
+  on_click("download-listing", program_file("lst", (program) => program.listing, "text/plain"));
+  on_click("download-symbols", program_file("sym", (program) => program.symbol_file, "text/plain"));
+  on_click("download-keys", () =>
+    machine_on() && download(`${base_name()}.keys`, studio_core.recording(), "text/plain"));
+};
+
+const forms = (studio) => {
+  element("break-form").addEventListener("submit", (event) => {
+    event.preventDefault();
+    try {
+      break_at(studio, element("break-at").value);
+      element("break-at").value = "";
+    } catch (error) {
+      show_messages(studio, [{ text: error.message }]);
+    }
+  });
+  element("watch-form").addEventListener("submit", (event) => {
+    event.preventDefault();
+    if (add_watch(studio, element("watch-at").value)) {
+      element("watch-at").value = "";
+    } else {
+      show_messages(studio, [{ text: "A watch is an address or a label, then :LENGTH if more than one byte." }]);
+    }
+  });
+};
+
+export const install_controls = (studio) => {
+  machine_keys(studio);
+  debugger_keys(studio);
+  editor_events(studio);
+  buttons(studio);
+  forms(studio);
+};

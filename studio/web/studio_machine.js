@@ -1,0 +1,179 @@
+// Assembling and running: the editor's text assembled in the WebAssembly, the machine powered on
+// with it, stepped, run in real time at 60 frames a second, and stopped at breakpoints.
+
+import { apply_breaks, machine_on } from "./studio_breaks.js";
+import { draw_gutter, go_to_line, save_source, show_messages, stored_files } from "./studio_editor.js";
+import { hex } from "./studio_text.js";
+import { draw_picture, place_of, show_status, show_stop } from "./studio_views.js";
+
+const frame_seconds = 1 / 60;
+export const max_search_frames = 60 * 60; // how far step over and continue look: a minute of frames
+
+// The maps of an assembly that worked: the line map both ways, every name for break_at, and
+// the labels (and RAM's EQU names) that name addresses in the views.
+const take_program = (studio, result) => {
+  studio.program = result;
+  studio.line_of.clear();
+  studio.address_of.clear();
+  for (const entry of result.lines) {
+    studio.line_of.set(entry.address, { file: entry.file, line: entry.line });
+    if (entry.file === studio.name && !studio.address_of.has(entry.line)) {
+      studio.address_of.set(entry.line, entry.address);
+    }
+  }
+  studio.symbols.clear();
+  studio.names.clear();
+  for (const symbol of result.symbols) {
+    studio.symbols.set(symbol.name.toUpperCase(), symbol.value);
+    if (symbol.label && !studio.names.has(symbol.value)) {
+      studio.names.set(symbol.value, symbol.name);
+    }
+  }
+  for (const [name, value] of studio.symbols) {
+    if (value >= studio.layout.ram_start && !studio.names.has(value)) {
+      studio.names.set(value, name);
+    }
+  }
+};
+
+// Assembles the editor's text; when it assembles, powers the machine on with it.
+export const assemble = (studio) => {
+  save_source(studio);
+  for (const [name, text] of Object.entries(stored_files())) {
+    studio_core.put_file(name, text);
+  }
+  const result = studio_core.assemble(studio.name);
+  studio.error_lines.clear();
+  for (const error of result.errors) {
+    if (error.file === studio.name) {
+      studio.error_lines.add(error.line);
+    }
+  }
+  if (result.ok) {
+    take_program(studio, result);
+    show_messages(studio, [{ ok: true, text: `${studio.name}: assembled, ${result.lines.length} ` +
+                                            "addresses of code and data; the machine is powered on." }]);
+    power_on(studio);
+  } else {
+    show_messages(studio, result.errors.map((error) => ({
+      line: error.file === studio.name ? error.line : 0,
+      text: error.line ? `${error.file}:${error.line}: ${error.message}` : error.message,
+    })));
+    if (studio.error_lines.size) {
+      go_to_line(studio, Math.min(...studio.error_lines), false);
+    }
+  }
+  draw_gutter(studio);
+  return result;
+};
+
+export const power_on = (studio) => {
+  pause(studio);
+  if (!studio_core.reset()) {
+    return false;
+  }
+  apply_breaks(studio);
+  studio.previous = null;
+  studio.message = "powered on";
+  show_stop(studio);
+  return true;
+};
+
+const stop_text = (studio, stop) => {
+  if (stop.error) {
+    return `stopped: ${stop.error}`;
+  }
+  const at = (address) => {
+    const place = place_of(studio, address);
+    return `${hex(address, 4)}${place ? " (" + place + ")" : ""}`;
+  };
+  return { breakpoint: `breakpoint at ${at(stop.address)}`,
+           watch: `a store into ${hex(stop.address, 4)}`,
+           limit: `no stop within ${max_search_frames} frames`, done: "" }[stop.reason];
+};
+
+// A stop that the machine made (a breakpoint, a watch, a fault) is said in the status, and
+// ends a run; the caller shows the views once, so that what changed stays marked.
+const after_stop = (studio, stop) => {
+  if (stop.error || stop.reason !== "done") {
+    studio.message = stop_text(studio, stop);
+    end_run(studio);
+  }
+  return stop;
+};
+
+// A move made while paused (`go` asks the machine for it), then every view; null when the
+// machine is off.
+export const paused_move = (studio, go) => {
+  pause(studio);
+  if (!machine_on()) {
+    return null;
+  }
+  studio.message = "";
+  const stop = after_stop(studio, go());
+  show_stop(studio);
+  return stop;
+};
+export const step = (studio) => paused_move(studio, () => studio_core.step());
+export const step_over = (studio) => paused_move(studio, () => studio_core.step_over(max_search_frames));
+export const next_frame = (studio) => paused_move(studio, () => studio_core.run_frames(1));
+
+// Real time: each animation frame runs the frames that are due, stopping at breakpoints.
+export const run = (studio) => {
+  if (!machine_on() && !(studio.program && power_on(studio))) {
+    return;
+  }
+  studio.running = true;
+  studio.message = "running";
+  studio.last_time = performance.now();
+  studio.owed = 0;
+  document.body.dataset.running = "yes";
+  requestAnimationFrame((now) => animation_frame(studio, now));
+  show_status(studio);
+};
+
+const end_run = (studio) => {
+  studio.running = false;
+  document.body.dataset.running = "no";
+};
+
+export const pause = (studio) => {
+  if (studio.running) {
+    end_run(studio);
+    studio.message = "paused";
+    show_stop(studio);
+  }
+};
+
+const animation_frame = (studio, now) => {
+  if (!studio.running) {
+    return;
+  }
+  studio.owed = Math.min(studio.owed + (now - studio.last_time) / 1000 / frame_seconds, 15);
+  studio.last_time = now;
+  const frames = Math.floor(studio.owed);
+  studio.owed -= frames;
+  if (frames > 0) {
+    const stop = studio_core.run_frames(frames);
+    if (stop.error || stop.reason !== "done") {
+      after_stop(studio, stop);
+      show_stop(studio);
+      return;
+    }
+  }
+  draw_picture();
+  show_status(studio);
+  requestAnimationFrame((next) => animation_frame(studio, next));
+};
+
+// Powers on and replays a key script; returns what is wrong with it, or null.
+export const replay = (studio, script) => {
+  if (!(studio.program && power_on(studio))) {
+    return "Assemble a program first: there is no ROM yet.";
+  }
+  const problem = studio_core.replay(script);
+  if (problem) {
+    show_messages(studio, [{ text: problem }]);
+  }
+  return problem;
+};

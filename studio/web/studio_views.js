@@ -1,0 +1,174 @@
+// The views that follow every stop: the machine's picture, the status line, the registers and
+// flags, the disassembly around PC, the stack, RAM, and the lines of an included file. What
+// changed since the last stop is marked.
+
+import { draw_gutter, go_to_line } from "./studio_editor.js";
+import { element, escape_html, hex } from "./studio_text.js";
+
+// Where the program is at `address`: "demo.asm:45" or "".
+export const place_of = (studio, address) => {
+  const place = studio.line_of.get(address);
+  return place ? `${place.file}:${place.line}` : "";
+};
+
+// The label of an address in the program or the name of one in RAM.
+export const symbol_at = (studio, address) => studio.names.get(address) || "";
+
+// The canvas holds the picture's own pixels (224 x 256); CSS shows it at twice that size with
+// "pixelated" scaling, which repeats pixels and blends none.
+export const canvas = element("canvas");
+const screen = canvas.getContext("2d", { alpha: false });
+const picture_image = screen.createImageData(canvas.width, canvas.height);
+
+// Black until a program runs; drawing it now also sets the canvas up while the module loads.
+for (let i = 3; i < picture_image.data.length; i += 4) {
+  picture_image.data[i] = 255;
+}
+screen.putImageData(picture_image, 0, 0);
+
+export const draw_picture = () => {
+  const picture = studio_core.picture();
+  const pixels = picture_image.data;
+  for (let i = 0; i < picture.length; ++i) {
+    const value = picture[i];
+    pixels[4 * i] = pixels[4 * i + 1] = pixels[4 * i + 2] = value;
+    pixels[4 * i + 3] = 255;
+  }
+  screen.putImageData(picture_image, 0, 0);
+};
+
+export const show_status = (studio) => {
+  const state = studio_core.state();
+  if (!state) {
+    element("status").textContent = studio.program ? "Powered off." : "Assemble a program to run it.";
+    return;
+  }
+  const place = place_of(studio, state.pc);
+  element("status").textContent =
+    `frame ${state.frames}, instruction ${state.instructions.toLocaleString("en")}; ` +
+    `PC ${hex(state.pc, 4)}${place ? " " + place : ""}` +
+    (studio.message ? ` — ${studio.message}` : "");
+};
+
+const register_names = [["pc", "PC", 4], ["a", "A", 2], ["bc", "BC", 4], ["de", "DE", 4],
+                        ["hl", "HL", 4], ["sp", "SP", 4]];
+
+const show_registers = (studio, state, before) => {
+  const changed = (name) => before && before[name] !== state[name] ? "changed" : "";
+  element("registers").innerHTML = register_names.map(([name, label, digits]) =>
+    `<tr><th>${label}</th><td class="${changed(name)}">${hex(state[name], digits)}</td>` +
+    `<td class="label">${name !== "a" ? symbol_at(studio, state[name]) : ""}</td></tr>`).join("") +
+    `<tr><th>INTE</th><td class="${changed("interrupts_enabled")}">` +
+    `${state.interrupts_enabled ? "enabled" : "disabled"}</td><td></td></tr>`;
+  element("flags").innerHTML = studio.flags.map((flag) => {
+    const on = (state.flags & flag.mask) !== 0;
+    const moved = before && ((before.flags ^ state.flags) & flag.mask) ? " changed" : "";
+    return `<span class="${on ? "on" : "off"}${moved}" title="${flag.short}">${flag.name} ${on ? 1 : 0}</span>`;
+  }).join("") + ` <span title="flags byte">F=${hex(state.flags, 2)}</span>`;
+};
+
+const show_disassembly = (studio, state) => {
+  // A few instructions before PC where the line map knows where they start.
+  const starts = [...studio.line_of.keys()].filter((a) => a < state.pc && a > state.pc - 16);
+  const from = starts.length ? starts[Math.max(0, starts.length - 4)] : state.pc;
+  const lines = [];
+  for (const instruction of studio_core.disassemble(from, 14)) {
+    const name = studio.names.get(instruction.address);
+    if (name) {
+      lines.push(`<span class="label">${name}:</span>`);
+    }
+    const text = `${instruction.address === state.pc ? "▶" : " "} ${hex(instruction.address, 4)}  ` +
+                 `${instruction.bytes.padEnd(9)} ${instruction.text.padEnd(18)} ` +
+                 place_of(studio, instruction.address);
+    lines.push(instruction.address === state.pc ? `<span class="here">${escape_html(text)}</span>`
+                                                : escape_html(text));
+  }
+  element("disassembly").innerHTML = lines.join("\n");
+};
+
+// Eight words from SP, or fewer where a stack in working RAM meets video memory.
+const show_stack = (studio, state, memory) => {
+  const lines = [];
+  for (let i = 0; i < 8; ++i) {
+    const address = (state.sp + 2 * i) & 0xffff;
+    if (state.sp <= studio.layout.video_start && address >= studio.layout.video_start) {
+      break;
+    }
+    const word = memory[address] | memory[(address + 1) & 0xffff] << 8;
+    const name = symbol_at(studio, word);
+    const place = place_of(studio, word);
+    lines.push(`${hex(address, 4)}: ${hex(word, 4)}${name ? " " + name : ""}${place ? "  " + place : ""}`);
+  }
+  element("stack").textContent = lines.join("\n");
+};
+
+// RAM, a row of 16 bytes a line; a row is written again only when its text changes.
+const memory_rows = [];
+const memory_html = [];
+const show_memory = (studio, memory, before) => {
+  const { ram_start, ram_end, video_start } = studio.layout;
+  const view = element("memory");
+  for (let row = ram_start, index = 0; row <= ram_end; row += 16, ++index) {
+    let bytes = "";
+    let text = "";
+    for (let i = 0; i < 16; ++i) {
+      const value = memory[row + i];
+      const cell = hex(value, 2);
+      bytes += (before && before[row - ram_start + i] !== value) ? `<span class="changed">${cell}</span> `
+                                                               : `${cell} `;
+      text += value >= 0x20 && value < 0x7f ? escape_html(String.fromCharCode(value)) : ".";
+    }
+    const address = row >= video_start ? `<span class="video">${hex(row, 4)}</span>` : hex(row, 4);
+    const html = `${address}: ${bytes} ${text}`;
+    if (!memory_rows[index]) {
+      memory_rows[index] = document.createElement("div");
+      view.appendChild(memory_rows[index]);
+    }
+    if (memory_html[index] !== html) {
+      memory_html[index] = html;
+      memory_rows[index].innerHTML = html;
+    }
+  }
+};
+
+// The lines around PC when they are in a file that the editor's file includes.
+const show_included = (studio, place) => {
+  const view = element("included");
+  const text = place && place.file !== studio.name ? studio.examples.get(place.file) : undefined;
+  view.hidden = text === undefined;
+  if (view.hidden) {
+    return;
+  }
+  const lines = text.split("\n");
+  const first = Math.max(1, place.line - 3);
+  const shown = [`${place.file}:`];
+  for (let n = first; n <= Math.min(lines.length, place.line + 3); ++n) {
+    const line = escape_html(`${String(n).padStart(5)}  ${lines[n - 1]}`);
+    shown.push(n === place.line ? `<span class="here">${line}</span>` : line);
+  }
+  view.innerHTML = shown.join("\n");
+};
+
+// Every view, after a stop: what changed since the last stop is marked.
+export const show_stop = (studio) => {
+  const state = studio_core.state();
+  show_status(studio);
+  if (!state) {
+    return;
+  }
+  const memory = studio_core.memory();
+  const before = studio.previous;
+  draw_picture();
+  show_registers(studio, state, before && before.state);
+  show_disassembly(studio, state);
+  show_stack(studio, state, memory);
+  show_memory(studio, memory, before && before.ram);
+  const place = studio.line_of.get(state.pc);
+  studio.current_line = place && place.file === studio.name ? place.line : 0;
+  show_included(studio, place);
+  if (studio.current_line && !studio.running) {
+    go_to_line(studio, studio.current_line, false);
+  }
+  draw_gutter(studio);
+  studio.previous = { state: state, ram: memory.slice(studio.layout.ram_start, studio.layout.ram_end + 1) };
+};
