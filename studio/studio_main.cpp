@@ -57,20 +57,6 @@ std::string hex(unsigned value, int digits) {
     return text;
 }
 
-std::string_view reason_name(Studio::Stop_Reason reason) {
-    switch (reason) {
-    case Studio::Stop_Reason::done:
-        return "done";
-    case Studio::Stop_Reason::breakpoint:
-        return "breakpoint";
-    case Studio::Stop_Reason::watch:
-        return "watch";
-    case Studio::Stop_Reason::limit:
-        return "limit";
-    }
-    return "unknown";
-}
-
 // {"reason":"breakpoint","address":291}, or {"error":"..."} when the machine failed.
 template <typename Action>
 const char* on_machine(Action&& action) {
@@ -79,7 +65,7 @@ const char* on_machine(Action&& action) {
     }
     try {
         const Studio::Stop stop = action(*debugger);
-        return answer(Json::object({{"reason", Json::string(reason_name(stop.reason))},
+        return answer(Json::object({{"reason", Json::string(Drovask::stop_reason_name(stop.reason))},
                                     {"address", Json::number(stop.address)}}));
     } catch (const Tavrin::Exception& exception) {
         debugger->back_to_fault();
