@@ -16,7 +16,7 @@
 //     offset  size   contents
 //          0     8   "TMSTATE" and 1AH
 //          8     4   version (1)
-//         12     4   size of the body that follows the ROM's digest (65,614 in version 1)
+//         12     4   size of the body that follows the ROM's digest (65,598 in version 1)
 //         16    32   SHA-256 of the 8,192-byte ROM image
 //         48     -   body: instructions per interrupt (4); frames (8); instructions (8);
 //                    instructions in the period (4); interrupts in the frame (4); keys held (1);
