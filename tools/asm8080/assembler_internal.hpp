@@ -327,7 +327,6 @@ private:
     void emit_instruction(const Statement& statement, std::vector<std::uint8_t>& bytes);
     void emit_items(const Statement& statement, std::vector<std::uint8_t>& bytes);
     void place(const Statement& statement, int index, const std::vector<std::uint8_t>& bytes);
-    bool fits(const Statement& statement, std::uint32_t first, std::uint32_t last);
     void finish();
     void sort_errors();
     void hand_over_symbols();

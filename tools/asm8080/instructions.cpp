@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <unordered_map>
 
 namespace Asm8080 {
 namespace {
@@ -163,12 +164,16 @@ const Instruction* find_instruction(std::string_view mnemonic) {
 }
 
 const Directive_Info* find_directive(std::string_view name) {
-    for (const Directive_Info& row : directives) {
-        if (row.name == name) {
-            return &row;
+    // Every word of every line is looked up: by hash, not along the table.
+    static const std::unordered_map<std::string_view, const Directive_Info*> by_name = [] {
+        std::unordered_map<std::string_view, const Directive_Info*> index;
+        for (const Directive_Info& row : directives) {
+            index.emplace(row.name, &row);
         }
-    }
-    return nullptr;
+        return index;
+    }();
+    const auto found = by_name.find(name);
+    return found == by_name.end() ? nullptr : found->second;
 }
 
 const Directive_Info* directive_info(Directive directive) {
