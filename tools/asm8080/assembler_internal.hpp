@@ -127,16 +127,18 @@ struct Operands {
 Operands operands_of(const Statement& statement);
 
 // Calls `item(operand, text)` for each DB or DW item in turn: `text` holds the bytes of a
-// string item, or is null for an expression. Stops early when `item` returns false.
+// string item (of bytes only: a word's string is its value), or is null for an expression.
+// Stops early when `item` returns false.
 template <typename Item>
 void for_each_item(const Statement& statement, Item item) {
+    const bool bytes = statement.info()->data == Directive_Data::bytes;
     Operand_Reader reader(statement.text, statement.operands);
     for (Lexer operand({}); reader.next(operand);) {
         Lexer tokens = operand;
         Token token;
         Token next;
         std::string message;
-        const bool string = statement.directive == Directive::db && tokens.next(token, message) &&
+        const bool string = bytes && tokens.next(token, message) &&
                             token.kind == Token_Kind::string && !tokens.next(next, message) &&
                             token.text.size() != 1;
         if (!item(operand, string ? &token.text : nullptr)) {

@@ -1,7 +1,14 @@
 #pragma once
 
 // The Intel 8080 instruction set as the assembler sees it: mnemonics, their operand forms and
-// base opcodes, and the directives.
+// base opcodes; and the directives, one row each in a table that says how the assembler reads,
+// places and writes each (instructions.cpp).
+//
+// HOWTO add a directive: a row in `directives` (instructions.cpp). When its operands, its place,
+// its data and its action read as an existing directive's, that is all (DEFL is SET's row under
+// another name). When one reads otherwise, add a value to that column's enum (Directive_Operands,
+// Directive_Space, Directive_Data or Directive_Action) and its one function in the assembler:
+// directives.cpp reads operands, passes.cpp places statements and writes their data.
 
 #include <array>
 #include <cstddef>
