@@ -95,8 +95,7 @@ Program Assembler::run(std::string&& text, const std::string& file_name) {
     return std::move(program_);
 }
 
-// Errors are collected with the index of their statement and reported in source order.
-// Errors are collected with the index of their statement and reported in source order.
+// An error on a statement; on a line that a macro wrote, it names the line of the body too.
 void Assembler::error(const Statement& statement, const std::string& message) {
     std::string where;
     if (const Body_Line* origin = statement.origin) {

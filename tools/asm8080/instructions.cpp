@@ -163,6 +163,10 @@ const Instruction* find_instruction(std::string_view mnemonic) {
     return nullptr;
 }
 
+std::span<const Directive_Info> directive_table() {
+    return directives;
+}
+
 const Directive_Info* find_directive(std::string_view name) {
     // Every word of every line is looked up: by hash, not along the table.
     static const std::unordered_map<std::string_view, const Directive_Info*> by_name = [] {

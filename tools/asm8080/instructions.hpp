@@ -148,6 +148,9 @@ struct Directive_Info {
 // The directive a name (upper-case) names, or null.
 const Directive_Info* find_directive(std::string_view name);
 
+// Every directive's row.
+std::span<const Directive_Info> directive_table();
+
 // The row of a directive (the first, for one with two names); null for Directive::none.
 const Directive_Info* directive_info(Directive directive);
 
