@@ -4,6 +4,7 @@
 
 #include "tests/asm8080/assemble.hpp"
 #include "tests/support/cpu_tests.hpp"
+#include "tools/asm8080/instructions.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -243,6 +246,22 @@ TEST_F(Files, IncbinReadsBesideTheIncludingFile) {
 
 // The published binaries are the program padded to whole 128-byte records; 8080PRE's also holds
 // the space its last lines reserve, up to STACK.
+// A directive added to the table is named in both manuals, as a word of its own.
+TEST(Dialect, EveryDirectiveIsInTheManuals) {
+    for (const char* manual : {"/tools/asm8080/README.md", "/tools/asm8080/asm8080.1"}) {
+        std::ostringstream text;
+        text << std::ifstream(std::string(TAVRIN_REPOSITORY_ROOT) + manual).rdbuf();
+        ASSERT_FALSE(text.str().empty()) << manual;
+        for (const Asm8080::Directive_Info& row : Asm8080::directive_table()) {
+            const std::string name =
+                std::regex_replace(std::string(row.name), std::regex("\\."), "\\.");
+            EXPECT_TRUE(std::regex_search(
+                text.str(), std::regex("(^|[^A-Za-z0-9.])" + name + "($|[^A-Za-z0-9])")))
+                << row.name << " in " << manual;
+        }
+    }
+}
+
 TEST(PublicSources, AssembleUnchangedToTheirBinaries) {
     struct Case {
         const char* source;

@@ -63,6 +63,58 @@ constexpr std::array instructions{
     Instruction{"SHLD", 0x22, Form::address},  Instruction{"RST", 0xC7, Form::restart},
 };
 
+using enum Directive_Operands;
+using Space = Directive_Space;
+using Data = Directive_Data;
+using Action = Directive_Action;
+
+// A directive is one row: its name, what it is, how its operands are read, how the first pass
+// places it, what the second pass writes, and what else the first pass does with it.
+constexpr std::array directives{
+    Directive_Info{"ORG", Directive::org, expression, Space::origin, Data::none, Action::none},
+    Directive_Info{"EQU", Directive::equ, named_expression, Space::equate, Data::none,
+                   Action::none},
+    Directive_Info{"SET", Directive::set, named_expression, Space::assign, Data::none,
+                   Action::none},
+    Directive_Info{"DEFL", Directive::set, named_expression, Space::assign, Data::none,
+                   Action::none},
+    Directive_Info{"DB", Directive::db, items, Space::data, Data::bytes, Action::none},
+    Directive_Info{"DW", Directive::dw, items, Space::data, Data::words, Action::none},
+    Directive_Info{"DS", Directive::ds, size_and_fill, Space::reserve, Data::fill, Action::none},
+    Directive_Info{"END", Directive::end, optional_address, Space::label, Data::none, Action::none},
+    Directive_Info{"INCLUDE", Directive::include, file_name, Space::label, Data::none,
+                   Action::include},
+    Directive_Info{"INCBIN", Directive::incbin, file_name, Space::data, Data::file,
+                   Action::include_binary},
+    Directive_Info{"MACRO", Directive::macro, named_text, Space::none, Data::none,
+                   Action::open_block},
+    Directive_Info{"ENDM", Directive::endm, none, Space::label, Data::none, Action::close_block},
+    Directive_Info{"REPT", Directive::rept, expression, Space::label, Data::none,
+                   Action::open_block},
+    Directive_Info{"IRP", Directive::irp, text, Space::label, Data::none, Action::open_block},
+    Directive_Info{"IRPC", Directive::irpc, text, Space::label, Data::none, Action::open_block},
+    Directive_Info{"LOCAL", Directive::local, tokens, Space::label, Data::none,
+                   Action::declare_locals},
+    Directive_Info{"EXITM", Directive::exitm, none, Space::label, Data::none, Action::exit_macro},
+    Directive_Info{"IF", Directive::if_value, expression, Space::label, Data::none,
+                   Action::open_condition},
+    Directive_Info{"IFDEF", Directive::if_defined, symbol_name, Space::label, Data::none,
+                   Action::open_condition},
+    Directive_Info{"IFNDEF", Directive::if_not_defined, symbol_name, Space::label, Data::none,
+                   Action::open_condition},
+    Directive_Info{"ELSE", Directive::else_branch, none, Space::label, Data::none,
+                   Action::continue_condition},
+    Directive_Info{"ENDIF", Directive::end_if, none, Space::label, Data::none,
+                   Action::continue_condition},
+    Directive_Info{"ERROR", Directive::error, text, Space::label, Data::none, Action::report_error,
+                   true},
+    Directive_Info{"TITLE", Directive::context, text, Space::label, Data::none, Action::none, true},
+    Directive_Info{".8080", Directive::context, text, Space::label, Data::none, Action::none},
+    Directive_Info{"ASEG", Directive::context, text, Space::label, Data::none, Action::none},
+    Directive_Info{"NAME", Directive::context, text, Space::label, Data::none, Action::none, true},
+    Directive_Info{"PAGE", Directive::context, text, Space::label, Data::none, Action::none, true},
+};
+
 } // namespace
 
 std::span<const Instruction> instruction_table() {
@@ -111,39 +163,30 @@ const Instruction* find_instruction(std::string_view mnemonic) {
     return nullptr;
 }
 
-Directive find_directive(std::string_view name) {
-    static const std::unordered_map<std::string_view, Directive> directives{
-        {"ORG", Directive::org},
-        {"EQU", Directive::equ},
-        {"SET", Directive::set},
-        {"DEFL", Directive::set},
-        {"DB", Directive::db},
-        {"DW", Directive::dw},
-        {"DS", Directive::ds},
-        {"END", Directive::end},
-        {"INCLUDE", Directive::include},
-        {"INCBIN", Directive::incbin},
-        {"MACRO", Directive::macro},
-        {"ENDM", Directive::endm},
-        {"REPT", Directive::rept},
-        {"IRP", Directive::irp},
-        {"IRPC", Directive::irpc},
-        {"LOCAL", Directive::local},
-        {"EXITM", Directive::exitm},
-        {"IF", Directive::if_value},
-        {"IFDEF", Directive::if_defined},
-        {"IFNDEF", Directive::if_not_defined},
-        {"ELSE", Directive::else_branch},
-        {"ENDIF", Directive::end_if},
-        {"ERROR", Directive::error},
-        {"TITLE", Directive::context},
-        {".8080", Directive::context},
-        {"ASEG", Directive::context},
-        {"NAME", Directive::context},
-        {"PAGE", Directive::context},
-    };
-    const auto found = directives.find(name);
-    return found == directives.end() ? Directive::none : found->second;
+std::span<const Directive_Info> directive_table() {
+    return directives;
+}
+
+const Directive_Info* find_directive(std::string_view name) {
+    // Every word of every line is looked up: by hash, not along the table.
+    static const std::unordered_map<std::string_view, const Directive_Info*> by_name = [] {
+        std::unordered_map<std::string_view, const Directive_Info*> index;
+        for (const Directive_Info& row : directives) {
+            index.emplace(row.name, &row);
+        }
+        return index;
+    }();
+    const auto found = by_name.find(name);
+    return found == by_name.end() ? nullptr : found->second;
+}
+
+const Directive_Info* directive_info(Directive directive) {
+    for (const Directive_Info& row : directives) {
+        if (row.directive == directive) {
+            return &row;
+        }
+    }
+    return nullptr;
 }
 
 bool is_operator_word(std::string_view name) {
@@ -154,10 +197,9 @@ bool is_operator_word(std::string_view name) {
 }
 
 bool is_reserved(std::string_view name) {
-    // Directives that sources of old often use as labels too ("error:") stay free for them.
-    const bool free = name == "ERROR" || name == "NAME" || name == "PAGE" || name == "TITLE";
+    const Directive_Info* directive = find_directive(name);
     return is_register_name(name) || find_instruction(name) ||
-           (find_directive(name) != Directive::none && !free) || is_operator_word(name);
+           (directive && !directive->may_be_label) || is_operator_word(name);
 }
 
 } // namespace Asm8080

@@ -72,6 +72,25 @@ struct Arguments {
     Asm8080::Options options;
 };
 
+// What the command line must hold as a whole; on a mistake returns the message to show with the
+// usage.
+std::string check_arguments(const Arguments& arguments) {
+    if (arguments.source.empty()) {
+        return "no source file given";
+    }
+    if (arguments.output.empty()) {
+        return "no output file given (-o OUTPUT)";
+    }
+    if (arguments.cpp_file.empty() != arguments.cpp_name.empty()) {
+        return "--cpp-header or --cpp-source and --cpp-name go together";
+    }
+    if (!arguments.cpp_name.empty() && !Asm8080::is_valid_cpp_name(arguments.cpp_name)) {
+        return "--cpp-name expects a C++ name such as Space::name, not '" + arguments.cpp_name +
+               "'";
+    }
+    return "";
+}
+
 // Reads the command line; on a mistake returns the message to show with the usage.
 std::string parse_arguments(int argc, char** argv, Arguments& arguments) {
     const std::vector<std::string> words(argv + 1, argv + argc);
@@ -122,20 +141,7 @@ std::string parse_arguments(int argc, char** argv, Arguments& arguments) {
             return "more than one source file ('" + arguments.source + "' and '" + word + "')";
         }
     }
-    if (arguments.source.empty()) {
-        return "no source file given";
-    }
-    if (arguments.output.empty()) {
-        return "no output file given (-o OUTPUT)";
-    }
-    if (arguments.cpp_file.empty() != arguments.cpp_name.empty()) {
-        return "--cpp-header or --cpp-source and --cpp-name go together";
-    }
-    if (!arguments.cpp_name.empty() && !Asm8080::is_valid_cpp_name(arguments.cpp_name)) {
-        return "--cpp-name expects a C++ name such as Space::name, not '" + arguments.cpp_name +
-               "'";
-    }
-    return "";
+    return check_arguments(arguments);
 }
 
 // Makefile syntax: spaces escaped with a backslash.
@@ -204,6 +210,19 @@ bool write_outputs(const std::vector<Output>& outputs, const std::vector<std::st
     return true;
 }
 
+void report_errors(const Asm8080::Program& program) {
+    for (const Asm8080::Diagnostic& diagnostic : program.errors) {
+        std::cerr << Asm8080::format_diagnostic(diagnostic) << "\n";
+    }
+    const std::size_t count = program.errors.size();
+    if (program.stopped) {
+        std::cerr << "asm8080: stopped after " << Asm8080::maximum_errors << " errors";
+    } else {
+        std::cerr << "asm8080: " << count << (count == 1 ? " error" : " errors");
+    }
+    std::cerr << ", no output written\n";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -221,16 +240,7 @@ int main(int argc, char** argv) {
 
     const Asm8080::Program program = Asm8080::assemble_file(arguments.source, arguments.options);
     if (!program.ok()) {
-        for (const Asm8080::Diagnostic& diagnostic : program.errors) {
-            std::cerr << Asm8080::format_diagnostic(diagnostic) << "\n";
-        }
-        const std::size_t count = program.errors.size();
-        if (program.stopped) {
-            std::cerr << "asm8080: stopped after " << Asm8080::maximum_errors << " errors";
-        } else {
-            std::cerr << "asm8080: " << count << (count == 1 ? " error" : " errors");
-        }
-        std::cerr << ", no output written\n";
+        report_errors(program);
         return 1;
     }
 

@@ -43,31 +43,9 @@ constexpr std::int64_t truth(bool holds) {
     return holds ? -1 : 0;
 }
 
-std::optional<std::int64_t> apply_binary(std::string_view op, std::int64_t left, std::int64_t right,
-                                         Evaluation& evaluation) {
-    const auto a = static_cast<std::uint64_t>(left);
-    const auto b = static_cast<std::uint64_t>(right);
-    // Words compare as the 16-bit values they stand for, unsigned, as the classic assemblers do.
-    const auto a16 = a & 0xFFFF;
-    const auto b16 = b & 0xFFFF;
-    if (op == "+") {
-        return static_cast<std::int64_t>(a + b);
-    }
-    if (op == "-") {
-        return static_cast<std::int64_t>(a - b);
-    }
-    if (op == "*") {
-        return static_cast<std::int64_t>(a * b);
-    }
-    if (op == "&" || op == "AND") {
-        return static_cast<std::int64_t>(a & b);
-    }
-    if (op == "|" || op == "OR") {
-        return static_cast<std::int64_t>(a | b);
-    }
-    if (op == "^" || op == "XOR") {
-        return static_cast<std::int64_t>(a ^ b);
-    }
+// EQ NE LT LE GT GE on the 16-bit values that words stand for, unsigned, as the classic
+// assemblers compare them; nothing for another operator.
+std::optional<std::int64_t> relation(std::string_view op, std::uint64_t a16, std::uint64_t b16) {
     if (op == "EQ") {
         return truth(a16 == b16);
     }
@@ -86,25 +64,66 @@ std::optional<std::int64_t> apply_binary(std::string_view op, std::int64_t left,
     if (op == "GE") {
         return truth(a16 >= b16);
     }
-    if (op == "<<" || op == ">>" || op == "SHL" || op == "SHR") {
-        if (right < 0 || right > 63) {
-            evaluation.fail("shift count " + std::to_string(right) + " is out of range");
-            return std::nullopt;
-        }
-        if (op == "SHR") { // the 16-bit value, zeros shifted in
-            return static_cast<std::int64_t>(a16 >> b);
-        }
-        return op == ">>" ? left >> right : static_cast<std::int64_t>(a << b);
+    return std::nullopt;
+}
+
+// << >> SHL SHR.
+std::optional<std::int64_t> shift(std::string_view op, std::int64_t left, std::int64_t right,
+                                  Evaluation& evaluation) {
+    if (right < 0 || right > 63) {
+        evaluation.fail("shift count " + std::to_string(right) + " is out of range");
+        return std::nullopt;
     }
-    // "/", "%" and MOD: truncating, as in C.
+    const auto a = static_cast<std::uint64_t>(left);
+    const auto b = static_cast<std::uint64_t>(right);
+    if (op == "SHR") { // the 16-bit value, zeros shifted in
+        return static_cast<std::int64_t>((a & 0xFFFF) >> b);
+    }
+    return op == ">>" ? left >> right : static_cast<std::int64_t>(a << b);
+}
+
+// "/", "%" and MOD: truncating, as in C.
+std::optional<std::int64_t> divide(std::string_view op, std::int64_t left, std::int64_t right,
+                                   Evaluation& evaluation) {
     if (right == 0) {
         evaluation.fail("division by zero");
         return std::nullopt;
     }
     if (right == -1) {
-        return op == "/" ? static_cast<std::int64_t>(0 - a) : 0;
+        return op == "/" ? static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(left)) : 0;
     }
     return op == "/" ? left / right : left % right;
+}
+
+std::optional<std::int64_t> apply_binary(std::string_view op, std::int64_t left, std::int64_t right,
+                                         Evaluation& evaluation) {
+    const auto a = static_cast<std::uint64_t>(left);
+    const auto b = static_cast<std::uint64_t>(right);
+    if (op == "+") {
+        return static_cast<std::int64_t>(a + b);
+    }
+    if (op == "-") {
+        return static_cast<std::int64_t>(a - b);
+    }
+    if (op == "*") {
+        return static_cast<std::int64_t>(a * b);
+    }
+    if (op == "&" || op == "AND") {
+        return static_cast<std::int64_t>(a & b);
+    }
+    if (op == "|" || op == "OR") {
+        return static_cast<std::int64_t>(a | b);
+    }
+    if (op == "^" || op == "XOR") {
+        return static_cast<std::int64_t>(a ^ b);
+    }
+    if (const auto related = relation(op, a & 0xFFFF, b & 0xFFFF)) {
+        return related;
+    }
+    if (op == "<<" || op == ">>" || op == "SHL" || op == "SHR") {
+        return shift(op, left, right, evaluation);
+    }
+    return divide(op, left, right, evaluation);
 }
 
 // A recursive descent over the tokens as the lexer reads them. Without an evaluation it only
@@ -302,47 +321,56 @@ private:
                 node.value = node.value << 8 | static_cast<unsigned char>(c);
             }
             return node;
-        case Token_Kind::identifier: {
-            if (is_reserved(token.text)) {
-                fail("'" + token.spelling + "' cannot be used as a value");
-                return std::nullopt;
-            }
-            if (evaluation_) {
-                const auto value = evaluation_->symbol(token);
-                if (!value) {
-                    return std::nullopt;
-                }
-                node.value = *value;
-            }
-            return node;
-        }
+        case Token_Kind::identifier:
+            return parse_symbol(token);
         case Token_Kind::punctuation:
             if (token.text == "$") {
                 node.value = evaluation_ ? evaluation_->here() : 0;
                 return node;
             }
             if (token.text == "(") {
-                if (++parentheses_ > maximum_expression_depth) {
-                    fail("expression nested too deeply");
-                    return std::nullopt;
-                }
-                auto inner = parse_binary(0);
-                --parentheses_;
-                if (!inner) {
-                    return std::nullopt;
-                }
-                const Token* close = peek();
-                if (!close || !is_punctuation(*close, ")")) {
-                    fail("missing ')'");
-                    return std::nullopt;
-                }
-                advance();
-                return inner;
+                return parse_parenthesised();
             }
             break;
         }
         fail("unexpected " + describe(token) + " in expression");
         return std::nullopt;
+    }
+
+    std::optional<Node> parse_symbol(const Token& token) {
+        if (is_reserved(token.text)) {
+            fail("'" + token.spelling + "' cannot be used as a value");
+            return std::nullopt;
+        }
+        Node node;
+        if (evaluation_) {
+            const auto value = evaluation_->symbol(token);
+            if (!value) {
+                return std::nullopt;
+            }
+            node.value = *value;
+        }
+        return node;
+    }
+
+    // After a '(': an expression and its ')'.
+    std::optional<Node> parse_parenthesised() {
+        if (++parentheses_ > maximum_expression_depth) {
+            fail("expression nested too deeply");
+            return std::nullopt;
+        }
+        auto inner = parse_binary(0);
+        --parentheses_;
+        if (!inner) {
+            return std::nullopt;
+        }
+        const Token* close = peek();
+        if (!close || !is_punctuation(*close, ")")) {
+            fail("missing ')'");
+            return std::nullopt;
+        }
+        advance();
+        return inner;
     }
 
     Lexer tokens_;
@@ -371,6 +399,42 @@ std::string hex(std::int64_t value, int width) {
     out << value;
     return out.str();
 }
+
+namespace {
+
+// Reads the string whose opening quote is at `i`, up to its closing quote, and moves `i` past it.
+// A quote inside a string is written twice.
+bool read_string(std::string_view line, std::size_t& i, std::string& text, std::string& error) {
+    const char quote = line[i++];
+    for (;;) {
+        if (i >= line.size()) {
+            error = "unterminated string";
+            return false;
+        }
+        if (line[i] == quote) {
+            if (i + 1 < line.size() && line[i + 1] == quote) {
+                text += quote;
+                i += 2;
+                continue;
+            }
+            ++i;
+            return true;
+        }
+        if (static_cast<unsigned char>(line[i]) >= 0x80) {
+            // The whole character, for the message: its lead byte and what follows it.
+            std::size_t last = i + 1;
+            while (last < line.size() && last < i + 4 &&
+                   (static_cast<unsigned char>(line[last]) & 0xC0) == 0x80) {
+                ++last;
+            }
+            error = "'" + std::string(line.substr(i, last - i)) + "' is not ASCII";
+            return false;
+        }
+        text += line[i++];
+    }
+}
+
+} // namespace
 
 bool Lexer::next(Token& token, std::string& error) {
     const std::string_view line = line_;
@@ -411,34 +475,9 @@ bool Lexer::next(Token& token, std::string& error) {
         return set(Token_Kind::number, std::string(text), *value);
     }
     if (c == '\'' || c == '"') {
-        // A quote inside a string is written twice.
         std::string text;
-        ++i;
-        for (;;) {
-            if (i >= line.size()) {
-                error = "unterminated string";
-                return false;
-            }
-            if (line[i] == c) {
-                if (i + 1 < line.size() && line[i + 1] == c) {
-                    text += c;
-                    i += 2;
-                    continue;
-                }
-                ++i;
-                break;
-            }
-            if (static_cast<unsigned char>(line[i]) >= 0x80) {
-                // The whole character, for the message: its lead byte and what follows it.
-                std::size_t last = i + 1;
-                while (last < line.size() && last < i + 4 &&
-                       (static_cast<unsigned char>(line[last]) & 0xC0) == 0x80) {
-                    ++last;
-                }
-                error = "'" + std::string(line.substr(i, last - i)) + "' is not ASCII";
-                return false;
-            }
-            text += line[i++];
+        if (!read_string(line, i, text, error)) {
+            return false;
         }
         set(Token_Kind::string, text, 0);
         token.spelling = std::move(text);
