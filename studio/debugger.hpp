@@ -14,6 +14,7 @@
 // Keys change only between frames, where a key script's `at FRAME` puts them, so every session
 // can be written down as a key script (`recording()`) and replayed (`replay`) picture for picture.
 
+#include "formats/key_script.hpp"
 #include "machine/board.hpp"
 
 #include <array>
@@ -35,13 +36,6 @@ enum class Stop_Reason : std::uint8_t {
 struct Stop {
     Stop_Reason reason = Stop_Reason::done;
     std::uint16_t address = 0; // the breakpoint, or the watched address stored into
-};
-
-// A key going down or up before frame `frame` runs, as a key script writes it.
-struct Key_Change {
-    std::uint64_t frame;
-    char key;
-    bool press;
 };
 
 class Debugger {
@@ -78,7 +72,7 @@ public:
     void key(char key, bool down);
 
     // Key changes to make at the start of their frames from now on, after those already given.
-    void replay(const std::vector<Key_Change>& changes);
+    void replay(const std::vector<Formats::Key_Event>& changes);
 
     // The key changes made so far, as a key script ("at FRAME press|release KEY").
     std::string recording() const;
@@ -117,11 +111,11 @@ private:
     std::bitset<65536> watched_;
     bool watch_hit_ = false;
     std::uint16_t watch_address_ = 0;
-    std::array<bool, 256> wanted_{}; // the keys as the person holds them now
-    std::array<bool, 256> held_{};   // as the machine samples them
-    std::vector<Key_Change> script_; // to replay, in the order of their frames
+    std::array<bool, 256> wanted_{};         // the keys as the person holds them now
+    std::array<bool, 256> held_{};           // as the machine samples them
+    std::vector<Formats::Key_Event> script_; // to replay, in the order of their frames
     std::size_t script_next_ = 0;
-    std::vector<Key_Change> recorded_;
+    std::vector<Formats::Key_Event> recorded_;
 };
 
 } // namespace Studio

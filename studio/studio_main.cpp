@@ -5,18 +5,19 @@
 // or bytes of the last call: studio_output(kind) and studio_output_size(kind).
 
 #include "base/exception.hpp"
+#include "formats/hex.hpp"
+#include "formats/key_script.hpp"
+#include "formats/line_map.hpp"
+#include "formats/symbols.hpp"
 #include "studio/debugger.hpp"
 #include "studio/examples.hpp"
 #include "tools/asm8080/assembler.hpp"
 #include "tools/disassembler/disassembler.hpp"
-#include "tools/disassembler/symbols.hpp"
-#include "tools/drovask-run/input_script.hpp"
 
 #include <emscripten/emscripten.h>
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -44,15 +45,10 @@ enum Output : int {
 std::array<std::string, output_count> outputs;
 std::array<std::uint8_t, Drovask::rom_size> rom{};
 bool assembled = false;
-Asm8080::Symbols rom_symbols;
+Formats::Symbols rom_symbols;
 std::unique_ptr<Studio::Debugger> debugger;
 
-// Upper-case hexadecimal digits, no suffix: "2400".
-std::string hex(unsigned value, int digits) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%0*X", digits, value);
-    return text;
-}
+using Formats::hex;
 
 // The stop as one number: its reason in the low byte, the address above it; -1 for an error.
 int stop_code(const Studio::Stop& stop) {
@@ -126,12 +122,12 @@ EMSCRIPTEN_KEEPALIVE int studio_assemble(const char* name, std::size_t name_size
         outputs[errors] += std::to_string(error.line) + '\t' + file + '\t' + error.message + '\n';
     }
     outputs[listing] = Asm8080::format_listing(program);
-    outputs[symbols] = Asm8080::format_symbol_file(program.symbols, program.values);
-    outputs[lines] = Asm8080::format_line_map(program);
+    outputs[symbols] = Formats::format_symbol_file(program.symbols, program.values);
+    outputs[lines] = Formats::format_line_map(Asm8080::line_map_of(program));
     assembled = program.ok() && program.image.size() == rom.size();
     if (assembled) {
         std::copy(program.image.begin(), program.image.end(), rom.begin());
-        rom_symbols = Asm8080::parse_symbol_file(outputs[symbols], "symbols");
+        rom_symbols = Formats::parse_symbol_file(outputs[symbols], "symbols");
     }
     return assembled ? 1 : 0;
 }
@@ -201,12 +197,7 @@ EMSCRIPTEN_KEEPALIVE int studio_replay(const char* text, std::size_t size) {
         return 0;
     }
     try {
-        std::vector<Studio::Key_Change> changes;
-        for (const Drovask::Key_Event& event :
-             Drovask::parse_input_script(std::string_view(text, size), "key script")) {
-            changes.push_back({event.frame, event.key, event.press});
-        }
-        debugger->replay(changes);
+        debugger->replay(Formats::parse_key_script(std::string_view(text, size), "key script"));
         return 1;
     } catch (const Tavrin::Exception& exception) {
         outputs[message] = exception.message;

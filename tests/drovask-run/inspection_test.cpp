@@ -95,7 +95,7 @@ const auto storing_program = rom_with(
 
 TEST(Runner_Watch, ReportsEachStoreWithOldAndNewByteIncludingInterruptsAndDroppedOnes) {
     std::ostringstream watch;
-    const Asm8080::Symbols symbols({{0x2400, "SCORE"}});
+    const Formats::Symbols symbols({{0x2400, "SCORE"}});
     Drovask::Runner runner(Drovask::Rom{storing_program});
     runner.use_symbols(&symbols);
     runner.add_watch(0x2400, 2, watch);

@@ -16,9 +16,9 @@
 // writes a trace. The board itself is not slowed: the inspection lives here, not in its step,
 // and a run with none of it on takes the board's plain path.
 
+#include "formats/line_map.hpp"
+#include "formats/symbols.hpp"
 #include "machine/board.hpp"
-#include "tools/disassembler/line_map.hpp"
-#include "tools/disassembler/symbols.hpp"
 
 #include <array>
 #include <bitset>
@@ -112,10 +112,10 @@ public:
 
     // Looking inside; each is off until set. Names from `symbols` (kept by reference) label
     // addresses in the trace and in the watch reports.
-    void use_symbols(const Asm8080::Symbols* symbols) { symbols_ = symbols; }
+    void use_symbols(const Formats::Symbols* symbols) { symbols_ = symbols; }
     // Source lines from `lines` (kept by reference) beside the addresses of the trace, the
     // watch reports and the report at a breakpoint.
-    void use_line_map(const Asm8080::Line_Map* lines) { lines_ = lines; }
+    void use_line_map(const Formats::Line_Map* lines) { lines_ = lines; }
     // The run stops before the instruction at `address` executes.
     void add_breakpoint(std::uint16_t address);
     // Every store into `first` and the `length` - 1 addresses after it (wrapping past FFFF),
@@ -125,8 +125,8 @@ public:
     void trace_to(std::ostream* out) { trace_ = out; }
 
     bool stopped() const { return stopped_at.has_value(); }
-    const Asm8080::Symbols* symbols() const { return symbols_; }
-    const Asm8080::Line_Map* line_map() const { return lines_; }
+    const Formats::Symbols* symbols() const { return symbols_; }
+    const Formats::Line_Map* line_map() const { return lines_; }
 
     Board board;
     Audit audit;
@@ -154,8 +154,8 @@ private:
     Run_Options options_;
     std::array<bool, 256> held_{};
     bool at_interrupt_ = false;
-    const Asm8080::Symbols* symbols_ = nullptr;
-    const Asm8080::Line_Map* lines_ = nullptr;
+    const Formats::Symbols* symbols_ = nullptr;
+    const Formats::Line_Map* lines_ = nullptr;
     std::bitset<65536> breakpoints_;
     bool any_breakpoint_ = false;
     std::bitset<65536> watched_;
