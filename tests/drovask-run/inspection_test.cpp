@@ -3,6 +3,7 @@
 #include "tools/drovask-run/inspection.hpp"
 #include "tools/drovask-run/runner.hpp"
 
+#include "formats/symbols.hpp"
 #include "machine/programs.hpp"
 
 #include <gtest/gtest.h>

@@ -4,6 +4,7 @@
 #include "studio/debugger.hpp"
 
 #include "base/exception.hpp"
+#include "formats/key_script.hpp"
 
 #include "machine/programs.hpp"
 #include "tools/asm8080/assembler.hpp"
