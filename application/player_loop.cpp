@@ -3,10 +3,11 @@
 #include "application/application.hpp"
 #include "base/clock.hpp"
 #include "base/exception.hpp"
+#include "formats/hex.hpp"
+#include "formats/key_script.hpp"
 #include "window/platform.hpp"
 
 #include <chrono>
-#include <cstdio>
 #include <iostream>
 #include <thread>
 #include <utility>
@@ -146,9 +147,8 @@ private:
     bool report_error() {
         // Every opcode that is not implemented is one byte long, and its fetch has moved PC on.
         const auto pc = static_cast<std::uint16_t>(machine_.session.board.processor.pc - 1);
-        char where[64];
-        std::snprintf(where, sizeof where, "at PC %04X, in frame %llu: ", pc,
-                      static_cast<unsigned long long>(record_.frames()));
+        const std::string where = "at PC " + Formats::hex(pc, 4) + ", in frame " +
+                                  std::to_string(record_.frames()) + ": ";
         std::cerr << "drovask-play: " << where << *error_ << '\n';
         Tavrin::platform::show_window(window_, false);
         const std::string message = *std::exchange(error_, std::nullopt);
@@ -182,8 +182,7 @@ private:
 void Key_Record::frame_starts(std::uint8_t keys) {
     for (const Drovask::Input_Key& key : Drovask::input_keys) {
         if (((keys ^ keys_) & key.bit) != 0) {
-            text_ += "at " + std::to_string(frames_) +
-                     ((keys & key.bit) != 0 ? " press " : " release ") + key.key + '\n';
+            text_ += Formats::format_key_event({frames_, key.key, (keys & key.bit) != 0});
         }
     }
     keys_ = keys;

@@ -1,13 +1,13 @@
-// Fuzzes drovask-run's key-script parser with arbitrary text. The parser either returns events or
+// Fuzzes the key-script parser with arbitrary text. The parser either returns events or
 // throws a Tavrin::Exception naming the script and the line; it never crashes. What it returns
 // must keep the rules a script states:
 //  - events in the order of their frames, none past max_script_frame, on lines that go forward;
 //  - only the machine's keys, each pressed only while released and released only while pressed;
-//  - written out again as a plain script, the events parse to themselves.
+//  - written out again by the one writer of key scripts, the events parse to themselves.
 
 #include "base/exception.hpp"
+#include "formats/key_script.hpp"
 #include "machine/board.hpp"
-#include "tools/drovask-run/input_script.hpp"
 
 #include <algorithm>
 #include <array>
@@ -33,8 +33,8 @@ bool is_machine_key(char key) {
                        [key](const Drovask::Input_Key& k) { return k.key == key; });
 }
 
-bool same_events(const std::vector<Drovask::Key_Event>& a,
-                 const std::vector<Drovask::Key_Event>& b) {
+bool same_events(const std::vector<Formats::Key_Event>& a,
+                 const std::vector<Formats::Key_Event>& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
         return x.frame == y.frame && x.key == y.key && x.press == y.press;
     });
@@ -44,9 +44,9 @@ bool same_events(const std::vector<Drovask::Key_Event>& a,
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    std::vector<Drovask::Key_Event> events;
+    std::vector<Formats::Key_Event> events;
     try {
-        events = Drovask::parse_input_script(text, "fuzz.keys");
+        events = Formats::parse_key_script(text, "fuzz.keys");
     } catch (const Tavrin::Exception& error) {
         check(error.message.starts_with("fuzz.keys:"), "a failure without the script's name");
         return 0;
@@ -55,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::array<bool, 256> held{};
     std::string again;
     for (std::size_t i = 0; i < events.size(); ++i) {
-        const Drovask::Key_Event& event = events[i];
-        check(event.frame <= Drovask::max_script_frame, "a frame past the last one allowed");
+        const Formats::Key_Event& event = events[i];
+        check(event.frame <= Formats::max_script_frame, "a frame past the last one allowed");
         check(is_machine_key(event.key), "a key the machine does not have");
         check(event.line >= 1, "an event on no line");
         if (i > 0) {
@@ -66,10 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bool& down = held[static_cast<unsigned char>(event.key)];
         check(event.press != down, "a press of a held key or a release of a free one");
         down = event.press;
-        again += "at " + std::to_string(event.frame) + (event.press ? " press " : " release ") +
-                 event.key + "\n";
+        again += Formats::format_key_event(event);
     }
-    check(same_events(Drovask::parse_input_script(again, "again.keys"), events),
+    check(same_events(Formats::parse_key_script(again, "again.keys"), events),
           "the events written out parse to something else");
     return 0;
 }

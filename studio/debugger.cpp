@@ -19,7 +19,7 @@ Debugger::Debugger(Drovask::Rom rom) : session_(rom) {}
 
 void Debugger::start_frame() {
     while (script_next_ < script_.size() && script_[script_next_].frame <= frames()) {
-        const Key_Change& change = script_[script_next_++];
+        const Formats::Key_Event& change = script_[script_next_++];
         wanted_[static_cast<unsigned char>(change.key)] = change.press;
     }
     std::uint8_t keys = 0;
@@ -63,15 +63,14 @@ void Debugger::key(char key, bool down) {
     wanted_[static_cast<unsigned char>(key)] = down;
 }
 
-void Debugger::replay(const std::vector<Key_Change>& changes) {
+void Debugger::replay(const std::vector<Formats::Key_Event>& changes) {
     script_.insert(script_.end(), changes.begin(), changes.end());
 }
 
 std::string Debugger::recording() const {
     std::string text;
-    for (const Key_Change& change : recorded_) {
-        text += "at " + std::to_string(change.frame) + (change.press ? " press " : " release ") +
-                change.key + '\n';
+    for (const Formats::Key_Event& change : recorded_) {
+        text += Formats::format_key_event(change);
     }
     return text;
 }

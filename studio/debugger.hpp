@@ -14,6 +14,7 @@
 // Keys change only between frames, where a key script's `at FRAME` puts them, so every session
 // can be written down as a key script (`recording()`) and replayed (`replay`) picture for picture.
 
+#include "formats/key_script.hpp"
 #include "machine/inspector.hpp"
 #include "machine/session.hpp"
 
@@ -27,13 +28,6 @@ namespace Studio {
 
 using Stop_Reason = Drovask::Stop_Reason;
 using Stop = Drovask::Stop;
-
-// A key going down or up before frame `frame` runs, as a key script writes it.
-struct Key_Change {
-    std::uint64_t frame;
-    char key;
-    bool press;
-};
 
 class Debugger {
 public:
@@ -71,7 +65,7 @@ public:
     void key(char key, bool down);
 
     // Key changes to make at the start of their frames from now on, after those already given.
-    void replay(const std::vector<Key_Change>& changes);
+    void replay(const std::vector<Formats::Key_Event>& changes);
 
     // The key changes made so far, as a key script ("at FRAME press|release KEY").
     std::string recording() const;
@@ -90,10 +84,10 @@ private:
 
     Drovask::Session session_;
     Drovask::Inspector inspector_;
-    std::array<bool, 256> wanted_{}; // the keys as the person holds them now
-    std::vector<Key_Change> script_; // to replay, in the order of their frames
+    std::array<bool, 256> wanted_{};         // the keys as the person holds them now
+    std::vector<Formats::Key_Event> script_; // to replay, in the order of their frames
     std::size_t script_next_ = 0;
-    std::vector<Key_Change> recorded_;
+    std::vector<Formats::Key_Event> recorded_;
 };
 
 } // namespace Studio

@@ -6,20 +6,20 @@
 // the bulk bytes (the ROM, the memory, the picture) are read in place.
 
 #include "base/exception.hpp"
+#include "formats/hex.hpp"
+#include "formats/key_script.hpp"
+#include "formats/line_map.hpp"
+#include "formats/symbols.hpp"
 #include "studio/debugger.hpp"
 #include "studio/examples.hpp"
 #include "studio/json.hpp"
 #include "tools/asm8080/assembler.hpp"
 #include "tools/disassembler/disassembler.hpp"
-#include "tools/disassembler/line_map.hpp"
-#include "tools/disassembler/symbols.hpp"
-#include "tools/drovask-run/input_script.hpp"
 
 #include <emscripten/emscripten.h>
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -38,7 +38,7 @@ const std::string no_rom_yet = "Assemble a program first: there is no ROM yet.";
 std::string reply; // the JSON text of the last call that returns one
 std::array<std::uint8_t, Drovask::rom_size> rom{};
 bool assembled = false;
-Asm8080::Symbols rom_symbols;
+Formats::Symbols rom_symbols;
 std::unique_ptr<Studio::Debugger> debugger;
 
 const char* answer(std::string json) {
@@ -50,12 +50,7 @@ std::string error_json(std::string_view message) {
     return Json::object({{"error", Json::string(message)}});
 }
 
-// Upper-case hexadecimal digits, no suffix: "2400".
-std::string hex(unsigned value, int digits) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%0*X", digits, value);
-    return text;
-}
+using Formats::hex;
 
 // {"reason":"breakpoint","address":291}, or {"error":"..."} when the machine failed.
 template <typename Action>
@@ -65,8 +60,9 @@ const char* on_machine(Action&& action) {
     }
     try {
         const Studio::Stop stop = action(*debugger);
-        return answer(Json::object({{"reason", Json::string(Drovask::stop_reason_name(stop.reason))},
-                                    {"address", Json::number(stop.address)}}));
+        return answer(
+            Json::object({{"reason", Json::string(Drovask::stop_reason_name(stop.reason))},
+                          {"address", Json::number(stop.address)}}));
     } catch (const Tavrin::Exception& exception) {
         debugger->back_to_fault();
         return answer(error_json(exception.message));
@@ -180,10 +176,9 @@ EMSCRIPTEN_KEEPALIVE void studio_put_file(const char* name, std::size_t name_siz
 EMSCRIPTEN_KEEPALIVE const char* studio_assemble(const char* name, std::size_t name_size) {
     const Asm8080::Program program = Asm8080::assemble_file(
         project_folder / std::string(name, name_size), {.base = 0, .size = Drovask::rom_size});
-    const std::string symbol_file = Asm8080::format_symbol_file(program.symbols, program.values);
-    const Asm8080::Symbols symbols = Asm8080::parse_symbol_file(symbol_file, "symbols");
-    const Asm8080::Line_Map lines =
-        Asm8080::parse_line_map(Asm8080::format_line_map(program), "line map");
+    const std::string symbol_file = Formats::format_symbol_file(program.symbols, program.values);
+    const Formats::Symbols symbols = Formats::parse_symbol_file(symbol_file, "symbols");
+    const Formats::Line_Map lines = Asm8080::line_map_of(program);
     assembled = program.ok() && program.image.size() == rom.size();
     if (assembled) {
         std::copy(program.image.begin(), program.image.end(), rom.begin());
@@ -261,12 +256,7 @@ EMSCRIPTEN_KEEPALIVE const char* studio_replay(const char* text, std::size_t siz
         return answer(error_json(no_rom_yet));
     }
     try {
-        std::vector<Studio::Key_Change> changes;
-        for (const Drovask::Key_Event& event :
-             Drovask::parse_input_script(std::string_view(text, size), "key script")) {
-            changes.push_back({event.frame, event.key, event.press});
-        }
-        debugger->replay(changes);
+        debugger->replay(Formats::parse_key_script(std::string_view(text, size), "key script"));
         return answer(Json::null);
     } catch (const Tavrin::Exception& exception) {
         return answer(error_json(exception.message));

@@ -2,6 +2,7 @@
 // directives that only set context, macros and repetitions, INCBIN; and the public CP/M-era
 // sources, which must assemble unchanged to their published binaries.
 
+#include "formats/line_map.hpp"
 #include "tests/asm8080/assemble.hpp"
 #include "tests/support/cpu_tests.hpp"
 #include "tools/asm8080/instructions.hpp"
@@ -206,7 +207,7 @@ TEST(Dialect, ExpansionsAreListedUnderTheirCallAndMappedToIt) {
                                                 "0000  00              5+  NOP\n"
                                                 "0001  76              5+  HLT\n"
                                                 "0002  01              6   DB 1\n");
-    EXPECT_EQ(Asm8080::format_line_map(program),
+    EXPECT_EQ(Formats::format_line_map(Asm8080::line_map_of(program)),
               "0000 test.asm:5\n0001 test.asm:5\n0002 test.asm:6\n");
 }
 

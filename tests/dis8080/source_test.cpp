@@ -1,6 +1,7 @@
 // The source dis8080 writes: each case's source must assemble back to the bytes it came from,
 // with the lines that show how the bytes were read.
 
+#include "formats/symbols.hpp"
 #include "tests/asm8080/assemble.hpp"
 #include "tools/dis8080/source.hpp"
 
@@ -93,9 +94,9 @@ class Source : public testing::TestWithParam<Case> {};
 
 TEST_P(Source, AssemblesBackToItsBytes) {
     const Case& c = GetParam();
-    std::optional<Asm8080::Symbols> symbols;
+    std::optional<Formats::Symbols> symbols;
     if (*c.symbols != '\0') {
-        symbols = Asm8080::parse_symbol_file(c.symbols, "test.sym");
+        symbols = Formats::parse_symbol_file(c.symbols, "test.sym");
     }
     const std::string text =
         Dis8080::program_source({c.image, c.base}, c.range, symbols ? &*symbols : nullptr);
@@ -148,7 +149,7 @@ TEST(Dis8080, RandomImagesWithRandomLabelsAssembleBack) {
                           i, i % 3 == 0 ? " EQU" : "");
             file += line;
         }
-        const Asm8080::Symbols symbols = Asm8080::parse_symbol_file(file, "random.sym");
+        const Formats::Symbols symbols = Formats::parse_symbol_file(file, "random.sym");
         const std::string text = Dis8080::program_source({image, base}, {first, last}, &symbols);
         EXPECT_EQ(assemble_ok(text),
                   Bytes(image.begin() + (first - base), image.begin() + (last - base + 1)))
@@ -159,7 +160,7 @@ TEST(Dis8080, RandomImagesWithRandomLabelsAssembleBack) {
 TEST(Dis8080, RefusesLabelsThatTheAssemblerWouldNotTake) {
     const Bytes image{0x00};
     for (const char* file : {"0000 MOV\n", "0000 2X\n", "0000 A-B\n", "0000 X\n0001 x\n"}) {
-        const Asm8080::Symbols symbols = Asm8080::parse_symbol_file(file, "test.sym");
+        const Formats::Symbols symbols = Formats::parse_symbol_file(file, "test.sym");
         EXPECT_THROW(Dis8080::program_source({image, 0}, {0, 0}, &symbols), Tavrin::Exception)
             << file;
     }

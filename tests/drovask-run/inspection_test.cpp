@@ -3,6 +3,7 @@
 #include "tools/drovask-run/inspection.hpp"
 #include "tools/drovask-run/runner.hpp"
 
+#include "formats/symbols.hpp"
 #include "machine/programs.hpp"
 
 #include <gtest/gtest.h>
@@ -95,7 +96,7 @@ const auto storing_program = rom_with(
 
 TEST(Runner_Watch, ReportsEachStoreWithOldAndNewByteIncludingInterruptsAndDroppedOnes) {
     std::ostringstream watch;
-    const Asm8080::Symbols symbols({{0x2400, "SCORE"}});
+    const Formats::Symbols symbols({{0x2400, "SCORE"}});
     Drovask::Runner runner(Drovask::Rom{storing_program});
     runner.use_symbols(&symbols);
     runner.add_watch(0x2400, 2, watch);

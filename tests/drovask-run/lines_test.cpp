@@ -1,45 +1,12 @@
-// Source lines in drovask-run: the line map that asm8080 --lines writes, read back; FILE:LINE
-// beside the addresses of the trace and the report at a breakpoint; --break FILE:LINE.
-#include "tools/disassembler/line_map.hpp"
-
-#include "base/exception.hpp"
+// Source lines in drovask-run: FILE:LINE from the line map that asm8080 --lines writes, beside
+// the addresses of the trace and the report at a breakpoint; --break FILE:LINE.
 #include "tests/support/command_line_test.hpp"
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 
 namespace {
-
-TEST(Line_Map, FindsALineByItsFileAsTheMapNamesItOrByNameAlone) {
-    const Asm8080::Line_Map map = Asm8080::parse_line_map(
-        "0000 src/a.asm:1\n0003 b.asm:1\n0006 src/a.asm:2\n0007 src/a.asm:2\n0009 C:/x/c.asm:4\n",
-        "map");
-    const struct {
-        const char* wanted;
-        std::optional<std::uint16_t> address;
-    } cases[] = {
-        {"src/a.asm:1", 0x0000},
-        {"a.asm:2", 0x0006},
-        {"b.asm:1", 0x0003},
-        {"C:/x/c.asm:4", 0x0009},
-        {"other/a.asm:1", {}},
-        {"a.asm:3", {}},
-        {"a.asm", {}},
-        {"a.asm:0", {}},
-        {":1", {}},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(map.address_of(c.wanted), c.address) << c.wanted;
-    }
-    EXPECT_EQ(map.place_of(0x0007), "src/a.asm:2");
-    EXPECT_EQ(map.place_of(0x0008), "");
-    for (const char* wrong :
-         {"000 a.asm:1", "0000 a.asm", "0000 a.asm:x", "00G0 a.asm:1", "0000a.asm:1"}) {
-        EXPECT_THROW(Asm8080::parse_line_map(wrong, "map"), Tavrin::Exception) << wrong;
-    }
-}
 
 class Drovask_Run_Lines : public Command_Line_Test {};
 

@@ -4,6 +4,7 @@
 #include "studio/debugger.hpp"
 
 #include "base/exception.hpp"
+#include "formats/key_script.hpp"
 
 #include "machine/programs.hpp"
 #include "tools/asm8080/assembler.hpp"
@@ -40,14 +41,14 @@ Machine_State state_of(const Drovask::Board& board) {
 
 // The test card shows input port 1 once it has cleared the screen (about 10 frames), so a key
 // held at the end has reached the program.
-const std::vector<Studio::Key_Change> coin_script = {
+const std::vector<Formats::Key_Event> coin_script = {
     {18, 'S', true}, {20, 'C', true}, {21, 'S', false}};
 
 TEST(Debugger_Schedule, EveryWayOfRunningMatchesTheRunner) {
     constexpr std::uint64_t frames = 24;
     Drovask::Runner runner(Drovask::test_card_rom());
     for (std::uint64_t frame = 0; frame < frames; ++frame) {
-        for (const Studio::Key_Change& change : coin_script) {
+        for (const Formats::Key_Event& change : coin_script) {
             if (change.frame == frame) {
                 runner.hold(change.key, change.press);
             }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "formats/line_map.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -97,11 +99,10 @@ std::string format_diagnostic(const Diagnostic& diagnostic);
 // an included file starts and ends, then the symbols.
 std::string format_listing(const Program& program);
 
-// The line map: for every address where an instruction or data starts, in address order,
-// "XXXX FILE:LINE" (four upper-case hexadecimal digits; the file as the command line named it or
-// as INCLUDE found it; the line the author wrote, which for code from a macro or a repetition is
-// the line that called it).
-std::string format_line_map(const Program& program);
+// The line map (Formats::format_line_map writes it): every address where an instruction or data
+// starts, with the file as the command line named it or as INCLUDE found it, and the line the
+// author wrote, which for code from a macro or a repetition is the line that called it.
+Formats::Line_Map line_map_of(const Program& program);
 
 // A header defining `inline constexpr std::array<std::uint8_t, N> name` for a qualified name
 // such as "Drovask::test_card"; an unqualified name lands in the global namespace.

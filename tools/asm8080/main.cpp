@@ -1,9 +1,10 @@
 // asm8080: assembles an Intel 8080 source file into a raw binary image.
 
 #include "base/exception.hpp"
+#include "formats/line_map.hpp"
+#include "formats/symbols.hpp"
 #include "tools/asm8080/assembler.hpp"
 #include "tools/asm8080/syntax.hpp"
-#include "tools/disassembler/symbols.hpp"
 #include "tools/files/messages.hpp"
 #include "tools/files/numbers.hpp"
 #include "tools/files/output_file.hpp"
@@ -256,10 +257,11 @@ int main(int argc, char** argv) {
     }
     if (!arguments.symbols.empty()) {
         outputs.push_back({"--symbols", arguments.symbols,
-                           Asm8080::format_symbol_file(program.symbols, program.values)});
+                           Formats::format_symbol_file(program.symbols, program.values)});
     }
     if (!arguments.lines.empty()) {
-        outputs.push_back({"--lines", arguments.lines, Asm8080::format_line_map(program)});
+        outputs.push_back(
+            {"--lines", arguments.lines, Formats::format_line_map(Asm8080::line_map_of(program))});
     }
     if (!arguments.cpp_file.empty()) {
         const std::string name = std::filesystem::path(arguments.source).filename().string();

@@ -97,27 +97,16 @@ std::string format_listing(const Program& program) {
     return out;
 }
 
-std::string format_line_map(const Program& program) {
-    std::vector<const Listing_Line*> starts;
+Formats::Line_Map line_map_of(const Program& program) {
+    std::vector<Formats::Line_Map::Entry> entries;
     for (const Listing_Line& line : program.listing) {
         if (line.address && !line.bytes.empty()) {
-            starts.push_back(&line);
+            entries.push_back({*line.address, program.files[line.file], line.line});
         }
     }
-    // Code may be placed out of order (ORG back and forth), but never twice at one address.
-    std::sort(starts.begin(), starts.end(), [](const Listing_Line* a, const Listing_Line* b) {
-        return *a->address < *b->address;
-    });
-    std::string out;
-    for (const Listing_Line* line : starts) {
-        out += hex(*line->address, 4);
-        out += ' ';
-        out += program.files[line->file];
-        out += ':';
-        out += std::to_string(line->line);
-        out += '\n';
-    }
-    return out;
+    // Code may be placed out of order (ORG back and forth), but never twice at one address: the
+    // map puts the entries in the order of their addresses.
+    return Formats::Line_Map(std::move(entries));
 }
 
 bool is_valid_cpp_name(std::string_view qualified_name) {

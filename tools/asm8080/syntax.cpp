@@ -1,5 +1,6 @@
 #include "tools/asm8080/syntax.hpp"
 
+#include "formats/hex.hpp"
 #include "tools/asm8080/instructions.hpp"
 #include "tools/files/messages.hpp"
 #include "tools/files/numbers.hpp"
@@ -8,7 +9,6 @@
 #include <array>
 #include <cctype>
 #include <optional>
-#include <sstream>
 
 namespace Asm8080 {
 namespace {
@@ -392,12 +392,7 @@ std::string upper(std::string_view text) {
 }
 
 std::string hex(std::int64_t value, int width) {
-    std::ostringstream out;
-    out << std::uppercase << std::hex;
-    out.width(width);
-    out.fill('0');
-    out << value;
-    return out.str();
+    return Formats::hex(static_cast<std::uint64_t>(value), width);
 }
 
 namespace {

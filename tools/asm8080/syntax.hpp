@@ -64,7 +64,8 @@ std::string describe(const Token& token);
 
 std::string upper(std::string_view text);
 
-// `value` in upper-case hexadecimal digits, at least `width` of them.
+// `value` as Formats::hex writes it, at least `width` digits; a negative value as its 64-bit
+// two's complement.
 std::string hex(std::int64_t value, int width);
 
 // Operators, from the loosest binding to the tightest (all binary ones left to right):

@@ -1,21 +1,18 @@
 #include "tools/cpm/cpm.hpp"
 
 #include "base/exception.hpp"
+#include "formats/hex.hpp"
 #include "processor/opcodes.hpp"
 #include "tools/files/input_file.hpp"
 
 #include <charconv>
-#include <iomanip>
-#include <sstream>
 
 namespace Cpm {
 
 namespace {
 
 std::string hex_word(unsigned value) {
-    std::ostringstream text;
-    text << "0x" << std::hex << std::uppercase << std::setfill('0') << std::setw(4) << value;
-    return text.str();
+    return "0x" + Formats::hex(value, 4);
 }
 
 void print(char character, Result& result, std::ostream* echo) {

@@ -2,9 +2,10 @@
 // `usage` below.
 
 #include "base/exception.hpp"
+#include "formats/symbols.hpp"
 #include "tools/dis8080/source.hpp"
 #include "tools/disassembler/disassembler.hpp"
-#include "tools/disassembler/symbols.hpp"
+#include "tools/files/format_files.hpp"
 #include "tools/files/input_file.hpp"
 #include "tools/files/messages.hpp"
 #include "tools/files/numbers.hpp"
@@ -124,8 +125,8 @@ std::vector<std::uint8_t> read_image(const std::vector<fs::path>& paths) {
 }
 
 std::uint16_t address_option(std::string_view option, const std::string& text,
-                             const Asm8080::Symbols* symbols) {
-    const auto address = Asm8080::parse_address(text, option == "--base" ? nullptr : symbols);
+                             const Formats::Symbols* symbols) {
+    const auto address = Tools::parse_address(text, option == "--base" ? nullptr : symbols);
     if (!address) {
         refuse(std::string(option) + " takes an address from 0 to 0FFFFH (" +
                std::string(Tools::number_forms) +
@@ -139,7 +140,7 @@ std::uint16_t address_option(std::string_view option, const std::string& text,
 
 // The addresses to write, inside the image at `base`.
 Dis8080::Range range_of(const Options& options, std::uint16_t base, std::size_t size,
-                        const Asm8080::Symbols* symbols) {
+                        const Formats::Symbols* symbols) {
     const unsigned last = base + static_cast<unsigned>(size) - 1;
     if (last >= memory_size) {
         refuse("the image's " + std::to_string(size) + " bytes from --base " +
@@ -181,11 +182,11 @@ int run(const Options& options) {
         }
     }
     const std::vector<std::uint8_t> image = read_image(options.images);
-    std::optional<Asm8080::Symbols> symbols;
+    std::optional<Formats::Symbols> symbols;
     if (options.symbols) {
-        symbols = Asm8080::read_symbol_file(*options.symbols);
+        symbols = Tools::read_symbol_file(*options.symbols);
     }
-    const Asm8080::Symbols* names = symbols ? &*symbols : nullptr;
+    const Formats::Symbols* names = symbols ? &*symbols : nullptr;
     const std::uint16_t base = options.base ? address_option("--base", *options.base, nullptr) : 0;
     const Dis8080::Range range = range_of(options, base, image.size(), names);
     const std::string source = Dis8080::program_source({image, base}, range, names);

@@ -1,13 +1,13 @@
 #include "tools/dis8080/source.hpp"
 
 #include "base/exception.hpp"
+#include "formats/hex.hpp"
 #include "tools/asm8080/instructions.hpp"
 #include "tools/disassembler/disassembler.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cstdio>
 #include <map>
 #include <set>
 #include <string_view>
@@ -17,7 +17,8 @@ namespace Dis8080 {
 
 namespace {
 
-using Asm8080::Symbol;
+using Formats::hex;
+using Formats::Symbol;
 using Names = std::map<std::uint16_t, std::vector<std::string>>; // by address
 
 // A stretch of the range written as one line: an instruction, or bytes written as DB (with why).
@@ -30,13 +31,6 @@ struct Piece {
 
 constexpr std::size_t operand_column = 8;
 constexpr std::size_t comment_column = 32;
-
-// Plain upper-case hexadecimal, for comments and generated names.
-std::string hex(unsigned value, int digits) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%0*X", digits, value);
-    return text;
-}
 
 std::string upper_case(std::string_view text) {
     std::string upper(text);
@@ -63,7 +57,7 @@ bool usable_name(std::string_view name) {
 
 // The symbol file's labels, each name once; its EQU names may be ports, counts or RAM and never
 // name a place in the program.
-std::vector<Symbol> labels_of(const Asm8080::Symbols* symbols) {
+std::vector<Symbol> labels_of(const Formats::Symbols* symbols) {
     std::vector<Symbol> labels;
     if (symbols == nullptr) {
         return labels;
@@ -95,7 +89,7 @@ std::vector<Symbol> labels_of(const Asm8080::Symbols* symbols) {
 
 class Source_Writer {
 public:
-    Source_Writer(const Image& image, Range range, const Asm8080::Symbols* symbols)
+    Source_Writer(const Image& image, Range range, const Formats::Symbols* symbols)
         : image_(image), range_(range), labels_(labels_of(symbols)) {
         for (const Symbol& label : labels_) {
             if (in_range(label.value)) {
@@ -107,7 +101,7 @@ public:
     std::string write() {
         cut_into_pieces();
         name_jump_targets();
-        naming_ = Asm8080::Symbols(labels_);
+        naming_ = Formats::Symbols(labels_);
         std::string body;
         for (const Piece& piece : pieces_) {
             write_piece(piece, body);
@@ -248,13 +242,13 @@ private:
     std::vector<Symbol> labels_; // the symbol file's, then the jump targets'
     Names labels_here_;          // the names of the labels in the range
     std::vector<Piece> pieces_;
-    Asm8080::Symbols naming_;
+    Formats::Symbols naming_;
     std::map<std::string, std::uint16_t> outside_;
 };
 
 } // namespace
 
-std::string program_source(const Image& image, Range range, const Asm8080::Symbols* symbols) {
+std::string program_source(const Image& image, Range range, const Formats::Symbols* symbols) {
     return Source_Writer(image, range, symbols).write();
 }
 

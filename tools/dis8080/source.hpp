@@ -3,7 +3,7 @@
 // Assembler source for a stretch of an 8080 image, which asm8080 assembles back to the same
 // bytes: the program `dis8080` writes it.
 //
-//     const Asm8080::Symbols symbols = Asm8080::read_symbol_file("demo.sym");
+//     const Formats::Symbols symbols = Tools::read_symbol_file("demo.sym");
 //     const std::string text = Dis8080::program_source({bytes, 0x0000}, {0x0000, 0x1FFF},
 //     &symbols);
 //     // "        ORG 0000H\nSTART:\n        LXI SP,2400H            ; 0000  31 00 24\n..."
@@ -16,7 +16,7 @@
 // instruction cut off by the end of the range, are DB. Each line's comment gives its address and
 // bytes.
 
-#include "tools/disassembler/symbols.hpp"
+#include "formats/symbols.hpp"
 
 #include <cstdint>
 #include <span>
@@ -35,6 +35,6 @@ struct Range {
 };
 
 // Throws Tavrin::Exception when a label of `symbols` is not a name that asm8080 takes.
-std::string program_source(const Image& image, Range range, const Asm8080::Symbols* symbols);
+std::string program_source(const Image& image, Range range, const Formats::Symbols* symbols);
 
 } // namespace Dis8080

@@ -1,8 +1,7 @@
 #include "tools/disassembler/disassembler.hpp"
 
+#include "formats/hex.hpp"
 #include "tools/asm8080/instructions.hpp"
-
-#include <cstdio>
 
 namespace Asm8080 {
 
@@ -46,7 +45,7 @@ const std::array<Decoded, 256>& decode_table() {
     return table;
 }
 
-std::string word_operand(unsigned value, const Symbols* symbols) {
+std::string word_operand(unsigned value, const Formats::Symbols* symbols) {
     if (symbols != nullptr) {
         if (const std::string* name = symbols->name_of(static_cast<std::uint16_t>(value))) {
             return *name;
@@ -58,9 +57,8 @@ std::string word_operand(unsigned value, const Symbols* symbols) {
 } // namespace
 
 std::string hex_number(unsigned value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%0*XH", digits, value);
-    return (text[0] >= 'A' && text[0] <= 'F' ? "0" : "") + std::string(text);
+    const std::string text = Formats::hex(value, digits) + 'H';
+    return text[0] >= 'A' && text[0] <= 'F' ? '0' + text : text;
 }
 
 std::size_t instruction_size(std::uint8_t opcode) {
@@ -73,7 +71,7 @@ bool has_mnemonic(std::uint8_t opcode) {
     return decode_table()[opcode].instruction != nullptr;
 }
 
-Disassembly disassemble(std::array<std::uint8_t, 3> bytes, const Symbols* symbols) {
+Disassembly disassemble(std::array<std::uint8_t, 3> bytes, const Formats::Symbols* symbols) {
     const Decoded& decoded = decode_table()[bytes[0]];
     if (decoded.instruction == nullptr) {
         return {"DB " + hex_number(bytes[0], 2), 1};

@@ -1,23 +1,19 @@
 #include "tools/drovask-run/inspection.hpp"
 
+#include "formats/hex.hpp"
 #include "tools/disassembler/disassembler.hpp"
 #include "tools/drovask-run/runner.hpp"
 
-#include <cstdio>
 #include <ostream>
 
 namespace Drovask {
 
 namespace {
 
+using Formats::hex;
+
 std::uint16_t word(unsigned value) {
     return static_cast<std::uint16_t>(value);
-}
-
-std::string hex(unsigned value, int digits) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%0*X", digits, value);
-    return text;
 }
 
 std::array<std::uint8_t, 3> bytes_at(const Intel_8080& p, std::uint16_t address) {
@@ -35,7 +31,7 @@ std::string bytes_text(const std::array<std::uint8_t, 3>& bytes, std::size_t siz
 }
 
 // " demo.asm:12" when `lines` knows where the code at `address` was written.
-std::string place_text(std::uint16_t address, const Asm8080::Line_Map* lines) {
+std::string place_text(std::uint16_t address, const Formats::Line_Map* lines) {
     const std::string place = lines != nullptr ? lines->place_of(address) : "";
     return place.empty() ? place : ' ' + place;
 }
@@ -50,16 +46,16 @@ std::string registers_text(const Intel_8080& p) {
            " P=" + bit(flag::parity) + " CY=" + bit(flag::carry);
 }
 
-std::string address_text(std::uint16_t address, const Asm8080::Symbols* symbols,
-                         const Asm8080::Line_Map* lines) {
+std::string address_text(std::uint16_t address, const Formats::Symbols* symbols,
+                         const Formats::Line_Map* lines) {
     const std::string name = symbols != nullptr ? symbols->near_name(address) : "";
     return (name.empty() ? hex(address, 4) : hex(address, 4) + " (" + name + ")") +
            place_text(address, lines);
 }
 
 std::string trace_line(std::uint16_t pc, const std::array<std::uint8_t, 3>& bytes,
-                       const Intel_8080& after, const Asm8080::Symbols* symbols,
-                       const Asm8080::Line_Map* lines) {
+                       const Intel_8080& after, const Formats::Symbols* symbols,
+                       const Formats::Line_Map* lines) {
     const Asm8080::Disassembly instruction = Asm8080::disassemble(bytes, symbols);
     std::string line = hex(pc, 4);
     line += ' ';
@@ -73,8 +69,8 @@ std::string trace_line(std::uint16_t pc, const std::array<std::uint8_t, 3>& byte
     return line;
 }
 
-std::string interrupt_line(const Board& board, const Asm8080::Symbols* symbols,
-                           const Asm8080::Line_Map* lines) {
+std::string interrupt_line(const Board& board, const Formats::Symbols* symbols,
+                           const Formats::Line_Map* lines) {
     const Intel_8080& p = board.processor;
     if (!p.interrupts_enabled) {
         return "-- interrupt timer: no interrupt, they are disabled (keys sampled)";
@@ -85,8 +81,8 @@ std::string interrupt_line(const Board& board, const Asm8080::Symbols* symbols,
            " (keys sampled)";
 }
 
-std::string watch_line(const Watched_Store& store, const Asm8080::Symbols* symbols,
-                       const Asm8080::Line_Map* lines) {
+std::string watch_line(const Watched_Store& store, const Formats::Symbols* symbols,
+                       const Formats::Line_Map* lines) {
     std::string line = "watch: frame " + std::to_string(store.frame) + ", " +
                        (store.at_interrupt ? "interrupt at PC " : "PC ") +
                        address_text(store.pc, symbols, lines) + ": " +
@@ -102,8 +98,8 @@ std::string watch_line(const Watched_Store& store, const Asm8080::Symbols* symbo
 
 void write_break_report(std::ostream& out, const Runner& runner) {
     const Intel_8080& p = runner.board.processor;
-    const Asm8080::Symbols* symbols = runner.symbols();
-    const Asm8080::Line_Map* lines = runner.line_map();
+    const Formats::Symbols* symbols = runner.symbols();
+    const Formats::Line_Map* lines = runner.line_map();
     out << "stopped at breakpoint " << address_text(*runner.stopped_at, symbols, lines)
         << " in frame " << runner.frames() << " after " << runner.instructions()
         << " instructions\n";

@@ -9,9 +9,9 @@
 //     CY=0
 // Interrupts, frames and key events have lines of their own that begin with "--".
 
+#include "formats/line_map.hpp"
+#include "formats/symbols.hpp"
 #include "machine/board.hpp"
-#include "tools/disassembler/line_map.hpp"
-#include "tools/disassembler/symbols.hpp"
 
 #include <array>
 #include <cstdint>
@@ -27,19 +27,19 @@ std::string registers_text(const Intel_8080& processor);
 
 // "2400", or "2400 (SCORE)" when `symbols` names it, "0105 (DRAW+5)" when a label is near;
 // then " demo.asm:12" when `lines` has the address.
-std::string address_text(std::uint16_t address, const Asm8080::Symbols* symbols,
-                         const Asm8080::Line_Map* lines = nullptr);
+std::string address_text(std::uint16_t address, const Formats::Symbols* symbols,
+                         const Formats::Line_Map* lines = nullptr);
 
 // The instruction that started at `pc` with `bytes`, and the registers it left; then its source
 // line when `lines` has it.
 std::string trace_line(std::uint16_t pc, const std::array<std::uint8_t, 3>& bytes,
-                       const Intel_8080& after, const Asm8080::Symbols* symbols,
-                       const Asm8080::Line_Map* lines = nullptr);
+                       const Intel_8080& after, const Formats::Symbols* symbols,
+                       const Formats::Line_Map* lines = nullptr);
 
 // The timer firing about to happen on `board`: the interrupt it delivers, or that it delivers
 // none.
-std::string interrupt_line(const Board& board, const Asm8080::Symbols* symbols,
-                           const Asm8080::Line_Map* lines = nullptr);
+std::string interrupt_line(const Board& board, const Formats::Symbols* symbols,
+                           const Formats::Line_Map* lines = nullptr);
 
 struct Watched_Store {
     std::uint64_t frame;
@@ -53,8 +53,8 @@ struct Watched_Store {
 
 // "watch: frame 3, PC 0105 (DRAW+5): 2400 (SCORE) 00 -> 3C", then " dropped (outside RAM, ...)"
 // or " (unchanged)" for a store of the byte that was there.
-std::string watch_line(const Watched_Store& store, const Asm8080::Symbols* symbols,
-                       const Asm8080::Line_Map* lines = nullptr);
+std::string watch_line(const Watched_Store& store, const Formats::Symbols* symbols,
+                       const Formats::Line_Map* lines = nullptr);
 
 // Where the run stopped: the breakpoint, the frame and instruction count, the registers, a few
 // instructions from PC and the top of the stack.

@@ -1,13 +1,16 @@
 // drovask-run: runs a ROM image of the machine without a window. See `usage` below.
 
 #include "base/exception.hpp"
+#include "formats/hex.hpp"
+#include "formats/key_script.hpp"
+#include "formats/line_map.hpp"
 #include "formats/state_file.hpp"
+#include "formats/symbols.hpp"
 #include "machine/rom_file.hpp"
-#include "tools/disassembler/symbols.hpp"
-#include "tools/drovask-run/input_script.hpp"
 #include "tools/drovask-run/inspection.hpp"
 #include "tools/drovask-run/pictures.hpp"
 #include "tools/drovask-run/runner.hpp"
+#include "tools/files/format_files.hpp"
 #include "tools/files/input_file.hpp"
 #include "tools/files/messages.hpp"
 #include "tools/files/numbers.hpp"
@@ -150,7 +153,7 @@ Options parse_arguments(int argc, char** argv) {
             return rest[++i];
         };
         if (argument == "--frames") {
-            options.frames = whole_number(argument, value(), Drovask::max_script_frame);
+            options.frames = whole_number(argument, value(), Formats::max_script_frame);
         } else if (argument == "--input") {
             options.input = input_path(value());
         } else if (argument == "--screenshot") {
@@ -171,9 +174,9 @@ Options parse_arguments(int argc, char** argv) {
         } else if (argument == "--trace") {
             options.trace = fs::path(value());
         } else if (argument == "--trace-from") {
-            options.trace_from = whole_number(argument, value(), Drovask::max_script_frame, 0);
+            options.trace_from = whole_number(argument, value(), Formats::max_script_frame, 0);
         } else if (argument == "--trace-frames") {
-            options.trace_frames = whole_number(argument, value(), Drovask::max_script_frame);
+            options.trace_frames = whole_number(argument, value(), Formats::max_script_frame);
         } else if (argument == "--break") {
             options.breaks.emplace_back(value());
         } else if (argument == "--watch") {
@@ -183,7 +186,7 @@ Options parse_arguments(int argc, char** argv) {
         } else if (argument == "--save-state") {
             options.save_state = fs::path(value());
         } else if (argument == "--save-state-at") {
-            options.save_state_at = whole_number(argument, value(), Drovask::max_script_frame, 0);
+            options.save_state_at = whole_number(argument, value(), Formats::max_script_frame, 0);
         } else if (argument == "--load-state") {
             options.load_state = input_path(value());
         } else if (argument.starts_with("-") && argument != "-") {
@@ -268,8 +271,8 @@ void warn(const std::string& message) {
 }
 
 std::uint16_t address_argument(std::string_view option, std::string_view text,
-                               const Asm8080::Symbols* symbols) {
-    const auto address = Asm8080::parse_address(text, symbols);
+                               const Formats::Symbols* symbols) {
+    const auto address = Tools::parse_address(text, symbols);
     if (!address) {
         refuse(std::string(option) + " takes an address, 1A2BH or 0x1A2B" +
                (symbols != nullptr ? " or a name from --symbols" : " (or a name, with --symbols)") +
@@ -325,7 +328,7 @@ void write_text(Tools::Output& file, Write&& write) {
     std::fwrite(bytes.data(), 1, bytes.size(), file.stream());
 }
 
-using Events = std::vector<Drovask::Key_Event>;
+using Events = std::vector<Formats::Key_Event>;
 
 // The files a run writes. Each is opened, as a temporary beside its target, before the machine
 // starts, so a name that may not be written is refused before anything runs; each appears only
@@ -341,14 +344,14 @@ struct Outputs {
 };
 
 Events read_events(const Options& options) {
-    return options.input ? Drovask::read_input_script(*options.input) : Events{};
+    return options.input ? Tools::read_key_script(*options.input) : Events{};
 }
 
 // What is legal but likely not meant: script events out of the ordinary, GIF delays too long.
 void warn_about_inputs(const Options& options, const Events& events) {
     if (options.input) {
         for (const std::string& warning :
-             Drovask::input_script_warnings(events, options.input->string())) {
+             Formats::key_script_warnings(events, options.input->string())) {
             warn(warning);
         }
     }
@@ -432,9 +435,8 @@ void commit_trace_and_state(Outputs& outputs, const Drovask::Runner& runner) {
 // far, and the trace and state up to it. The pictures are not written.
 void report_program_error(const Tavrin::Exception& exception, std::uint64_t frame,
                           Drovask::Runner& runner, Outputs& outputs, const Options& options) {
-    char where[64];
-    std::snprintf(where, sizeof where, "at PC %04X, in frame %llu: ", runner.instruction_pc(),
-                  static_cast<unsigned long long>(frame));
+    const std::string where = "at PC " + Formats::hex(runner.instruction_pc(), 4) + ", in frame " +
+                              std::to_string(frame) + ": ";
     std::cerr << "drovask-run: " << where << Tools::printable(exception.message) << '\n';
     if (options.audit) {
         runner.audit.report(std::cout);
@@ -457,7 +459,7 @@ std::optional<Events::const_iterator> run_frames(Drovask::Runner& runner, Output
     // The events before a loaded state's frame were played before it was saved: the keys they
     // left held are in the state.
     auto next_event = std::find_if(events.begin(), events.end(),
-                                   [&](const Drovask::Key_Event& e) { return e.frame >= start; });
+                                   [&](const Formats::Key_Event& e) { return e.frame >= start; });
     if (outputs.saved_state && options.save_state_at == start) {
         save_state(outputs, runner, rom);
     }
@@ -563,13 +565,13 @@ int run(const Options& options) {
     open_pictures(outputs, options);
     check_extension("--screenshot", options.screenshot, ".png");
     check_extension("--animation", options.animation, ".gif");
-    std::optional<Asm8080::Symbols> symbols;
+    std::optional<Formats::Symbols> symbols;
     if (options.symbols) {
-        symbols = Asm8080::read_symbol_file(*options.symbols);
+        symbols = Tools::read_symbol_file(*options.symbols);
     }
-    std::optional<Asm8080::Line_Map> lines;
+    std::optional<Formats::Line_Map> lines;
     if (options.lines) {
-        lines = Asm8080::read_line_map(*options.lines);
+        lines = Tools::read_line_map(*options.lines);
     }
     open_text_outputs(outputs, options);
 

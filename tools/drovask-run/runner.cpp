@@ -1,11 +1,11 @@
 #include "tools/drovask-run/runner.hpp"
 
 #include "base/exception.hpp"
+#include "formats/hex.hpp"
 #include "processor/execute.hpp"
 #include "processor/opcodes.hpp"
 #include "tools/drovask-run/inspection.hpp"
 
-#include <cstdio>
 #include <ostream>
 
 namespace Drovask {
@@ -14,12 +14,6 @@ namespace {
 
 std::uint16_t word(int value) {
     return static_cast<std::uint16_t>(value);
-}
-
-std::string hex4(unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value);
-    return text;
 }
 
 const char* kind_name(Fault_Kind kind) {
@@ -43,9 +37,10 @@ const char* kind_name(Fault_Kind kind) {
 } // namespace
 
 std::string describe(const Fault& fault) {
-    const std::string where = (fault.at_interrupt ? "interrupt at PC " : "PC ") + hex4(fault.pc);
-    const std::string address = hex4(fault.address);
-    const std::string ram = hex4(writable_start) + "-" + hex4(writable_end);
+    const std::string where =
+        (fault.at_interrupt ? "interrupt at PC " : "PC ") + Formats::hex(fault.pc, 4);
+    const std::string address = Formats::hex(fault.address, 4);
+    const std::string ram = Formats::hex(writable_start, 4) + "-" + Formats::hex(writable_end, 4);
     switch (fault.kind) {
     case Fault_Kind::dropped_store:
         return where + ": store to " + address + " dropped (outside RAM, " + ram + ")";

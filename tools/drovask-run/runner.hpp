@@ -16,11 +16,11 @@
 // writes a trace; the breakpoints and watches are the machine's inspector's. The machine is a
 // session on the counted schedule; a run with no inspection on takes its plain path.
 
+#include "formats/line_map.hpp"
+#include "formats/symbols.hpp"
 #include "machine/board.hpp"
 #include "machine/inspector.hpp"
 #include "machine/session.hpp"
-#include "tools/disassembler/line_map.hpp"
-#include "tools/disassembler/symbols.hpp"
 
 #include <array>
 #include <cstddef>
@@ -118,10 +118,10 @@ public:
 
     // Looking inside; each is off until set. Names from `symbols` (kept by reference) label
     // addresses in the trace and in the watch reports.
-    void use_symbols(const Asm8080::Symbols* symbols) { symbols_ = symbols; }
+    void use_symbols(const Formats::Symbols* symbols) { symbols_ = symbols; }
     // Source lines from `lines` (kept by reference) beside the addresses of the trace, the
     // watch reports and the report at a breakpoint.
-    void use_line_map(const Asm8080::Line_Map* lines) { lines_ = lines; }
+    void use_line_map(const Formats::Line_Map* lines) { lines_ = lines; }
     // The run stops before the instruction at `address` executes.
     void add_breakpoint(std::uint16_t address);
     // Every store into `first` and the `length` - 1 addresses after it (wrapping past FFFF),
@@ -131,8 +131,8 @@ public:
     void trace_to(std::ostream* out) { trace_ = out; }
 
     bool stopped() const { return stopped_at.has_value(); }
-    const Asm8080::Symbols* symbols() const { return symbols_; }
-    const Asm8080::Line_Map* line_map() const { return lines_; }
+    const Formats::Symbols* symbols() const { return symbols_; }
+    const Formats::Line_Map* line_map() const { return lines_; }
 
     std::uint64_t instructions() const { return session.instructions(); } // run so far
     std::uint64_t frames() const { return session.frames(); }             // completed
@@ -164,8 +164,8 @@ private:
     std::array<bool, 256> held_{};
     bool at_interrupt_ = false;
     std::uint16_t interrupt_pc_ = 0; // the PC that the interrupt being delivered pushes
-    const Asm8080::Symbols* symbols_ = nullptr;
-    const Asm8080::Line_Map* lines_ = nullptr;
+    const Formats::Symbols* symbols_ = nullptr;
+    const Formats::Line_Map* lines_ = nullptr;
     Inspector inspector_;
     std::ostream* watch_out_ = nullptr;
     std::ostream* trace_ = nullptr;

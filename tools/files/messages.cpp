@@ -1,6 +1,7 @@
 #include "tools/files/messages.hpp"
 
 #include "base/exception.hpp"
+#include "formats/hex.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -52,7 +53,6 @@ std::size_t character_length(std::string_view text) {
 }
 
 void append_escaped(std::string& out, std::string_view text) {
-    constexpr char digits[] = "0123456789ABCDEF";
     std::size_t i = 0;
     while (i < text.size()) {
         const auto byte = static_cast<unsigned char>(text[i]);
@@ -61,7 +61,7 @@ void append_escaped(std::string& out, std::string_view text) {
             length = character_length(text.substr(i));
         }
         if (length == 0) {
-            out += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
+            out += "\\x" + Formats::hex(byte, 2);
             length = 1;
         } else {
             out.append(text.substr(i, length));

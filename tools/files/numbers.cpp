@@ -1,5 +1,7 @@
 #include "tools/files/numbers.hpp"
 
+#include "formats/symbols.hpp"
+
 namespace Tools {
 
 namespace {
@@ -56,6 +58,19 @@ std::optional<std::uint32_t> parse_number(std::string_view text) {
     default:
         return parse_digits(text, 10);
     }
+}
+
+std::optional<std::uint16_t> parse_address(std::string_view text, const Formats::Symbols* symbols) {
+    if (symbols != nullptr) {
+        if (const auto value = symbols->value_of(text)) {
+            return value;
+        }
+    }
+    const auto number = parse_number(text);
+    if (!number || *number > 0xFFFF) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(*number);
 }
 
 } // namespace Tools

@@ -11,6 +11,10 @@
 #include <optional>
 #include <string_view>
 
+namespace Formats {
+class Symbols;
+}
+
 namespace Tools {
 
 // How a number may be written, for messages and manuals.
@@ -20,5 +24,9 @@ inline constexpr std::string_view number_forms = "decimal, 0x2000 or 2000H";
 // so that a name such as ADDH is never a number), binary as 1010B, octal as 17O or 17Q; letters
 // in either case. Returns nothing for anything else, and for values above 0xFFFFFFFF.
 std::optional<std::uint32_t> parse_number(std::string_view text);
+
+// An address given by a person: a name from `symbols` or a number as parse_number reads it
+// (decimal, 1A2BH or 0x1A2B); a name that also reads as a number (ADDH) is the name.
+std::optional<std::uint16_t> parse_address(std::string_view text, const Formats::Symbols* symbols);
 
 } // namespace Tools

@@ -1,15 +1,14 @@
-#include "tools/drovask-run/input_script.hpp"
+#include "formats/key_script.hpp"
 
 #include "base/exception.hpp"
 #include "machine/board.hpp"
-#include "tools/files/input_file.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
 
-namespace Drovask {
+namespace Formats {
 
 namespace {
 
@@ -39,14 +38,14 @@ char machine_key(std::string_view word) {
         return 0;
     }
     const auto key = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
-    const bool known = std::any_of(input_keys.begin(), input_keys.end(),
-                                   [key](const Input_Key& k) { return k.key == key; });
+    const bool known = std::any_of(Drovask::input_keys.begin(), Drovask::input_keys.end(),
+                                   [key](const Drovask::Input_Key& k) { return k.key == key; });
     return known ? key : 0;
 }
 
 } // namespace
 
-std::vector<Key_Event> parse_input_script(std::string_view text, const std::string& name) {
+std::vector<Key_Event> parse_key_script(std::string_view text, const std::string& name) {
     std::vector<Key_Event> events;
     std::array<std::uint64_t, 256> pressed_on{}; // the line that pressed each held key, or 0
     std::uint64_t line_number = 0;
@@ -88,7 +87,7 @@ std::vector<Key_Event> parse_input_script(std::string_view text, const std::stri
         const char key = machine_key(words[3]);
         if (key == 0) {
             fail("\"" + std::string(words[3]) + "\" is not a key of the machine; use one of " +
-                 machine_keys_text());
+                 Drovask::machine_keys_text());
         }
         if (!events.empty() && frame < events.back().frame) {
             fail("frame " + std::to_string(frame) + " comes after frame " +
@@ -112,26 +111,8 @@ std::vector<Key_Event> parse_input_script(std::string_view text, const std::stri
     return events;
 }
 
-std::vector<Key_Event> read_input_script(const std::filesystem::path& path) {
-    const Tools::Input input = Tools::read_at_most(path, max_script_size);
-    if (input.error == std::errc::is_a_directory) {
-        throw Tavrin::Exception{"the input script " + path.string() +
-                                " is a directory; give a text file of key events"};
-    }
-    if (input.error) {
-        throw Tavrin::Exception{"cannot read the input script " + path.string() + ": " +
-                                input.error.message()};
-    }
-    if (input.longer) {
-        throw Tavrin::Exception{"the input script " + path.string() + " is larger than " +
-                                std::to_string(max_script_size >> 20) +
-                                " MiB, the most a script may have"};
-    }
-    return parse_input_script(input.bytes, path.string());
-}
-
-std::vector<std::string> input_script_warnings(const std::vector<Key_Event>& events,
-                                               const std::string& name) {
+std::vector<std::string> key_script_warnings(const std::vector<Key_Event>& events,
+                                             const std::string& name) {
     std::vector<std::string> warnings;
     std::array<const Key_Event*, 256> last{}; // the latest event of each key
     for (const Key_Event& event : events) {
@@ -151,4 +132,9 @@ std::vector<std::string> input_script_warnings(const std::vector<Key_Event>& eve
     return warnings;
 }
 
-} // namespace Drovask
+std::string format_key_event(const Key_Event& event) {
+    return "at " + std::to_string(event.frame) + (event.press ? " press " : " release ") +
+           event.key + '\n';
+}
+
+} // namespace Formats

@@ -1,12 +1,13 @@
-#include "tools/disassembler/line_map.hpp"
+#include "formats/line_map.hpp"
 
 #include "base/exception.hpp"
-#include "tools/disassembler/symbols.hpp"
+#include "formats/hex.hpp"
+#include "formats/lines.hpp"
 
 #include <algorithm>
 #include <charconv>
 
-namespace Asm8080 {
+namespace Formats {
 
 namespace {
 
@@ -84,9 +85,17 @@ Line_Map parse_line_map(std::string_view text, const std::string& file_name) {
     return Line_Map(std::move(entries));
 }
 
-Line_Map read_line_map(const std::filesystem::path& path) {
-    return parse_line_map(read_assembler_output(path, max_line_map_size, "line map", "--lines"),
-                          path.string());
+std::string format_line_map(const Line_Map& map) {
+    std::string out;
+    for (const Line_Map::Entry& entry : map.entries()) {
+        out += hex(entry.address, 4);
+        out += ' ';
+        out += entry.file;
+        out += ':';
+        out += std::to_string(entry.line);
+        out += '\n';
+    }
+    return out;
 }
 
-} // namespace Asm8080
+} // namespace Formats

@@ -1,27 +1,26 @@
-// The key scripts: what they may say, and the file:line of what they may not.
-#include "tools/drovask-run/input_script.hpp"
+// The key scripts: what they may say, the file:line of what they may not, and what the writers
+// write.
+#include "formats/key_script.hpp"
 
 #include "base/exception.hpp"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include <unistd.h>
+#include <string>
+#include <vector>
 
 namespace {
 
-using Drovask::Key_Event;
+using Formats::Key_Event;
 
-TEST(Input_Script, ReadsEventsCommentsAndBlankLines) {
-    const auto events = Drovask::parse_input_script("# a coin, then one player\n"
-                                                    "\n"
-                                                    "at 0 press C\r\n"
-                                                    "  at 4   release c   # lower case too\n"
-                                                    "at 4 press Q\n"
-                                                    "\tat 1000000000 release Q",
-                                                    "script");
+TEST(Key_Script, ReadsEventsCommentsAndBlankLines) {
+    const auto events = Formats::parse_key_script("# a coin, then one player\n"
+                                                  "\n"
+                                                  "at 0 press C\r\n"
+                                                  "  at 4   release c   # lower case too\n"
+                                                  "at 4 press Q\n"
+                                                  "\tat 1000000000 release Q",
+                                                  "script");
     EXPECT_EQ(events, (std::vector<Key_Event>{{0, 'C', true, 3},
                                               {4, 'C', false, 4},
                                               {4, 'Q', true, 5},
@@ -30,16 +29,16 @@ TEST(Input_Script, ReadsEventsCommentsAndBlankLines) {
 
 // A press and its release in one frame (or a release and the next press) are both taken, but
 // the program samples the keys only as they are at the end of the frame.
-TEST(Input_Script, OpensWithAByteOrderMarkAndWarnsOfChangesTheProgramCannotSee) {
-    const auto events = Drovask::parse_input_script("\xEF\xBB\xBF"
-                                                    "at 3 press C\n"
-                                                    "at 3 press Q\n"
-                                                    "at 3 release C\n"
-                                                    "at 4 release Q\n"
-                                                    "at 4 press Q\n",
-                                                    "k");
+TEST(Key_Script, OpensWithAByteOrderMarkAndWarnsOfChangesTheProgramCannotSee) {
+    const auto events = Formats::parse_key_script("\xEF\xBB\xBF"
+                                                  "at 3 press C\n"
+                                                  "at 3 press Q\n"
+                                                  "at 3 release C\n"
+                                                  "at 4 release Q\n"
+                                                  "at 4 press Q\n",
+                                                  "k");
     ASSERT_EQ(events.size(), 5u);
-    EXPECT_EQ(Drovask::input_script_warnings(events, "k"),
+    EXPECT_EQ(Formats::key_script_warnings(events, "k"),
               (std::vector<std::string>{
                   "k:3: C is released in frame 3, the frame in which line 1 pressed it: the "
                   "program never sees it pressed; put the two events at least one frame apart",
@@ -48,7 +47,7 @@ TEST(Input_Script, OpensWithAByteOrderMarkAndWarnsOfChangesTheProgramCannotSee) 
                   "apart"}));
 }
 
-TEST(Input_Script, NamesTheFileAndLineOfEachMistake) {
+TEST(Key_Script, NamesTheFileAndLineOfEachMistake) {
     struct Case {
         const char* name;
         const char* text;
@@ -81,7 +80,7 @@ TEST(Input_Script, NamesTheFileAndLineOfEachMistake) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         try {
-            Drovask::parse_input_script(c.text, "keys.txt");
+            Formats::parse_key_script(c.text, "keys.txt");
             ADD_FAILURE() << "no error";
         } catch (const Tavrin::Exception& exception) {
             EXPECT_EQ(exception.message, c.message);
@@ -89,31 +88,21 @@ TEST(Input_Script, NamesTheFileAndLineOfEachMistake) {
     }
 }
 
-TEST(Input_Script, ReadsAFileAndRefusesWhatIsNotOne) {
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("drovask_input_script_test_" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder);
-    std::ofstream(folder / "keys.txt") << "at 2 press D\nat 1 release D\n";
-    try {
-        Drovask::read_input_script(folder / "keys.txt");
-        ADD_FAILURE() << "no error";
-    } catch (const Tavrin::Exception& exception) {
-        EXPECT_EQ(exception.message, (folder / "keys.txt").string() +
-                                         ":2: frame 1 comes after frame 2 (line 1); list the "
-                                         "events in the order of their frames");
+// Every writer of key scripts (drovask-play's record, the studio's recording) writes through
+// format_key_event, so what they write must read back as the same events.
+TEST(Key_Script, WritesEachEventAsALineThatReadsBackToIt) {
+    const std::vector<Key_Event> played = {
+        {0, 'C', true}, {4, 'C', false}, {4, 'Q', true}, {Formats::max_script_frame, 'Q', false}};
+    std::string script;
+    for (const Key_Event& event : played) {
+        script += Formats::format_key_event(event);
     }
-    for (const auto& path : {folder, folder / "absent.txt"}) {
-        EXPECT_THROW(Drovask::read_input_script(path), Tavrin::Exception) << path;
-    }
-    std::ofstream(folder / "long.txt") << std::string(Drovask::max_script_size + 1, '\n');
-    try {
-        Drovask::read_input_script(folder / "long.txt");
-        ADD_FAILURE() << "no error";
-    } catch (const Tavrin::Exception& exception) {
-        EXPECT_EQ(exception.message, "the input script " + (folder / "long.txt").string() +
-                                         " is larger than 4 MiB, the most a script may have");
-    }
-    std::filesystem::remove_all(folder);
+    EXPECT_EQ(script, "at 0 press C\nat 4 release C\nat 4 press Q\nat 1000000000 release Q\n");
+    EXPECT_EQ(Formats::parse_key_script(script, "k"),
+              (std::vector<Key_Event>{{0, 'C', true, 1},
+                                      {4, 'C', false, 2},
+                                      {4, 'Q', true, 3},
+                                      {Formats::max_script_frame, 'Q', false, 4}}));
 }
 
 } // namespace

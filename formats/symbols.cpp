@@ -1,15 +1,14 @@
-#include "tools/disassembler/symbols.hpp"
+#include "formats/symbols.hpp"
 
 #include "base/exception.hpp"
-#include "tools/files/input_file.hpp"
-#include "tools/files/numbers.hpp"
+#include "formats/hex.hpp"
+#include "formats/lines.hpp"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cstdio>
 
-namespace Asm8080 {
+namespace Formats {
 
 namespace {
 
@@ -47,9 +46,7 @@ std::string format_symbol_file(const std::map<std::string, std::uint16_t>& symbo
     std::sort(sorted.begin(), sorted.end(), by_value_then_name);
     std::string text;
     for (const Symbol& symbol : sorted) {
-        char value[8];
-        std::snprintf(value, sizeof value, "%04X ", symbol.value);
-        text += value + symbol.name + (symbol.label ? "\n" : " EQU\n");
+        text += hex(symbol.value, 4) + ' ' + symbol.name + (symbol.label ? "\n" : " EQU\n");
     }
     return text;
 }
@@ -123,41 +120,4 @@ Symbols parse_symbol_file(std::string_view text, const std::string& file_name) {
     return Symbols(std::move(symbols));
 }
 
-std::string read_assembler_output(const std::filesystem::path& path, std::size_t limit,
-                                  std::string_view what, std::string_view option) {
-    const Tools::Input input = Tools::read_at_most(path, limit);
-    const std::string name = "the " + std::string(what) + " " + path.string();
-    if (input.error == std::errc::is_a_directory) {
-        throw Tavrin::Exception{name + " is a directory; give the file that asm8080 " +
-                                std::string(option) + " wrote"};
-    }
-    if (input.error) {
-        throw Tavrin::Exception{"cannot read " + name + ": " + input.error.message()};
-    }
-    if (input.longer) {
-        throw Tavrin::Exception{name + " is longer than " + std::to_string(limit) +
-                                " bytes, more than any program's " + std::string(what) + " has"};
-    }
-    return input.bytes;
-}
-
-Symbols read_symbol_file(const std::filesystem::path& path) {
-    return parse_symbol_file(
-        read_assembler_output(path, max_symbol_file_size, "symbol file", "--symbols"),
-        path.string());
-}
-
-std::optional<std::uint16_t> parse_address(std::string_view text, const Symbols* symbols) {
-    if (symbols != nullptr) {
-        if (const auto value = symbols->value_of(text)) {
-            return value;
-        }
-    }
-    const auto number = Tools::parse_number(text);
-    if (!number || *number > 0xFFFF) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint16_t>(*number);
-}
-
-} // namespace Asm8080
+} // namespace Formats

@@ -6,19 +6,21 @@
 // --lines writes them; the runner shows the source line beside each address and takes
 // breakpoints by line:
 //
-//     const Asm8080::Line_Map lines = Asm8080::read_line_map("bar.lines");
+//     const std::string text = Formats::format_line_map(Asm8080::line_map_of(program));
+//     const Formats::Line_Map lines = Formats::parse_line_map(text, "bar.lines");
 //     lines.place_of(0x000B);               // "bar.asm:7"
 //     lines.address_of("bar.asm:7");        // 000BH: a file by its path or its name alone
+//
+// Tools::read_line_map (tools/files/format_files.hpp) reads one from a file.
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace Asm8080 {
+namespace Formats {
 
 class Line_Map {
 public:
@@ -50,8 +52,7 @@ Line_Map parse_line_map(std::string_view text, const std::string& file_name);
 // A line map is at most this long: 65,536 addresses with paths of a few hundred bytes.
 inline constexpr std::size_t max_line_map_size = 32 * 1024 * 1024;
 
-// Reads and parses the file; throws Tavrin::Exception when it cannot be read, is too long or is
-// wrong.
-Line_Map read_line_map(const std::filesystem::path& path);
+// The file's text: a line for each entry, in the order of their addresses.
+std::string format_line_map(const Line_Map& map);
 
-} // namespace Asm8080
+} // namespace Formats
