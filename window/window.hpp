@@ -7,7 +7,6 @@
 
 #include <array>
 #include <atomic>
-#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,11 +22,9 @@ using Native_Handle = void*;
 // and middle mouse buttons.
 inline constexpr std::size_t key_count = 520;
 
-// The arrow keys, Space and a gamepad's controls as aliases of the machine's keys, in every
-// window built afterwards (see Window::play_aliases). Off unless a host turns them on before it
-// builds its window: tavrin-mirellon reads the keyboard's letters only; the ROM player and the
-// browser's page turn them on.
-void turn_on_play_aliases();
+// A gamepad's controls as keys (messages::vk_gamepad_*) in every window built afterwards (see
+// Window::gamepads). Off unless a host turns them on before it builds its window.
+void turn_on_gamepads();
 
 // The program's one top-level window with its OpenGL context, input state and frame bookkeeping.
 // The context is current on the constructing thread until destruction. Only `open`, `key_held`
@@ -99,11 +96,10 @@ public:
     std::array<std::atomic<bool>, key_count> key_pressed{};
     std::array<std::atomic<bool>, key_count> key_held{};
     bool resizable = false;
-    // While set, the arrow keys left and right, Space and a gamepad's controls (d-pad or left
-    // stick, bottom face button, start, back) hold the machine's A, D, S, Q and C as well as
-    // their own flags; a machine key stays held while any of its keys is down. Taken from
-    // turn_on_play_aliases; the platform layer opens the gamepads of such a window.
-    bool play_aliases = false;
+    // While set, the platform layer opens the gamepads and reports their controls (d-pad, left
+    // stick, bottom face button, start, back) as keys of their own, messages::vk_gamepad_*.
+    // Taken from turn_on_gamepads.
+    bool gamepads = false;
 
     // The drawn mouse cursor, built by the first update; one per window.
     std::optional<Rectangle> cursor;
@@ -117,7 +113,6 @@ private:
     void keep_capture();
     void press_key(std::uintptr_t code);
     void release_key(std::uintptr_t code);
-    bool down_with_an_alias(std::size_t key) const;
     void press_button(std::size_t button);
     void turn_wheel(std::uintptr_t w_param);
     static std::intptr_t system_command_result(std::uintptr_t w_param);
@@ -134,9 +129,6 @@ private:
     void clear_pressed_keys();
     void track_timing();
     void show_after_first_frame();
-
-    // The keys whose key-down came without a key-up yet, by virtual-key code (main thread).
-    std::bitset<256> keys_down;
 };
 
 // The entry from a platform's native message callback: the message goes to `window`'s
