@@ -1,5 +1,19 @@
 #pragma once
 
+// The program's window: one top-level window with its OpenGL context, its keys and mouse buttons
+// as flags indexed by Windows' virtual-key codes (window/messages.hpp), and the frame's update.
+// Each platform layer (window/sdl, window/win32, window/web) delivers its events to
+// `window_procedure` as Win32 messages. The window reports every key as itself and knows
+// nothing of the machine (the hosts read the machine's keys through application/key_map.hpp).
+//
+//     Tavrin::turn_on_gamepads();                // optional, before the window is built
+//     Tavrin::Window window("Title", {448, 512}, background, cursor_color, {130, 130});
+//     while (window.update()) {                  // present, clear, Escape, messages, timing
+//         picture.draw();                        // built with window.draw_target()
+//         window.key_held['C'].load();           // down now (any thread)
+//         window.key_pressed[messages::vk_space].load(); // went down during the last update
+//     }
+
 #include "renderer/draw_target.hpp"
 #include "renderer/matrix.hpp"
 #include "renderer/rectangle.hpp"
