@@ -37,7 +37,7 @@
     key: function (name, down) {
       if (!keys().some((machine_key) => machine_key.key === name)) {
         const letters = keys().map((machine_key) => machine_key.key).join(", ");
-        throw new RangeError(`key: name must be one of ${letters}`);
+        throw new RangeError("key: name must be one of " + letters);
       }
       _tavrin_input(name.charCodeAt(0), down ? 1 : 0);
     },
@@ -56,7 +56,7 @@
     // A virtual-key code: a machine key's letter, or a gamepad's control (0xC3 and so on).
     input: function (code, down) { _tavrin_input(code, down ? 1 : 0); },
     start_again: function () { _tavrin_start_again(); },
-    keys: function () { return keys().map((machine_key) => ({ ...machine_key })); },
+    keys: function () { return keys().map((machine_key) => Object.assign({}, machine_key)); },
     // Power-on with `image` (8,192 bytes), or with the built-in program for null.
     use_rom: function (image) {
       if (image) {
