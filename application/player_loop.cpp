@@ -1,6 +1,7 @@
 #include "application/player_loop.hpp"
 
 #include "application/application.hpp"
+#include "application/key_map.hpp"
 #include "base/clock.hpp"
 #include "base/exception.hpp"
 #include "formats/hex.hpp"
@@ -63,18 +64,6 @@ private:
         return window_.key_pressed[key].load(std::memory_order_relaxed);
     }
 
-    // The machine's keys down now, or pressed since the window's last update.
-    std::uint8_t keys_down() const {
-        std::uint8_t keys = 0;
-        for (const Drovask::Input_Key& key : Drovask::input_keys) {
-            const auto index = static_cast<std::size_t>(key.key);
-            if (window_.key_held[index].load(std::memory_order_relaxed) || pressed(index)) {
-                keys = static_cast<std::uint8_t>(keys | key.bit);
-            }
-        }
-        return keys;
-    }
-
     void take_new_image() {
         if (!settings_.reload) {
             return;
@@ -120,7 +109,8 @@ private:
             due = machine_.frames_due(Tavrin::steady_seconds());
         }
         // A key tapped between two window updates that had no frame between them still counts.
-        const std::uint8_t keys = static_cast<std::uint8_t>(tapped_ | keys_down());
+        const std::uint8_t keys =
+            static_cast<std::uint8_t>(tapped_ | Key_Map::held_or_pressed(window_));
         if (due == 0) {
             tapped_ = keys;
             return false;

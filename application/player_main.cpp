@@ -217,8 +217,9 @@ int main(int argc, char** argv) {
         return exit_refused;
     }
     const Drovask::Rom rom{image.data(), Drovask::rom_size};
-    // Unlike tavrin-mirellon, the player takes the arrows, Space and a game controller too.
-    Tavrin::turn_on_play_aliases();
+    // Unlike tavrin-mirellon, the player takes the arrows, Space and a game controller too
+    // (through Key_Map, in its loop).
+    Tavrin::turn_on_gamepads();
     Player_Settings settings;
     settings.title = window_title(options.roms);
     std::optional<Rom_Watch> watch;

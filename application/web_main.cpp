@@ -1,10 +1,14 @@
 // The browser's entry point. The page calls `main` once the WebAssembly module has loaded; the
 // application then runs one frame per animation frame of the page, and the machine, which has
-// no thread of its own here, runs in each frame for the real time that has passed. The page
+// no thread of its own here, runs in each frame the whole frames that the real time passed has
+// made due, as drovask-play runs them. Like drovask-play, the page plays the machine's keys
+// through Key_Map: the letters, the arrows, Space, and a gamepad's controls and its touch
+// controls, which the page sends as keys (tavrin_input). The page
 // (index.html with page.js) and its test interface (tavrin_test, in test_interface.js) reach the
 // machine through the functions exported at the end of this file.
 
 #include "application/application.hpp"
+#include "application/key_map.hpp"
 #include "base/clock.hpp"
 #include "base/exception.hpp"
 #include "window/messages.hpp"
@@ -12,6 +16,7 @@
 #include <emscripten/emscripten.h>
 
 #include <array>
+#include <string>
 
 namespace {
 
@@ -64,10 +69,20 @@ void end_with_error(const Tavrin::Exception& exception) {
     end_emulation();
 }
 
+// The machine's keys are those down now or pressed since the last animation frame: a key
+// pressed and released between two frames still counts.
+void run_due_frames() {
+    Drovask::Machine& machine = application->machine;
+    const std::uint8_t keys = Key_Map::held_or_pressed(application->window);
+    for (std::uint32_t due = machine.frames_due(Tavrin::steady_seconds()); due > 0; --due) {
+        machine.run_frame(keys);
+    }
+}
+
 void animation_frame() {
     try {
         if (!held_by_test && !held_by_player) {
-            application->machine.run_until(Tavrin::steady_seconds());
+            run_due_frames();
         }
         if (!application->frame()) {
             // The update has cleared the canvas: the last picture stays under the page's notice.
@@ -100,8 +115,6 @@ void set_held(bool& holder, bool hold) {
 } // namespace
 
 int main() {
-    // The page, like the ROM player, takes the arrows, Space, a gamepad and its touch controls.
-    Tavrin::turn_on_play_aliases();
     playing_chosen_rom = take_kept_rom(chosen_rom.data());
     try {
         application = new Application(current_rom());
@@ -147,7 +160,10 @@ EMSCRIPTEN_KEEPALIVE bool tavrin_run_frames(std::uint32_t count) {
         return false;
     }
     try {
-        application->machine.run_frames(count);
+        const std::uint8_t keys = Key_Map::held(application->window);
+        for (std::uint32_t frame = 0; frame < count; ++frame) {
+            application->machine.run_frame(keys);
+        }
     } catch (Tavrin::Exception exception) {
         end_with_error(exception);
         return false;
@@ -155,17 +171,23 @@ EMSCRIPTEN_KEEPALIVE bool tavrin_run_frames(std::uint32_t count) {
     return true;
 }
 
-// `key` is one of the machine's keys, as its virtual-key code ('C', 'Q', 'E', 'A', 'D', 'S').
-EMSCRIPTEN_KEEPALIVE void tavrin_key(char key, bool down) {
-    if (!ended) {
-        application->window.key_held[static_cast<std::size_t>(key)].store(
-            down, std::memory_order_relaxed);
-    }
+// The machine's keys, made from its key table for the page and the test interface, as JSON:
+// [{"key": "C", "label": "coin"}, ...] in the table's order.
+EMSCRIPTEN_KEEPALIVE const char* tavrin_machine_keys() {
+    static const std::string json = [] {
+        std::string text = "[";
+        for (const Drovask::Input_Key& key : Drovask::input_keys) {
+            text += std::string(text.size() > 1 ? ", " : "") + "{\"key\": \"" + key.key +
+                    "\", \"label\": \"" + std::string(key.label) + "\"}";
+        }
+        return text + "]";
+    }();
+    return json.c_str();
 }
 
-// A key of the page's own controls going down or up, as a virtual-key code: a touch control's
-// machine key, or a gamepad's control (messages::vk_gamepad_*). It reaches the window as the
-// keyboard's keys do, so the play aliases apply.
+// A key going down or up, as a virtual-key code: a machine key's letter from the test interface
+// or a touch control, or a gamepad's control (messages::vk_gamepad_*). It reaches the window as
+// the keyboard's keys do, and the machine reads it through Key_Map as it reads them.
 EMSCRIPTEN_KEEPALIVE void tavrin_input(std::uint32_t code, bool down) {
     if (!ended) {
         Tavrin::handle_message(&application->window,

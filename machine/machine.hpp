@@ -1,5 +1,20 @@
 #pragma once
 
+// The arcade machine in a window: the board (machine/board.hpp) with the picture that shows its
+// video memory. On the desktop an emulation thread steps it against the steady clock, reading
+// the window's keys, while the main thread draws; a host without that thread (the ROM player,
+// the browser's page) runs it a frame at a time on the counted clock with the keys it gives.
+//
+//     Tavrin::Window window(...);             // its OpenGL context current here
+//     Drovask::Machine machine(&window);      // the built-in ROM, or Machine(&window, rom)
+//     std::thread emulation(Drovask::emulate, &window, &machine); // until the window closes
+//     while (window.update()) {
+//         machine.render();                   // the picture of video memory now
+//     }
+//     emulation.join();
+//
+//     machine.run_frame(keys);                // or one frame, keys: bits of input_keys
+
 #include "machine/board.hpp"
 #include "machine/real_time.hpp"
 #include "machine/session.hpp"

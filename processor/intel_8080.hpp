@@ -1,5 +1,19 @@
 #pragma once
 
+// The Intel 8080: a plain record of its registers, flags and 64 KiB of memory, and `execute`,
+// which runs the one instruction at PC. It has no ports and no interrupt line of its own: IN and
+// OUT are left to the caller (machine/board.hpp handles them before `execute`, which would throw
+// for them), and an interrupt is a `push` of PC and a jump that the caller makes. Stores go
+// through the writable range; those outside it are dropped.
+//
+//     Intel_8080 p;
+//     p.writable_end = 0xFFFF;          // all of memory writable (the default: address 0 only)
+//     p.memory[0] = 0x3E;               // MVI A,42H
+//     p.memory[1] = 0x42;
+//     execute(p);                       // p.a == 0x42, p.pc == 2
+//     // with processor/execute.hpp, each store heard before it lands:
+//     execute(p, [](std::uint16_t address, std::uint8_t value, Store store) { ... });
+
 #include <array>
 #include <atomic>
 #include <concepts>

@@ -21,36 +21,7 @@ Matrix4 projection_for(Vector2i size) {
     return Matrix4::orthographic(static_cast<float>(size.x), static_cast<float>(size.y));
 }
 
-bool play_aliases_for_new_windows = false;
-
-// A key that, with the play aliases on, stands for one of the machine's keys.
-struct Key_Alias {
-    std::uint32_t alias;
-    std::uint32_t key;
-};
-
-constexpr Key_Alias alias_table[]{
-    {messages::vk_left, 'A'},
-    {messages::vk_right, 'D'},
-    {messages::vk_space, 'S'},
-    {messages::vk_gamepad_dpad_left, 'A'},
-    {messages::vk_gamepad_left_thumbstick_left, 'A'},
-    {messages::vk_gamepad_dpad_right, 'D'},
-    {messages::vk_gamepad_left_thumbstick_right, 'D'},
-    {messages::vk_gamepad_a, 'S'},
-    {messages::vk_gamepad_menu, 'Q'},
-    {messages::vk_gamepad_view, 'C'},
-};
-
-// The machine key that `code` stands for, or `code` itself.
-std::uintptr_t aliased(std::uintptr_t code) {
-    for (const Key_Alias& entry : alias_table) {
-        if (entry.alias == code) {
-            return entry.key;
-        }
-    }
-    return code;
-}
+bool gamepads_for_new_windows = false;
 
 } // namespace
 
@@ -64,7 +35,7 @@ Window::Window(const std::string& caption, Vector2i initial_size, Color backgrou
     open.store(true, std::memory_order_relaxed);
     focused = true;
     resizable = false;
-    play_aliases = play_aliases_for_new_windows;
+    gamepads = gamepads_for_new_windows;
 
     platform::create_window(*this);
 
@@ -166,7 +137,6 @@ void Window::lose_focus() {
 
 // The mouse buttons stay: a button's release still reaches the window that it was pressed in.
 void Window::release_keys() {
-    keys_down.reset();
     for (std::size_t code = 0; code < messages::key_code_count; ++code) {
         key_held[code].store(false, std::memory_order_relaxed);
     }
@@ -179,47 +149,20 @@ void Window::keep_capture() {
     }
 }
 
-// Auto-repeat sends more key-downs while the key stays down; only the first one presses it. With
-// the play aliases on, an alias presses its machine key too, unless that is held already.
+// Auto-repeat sends more key-downs while the key stays down; only the first one presses it.
 void Window::press_key(std::uintptr_t code) {
     // Key codes are 0 to 255; anything larger must not reach the buttons' flags or beyond.
-    if (code >= messages::key_code_count || keys_down[code]) {
+    if (code >= messages::key_code_count || held(code)) {
         return;
     }
-    keys_down.set(code);
-    const std::uintptr_t key = play_aliases ? aliased(code) : code;
-    for (const std::uintptr_t flag : {code, key}) {
-        if (!held(flag)) {
-            key_pressed[flag].store(true, std::memory_order_relaxed);
-            key_held[flag].store(true, std::memory_order_relaxed);
-        }
-    }
+    key_pressed[code].store(true, std::memory_order_relaxed);
+    key_held[code].store(true, std::memory_order_relaxed);
 }
 
 void Window::release_key(std::uintptr_t code) {
-    if (code >= messages::key_code_count) {
-        return;
+    if (code < messages::key_code_count) {
+        key_held[code].store(false, std::memory_order_relaxed);
     }
-    keys_down.reset(code);
-    const std::uintptr_t key = play_aliases ? aliased(code) : code;
-    key_held[code].store(down_with_an_alias(code), std::memory_order_relaxed);
-    key_held[key].store(down_with_an_alias(key), std::memory_order_relaxed);
-}
-
-// Whether `key` is down itself or, with the play aliases on, through one of its aliases.
-bool Window::down_with_an_alias(std::size_t key) const {
-    if (keys_down[key]) {
-        return true;
-    }
-    if (!play_aliases) {
-        return false;
-    }
-    for (const Key_Alias& entry : alias_table) {
-        if (entry.key == key && keys_down[entry.alias]) {
-            return true;
-        }
-    }
-    return false;
 }
 
 // Unlike keys, buttons are pressed again by every down message.
@@ -379,8 +322,8 @@ bool Window::show_handed_over_error() {
     return true;
 }
 
-void turn_on_play_aliases() {
-    play_aliases_for_new_windows = true;
+void turn_on_gamepads() {
+    gamepads_for_new_windows = true;
 }
 
 bool show_error(const std::string& message) {

@@ -1,5 +1,19 @@
 #pragma once
 
+// The program's window: one top-level window with its OpenGL context, its keys and mouse buttons
+// as flags indexed by Windows' virtual-key codes (window/messages.hpp), and the frame's update.
+// Each platform layer (window/sdl, window/win32, window/web) delivers its events to
+// `window_procedure` as Win32 messages. The window reports every key as itself and knows
+// nothing of the machine (the hosts read the machine's keys through application/key_map.hpp).
+//
+//     Tavrin::turn_on_gamepads();                // optional, before the window is built
+//     Tavrin::Window window("Title", {448, 512}, background, cursor_color, {130, 130});
+//     while (window.update()) {                  // present, clear, Escape, messages, timing
+//         picture.draw();                        // built with window.draw_target()
+//         window.key_held['C'].load();           // down now (any thread)
+//         window.key_pressed[messages::vk_space].load(); // went down during the last update
+//     }
+
 #include "renderer/draw_target.hpp"
 #include "renderer/matrix.hpp"
 #include "renderer/rectangle.hpp"
@@ -7,7 +21,6 @@
 
 #include <array>
 #include <atomic>
-#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,11 +36,9 @@ using Native_Handle = void*;
 // and middle mouse buttons.
 inline constexpr std::size_t key_count = 520;
 
-// The arrow keys, Space and a gamepad's controls as aliases of the machine's keys, in every
-// window built afterwards (see Window::play_aliases). Off unless a host turns them on before it
-// builds its window: tavrin-mirellon reads the keyboard's letters only; the ROM player and the
-// browser's page turn them on.
-void turn_on_play_aliases();
+// A gamepad's controls as keys (messages::vk_gamepad_*) in every window built afterwards (see
+// Window::gamepads). Off unless a host turns them on before it builds its window.
+void turn_on_gamepads();
 
 // The program's one top-level window with its OpenGL context, input state and frame bookkeeping.
 // The context is current on the constructing thread until destruction. Only `open`, `key_held`
@@ -99,11 +110,10 @@ public:
     std::array<std::atomic<bool>, key_count> key_pressed{};
     std::array<std::atomic<bool>, key_count> key_held{};
     bool resizable = false;
-    // While set, the arrow keys left and right, Space and a gamepad's controls (d-pad or left
-    // stick, bottom face button, start, back) hold the machine's A, D, S, Q and C as well as
-    // their own flags; a machine key stays held while any of its keys is down. Taken from
-    // turn_on_play_aliases; the platform layer opens the gamepads of such a window.
-    bool play_aliases = false;
+    // While set, the platform layer opens the gamepads and reports their controls (d-pad, left
+    // stick, bottom face button, start, back) as keys of their own, messages::vk_gamepad_*.
+    // Taken from turn_on_gamepads.
+    bool gamepads = false;
 
     // The drawn mouse cursor, built by the first update; one per window.
     std::optional<Rectangle> cursor;
@@ -117,7 +127,6 @@ private:
     void keep_capture();
     void press_key(std::uintptr_t code);
     void release_key(std::uintptr_t code);
-    bool down_with_an_alias(std::size_t key) const;
     void press_button(std::size_t button);
     void turn_wheel(std::uintptr_t w_param);
     static std::intptr_t system_command_result(std::uintptr_t w_param);
@@ -134,9 +143,6 @@ private:
     void clear_pressed_keys();
     void track_timing();
     void show_after_first_frame();
-
-    // The keys whose key-down came without a key-up yet, by virtual-key code (main thread).
-    std::bitset<256> keys_down;
 };
 
 // The entry from a platform's native message callback: the message goes to `window`'s

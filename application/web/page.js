@@ -130,7 +130,7 @@ globalThis.tavrin_page = (function () {
     }
 
     // The standard gamepad mapping's controls as the Windows names of the gamepad's keys, which
-    // the program's play aliases take: bottom face button (fire), back (coin), start (one
+    // the program's key map takes: bottom face button (fire), back (coin), start (one
     // player), d-pad left and right, and the left stick's horizontal axis, past half way.
     const gamepad_buttons = [[0, 0xC3], [8, 0xD0], [9, 0xCF], [14, 0xCD], [15, 0xCE]];
     const stick_left = 0xD6;

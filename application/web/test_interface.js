@@ -2,15 +2,27 @@
 // frame by frame on the headless runner's schedule and reads its picture, so that a browser
 // and drovask-run, given the same ROM and keys, can be compared picture for picture. Beside it,
 // tavrin_machine is what the page's own controls call: the player's pause, the touch controls'
-// and gamepads' keys, a ROM image of the player's, and a start after the end.
+// and gamepads' keys, a ROM image of the player's, and a start after the end; and it tells the
+// machine's keys, from the program's key table:
+//
+//     tavrin_machine.keys();            // [{ key: "C", label: "coin" }, ...]
 //
 //     tavrin_test.reset();              // power-on with the current image, paused, no key held
-//     tavrin_test.key("C", true);       // C, Q, E, A, D or S
+//     tavrin_test.key("C", true);       // one of tavrin_machine.keys()' letters
 //     tavrin_test.run_frames(60);       // two interrupts a frame
 //     tavrin_test.picture();            // base64 of 224 x 256 bytes, 0 or 255 each
 //     tavrin_test.resume();             // back to real time
 (function () {
-  const keys = "CQEADS";
+  // Read from the module once it has loaded, and kept.
+  let machine_keys = null;
+  const keys = () => {
+    if (!machine_keys) {
+      const start = _tavrin_machine_keys();
+      const text = new TextDecoder().decode(HEAPU8.subarray(start, HEAPU8.indexOf(0, start)));
+      machine_keys = JSON.parse(text);
+    }
+    return machine_keys;
+  };
   const picture_bytes = 224 * 256;
   globalThis.tavrin_test = {
     reset: function () { _tavrin_reset(); },
@@ -23,10 +35,11 @@
       return _tavrin_run_frames(n) !== 0;
     },
     key: function (name, down) {
-      if (typeof name !== "string" || name.length !== 1 || keys.indexOf(name) < 0) {
-        throw new RangeError("key: name must be one of C, Q, E, A, D, S");
+      if (!keys().some((machine_key) => machine_key.key === name)) {
+        const letters = keys().map((machine_key) => machine_key.key).join(", ");
+        throw new RangeError("key: name must be one of " + letters);
       }
-      _tavrin_key(name.charCodeAt(0), down ? 1 : 0);
+      _tavrin_input(name.charCodeAt(0), down ? 1 : 0);
     },
     picture: function () {
       const start = _tavrin_picture();
@@ -43,6 +56,7 @@
     // A virtual-key code: a machine key's letter, or a gamepad's control (0xC3 and so on).
     input: function (code, down) { _tavrin_input(code, down ? 1 : 0); },
     start_again: function () { _tavrin_start_again(); },
+    keys: function () { return keys().map((machine_key) => Object.assign({}, machine_key)); },
     // Power-on with `image` (8,192 bytes), or with the built-in program for null.
     use_rom: function (image) {
       if (image) {

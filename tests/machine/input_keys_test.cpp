@@ -1,5 +1,5 @@
 // The machine's key table against the copies of it that cannot be made from it: the README's
-// controls and the soak test's random keys.
+// controls, the soak test's random keys, and the browser page's legend and touch controls.
 #include "machine/board.hpp"
 
 #include <gtest/gtest.h>
@@ -62,6 +62,28 @@ TEST(Input_Keys, TheSoakTestPressesEveryKeyAndNoOther) {
         keys.insert(input_key.key);
     }
     EXPECT_EQ(pressed, keys);
+}
+
+// The page's markup: each touch control (`data-key="C"`) plays one of the machine's keys, and
+// the legend (`<kbd data-code="KeyC">`) names each of them besides P, the page's pause.
+TEST(Input_Keys, TheWebPagesLegendAndTouchControlsCarryEveryKey) {
+    const std::string page = source_file("application/web/index.html");
+    const auto letters = [&page](const char* pattern) {
+        std::multiset<char> found;
+        const std::regex attribute(pattern);
+        for (std::sregex_iterator match(page.begin(), page.end(), attribute), end; match != end;
+             ++match) {
+            found.insert((*match)[1].str()[0]);
+        }
+        return found;
+    };
+    std::multiset<char> keys;
+    for (const auto& input_key : Drovask::input_keys) {
+        keys.insert(input_key.key);
+    }
+    EXPECT_EQ(letters(R"re(data-key="([A-Z])")re"), keys);
+    keys.insert('P');
+    EXPECT_EQ(letters(R"re(<kbd data-code="Key([A-Z])")re"), keys);
 }
 
 } // namespace

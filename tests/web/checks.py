@@ -228,8 +228,10 @@ def check_touch(arguments, browser):
         "Object.fromEntries([...document.querySelectorAll('[data-key]')].map(control => { "
         "const box = control.getBoundingClientRect(); return [control.dataset.key, "
         "[box.x + box.width / 2, box.y + box.height / 2, box.bottom]]; }))")
-    if sorted(places) != sorted("CQEADS"):
-        raise Check_Failed(f"the touch controls carry data-key {sorted(places)}, not C Q E A D S")
+    machine_keys = browser.evaluate("tavrin_machine.keys().map(machine_key => machine_key.key)")
+    if sorted(places) != sorted(machine_keys):
+        raise Check_Failed(f"the touch controls carry data-key {sorted(places)}, not the "
+                           f"machine's keys {sorted(machine_keys)}")
     wide = browser.evaluate("document.documentElement.scrollWidth")
     if wide > 390 or max(bottom for _, _, bottom in places.values()) > 844:
         raise Check_Failed(f"the page is {wide} px wide, the controls end at "

@@ -131,12 +131,13 @@ TEST_F(Native_Input, HidingAndDestroyingTakeTheWindowOffTheScreen) {
     EXPECT_TRUE(repeat_until([] {}, [&] { return !x.geometry(title).found; }));
 }
 
-// A game controller plays through the play aliases: SDL's virtual controller, whose buttons and
-// axes are numbered as SDL's controller buttons and axes.
-TEST(Native_Gamepad, ButtonsAndTheLeftStickHoldTheMachineKeys) {
+// A window with gamepads reports a game controller's controls as the Windows names of the
+// gamepad's keys (which Key_Map turns into the machine's keys): SDL's virtual controller, whose
+// buttons and axes are numbered as SDL's controller buttons and axes.
+TEST(Native_Gamepad, ButtonsAndTheLeftStickHoldTheirKeys) {
     X_Server x;
     ASSERT_NE(x.display, nullptr) << "no X display";
-    turn_on_play_aliases();
+    turn_on_gamepads();
     const std::string title = "Gamepad test";
     x.move_pointer(200, 200);
     const auto window = make_window(title, {300, 200}, {100, 100});
@@ -152,23 +153,25 @@ TEST(Native_Gamepad, ButtonsAndTheLeftStickHoldTheMachineKeys) {
     ASSERT_TRUE(repeat_until(
         [&] { platform::pump_messages(*window); },
         [&] { return SDL_GameControllerFromInstanceID(SDL_JoystickInstanceID(pad)) != nullptr; }));
-    const auto wait_for_held = [&](char key, bool value) {
-        return repeat_until(
-            [&] { platform::pump_messages(*window); },
-            [&] { return window->key_held[static_cast<std::size_t>(key)].load() == value; });
+    const auto wait_for_held = [&](std::uint32_t key, bool value) {
+        return repeat_until([&] { platform::pump_messages(*window); },
+                            [&] { return window->key_held[key].load() == value; });
     };
-    const std::vector<std::pair<int, char>> buttons{{SDL_CONTROLLER_BUTTON_A, 'S'},
-                                                    {SDL_CONTROLLER_BUTTON_DPAD_LEFT, 'A'},
-                                                    {SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 'D'},
-                                                    {SDL_CONTROLLER_BUTTON_START, 'Q'},
-                                                    {SDL_CONTROLLER_BUTTON_BACK, 'C'}};
+    using namespace messages;
+    const std::vector<std::pair<int, std::uint32_t>> buttons{
+        {SDL_CONTROLLER_BUTTON_A, vk_gamepad_a},
+        {SDL_CONTROLLER_BUTTON_DPAD_LEFT, vk_gamepad_dpad_left},
+        {SDL_CONTROLLER_BUTTON_DPAD_RIGHT, vk_gamepad_dpad_right},
+        {SDL_CONTROLLER_BUTTON_START, vk_gamepad_menu},
+        {SDL_CONTROLLER_BUTTON_BACK, vk_gamepad_view}};
     for (const auto& [button, key] : buttons) {
         SDL_JoystickSetVirtualButton(pad, button, SDL_PRESSED);
         EXPECT_TRUE(wait_for_held(key, true)) << "button " << button;
         SDL_JoystickSetVirtualButton(pad, button, SDL_RELEASED);
         EXPECT_TRUE(wait_for_held(key, false)) << "button " << button;
     }
-    const std::vector<std::pair<std::int16_t, char>> leans{{-32768, 'A'}, {32767, 'D'}};
+    const std::vector<std::pair<std::int16_t, std::uint32_t>> leans{
+        {-32768, vk_gamepad_left_thumbstick_left}, {32767, vk_gamepad_left_thumbstick_right}};
     for (const auto& [value, key] : leans) {
         SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, value);
         EXPECT_TRUE(wait_for_held(key, true)) << "stick at " << value;

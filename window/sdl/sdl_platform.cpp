@@ -284,8 +284,8 @@ void dispatch_window_event(const SDL_WindowEvent& event) {
     }
 }
 
-// A game controller's controls that stand for the machine's keys (with the window's play
-// aliases on), as the Windows names of the gamepad's keys, or 0 for the others.
+// The game controller's controls that a window with gamepads reports, as the Windows names of
+// the gamepad's keys, or 0 for the others.
 std::uint32_t gamepad_key(std::uint8_t button) {
     using namespace messages;
     switch (button) {
@@ -338,7 +338,7 @@ void open_gamepad(int index) {
     }
 }
 
-// For a window with the play aliases: the controllers present now; those plugged in later are
+// For a window with gamepads: the controllers present now; those plugged in later are
 // opened as they arrive (see pump_messages). Without the subsystem the keyboard still plays.
 void open_gamepads() {
     if (SDL_WasInit(SDL_INIT_GAMECONTROLLER) != 0 ||
@@ -485,7 +485,7 @@ void create_window(Window& window) {
     window.device_context = native;
     window.gl_context = context;
     SDL_SetWindowData(native, window_data_key, &window);
-    if (window.play_aliases) {
+    if (window.gamepads) {
         open_gamepads();
     }
 }
