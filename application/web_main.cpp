@@ -69,20 +69,18 @@ void end_with_error(const Tavrin::Exception& exception) {
     end_emulation();
 }
 
-// The machine's keys are those down now or pressed since the last animation frame: a key
-// pressed and released between two frames still counts.
-void run_due_frames() {
+// The machine runs the periods of the real time that has passed, with the keys down now or
+// pressed since the last animation frame: a key pressed and released between two frames still
+// counts.
+void run_due_periods() {
     Drovask::Machine& machine = application->machine;
-    const std::uint8_t keys = Key_Map::held_or_pressed(application->window);
-    for (std::uint32_t due = machine.frames_due(Tavrin::steady_seconds()); due > 0; --due) {
-        machine.run_frame(keys);
-    }
+    machine.run_until(Tavrin::steady_seconds(), Key_Map::held_or_pressed(application->window));
 }
 
 void animation_frame() {
     try {
         if (!held_by_test && !held_by_player) {
-            run_due_frames();
+            run_due_periods();
         }
         if (!application->frame()) {
             // The update has cleared the canvas: the last picture stays under the page's notice.

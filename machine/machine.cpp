@@ -29,33 +29,10 @@ void Machine::step() {
     });
 }
 
-namespace {
-
-// The machine keys held in `window`, with those pressed since its last update if `pressed`.
-std::uint8_t keys_in(const Tavrin::Window& window, bool pressed) {
-    std::uint8_t keys = 0;
-    for (const Input_Key& k : input_keys) {
-        const auto index = static_cast<std::size_t>(k.key);
-        if (window.key_held[index].load(std::memory_order_relaxed) ||
-            (pressed && window.key_pressed[index].load(std::memory_order_relaxed))) {
-            keys = static_cast<std::uint8_t>(keys | k.bit);
-        }
-    }
-    return keys;
-}
-
-} // namespace
-
-void Machine::run_until(double now) {
+void Machine::run_until(double now, std::uint8_t keys) {
+    session.hold_keys(keys);
     for (std::uint32_t due = real_time.due(now, interrupt_interval); due > 0; --due) {
-        session.hold_keys(keys_in(*window, true));
         session.run_period();
-    }
-}
-
-void Machine::run_frames(std::uint32_t count) {
-    for (std::uint32_t frame = 0; frame < count; ++frame) {
-        session.run_frame(keys_in(*window, false));
     }
 }
 

@@ -49,16 +49,12 @@ public:
     // Power-on with `rom`, in the same window: a new session, the timers starting from now.
     void power_on(Rom rom);
 
-    // Runs the machine without a thread of its own, for a host that calls once per frame: for
-    // every 1/120 s of real time that has passed by `now`, the session's period (its
-    // instructions, then the timer, which samples the keys held, or pressed since the window's
-    // last update: a key pressed and released between two frames still counts). At most
+    // Runs the machine without a thread of its own, for a host that calls once per frame (the
+    // browser's page): for every 1/120 s of real time that has passed by `now`, a period of the
+    // session (its instructions, then the timer, which samples `keys`, the bits of `input_keys`
+    // that are down or were pressed since the host's last frame). At most
     // `Real_Time::max_catch_up` seconds a call. Throws Tavrin::Exception.
-    void run_until(double now);
-
-    // `count` frames on the counted schedule with the keys held now, as the headless runner runs
-    // them. Throws Tavrin::Exception.
-    void run_frames(std::uint32_t count);
+    void run_until(double now, std::uint8_t keys);
 
     // A host that runs whole frames for the real time that has passed (the ROM player, whose
     // sessions drovask-run replays) asks how many are due by `now`, then runs each with the keys
