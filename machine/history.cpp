@@ -97,15 +97,20 @@ void History::hold_keys(Session& session, std::uint8_t keys) {
 
 void History::note(const Session& session) {
     latest_ = std::max(latest_, session.instructions());
-    if (!session.at_frame_start() || session.frames() % settings_.frames_between_snapshots != 0 ||
-        snapshots_.back().counters.instructions >= session.instructions()) {
+    // Wherever the session stands once enough frames have passed: a host that runs periods may
+    // never stop on a frame's start.
+    const Session::Counters& last = snapshots_.back().counters;
+    if (session.frames() < last.frames + settings_.frames_between_snapshots ||
+        session.instructions() <= last.instructions) {
         return;
     }
     snapshots_.push_back(take(session));
     if (snapshots_.size() > settings_.most_snapshots) {
         snapshots_.pop_front();
         // The keys sampled from the oldest snapshot on: the change in effect there stays.
-        const std::uint64_t oldest = snapshots_.front().counters.frames * interrupts_per_frame;
+        const Session::Counters& oldest_counters = snapshots_.front().counters;
+        const std::uint64_t oldest =
+            oldest_counters.frames * interrupts_per_frame + oldest_counters.in_frame;
         while (keys_.size() > 1 && keys_[1].firing <= oldest) {
             keys_.erase(keys_.begin());
         }

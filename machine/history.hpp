@@ -41,7 +41,8 @@ public:
     // point forget the past after it.
     void hold_keys(Session& session, std::uint8_t keys);
 
-    // After the session has run: a snapshot at each frame start that is due one.
+    // After the session has run: a snapshot once `frames_between_snapshots` frames have passed
+    // since the last one.
     void note(const Session& session);
 
     // The session as it was after `instructions` instructions in all, from the snapshot before

@@ -239,4 +239,30 @@ TEST(History, OtherKeysForgetThePastAfterThemAndTheOldestSnapshotsGoFirst) {
     EXPECT_LT(history.memory_bytes(), 5 * (20u << 10)) << "RAM and ROM a snapshot";
 }
 
+// A host that runs three periods at a time stops mid-frame every other time: snapshots are
+// still taken, and going back through them lands where a straight run stands.
+TEST(History, SnapshotsComeWhereverAHostStops) {
+    const auto play = [](Drovask::Session& session, Drovask::History* history,
+                         std::uint64_t frames) {
+        while (session.frames() < frames) {
+            const std::uint8_t keys = keys_in_frame(session.frames());
+            history ? history->hold_keys(session, keys) : session.hold_keys(keys);
+            for (int period = 0; period < 3; ++period) {
+                session.run_period();
+            }
+            if (history) {
+                history->note(session);
+            }
+        }
+    };
+    Drovask::Session session(Drovask::demo_rom());
+    Drovask::History history(session, {.frames_between_snapshots = 10, .most_snapshots = 100});
+    play(session, &history, 120);
+    EXPECT_GE(history.snapshot_count(), 11u);
+    Drovask::Session straight(Drovask::demo_rom());
+    play(straight, nullptr, 75);
+    ASSERT_TRUE(history.seek(session, straight.instructions()));
+    EXPECT_TRUE(session.save() == straight.save());
+}
+
 } // namespace
