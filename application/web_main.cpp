@@ -1,8 +1,8 @@
 // The browser's entry point. The page calls `main` once the WebAssembly module has loaded; the
 // application then runs one frame per animation frame of the page, and the machine, which has
-// no thread of its own here, runs in each frame the whole frames that the real time passed has
-// made due, as drovask-play runs them. Like drovask-play, the page plays the machine's keys
-// through Key_Map: the letters, the arrows, Space, and a gamepad's controls and its touch
+// no thread of its own here, runs in each frame the periods of 1/120 s that the real time passed
+// has made due, on drovask-run's counted schedule. Like drovask-play, the page plays the machine's
+// keys through Key_Map: the letters, the arrows, Space, and a gamepad's controls and its touch
 // controls, which the page sends as keys (tavrin_input). The page
 // (index.html with page.js) and its test interface (tavrin_test, in test_interface.js) reach the
 // machine through the functions exported at the end of this file.
