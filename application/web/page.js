@@ -187,14 +187,24 @@ globalThis.tavrin_page = (function () {
 
     // Reads every connected gamepad once an animation frame, whether the machine runs or not,
     // and sends each control that went down or up; `pressed` hears of every control going down.
-    function poll_gamepads(send, pressed) {
+    // Gamepads without the standard mapping cannot be read: `unreadable` hears their names
+    // (the browser's ids) whenever that list changes.
+    function poll_gamepads(send, pressed, unreadable) {
         let held = new Set();
+        let unread = "";
         const poll = () => {
             const now = new Set();
+            const others = [];
             for (const pad of navigator.getGamepads ? navigator.getGamepads() : []) {
                 if (pad && pad.mapping === "standard") {
                     gamepad_controls(pad).forEach((code) => now.add(code));
+                } else if (pad) {
+                    others.push(pad.id);
                 }
+            }
+            if (others.join("\n") !== unread) {
+                unread = others.join("\n");
+                unreadable(others);
             }
             for (const code of held) {
                 if (!now.has(code)) {

@@ -112,6 +112,8 @@ def check_page_loads(arguments, browser):
     time.sleep(1.0)  # a second of frames
     if browser.evaluate("document.title") != "Tavrin Mirellon":
         raise Check_Failed("the page's title is not \"Tavrin Mirellon\"")
+    if "no sound" not in browser.evaluate("document.getElementById('side').textContent"):
+        raise Check_Failed("the page does not say that the machine has no sound")
     if browser.errors:
         raise Check_Failed("console errors: " + "; ".join(browser.errors))
 
@@ -381,13 +383,17 @@ def check_gamepad(arguments, browser):
         browser.next_frames()  # the page reads the gamepads once a frame
 
     frames = 240
-    expect_same_picture(page_picture(browser, PLAYED, frames, press),
+    expect_same_picture(page_picture(browser, PLAYED, frames, by_key(press)),
                         runner_picture(arguments, PLAYED, frames, "played"),
                         "after a game played on a gamepad")
+    browser.evaluate("check_pad.mapping = ''")
+    browser.wait_for("document.getElementById('hint').textContent.includes('“check”')",
+                     what="the page to name the gamepad that it cannot read")
 
 
 def check_blur(arguments, browser):
-    """A key held while the page loses the focus is let go, and the page pauses until a key."""
+    """A key held while the page loses the focus is let go, and the page pauses until a key;
+    a page hidden without losing the focus pauses too, and stands still until a key."""
     running(browser, arguments.url)
     keyboard = lambda key, down: browser.key(f"Key{key}", key.lower(), down)  # noqa: E731
     browser.evaluate("tavrin_test.reset()")
@@ -404,19 +410,34 @@ def check_blur(arguments, browser):
     browser.key("KeyX", "x", True)
     browser.key("KeyX", "x", False)
     browser.wait_for("document.getElementById('paused').hidden", what="a key to end the pause")
+    browser.evaluate("tavrin_test.resume()")
+    hide = ("(hidden) => { Object.defineProperty(document, 'hidden', { value: hidden, "
+            "configurable: true }); document.dispatchEvent(new Event('visibilitychange')); }")
+    browser.evaluate(f"({hide})(true)")
+    hidden = browser.picture()
+    time.sleep(0.5)
+    browser.evaluate(f"({hide})(false)")
+    browser.next_frames()
+    if browser.evaluate("document.getElementById('paused').hidden") or \
+            browser.picture() != hidden:
+        raise Check_Failed("the machine went on while the page was hidden, or on its return")
 
 
 def check_own_rom(arguments, browser):
     """A ROM image in two files, chosen in the page, plays as drovask-run plays it, also after
-    a reload; a file of the wrong size is refused in the page while the game goes on; the
+    a reload; files of the wrong size are refused in the page while the game goes on; the
     built-in game comes back."""
     os.makedirs(arguments.work, exist_ok=True)
     with open(arguments.other_rom, "rb") as file:
         image = file.read()
-    halves = [os.path.join(arguments.work, name) for name in ("1.bin", "2.bin")]
+    # Joined in their names' order, numbers as numbers: part9 before part10.
+    halves = [os.path.join(arguments.work, name) for name in ("card.part9", "card.part10")]
     for path, part in zip(halves, (image[:4096], image[4096:])):
         with open(path, "wb") as file:
             file.write(part)
+    one_byte = os.path.join(arguments.work, "one.bin")
+    with open(one_byte, "wb") as file:
+        file.write(image[:1])
     running(browser, arguments.url)
     frames = 60
     other = runner_picture(arguments, [], frames, "other", arguments.other_rom)
@@ -430,17 +451,20 @@ def check_own_rom(arguments, browser):
     def expect(picture, what):
         expect_same_picture(page_picture(browser, [], frames, None), picture, what)
 
-    choose(list(reversed(halves)))  # taken in the order of their names
+    choose(list(reversed(halves)))
     browser.wait_for("document.getElementById('rom-status').textContent === "
-                     "'Playing 1.bin + 2.bin.'", what="the chosen ROM")
+                     "'Playing card.part9 + card.part10.'", what="the chosen ROM")
     expect(other, "the chosen ROM")
-    choose(halves[:1])
-    browser.wait_for("document.getElementById('rom-status').classList.contains('bad')",
-                     what="the refusal of half a ROM")
-    said = browser.evaluate("document.getElementById('rom-status').textContent")
-    if "1.bin has 4,096 bytes" not in said or "8,192" not in said:
-        raise Check_Failed(f"half a ROM is refused with {said!r}")
-    expect(other, "the chosen ROM after a refused one")
+    for path, said_of_it in ((halves[0], "card.part9 has 4,096 bytes;"),
+                             (one_byte, "one.bin has 1 byte;")):
+        browser.evaluate("document.getElementById('rom-status').className = ''")
+        choose([path])
+        browser.wait_for("document.getElementById('rom-status').classList.contains('bad')",
+                         what=f"the refusal of {path}")
+        said = browser.evaluate("document.getElementById('rom-status').textContent")
+        if said_of_it not in said or "8,192" not in said:
+            raise Check_Failed(f"{os.path.basename(path)} is refused with {said!r}")
+    expect(other, "the chosen ROM after refused ones")
     running(browser, arguments.url)
     expect(other, "the chosen ROM after a reload")
     browser.evaluate("document.getElementById('built-in').click()")
