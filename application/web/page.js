@@ -3,9 +3,9 @@
 // controls, gamepads, and the key legend named by the keyboard's own layout). Each function
 // takes the elements it works on, so that any page with a canvas can use it.
 //
-//     const fit = tavrin_page.keep_fitted(stage, screen, canvas, (result) => ...);
+//     const fit = tavrin_page.keep_fitted(room, stage, screen, canvas, (result) => ...);
 //     tavrin_page.connect_touch_controls(document, send);   // send(code, down)
-//     tavrin_page.poll_gamepads(send, on_any_press);        // every animation frame
+//     tavrin_page.poll_gamepads(send, on_any_press, on_unreadable);  // every animation frame
 //     tavrin_page.name_keys_by_layout(document);
 "use strict";
 globalThis.tavrin_page = (function () {
@@ -43,16 +43,19 @@ globalThis.tavrin_page = (function () {
         return box;
     }
 
-    // Sizes `canvas` to fill `stage` (a positioned element whose size the page's layout decides)
-    // with the picture at the largest whole number of device pixels per machine pixel. Where not
-    // even one fits, the picture is scaled down smoothly to fit. `screen` (the canvas's box,
-    // absolutely positioned in the stage, holding any notices over it) is centred in the stage
-    // on a device pixel, wherever the stage's own place (an odd width, a scrollbar) would put it
-    // between two. The canvas's `picture_viewport` ([left, top, width, height] in its backing
-    // store) tells the program where to draw. Returns { scale, smooth }.
-    function fit_picture(stage, screen, canvas) {
+    // Sizes `canvas` with the picture at the largest whole number of device pixels per machine
+    // pixel that fits `room`: an element, hidden, whose box the page's style makes the most space
+    // the rest of the page leaves the picture at this window's size. The stage's parent gets the
+    // canvas's size as --picture-width and --picture-height, for its layout to make `stage` (a
+    // positioned element) at least that large. Where not even one fits, the picture is scaled
+    // down smoothly to fit. `screen` (the canvas's box, absolutely positioned in the stage,
+    // holding any notices over it) is centred in the stage on a device pixel, wherever the
+    // stage's own place (an odd width, a scrollbar) would put it between two. The canvas's
+    // `picture_viewport` ([left, top, width, height] in its backing store) tells the program
+    // where to draw. Returns { scale, smooth }.
+    function fit_picture(room, stage, screen, canvas) {
         const ratio = window.devicePixelRatio || 1;
-        const space = stage.getBoundingClientRect();
+        const space = room.getBoundingClientRect();
         let scale = whole_scale(space.width, space.height, ratio);
         let box = canvas_box(Math.max(scale, 1), ratio);
         while (scale > 1 && (box.width > space.width || box.height > space.height)) {
@@ -73,23 +76,28 @@ globalThis.tavrin_page = (function () {
         canvas.style.width = `${box.width}px`;
         canvas.style.height = `${box.height}px`;
         canvas.classList.toggle("smooth", smooth);
-        // From the viewport's corner, then back to the stage's.
+        stage.parentElement.style.setProperty("--picture-width", `${box.width}px`);
+        stage.parentElement.style.setProperty("--picture-height", `${box.height}px`);
+        // From the viewport's corner, then back to the stage's, as the layout has it now.
+        const stage_box = stage.getBoundingClientRect();
         const step = common_step(ratio);
         const place = (start, free) => {
             const centre = start + free / 2;
             return (step ? Math.round(centre / step) * step
                          : Math.round(centre * ratio) / ratio) - start;
         };
-        screen.style.left = `${place(space.x, space.width - box.width)}px`;
-        screen.style.top = `${place(space.y, space.height - box.height)}px`;
+        screen.style.left = `${place(stage_box.x, stage_box.width - box.width)}px`;
+        screen.style.top = `${place(stage_box.y, stage_box.height - box.height)}px`;
         return { scale, smooth };
     }
 
-    // Fits the picture now and again whenever the stage's size, the window's size or the device
-    // pixel ratio (zoom, another screen) changes; `fitted` hears each result.
-    function keep_fitted(stage, screen, canvas, fitted) {
-        const fit = () => fitted(fit_picture(stage, screen, canvas));
-        new ResizeObserver(fit).observe(stage);
+    // Fits the picture now and again whenever the room's or the stage's size, the window's size
+    // or the device pixel ratio (zoom, another screen) changes; `fitted` hears each result.
+    function keep_fitted(room, stage, screen, canvas, fitted) {
+        const fit = () => fitted(fit_picture(room, stage, screen, canvas));
+        const observer = new ResizeObserver(fit);
+        observer.observe(room);
+        observer.observe(stage);
         window.addEventListener("resize", fit);
         const watch_ratio = () => {
             matchMedia(`(resolution: ${window.devicePixelRatio}dppx)`)
@@ -102,31 +110,56 @@ globalThis.tavrin_page = (function () {
 
     // On-screen controls: every element with `data-key` (a machine key's letter, "C" and so on)
     // holds that key while at least one pointer presses it, so that two thumbs can hold right
-    // and fire together. `send(code, down)` takes the key's code.
+    // and fire together. A pointer follows its finger: sliding off a control lets that control
+    // go, and sliding onto another presses it, so that a thumb rocks from left to right without
+    // lifting. `send(code, down)` takes the key's code.
     function connect_touch_controls(root, send) {
-        for (const control of root.querySelectorAll("[data-key]")) {
-            const code = control.dataset.key.charCodeAt(0);
-            const pointers = new Set();
-            const press = (event) => {
-                event.preventDefault();
-                if (pointers.size === 0) {
-                    send(code, true);
-                }
-                pointers.add(event.pointerId);
-                control.classList.add("held");
-            };
-            const release = (event) => {
-                if (pointers.delete(event.pointerId) && pointers.size === 0) {
-                    send(code, false);
-                    control.classList.remove("held");
-                }
-            };
-            control.addEventListener("pointerdown", press);
-            for (const type of ["pointerup", "pointercancel", "lostpointercapture"]) {
-                control.addEventListener(type, release);
+        const pressing = new Map(); // pointer id: the control it presses, or null between two
+        const holders = (control) => [...pressing.values()].filter((c) => c === control).length;
+        const move = (pointer, control) => {
+            const before = pressing.get(pointer) || null;
+            if (control === undefined) {
+                pressing.delete(pointer);
+            } else {
+                pressing.set(pointer, control);
             }
-            control.addEventListener("contextmenu", (event) => event.preventDefault());
+            if (before === control) {
+                return;
+            }
+            if (before && holders(before) === 0) {
+                send(before.dataset.key.charCodeAt(0), false);
+                before.classList.remove("held");
+            }
+            if (control && holders(control) === 1) {
+                send(control.dataset.key.charCodeAt(0), true);
+                control.classList.add("held");
+            }
+        };
+        const control_at = (event) => {
+            const under = document.elementFromPoint(event.clientX, event.clientY);
+            const control = under && under.closest("[data-key]");
+            return control && root.contains(control) ? control : null;
+        };
+        root.addEventListener("pointerdown", (event) => {
+            const control = event.target.closest && event.target.closest("[data-key]");
+            if (control) {
+                event.preventDefault();
+                move(event.pointerId, control);
+            }
+        });
+        window.addEventListener("pointermove", (event) => {
+            if (pressing.has(event.pointerId)) {
+                move(event.pointerId, control_at(event));
+            }
+        });
+        for (const type of ["pointerup", "pointercancel"]) {
+            window.addEventListener(type, (event) => move(event.pointerId, undefined));
         }
+        root.addEventListener("contextmenu", (event) => {
+            if (event.target.closest && event.target.closest("[data-key]")) {
+                event.preventDefault();
+            }
+        });
     }
 
     // The standard gamepad mapping's controls as the Windows names of the gamepad's keys, which
@@ -154,14 +187,24 @@ globalThis.tavrin_page = (function () {
 
     // Reads every connected gamepad once an animation frame, whether the machine runs or not,
     // and sends each control that went down or up; `pressed` hears of every control going down.
-    function poll_gamepads(send, pressed) {
+    // Gamepads without the standard mapping cannot be read: `unreadable` hears their names
+    // (the browser's ids) whenever that list changes.
+    function poll_gamepads(send, pressed, unreadable) {
         let held = new Set();
+        let unread = "";
         const poll = () => {
             const now = new Set();
+            const others = [];
             for (const pad of navigator.getGamepads ? navigator.getGamepads() : []) {
                 if (pad && pad.mapping === "standard") {
                     gamepad_controls(pad).forEach((code) => now.add(code));
+                } else if (pad) {
+                    others.push(pad.id);
                 }
+            }
+            if (others.join("\n") !== unread) {
+                unread = others.join("\n");
+                unreadable(others);
             }
             for (const code of held) {
                 if (!now.has(code)) {

@@ -38,6 +38,8 @@ class Browser:
             ["chromium", *CHROMIUM_FLAGS, f"--user-data-dir={self.profile}", "about:blank"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.next_id = 0
+        self.fingers = {}  # the touch screen's fingers: {name: (x, y)} and their ids
+        self.finger_ids = {}
         self.errors = []  # console errors and uncaught exceptions, as text
         self.events = []
         port = self._debugging_port(timeout)
@@ -107,9 +109,11 @@ class Browser:
     def navigate(self, url):
         self.call("Page.navigate", url=url)
 
-    def evaluate(self, expression):
+    def evaluate(self, expression, gesture=False):
+        """The expression's value; with `gesture`, run as if the user had clicked (full screen
+        asks for one)."""
         result = self.call("Runtime.evaluate", expression=expression, returnByValue=True,
-                           awaitPromise=True)
+                           awaitPromise=True, userGesture=gesture)
         if "exceptionDetails" in result:
             details = result["exceptionDetails"]
             raise Check_Failed(f"{expression}: "
@@ -127,12 +131,14 @@ class Browser:
             time.sleep(0.05)
         raise Check_Failed(f"waited {timeout} s for {what or expression}")
 
-    def key(self, code, key, down):
+    def key(self, code, key, down, shift=False):
         """A key going down or up, as the keyboard sends it (code: "KeyC", key: "c")."""
         text = {"Enter": "\r"}.get(key, key if len(key) == 1 else "") if down else ""
-        code_number = ord(key.upper()) if len(key) == 1 else {"Escape": 27, "Enter": 13}[key]
+        code_number = ord(key.upper()) if len(key) == 1 else {"Escape": 27, "Enter": 13,
+                                                              "Tab": 9}[key]
         self.call("Input.dispatchKeyEvent", type="keyDown" if down else "keyUp", code=code,
-                  key=key, text=text, windowsVirtualKeyCode=code_number)
+                  key=key, text=text, windowsVirtualKeyCode=code_number,
+                  modifiers=8 if shift else 0)
 
     def viewport(self, width, height, ratio=1, touch=False):
         """The page's viewport in CSS pixels at `ratio` device pixels each; a touch screen's,
@@ -141,13 +147,23 @@ class Browser:
                   deviceScaleFactor=ratio, mobile=touch)
         self.call("Emulation.setTouchEmulationEnabled", enabled=touch, maxTouchPoints=5)
 
-    def touch(self, kind, points):
-        """A touch event: `kind` touchStart, touchMove or touchEnd, `points` every finger on the
-        screen afterwards as {name: (x, y)}; fingers missing since the last event are lifted."""
-        names = self.__dict__.setdefault("fingers", {})
-        self.call("Input.dispatchTouchEvent", type=kind, touchPoints=[
-            {"x": x, "y": y, "id": names.setdefault(name, len(names))}
-            for name, (x, y) in points.items()])
+    def touch(self, points):
+        """The fingers on the touch screen become `points`, {name: (x, y)}: those missing since
+        the last call are lifted (touchEnd names them), those at another place slide there
+        (touchMove), and new ones go down (touchStart)."""
+        def send(kind, fingers):
+            if fingers:
+                self.call("Input.dispatchTouchEvent", type=kind, touchPoints=[
+                    {"x": x, "y": y, "id": self.finger_ids.setdefault(name, len(self.finger_ids))}
+                    for name, (x, y) in fingers.items()])
+        before = self.fingers
+        send("touchEnd", {name: place for name, place in before.items() if name not in points})
+        staying = {name: place for name, place in points.items() if name in before}
+        if staying != {name: before[name] for name in staying}:
+            send("touchMove", staying)
+        self.fingers = dict(points)
+        if len(points) > len(staying):
+            send("touchStart", self.fingers)
 
     def next_frames(self, count=2):
         """Returns once the page has begun `count` more animation frames."""

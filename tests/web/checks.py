@@ -30,9 +30,13 @@ COIN_AND_START = [(70, "press", "C"), (74, "release", "C"), (85, "press", "Q"),
                   (89, "release", "Q")]
 PLAYED = COIN_AND_START + [(95, "press", "D"), (110, "release", "D"), (120, "press", "S"),
                            (124, "release", "S"), (150, "press", "A"), (190, "release", "A")]
-# Two thumbs: right held while fire is pressed and let go.
-TWO_THUMBS = COIN_AND_START + [(95, "press", "D"), (100, "press", "S"), (104, "release", "S"),
-                               (110, "release", "D"), (150, "press", "A"), (190, "release", "A")]
+# Two thumbs on the touch controls: at FRAME the FINGER goes to KEY's control, sliding there if
+# it is down, or lifts (None). While the left thumb holds right, the other presses fire, lifts,
+# holds left a moment and lifts (the paddle goes on to the right only if that lift counts); then
+# the left thumb slides from right onto left and back without lifting.
+THUMBS = [(70, "left", "C"), (74, "left", None), (85, "left", "Q"), (89, "left", None),
+          (95, "left", "D"), (100, "right", "S"), (104, "right", None), (110, "right", "A"),
+          (120, "right", None), (130, "left", "A"), (160, "left", "D"), (190, "left", None)]
 BUDGET = 150 * 1024  # the page's files, gzip-compressed each
 
 
@@ -57,16 +61,37 @@ def runner_picture(arguments, events, frames, name, rom=None):
                           stdout=subprocess.PIPE).stdout
 
 
-def page_picture(browser, events, frames, press):
-    """The page's picture after `frames` frames from power-on, the keys pressed by `press`."""
+def key_events(thumbs):
+    """The key events (as in PLAYED) that fingers on the touch controls (as in THUMBS) make."""
+    held, events = {}, []
+    for frame, finger, key in thumbs:
+        before = set(held.values())
+        if key:
+            held[finger] = key
+        else:
+            del held[finger]
+        after = set(held.values())
+        events += [(frame, "release", k) for k in sorted(before - after)]
+        events += [(frame, "press", k) for k in sorted(after - before)]
+    return events
+
+
+def page_picture(browser, steps, frames, act):
+    """The page's picture after `frames` frames from power-on, each step (FRAME, ...) done by
+    `act(...)` once FRAME frames have run."""
     browser.evaluate("tavrin_test.reset()")
     done = 0
-    for frame, action, key in events:
+    for frame, *step in steps:
         browser.evaluate(f"tavrin_test.run_frames({frame - done})")
         done = frame
-        press(key, action == "press")
+        act(*step)
     browser.evaluate(f"tavrin_test.run_frames({frames - done})")
     return browser.picture()
+
+
+def by_key(press):
+    """A key event's step (as in PLAYED) done by `press(key, down)`."""
+    return lambda action, key: press(key, action == "press")
 
 
 def differing_pixels(a, b):
@@ -87,6 +112,8 @@ def check_page_loads(arguments, browser):
     time.sleep(1.0)  # a second of frames
     if browser.evaluate("document.title") != "Tavrin Mirellon":
         raise Check_Failed("the page's title is not \"Tavrin Mirellon\"")
+    if "no sound" not in browser.evaluate("document.getElementById('side').textContent"):
+        raise Check_Failed("the page does not say that the machine has no sound")
     if browser.errors:
         raise Check_Failed("console errors: " + "; ".join(browser.errors))
 
@@ -128,19 +155,22 @@ def check_first_picture(arguments, browser):
         raise Check_Failed(f"the canvas at {scale}x differs from the picture in {wrong} pixels")
 
 
-# Viewports (CSS pixels, device pixels per CSS pixel, touch) and the least scale each must get:
-# odd sizes centre the picture on half a pixel; at 1.5 and 3 a machine pixel is a fraction of a
-# CSS pixel. (Each is a whole number of device pixels wide, as real screens are.)
-VIEWPORTS = [(1920, 1080, 1, False, 3), (1366, 768, 1, False, 2), (1365, 767, 1, False, 2),
-             (1280, 801, 1.5, False, 3), (1001, 733, 2, False, 5), (390, 844, 3, True, 5),
-             (844, 390, 3, True, 4)]
+# Viewports (CSS pixels, device pixels per CSS pixel, touch) and the largest whole scale that
+# fits each beside the side panel (14rem at least) or the touch controls: odd sizes centre the
+# picture on half a pixel; at 1.25, 1.5 and 3 a machine pixel is a fraction of a CSS pixel; at
+# 1366 x 768 and 2560 x 1440 the picture takes the window's whole height. (Each is a whole
+# number of device pixels wide, as real screens are.)
+VIEWPORTS = [(1920, 1080, 1, False, 4), (1366, 768, 1, False, 3), (1365, 767, 1, False, 2),
+             (800, 600, 1, False, 2), (683, 650, 1, False, 2), (960, 970, 1, False, 3),
+             (1280, 801, 1.5, False, 4), (1001, 733, 2, False, 5), (2560, 1440, 1.25, False, 7),
+             (390, 844, 3, True, 5), (844, 390, 3, True, 4)]
 
 
 def check_fit(arguments, browser):
-    """At each size the picture takes a whole number of device pixels per machine pixel, at least
-    the size's least, shows exactly the machine's picture and fits the viewport without a
+    """At each size the picture takes the largest whole number of device pixels per machine
+    pixel that fits, shows exactly the machine's picture and fits the viewport without a
     sideways scroll; where not even one fits, it is scaled down and the page says so."""
-    for width, height, ratio, touch, least in VIEWPORTS:
+    for width, height, ratio, touch, largest in VIEWPORTS:
         browser.viewport(width, height, ratio, touch)
         running(browser, arguments.url)
         browser.wait_for("atob(tavrin_test.picture()).includes(String.fromCharCode(255))",
@@ -154,9 +184,9 @@ def check_fit(arguments, browser):
                                "wide")
         scale, wrong = shown_differences(browser)
         print(f"{size}: {scale} device pixels per machine pixel")
-        if scale < least or wrong > 4:
-            raise Check_Failed(f"{size}: {scale}x (at least {least}x wanted), {wrong} machine "
-                               "pixels shown wrong")
+        if scale != largest or wrong > 4:
+            raise Check_Failed(f"{size}: {scale}x ({largest}x fits), {wrong} machine pixels "
+                               "shown wrong")
     browser.viewport(300, 240)
     browser.wait_for("document.body.dataset.scale === '0' && "
                      "document.getElementById('hint').textContent.includes('sharpness')",
@@ -168,8 +198,8 @@ def check_coin_and_start(arguments, browser):
     running(browser, arguments.url)
     keyboard = lambda key, down: browser.key(f"Key{key}", key.lower(), down)  # noqa: E731
     frames = 100
-    played = page_picture(browser, COIN_AND_START, frames, keyboard)
-    untouched = page_picture(browser, [], frames, keyboard)
+    played = page_picture(browser, COIN_AND_START, frames, by_key(keyboard))
+    untouched = page_picture(browser, [], frames, None)
     if played == untouched:
         raise Check_Failed("the coin and start keys did not change the picture")
     expect_same_picture(played, runner_picture(arguments, COIN_AND_START, frames, "coin"),
@@ -181,7 +211,7 @@ def check_same_as_runner(arguments, browser):
     test_key = lambda key, down: browser.evaluate(  # noqa: E731
         f"tavrin_test.key('{key}', {'true' if down else 'false'})")
     frames = 240
-    expect_same_picture(page_picture(browser, PLAYED, frames, test_key),
+    expect_same_picture(page_picture(browser, PLAYED, frames, by_key(test_key)),
                         runner_picture(arguments, PLAYED, frames, "played"),
                         f"after {frames} frames of play")
 
@@ -219,37 +249,113 @@ def check_escape(arguments, browser):
         raise Check_Failed("\"Start again\" did not run the machine again in the same page")
 
 
+def control_places(browser):
+    """Each touch control's place: {data-key or id: [centre x, centre y, left, top, right,
+    bottom]} in CSS pixels of the viewport."""
+    return browser.evaluate(
+        "Object.fromEntries([...document.querySelectorAll('.pad button')].map(control => { "
+        "const box = control.getBoundingClientRect(); return [control.dataset.key || control.id, "
+        "[box.x + box.width / 2, box.y + box.height / 2, box.left, box.top, box.right, "
+        "box.bottom]]; }))")
+
+
+def check_keyboard_on_the_page(arguments, browser):
+    """Shift+Tab from the Pause button brings the focus back to the picture, which shows it with
+    a ring; Space on a focused button presses it rather than firing."""
+    running(browser, arguments.url)
+    browser.evaluate("document.getElementById('pause').focus()")
+    browser.key("Tab", "Tab", True, shift=True)
+    browser.key("Tab", "Tab", False, shift=True)
+    ring = browser.evaluate("(() => { const canvas = document.getElementById('canvas'); "
+                            "const style = getComputedStyle(canvas); return [document."
+                            "activeElement === canvas, style.outlineStyle, style.outlineWidth]; "
+                            "})()")
+    if not ring[0] or ring[1] == "none" or ring[2] == "0px":
+        raise Check_Failed(f"Tab to the picture: focused {ring[0]}, its outline {ring[1:]}")
+    browser.evaluate("document.getElementById('pause').focus()")
+    for pressed, paused in ((1, True), (2, False)):
+        browser.key("Space", " ", True)
+        browser.key("Space", " ", False)
+        if browser.evaluate("document.getElementById('paused').hidden") == paused:
+            raise Check_Failed(f"Space pressed {pressed}x on the focused Pause button did not "
+                               f"{'pause' if paused else 'go on'}")
+
+
 def check_touch(arguments, browser):
-    """On a phone, the picture and the six controls fit without a sideways scroll, and the
-    controls, touched with two fingers at once, play as the keys do."""
+    """On a phone, the touch controls carry the machine's keys and, touched with two thumbs
+    that slide from one control to another and lift one at a time, play as the keys do."""
     browser.viewport(390, 844, 3, touch=True)
     running(browser, arguments.url)
-    places = browser.evaluate(
-        "Object.fromEntries([...document.querySelectorAll('[data-key]')].map(control => { "
-        "const box = control.getBoundingClientRect(); return [control.dataset.key, "
-        "[box.x + box.width / 2, box.y + box.height / 2, box.bottom]]; }))")
+    places = control_places(browser)
     machine_keys = browser.evaluate("tavrin_machine.keys().map(machine_key => machine_key.key)")
-    if sorted(places) != sorted(machine_keys):
+    if sorted(key for key in places if len(key) == 1) != sorted(machine_keys):
         raise Check_Failed(f"the touch controls carry data-key {sorted(places)}, not the "
                            f"machine's keys {sorted(machine_keys)}")
-    wide = browser.evaluate("document.documentElement.scrollWidth")
-    if wide > 390 or max(bottom for _, _, bottom in places.values()) > 844:
-        raise Check_Failed(f"the page is {wide} px wide, the controls end at "
-                           f"{max(b for _, _, b in places.values())} px on a 390 x 844 screen")
     fingers = {}
 
-    def touch(key, down):
-        if down:
-            fingers[key] = places[key][:2]
-            browser.touch("touchStart", fingers)
-        else:  # a finger lifted while others stay is a move of those that stay
-            del fingers[key]
-            browser.touch("touchMove" if fingers else "touchEnd", fingers)
+    def touch(finger, key):
+        if key:
+            fingers[finger] = tuple(places[key][:2])
+        else:
+            del fingers[finger]
+        browser.touch(fingers)
 
     frames = 240
-    expect_same_picture(page_picture(browser, TWO_THUMBS, frames, touch),
-                        runner_picture(arguments, TWO_THUMBS, frames, "thumbs"),
+    expect_same_picture(page_picture(browser, THUMBS, frames, touch),
+                        runner_picture(arguments, key_events(THUMBS), frames, "thumbs"),
                         "after a game played on the touch controls")
+
+
+# Phones (CSS pixels, the safe area's insets: top, right, bottom, left) upright and on the side.
+PHONES = [(390, 844, (47, 0, 34, 0)), (844, 390, (0, 47, 21, 47))]
+
+
+def check_phone_screen(arguments, browser):
+    """On a phone with a notch and a home bar, upright and on its side, the picture and every
+    touch control (Pause among them) lie in the safe area of one screen; a swipe that starts on
+    the picture or between the controls scrolls nothing while a game runs; Pause pauses, and in
+    full screen is still there."""
+    for width, height, insets in PHONES:
+        size = f"{width} x {height}"
+        browser.viewport(width, height, 3, touch=True)
+        browser.call("Emulation.setSafeAreaInsetsOverride", insets=dict(
+            zip(("top", "right", "bottom", "left"), insets)))
+        running(browser, arguments.url)
+        top, right, bottom, left = insets[0], width - insets[1], height - insets[2], insets[3]
+        places = control_places(browser)
+        places["picture"] = browser.evaluate(
+            "(() => { const box = document.getElementById('canvas').getBoundingClientRect(); "
+            "return [box.x + box.width / 2, box.y + box.height / 2, box.left, box.top, "
+            "box.right, box.bottom]; })()")
+        outside = {name: [round(v) for v in place[2:]] for name, place in places.items()
+                   if place[2] < left or place[3] < top or place[4] > right or place[5] > bottom}
+        if outside or "touch-pause" not in places:
+            raise Check_Failed(f"{size}: outside the safe area {[left, top, right, bottom]}: "
+                               f"{outside}; controls {sorted(places)}")
+        gap = browser.evaluate(
+            "(() => { const pad = document.getElementById('pad-right').getBoundingClientRect(); "
+            "return [pad.left + 2, pad.top + 2]; })()")
+        for start in (places["picture"][:2], gap):
+            browser.touch({"swipe": tuple(start)})
+            for step in range(1, 11):  # up to the screen's top
+                browser.touch({"swipe": (start[0], start[1] - (start[1] - 5) * step / 10)})
+            browser.touch({})
+            scrolled = browser.evaluate("[scrollX, scrollY, visualViewport.scale]")
+            if scrolled != [0, 0, 1]:
+                raise Check_Failed(f"{size}: a swipe from {start} scrolled the page to "
+                                   f"{scrolled[:2]} at a zoom of {scrolled[2]}")
+        browser.touch({"tap": tuple(places["touch-pause"][:2])})
+        browser.touch({})
+        browser.wait_for("!document.getElementById('paused').hidden",
+                         what=f"{size}: the touch Pause to pause")
+        browser.evaluate("document.getElementById('app').requestFullscreen()", gesture=True)
+        browser.wait_for("document.fullscreenElement !== null", what=f"{size}: full screen")
+        if not browser.evaluate(
+                "(() => { const box = document.getElementById('touch-pause')"
+                ".getBoundingClientRect(); return document.elementFromPoint(box.x + box.width / 2,"
+                " box.y + box.height / 2) === document.getElementById('touch-pause'); })()"):
+            raise Check_Failed(f"{size}: Pause cannot be touched in full screen")
+        browser.evaluate("document.exitFullscreen()")
 
 
 # The standard mapping's controls for the machine's keys: a button's index, or the left stick.
@@ -258,7 +364,8 @@ GAMEPAD = {"C": "buttons[8]", "Q": "buttons[9]", "S": "buttons[0]", "A": "button
 
 
 def check_gamepad(arguments, browser):
-    """A gamepad (navigator.getGamepads answered by the check) plays as the keys do."""
+    """A gamepad (navigator.getGamepads answered by the check) plays as the keys do; one without
+    the standard mapping, which the page cannot read, is named on the page."""
     running(browser, arguments.url)
     browser.evaluate(
         "(() => { const pad = { id: 'check', index: 0, connected: true, mapping: 'standard', "
@@ -276,13 +383,17 @@ def check_gamepad(arguments, browser):
         browser.next_frames()  # the page reads the gamepads once a frame
 
     frames = 240
-    expect_same_picture(page_picture(browser, PLAYED, frames, press),
+    expect_same_picture(page_picture(browser, PLAYED, frames, by_key(press)),
                         runner_picture(arguments, PLAYED, frames, "played"),
                         "after a game played on a gamepad")
+    browser.evaluate("check_pad.mapping = ''")
+    browser.wait_for("document.getElementById('hint').textContent.includes('“check”')",
+                     what="the page to name the gamepad that it cannot read")
 
 
 def check_blur(arguments, browser):
-    """A key held while the page loses the focus is let go, and the page pauses until a key."""
+    """A key held while the page loses the focus is let go, and the page pauses until a key;
+    a page hidden without losing the focus pauses too, and stands still until a key."""
     running(browser, arguments.url)
     keyboard = lambda key, down: browser.key(f"Key{key}", key.lower(), down)  # noqa: E731
     browser.evaluate("tavrin_test.reset()")
@@ -299,19 +410,34 @@ def check_blur(arguments, browser):
     browser.key("KeyX", "x", True)
     browser.key("KeyX", "x", False)
     browser.wait_for("document.getElementById('paused').hidden", what="a key to end the pause")
+    browser.evaluate("tavrin_test.resume()")
+    hide = ("(hidden) => { Object.defineProperty(document, 'hidden', { value: hidden, "
+            "configurable: true }); document.dispatchEvent(new Event('visibilitychange')); }")
+    browser.evaluate(f"({hide})(true)")
+    hidden = browser.picture()
+    time.sleep(0.5)
+    browser.evaluate(f"({hide})(false)")
+    browser.next_frames()
+    if browser.evaluate("document.getElementById('paused').hidden") or \
+            browser.picture() != hidden:
+        raise Check_Failed("the machine went on while the page was hidden, or on its return")
 
 
 def check_own_rom(arguments, browser):
     """A ROM image in two files, chosen in the page, plays as drovask-run plays it, also after
-    a reload; a file of the wrong size is refused in the page while the game goes on; the
+    a reload; files of the wrong size are refused in the page while the game goes on; the
     built-in game comes back."""
     os.makedirs(arguments.work, exist_ok=True)
     with open(arguments.other_rom, "rb") as file:
         image = file.read()
-    halves = [os.path.join(arguments.work, name) for name in ("1.bin", "2.bin")]
+    # Joined in their names' order, numbers as numbers: part9 before part10.
+    halves = [os.path.join(arguments.work, name) for name in ("card.part9", "card.part10")]
     for path, part in zip(halves, (image[:4096], image[4096:])):
         with open(path, "wb") as file:
             file.write(part)
+    one_byte = os.path.join(arguments.work, "one.bin")
+    with open(one_byte, "wb") as file:
+        file.write(image[:1])
     running(browser, arguments.url)
     frames = 60
     other = runner_picture(arguments, [], frames, "other", arguments.other_rom)
@@ -325,17 +451,20 @@ def check_own_rom(arguments, browser):
     def expect(picture, what):
         expect_same_picture(page_picture(browser, [], frames, None), picture, what)
 
-    choose(list(reversed(halves)))  # taken in the order of their names
+    choose(list(reversed(halves)))
     browser.wait_for("document.getElementById('rom-status').textContent === "
-                     "'Playing 1.bin + 2.bin.'", what="the chosen ROM")
+                     "'Playing card.part9 + card.part10.'", what="the chosen ROM")
     expect(other, "the chosen ROM")
-    choose(halves[:1])
-    browser.wait_for("document.getElementById('rom-status').classList.contains('bad')",
-                     what="the refusal of half a ROM")
-    said = browser.evaluate("document.getElementById('rom-status').textContent")
-    if "1.bin has 4,096 bytes" not in said or "8,192" not in said:
-        raise Check_Failed(f"half a ROM is refused with {said!r}")
-    expect(other, "the chosen ROM after a refused one")
+    for path, said_of_it in ((halves[0], "card.part9 has 4,096 bytes;"),
+                             (one_byte, "one.bin has 1 byte;")):
+        browser.evaluate("document.getElementById('rom-status').className = ''")
+        choose([path])
+        browser.wait_for("document.getElementById('rom-status').classList.contains('bad')",
+                         what=f"the refusal of {path}")
+        said = browser.evaluate("document.getElementById('rom-status').textContent")
+        if said_of_it not in said or "8,192" not in said:
+            raise Check_Failed(f"{os.path.basename(path)} is refused with {said!r}")
+    expect(other, "the chosen ROM after refused ones")
     running(browser, arguments.url)
     expect(other, "the chosen ROM after a reload")
     browser.evaluate("document.getElementById('built-in').click()")
@@ -397,7 +526,9 @@ CHECKS = {
     "unimplemented_instruction_shows_the_dialog": check_error_dialog,
     "escape_ends_the_emulation": check_escape,
     "picture_fits_exactly": check_fit,
+    "keyboard_reaches_the_page": check_keyboard_on_the_page,
     "touch_controls_play_as_the_keys": check_touch,
+    "phone_screen_holds_the_game": check_phone_screen,
     "gamepad_plays_as_the_keys": check_gamepad,
     "key_held_across_a_blur_is_released": check_blur,
     "own_rom_plays_as_drovask_run": check_own_rom,

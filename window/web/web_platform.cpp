@@ -73,13 +73,25 @@ std::uint32_t virtual_key(std::string_view code) {
     return 0;
 }
 
+// Whether the focus is on one of the page's buttons, which Space presses.
+EM_JS(bool, button_has_focus, (), { return document.activeElement instanceof HTMLButtonElement; });
+
 EM_BOOL on_key(int event_type, const EmscriptenKeyboardEvent* event, void*) {
     using namespace messages;
     const std::uint32_t code = virtual_key(event->code);
     if (code == 0) {
         return EM_FALSE;
     }
-    send(key_message(code, event_type == EMSCRIPTEN_EVENT_KEYDOWN, event->altKey != 0), code);
+    const bool down = event_type == EMSCRIPTEN_EVENT_KEYDOWN;
+    // Space on a focused button is the page's: it presses the button, and only a release (of a
+    // Space held since before the focus moved) reaches the program.
+    if (code == vk_space && button_has_focus()) {
+        if (!down) {
+            send(key_message(code, false, event->altKey != 0), code);
+        }
+        return EM_FALSE;
+    }
+    send(key_message(code, down, event->altKey != 0), code);
     // Letters, Space, the arrows and Escape do not scroll or act on the page; every other key,
     // and the browser's shortcuts with Ctrl or Meta, keep their default action.
     const bool own = (code >= 'A' && code <= 'Z') || code == vk_space || code == vk_escape ||
