@@ -246,7 +246,7 @@ TEST(Errors, SymbolsAndLayout) {
     expect_errors(" ORG later\nlater: NOP", {{1, "'later' must be defined on an earlier line"}});
     expect_errors(" DS -1\n ORG 10000H", {{1, "value -1 is out of range for a size"},
                                           {2, "value 65536 is out of range for an address"}});
-    expect_errors("mov: NOP\nB EQU 1\nEQU 5",
+    expect_errors("mov EQU 1\nB EQU 1\nEQU 5",
                   {{1, "'mov' is a reserved word and cannot be a label"},
                    {2, "'B' is a reserved word and cannot be a label"},
                    {3, "EQU needs a name"}});

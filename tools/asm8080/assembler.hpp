@@ -17,6 +17,9 @@
 // Source format, one statement a line:
 //     [label[:]] [mnemonic [operand, ...]] [; comment]
 // A label ends with a colon, or starts in the first column, or stands before a mnemonic or EQU.
+// With its colon it may be named like an instruction, a register or a directive ("daa:"): that
+// name is then the label where a value stands, and stays the register where an instruction takes
+// a register and the instruction where the operation stands.
 // Mnemonics, register names and symbols are case-insensitive. Directives: ORG, EQU, SET (or
 // DEFL), DB, DW, DS n[,fill], END [start] (ignores the rest of the program), INCLUDE "file" and
 // INCBIN "file" (relative to the including file); IF, IFDEF, IFNDEF, ELSE, ENDIF; MACRO, REPT,

@@ -34,8 +34,10 @@ std::optional<std::int64_t> Assembler::symbol_value(const std::string& name,
                                                     const std::string& spelling, Failure& failure) {
     const auto found = symbols_.entries.find(name);
     if (found == symbols_.entries.end()) {
-        failure = {pass_.second ? "undefined symbol '" + spelling + "'"
-                                : "'" + spelling + "' must be defined on an earlier line"};
+        // A register, a mnemonic or a directive is a value only where a label names it.
+        failure = {is_reserved(name) ? "'" + spelling + "' cannot be used as a value"
+                   : pass_.second    ? "undefined symbol '" + spelling + "'"
+                                     : "'" + spelling + "' must be defined on an earlier line"};
         return std::nullopt;
     }
     Symbol& symbol = found->second;

@@ -157,8 +157,10 @@ const Directive_Info* directive_info(Directive directive);
 // The operators written as words (AND, HIGH, EQ...).
 bool is_operator_word(std::string_view name);
 
-// Registers, register pairs, mnemonics, directives and operator words cannot name symbols; only
-// ERROR, NAME, PAGE and TITLE may, being directives only where a mnemonic stands.
+// Registers, register pairs, mnemonics, directives and operator words: no name of a symbol
+// defined without a colon, nor a value unless a label names it. ERROR, NAME, PAGE and TITLE are
+// not reserved, being directives only where a mnemonic stands. With its colon, a label may take
+// most of these names (statements.cpp).
 bool is_reserved(std::string_view name);
 
 } // namespace Asm8080

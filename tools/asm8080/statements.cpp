@@ -23,6 +23,19 @@ bool is_instruction_set(const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// A reserved word may still name a label written with its colon ("daa:", "a:"): there it can
+// be read as nothing else, and it is a symbol wherever a value stands. Not an operator word,
+// which an expression reads as its operator, nor EQU, SET, DEFL or MACRO, which after an
+// operation ("DW equ") would make the line a definition, nor a macro's name ("mov: MACRO"),
+// which the instruction or directive of that name would hide.
+bool may_name_label(const std::string& name, bool colon, const Directive_Info* operation) {
+    if (!is_reserved(name)) {
+        return true;
+    }
+    const bool names_macro = operation && operation->space == Directive_Space::none;
+    return colon && !is_operator_word(name) && !takes_name(name) && !names_macro;
+}
+
 } // namespace
 
 Head Assembler::head(std::string_view text) const {
@@ -117,7 +130,8 @@ bool Assembler::check_tokens(Statement& statement, const Head& line, const std::
     }
     if (line.operation > 0) {
         const Token& name = line.tokens[0];
-        if (is_reserved(name.text)) {
+        const bool colon = line.count > 1 && is_punctuation(line.tokens[1], ":");
+        if (!may_name_label(name.text, colon, info)) {
             invalid(statement, "'" + name.spelling + "' is a reserved word and cannot be a label");
             return false;
         }

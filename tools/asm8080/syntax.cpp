@@ -338,7 +338,9 @@ private:
     }
 
     std::optional<Node> parse_symbol(const Token& token) {
-        if (is_reserved(token.text)) {
+        // A register's or a mnemonic's name may be a label's ("daa:"): whether it is one, only
+        // the symbols can say, when the value is needed.
+        if (is_operator_word(token.text)) {
             fail("'" + token.spelling + "' cannot be used as a value");
             return std::nullopt;
         }

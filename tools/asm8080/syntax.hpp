@@ -84,8 +84,9 @@ constexpr int maximum_expression_depth = 200;
 // What the operands of an expression stand for while it is evaluated.
 class Evaluation {
 public:
-    // The value of a symbol (an identifier token), or nothing when it has none: evaluation stops,
-    // and the callee has noted why.
+    // The value of a symbol (an identifier token, any but an operator word: a register's or a
+    // mnemonic's name too), or nothing when it has none: evaluation stops, and the callee has
+    // noted why.
     virtual std::optional<std::int64_t> symbol(const Token& name) = 0;
     // The value of $.
     virtual std::int64_t here() = 0;
