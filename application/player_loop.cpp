@@ -128,9 +128,8 @@ private:
             rewinding_ = rewinding;
             // The rewind is paced from when it starts, and play from when it ends.
             machine_.real_time.restart(Tavrin::steady_seconds());
-            if (!rewinding_) {
-                std::cerr << "drovask-play: rewound to frame " << machine_.session.frames() << '\n';
-            }
+            std::cerr << "drovask-play: " << (rewinding_ ? "rewinding from" : "rewound to")
+                      << " frame " << machine_.session.frames() << '\n';
         }
     }
 
