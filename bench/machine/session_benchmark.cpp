@@ -87,7 +87,7 @@ void player_rewind_step(benchmark::State& state) {
         }
     }
     state.counters["frames back/s"] =
-        benchmark::Counter(static_cast<double>(state.iterations() * Rewind::frames_per_step),
+        benchmark::Counter(static_cast<double>(state.iterations()) * Rewind::frames_per_step,
                            benchmark::Counter::kIsRate);
 }
 BENCHMARK(player_rewind_step)->Unit(benchmark::kMicrosecond);
