@@ -12,9 +12,14 @@
 //     // record.text(): "at 30 press C" ..., the key script that drovask-run replays;
 //     // record.frames(): how many frames were played
 //
-// P pauses and goes on; N runs one frame and pauses (player_keys_text says so for the help).
+// P pauses and goes on; N runs one frame and pauses; 1 to 4 choose a slot, F5 saves the machine
+// in it and F9 loads it back; Backspace, held, rewinds (player_keys_text says so for the help).
+// A load starts the record again from the loaded state; a rewind drops what the record holds
+// after the frame gone back to.
 
+#include "application/key_record.hpp"
 #include "machine/board.hpp"
+#include "machine/session.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -26,26 +31,6 @@
 // nothing.
 using Rom_Reload = std::function<std::optional<std::vector<std::uint8_t>>()>;
 
-// The played session as a key script, one "at FRAME press|release KEY" line for each change of
-// the keys between two frames (FRAME: the frames run before it).
-class Key_Record {
-public:
-    // The frame about to run, `frames()`, has `keys` (bits of Drovask::input_keys) down.
-    void frame_starts(std::uint8_t keys);
-    // That frame has run.
-    void frame_ends() { ++frames_; }
-    // The machine starts again from power-on: the session recorded so far is dropped.
-    void restart() { *this = {}; }
-
-    std::uint64_t frames() const { return frames_; }
-    const std::string& text() const { return text_; }
-
-private:
-    std::string text_;
-    std::uint64_t frames_ = 0;
-    std::uint8_t keys_ = 0;
-};
-
 struct Player_Settings {
     std::string title = "Tavrin Mirellon";
     Rom_Reload reload;               // none: the ROM is read once
@@ -53,6 +38,10 @@ struct Player_Settings {
     Key_Record* record = nullptr;    // none: nothing is recorded
     std::function<bool()> on_window; // once the window is built, before it shows: false ends
                                      // the player with `exit_refused` (it has said why)
+    // The state slots' files (none: this build has no slots, and their keys say so). Each throws
+    // Tavrin::Exception with what is wrong; `save_slot` returns the name of the file written.
+    std::function<std::string(unsigned slot, const Drovask::Session&, Drovask::Rom)> save_slot;
+    std::function<Drovask::Session::State(unsigned slot, Drovask::Rom, std::uint32_t)> load_slot;
 };
 
 inline constexpr int exit_refused = 2;

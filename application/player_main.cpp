@@ -7,7 +7,8 @@
 #include "machine/rom_file.hpp"
 #include "window/window.hpp"
 
-#if DROVASK_PLAY_RECORDS
+#if DROVASK_PLAY_FILES
+#include "application/state_slots.hpp"
 #include "tools/files/output_file.hpp"
 #endif
 
@@ -23,7 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string usage = R"(Usage: drovask-play ROM... [--reload] [--record FILE]
+const std::string usage =
+    R"(Usage: drovask-play ROM... [--reload] [--record FILE]
 Plays a ROM image of the machine in a window, as tavrin-mirellon plays its built-in program,
 but on drovask-run's clock (an interrupt after every 1,938 instructions, run for the real time
 that has passed), so that drovask-run replays a played session exactly. ROM is one file of
@@ -36,17 +38,23 @@ that has passed), so that drovask-run replays a played session exactly. ROM is o
   --record FILE    write the keys played as a key script for drovask-run --input, once the
                    player ends; its last line, and standard error, tell the frames played,
                    which --frames takes to show the last picture. With --reload the record
-                   starts again with each new image.
+                   starts again with each new image. A rewind drops the keys played after the
+                   frame gone back to; a load starts the record again from the loaded state,
+                   written beside it as FILE.tmstate for drovask-run --load-state.
   --help           this text
 
-Keys: )" + Drovask::machine_keys_text(90, "      ").substr(6) +
-                          R"(.
+Keys: )" +
+    Drovask::machine_keys_text(90, "      ").substr(6) +
+    R"(.
 The arrow keys left and right and Space also move and fire, and so does a game controller:
 d-pad or left stick to move, the bottom face button (A) to fire, Start for one player, Back
 (Select) for a coin.
 Ctrl and the left mouse button drag the window; Escape ends the program.
 )" + player_keys_text() +
-                          R"(
+    R"(The slots are files beside the ROM file (the first one given), named after it: demo.bin's
+slot 2 is demo.2.tmstate. A slot saved with another ROM image, or damaged, is refused with a
+message and the machine goes on.
+
 Exit status: 0 once the window is closed (an error of the program is shown in a box first);
 1 when the record could not be written, or an error could not be shown (no display); 2 a bad
 argument or ROM image, or a record file that may not be written, with the reason on standard
@@ -69,7 +77,7 @@ Options parse_arguments(int argc, char** argv) {
             if (i + 1 == argc) {
                 throw Tavrin::Exception{"--record needs a FILE; see drovask-play --help"};
             }
-#if !DROVASK_PLAY_RECORDS
+#if !DROVASK_PLAY_FILES
             throw Tavrin::Exception{"--record is not available in this build of drovask-play; "
                                     "record on Linux"};
 #endif
@@ -148,7 +156,7 @@ std::string window_title(const std::vector<fs::path>& roms) {
     return title;
 }
 
-#if DROVASK_PLAY_RECORDS
+#if DROVASK_PLAY_FILES
 // The record's file, taken once the window exists (the window system's handlers of SIGINT and
 // SIGTERM, which close the window so that the record is still written, are in place by then).
 class Record_File {
@@ -165,9 +173,9 @@ public:
         }
     }
 
-    // The key script, and a last line with the frames played and how to replay them. Returns
-    // false (and says why) when the file could not be written. Where the window never came,
-    // there is nothing to write.
+    // The key script, and a last line with the frames played and how to replay them; after a
+    // load, the state it starts from beside it. Returns false (and says why) when a file could
+    // not be written. Where the window never came, there is nothing to write.
     bool write(const Key_Record& record) {
         if (!file_) {
             return true;
@@ -176,9 +184,16 @@ public:
         for (const fs::path& rom : options_.roms) {
             replay += " " + rom.string();
         }
+        const fs::path start_state = options_.record->string() + ".tmstate";
+        if (!record.start_state().empty()) {
+            replay += " --load-state " + start_state.string();
+        }
         replay += " --input " + options_.record->string() + " --frames " +
                   std::to_string(record.frames());
         try {
+            if (!record.start_state().empty()) {
+                write_file(start_state, record.start_state());
+            }
             std::fputs(record.text().c_str(), file_->stream());
             std::fprintf(file_->stream(), "# %llu frames played: %s\n",
                          static_cast<unsigned long long>(record.frames()), replay.c_str());
@@ -229,15 +244,25 @@ int main(int argc, char** argv) {
         settings.wait_after_error = true;
     }
     Key_Record record;
-#if DROVASK_PLAY_RECORDS
+#if DROVASK_PLAY_FILES
     Record_File record_file(options);
     if (options.record) {
         settings.record = &record;
         settings.on_window = [&record_file] { return record_file.open(); };
     }
+    const State_Slots slots(options.roms.front());
+    settings.save_slot = [&slots](unsigned slot, const Drovask::Session& session,
+                                  Drovask::Rom played) {
+        slots.save(slot, session, played);
+        return slots.path(slot).string();
+    };
+    settings.load_slot = [&slots](unsigned slot, Drovask::Rom played,
+                                  std::uint32_t instructions_per_interrupt) {
+        return slots.load(slot, played, instructions_per_interrupt);
+    };
 #endif
     const int status = run_player(rom, settings);
-#if DROVASK_PLAY_RECORDS
+#if DROVASK_PLAY_FILES
     if (options.record && status != exit_refused && !record_file.write(record)) {
         return 1;
     }

@@ -1,6 +1,9 @@
 // The counted schedule without a window: a frame of the demo game as the headless runner, the
 // player and the page run it, and going back in a history of ten minutes of play, with the
-// history's memory.
+// history's memory; drovask-play's frame with its rewind and key record kept, and its rewind's
+// steps back.
+#include "application/key_record.hpp"
+#include "application/rewind.hpp"
 #include "machine/history.hpp"
 #include "machine/programs.hpp"
 #include "machine/session.hpp"
@@ -50,6 +53,44 @@ void history_step_back(benchmark::State& state) {
     state.counters["snapshots"] = static_cast<double>(history.snapshot_count());
 }
 BENCHMARK(history_step_back)->Unit(benchmark::kMillisecond);
+
+// drovask-play's frame: the session's frame with the rewind's past and the key record kept (a
+// snapshot every 30 frames); against session_frame, the cost of keeping them.
+void player_frame(benchmark::State& state) {
+    auto session = std::make_unique<Drovask::Session>(Drovask::demo_rom());
+    Rewind rewind(*session);
+    Key_Record record;
+    for (auto _ : state) {
+        rewind.play_frame(*session, record, keys_in_frame(session->frames()));
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(player_frame);
+
+// The rewind key held after ten minutes of play: each iteration is one step, a frame shown,
+// going back Rewind::frames_per_step frames; played again whenever the past runs out.
+void player_rewind_step(benchmark::State& state) {
+    auto session = std::make_unique<Drovask::Session>(Drovask::demo_rom());
+    Rewind rewind(*session);
+    Key_Record record;
+    const auto play = [&] {
+        while (rewind.frames_kept(*session) < 35000) {
+            rewind.play_frame(*session, record, keys_in_frame(session->frames()));
+        }
+    };
+    play();
+    for (auto _ : state) {
+        if (rewind.step_back(*session, record) == 0) {
+            state.PauseTiming();
+            play();
+            state.ResumeTiming();
+        }
+    }
+    state.counters["frames back/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * Rewind::frames_per_step,
+                           benchmark::Counter::kIsRate);
+}
+BENCHMARK(player_rewind_step)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # drovask-play for authors, on a 1920 x 1080 X display (run under scripts/with-display): a session
 # played with xdotool and recorded with --record replays in drovask-run to the picture that was
-# on screen; P pauses and N runs one frame; the window is titled with the ROM's name; a program
+# on screen, also after a rewind and after a load; P pauses and N runs one frame; F5 and F9 save
+# and load a slot, and a bad slot is refused; the window is titled with the ROM's name; a program
 # error under --reload leaves the player waiting for a new image, and without it ends the player
 # with its record written.
 # Usage: player_sessions.sh DROVASK_PLAY DROVASK_RUN DEMO_ROM FAULTY_ROM
@@ -110,6 +111,85 @@ check "drovask-run replays the record to the picture on screen, warning of nothi
 check "... and to the paused picture a frame earlier, which differs" \
     eval 'replays_to "${paused_at:-0}" "$work/paused.png" &&
           ! same_picture "$work/paused.png" "$work/stepped.png"'
+
+# --- Rewind and the state slots ----------------------------------------------------------------
+# replays_record PICTURE: the command on the record's last line, with a screenshot, shows PICTURE
+# and warns of nothing.
+replays_record() {
+    local command
+    command=$(tail -n 1 "$work/session.keys" | sed -n 's/^# [0-9]* frames played: drovask-run//p')
+    [[ -n $command ]] &&
+        eval "\"\$runner\" $command --screenshot \"\$work/replayed.png\"" 2>"$work/replay.txt" &&
+        convert "$work/replayed.png" -colorspace gray -threshold 50% "$work/replayed.png" &&
+        same_picture "$1" "$work/replayed.png" && ! [[ -s $work/replay.txt ]] && return 0
+    cat "$work/replay.txt"
+    return 1
+}
+
+"$player" "$work/demo.bin" --record "$work/session.keys" 2>"$work/rewind.txt" &
+pid=$!
+window_appears
+xdotool mousemove 5 5
+sleep 0.3
+press c
+sleep 0.3
+press q
+sleep 1
+hold d 0.5
+press s
+sleep 1
+hold BackSpace 1
+hold a 0.4
+press s
+sleep 0.3
+press p
+sleep 0.3
+window_picture "$work/rewound.png"
+press Escape
+wait_for_exit
+from=$(sed -n 's/^drovask-play: rewinding from frame \([0-9]*\)$/\1/p' "$work/rewind.txt")
+to=$(sed -n 's/^drovask-play: rewound to frame \([0-9]*\)$/\1/p' "$work/rewind.txt")
+check "Backspace held rewinds (from frame ${from:-none} to ${to:-none})" \
+    eval '[[ -n $from && -n $to ]] && ((to < from))'
+check "a session rewound and played on replays from its record to the picture on screen" \
+    replays_record "$work/rewound.png"
+
+"$player" "$work/demo.bin" --record "$work/session.keys" 2>"$work/slots.txt" &
+pid=$!
+window_appears
+xdotool mousemove 5 5
+sleep 0.3
+press c
+sleep 0.3
+press q
+sleep 1
+press 2 p
+sleep 0.3
+window_picture "$work/saved.png"
+press F5 p
+hold a 0.5
+press s
+sleep 1
+press p F9
+sleep 0.3
+window_picture "$work/loaded.png"
+printf 'not a state\n' >"$work/demo.3.tmstate"
+press 3 F9 p
+sleep 0.5
+press p
+sleep 0.3
+window_picture "$work/after_load.png"
+press Escape
+check "F5 saves slot 2 beside the ROM, as demo.2.tmstate" \
+    eval 'grep -q "^drovask-play: frame [0-9]* saved in slot 2, $work/demo.2.tmstate$" \
+          "$work/slots.txt" && [[ -s $work/demo.2.tmstate ]]'
+check "F9 loads it back to the picture saved" same_picture "$work/saved.png" "$work/loaded.png"
+check "a bad slot is refused with a message, and the player goes on" \
+    eval 'grep -q "^drovask-play: slot 3 not loaded: .*demo.3.tmstate" "$work/slots.txt" &&
+          wait_for_exit && [[ $code == 0 ]] && (($(last_line_frames) > 0))'
+check "after a load the record replays from the loaded state to the picture on screen" \
+    eval 'grep -q -- "--load-state $work/session.keys.tmstate" "$work/session.keys" &&
+          replays_record "$work/after_load.png"'
 
 # --- Program errors ----------------------------------------------------------------------------
 cp "$faulty_rom" "$work/rom.bin"
