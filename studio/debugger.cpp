@@ -107,7 +107,7 @@ std::string Debugger::recording() const {
 }
 
 template <typename Step>
-void Debugger::replay(std::uint64_t from, std::uint64_t to, Step&& step) {
+void Debugger::replay_past(std::uint64_t from, std::uint64_t to, Step&& step) {
     history_.seek(session_, from);
     while (session_.instructions() < to) {
         if (session_.at_frame_start()) {
@@ -166,7 +166,7 @@ Stop Debugger::step_back_over() {
     };
     std::optional<Point> outside;
     search_back(back, history_.earliest(), [&](std::uint64_t from, std::uint64_t to) {
-        replay(from, to, [&](Drovask::Session& s) {
+        replay_past(from, to, [&](Drovask::Session& s) {
             const Intel_8080& q = s.board.processor;
             if (q.sp >= sp) {
                 outside = Point{s.instructions(), q.pc, q.sp, q.memory[q.pc]};
@@ -189,7 +189,7 @@ Stop Debugger::reverse_continue(std::uint64_t max_frames) {
     std::optional<std::uint64_t> hit;
     Stop stop;
     search_back(now, floor, [&](std::uint64_t from, std::uint64_t to) {
-        replay(from, to, [&](Drovask::Session& s) {
+        replay_past(from, to, [&](Drovask::Session& s) {
             const std::uint64_t point = s.instructions();
             const std::uint16_t pc = s.board.processor.pc;
             if (inspector_.breakpoint_at(pc)) {
@@ -221,7 +221,7 @@ std::optional<Writer> Debugger::who_wrote(std::uint16_t address) {
     std::optional<Writer> writer;
     search_back(
         now.counters.instructions, history_.earliest(), [&](std::uint64_t from, std::uint64_t to) {
-            replay(from, to, [&](Drovask::Session& s) {
+            replay_past(from, to, [&](Drovask::Session& s) {
                 const auto heard = [&](bool interrupt) {
                     return [&s, &writer, address, interrupt](std::uint16_t at, std::uint8_t,
                                                              Store store) {

@@ -76,8 +76,8 @@ public:
     // inside a frame, counts as the first), stopping early at a breakpoint or a watch.
     Stop run_frames(std::uint64_t count);
 
-    // Going back in the history. Each stops with reason limit, the machine where it was, when
-    // the history does not reach back far enough.
+    // Going back in the history. The steps back stop with reason limit, the machine where it
+    // was, when the history does not reach back far enough.
     // One instruction back: the machine as it was before the last step.
     Stop step_back();
     // One instruction back, but back from the return of a CALL (a conditional call or an RST)
@@ -139,7 +139,7 @@ private:
     // Replays the past from `from` to `to` instructions: `step(session)` runs one instruction
     // at a time, and the keys change at frame starts as they did.
     template <typename Step>
-    void replay(std::uint64_t from, std::uint64_t to, Step&& step);
+    void replay_past(std::uint64_t from, std::uint64_t to, Step&& step);
     // Replays the windows between snapshots from `now` back to `floor`, latest first, until
     // `scan(from, to)` says it found what it looks for.
     template <typename Scan>
