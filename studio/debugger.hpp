@@ -10,17 +10,29 @@
 //     const Studio::Stop stop = debugger.run_frames(600); // stop.reason == Stop_Reason::breakpoint
 //     debugger.step_over();                               // a CALL runs to its return
 //     debugger.key('C', true);                            // from the next frame on
+//     debugger.step_back();                               // the machine before the last step
+//     debugger.reverse_continue(600);                     // back to the last breakpoint hit
+//     debugger.who_wrote(0x2400);                         // the last store into 2400H
 //
 // Keys change only between frames, where a key script's `at FRAME` puts them, so every session
 // can be written down as a key script (`recording()`) and replayed (`replay`) picture for picture.
+//
+// The session's past is kept in a history (a snapshot every 30 frames, ten minutes of them, and
+// the keys): going back restores the snapshot before the point and runs forward to it, and the
+// searches backwards (reverse continue, step back over, who wrote) replay the past window by
+// window, latest first, looking at each instruction. Running forward costs nothing more. Going
+// forward from the past replays the keys that the past held, so it lands on the states it went
+// through before; the keys held now take effect once the machine is past the latest frame it ran.
 
 #include "formats/key_script.hpp"
+#include "machine/history.hpp"
 #include "machine/inspector.hpp"
 #include "machine/session.hpp"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +40,24 @@ namespace Studio {
 
 using Stop_Reason = Drovask::Stop_Reason;
 using Stop = Drovask::Stop;
+
+// The address of the video byte that holds the upright picture's pixel at column `x`, row `y`.
+constexpr std::uint16_t picture_address(std::uint32_t x, std::uint32_t y) {
+    constexpr std::uint32_t bytes_per_line = Drovask::screen_size.height / 8;
+    return static_cast<std::uint16_t>(Drovask::video_start + bytes_per_line * x +
+                                      (Drovask::screen_size.height - 1 - y) / 8);
+}
+
+// The last store into a byte: the instruction that made it, or the interrupt whose push did.
+struct Writer {
+    std::uint64_t frame;       // the frame under way then
+    std::uint64_t instruction; // instructions run before it; going there shows it about to run
+                               // (after an interrupt's push: the interrupt just taken)
+    std::uint16_t pc;          // the storing instruction; at an interrupt, the interrupted PC
+    bool interrupt;
+
+    bool operator==(const Writer&) const = default;
+};
 
 class Debugger {
 public:
@@ -45,6 +75,28 @@ public:
     // Runs to the end of the `count`-th frame from here (the current one, if the machine stands
     // inside a frame, counts as the first), stopping early at a breakpoint or a watch.
     Stop run_frames(std::uint64_t count);
+
+    // Going back in the history. The steps back stop with reason limit, the machine where it
+    // was, when the history does not reach back far enough.
+    // One instruction back: the machine as it was before the last step.
+    Stop step_back();
+    // One instruction back, but back from the return of a CALL (a conditional call or an RST)
+    // to the call itself, skipping the callee: step over's start.
+    Stop step_back_over();
+    // Back to the last point before this one where a breakpoint or a watch would stop a run
+    // forwards (a breakpoint before its instruction, a watch after its store), looking at most
+    // `max_frames` frames back; when there is none, as far back as it looked (reason limit).
+    Stop reverse_continue(std::uint64_t max_frames);
+    // To the start of frame `frame` (backwards or forwards within the history); false, the
+    // machine where it was, outside it.
+    bool seek_frame(std::uint64_t frame);
+    // To the point after `instructions` instructions in all, within the history.
+    bool seek(std::uint64_t instructions);
+    // The last store into `address` before now that wrote it (a dropped one did not), within the
+    // history; the machine stays where it is.
+    std::optional<Writer> who_wrote(std::uint16_t address);
+
+    const Drovask::History& history() const { return history_; }
 
     // After an instruction threw: PC at that instruction again, which did nothing else, so the
     // machine stands where the program failed and a step shows the failure again.
@@ -79,15 +131,33 @@ public:
     int frame_position() const { return static_cast<int>(session_.counters().in_frame); }
 
 private:
-    // At the start of a frame: the key script's changes due, then the keys as wanted now.
+    // At the start of a frame: a snapshot when one is due; in the past, the keys it held; else
+    // the key script's changes due, then the keys as wanted now.
     void start_frame();
+    // The keys held in frame `frame`, from the log.
+    std::uint8_t keys_in(std::uint64_t frame) const;
+    // Replays the past from `from` to `to` instructions: `step(session)` runs one instruction
+    // at a time, and the keys change at frame starts as they did.
+    template <typename Step>
+    void replay_past(std::uint64_t from, std::uint64_t to, Step&& step);
+    // Replays the windows between snapshots from `now` back to `floor`, latest first, until
+    // `scan(from, to)` says it found what it looks for.
+    template <typename Scan>
+    bool search_back(std::uint64_t now, std::uint64_t floor, Scan&& scan);
 
     Drovask::Session session_;
     Drovask::Inspector inspector_;
     std::array<bool, 256> wanted_{};         // the keys as the person holds them now
     std::vector<Formats::Key_Event> script_; // to replay, in the order of their frames
     std::size_t script_next_ = 0;
-    std::vector<Formats::Key_Event> recorded_;
+    // The keys held from each frame on where they changed; the first entry is power-on's.
+    struct Frame_Keys {
+        std::uint64_t frame;
+        std::uint8_t keys;
+    };
+    std::vector<Frame_Keys> keys_log_{{0, 0}};
+    std::uint64_t frames_keyed_ = 0; // frames whose keys are in the log: the past's
+    Drovask::History history_;
 };
 
 } // namespace Studio

@@ -18,11 +18,13 @@
 
 #include <emscripten/emscripten.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -266,6 +268,70 @@ EMSCRIPTEN_KEEPALIVE const char* studio_replay(const char* text, std::size_t siz
 // The key script of the keys used since power-on, as a JSON string.
 EMSCRIPTEN_KEEPALIVE const char* studio_recording() {
     return answer(Json::string(debugger ? debugger->recording() : std::string()));
+}
+
+// Going back: as the steps forwards, {"reason", "address"} or {"error"}; reason "limit" when
+// the history does not reach back that far.
+EMSCRIPTEN_KEEPALIVE const char* studio_step_back() {
+    return on_machine([](Studio::Debugger& d) { return d.step_back(); });
+}
+
+EMSCRIPTEN_KEEPALIVE const char* studio_step_back_over() {
+    return on_machine([](Studio::Debugger& d) { return d.step_back_over(); });
+}
+
+EMSCRIPTEN_KEEPALIVE const char* studio_reverse_continue(std::uint32_t max_frames) {
+    return on_machine([=](Studio::Debugger& d) { return d.reverse_continue(max_frames); });
+}
+
+// To the start of frame `frame` within the history: 1, or 0 outside it (the machine stays).
+EMSCRIPTEN_KEEPALIVE int studio_seek(std::uint32_t frame) {
+    return debugger && debugger->seek_frame(frame) ? 1 : 0;
+}
+
+// To the point after `instructions` instructions in all (what studio_who_wrote's "instruction"
+// names): 1, or 0 outside the history.
+EMSCRIPTEN_KEEPALIVE int studio_seek_instruction(double instructions) {
+    return debugger && instructions >= 0 && debugger->seek(static_cast<std::uint64_t>(instructions))
+               ? 1
+               : 0;
+}
+
+// The last store into `address` that wrote it: {"frame", "instruction", "pc", "interrupt"}, or
+// null when the history holds none.
+EMSCRIPTEN_KEEPALIVE const char* studio_who_wrote(std::uint16_t address) {
+    const std::optional<Studio::Writer> writer =
+        debugger ? debugger->who_wrote(address) : std::nullopt;
+    if (!writer) {
+        return answer(Json::null);
+    }
+    return answer(
+        Json::object({{"frame", Json::number(static_cast<std::int64_t>(writer->frame))},
+                      {"instruction", Json::number(static_cast<std::int64_t>(writer->instruction))},
+                      {"pc", Json::number(writer->pc)},
+                      {"interrupt", Json::boolean(writer->interrupt)}}));
+}
+
+// The video byte that holds the picture's pixel at column `x`, row `y`.
+EMSCRIPTEN_KEEPALIVE int studio_picture_address(std::uint32_t x, std::uint32_t y) {
+    return Studio::picture_address(x, y);
+}
+
+// What the history holds: {"earliest_frame", "latest_frame" (the frames whose starts it can go
+// to), "bytes"}, or null before power-on.
+EMSCRIPTEN_KEEPALIVE const char* studio_history() {
+    if (!debugger) {
+        return answer(Json::null);
+    }
+    const Drovask::History& history = debugger->history();
+    const std::uint64_t per_frame = std::uint64_t{Drovask::interrupts_per_frame} *
+                                    debugger->session().instructions_per_interrupt();
+    const std::uint64_t latest = std::max(history.latest(), debugger->instructions());
+    return answer(
+        Json::object({{"earliest_frame", Json::number(static_cast<std::int64_t>(
+                                             (history.earliest() + per_frame - 1) / per_frame))},
+                      {"latest_frame", Json::number(static_cast<std::int64_t>(latest / per_frame))},
+                      {"bytes", Json::number(static_cast<std::int64_t>(history.memory_bytes()))}}));
 }
 
 // The registers and the schedule's counts by name, or null before power-on.

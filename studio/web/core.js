@@ -53,6 +53,15 @@
     step: () => json_at(_studio_step()),
     step_over: (max_frames) => json_at(_studio_step_over(max_frames)),
     run_frames: (count) => json_at(_studio_run_frames(count)),
+    // Going back, as the steps forwards: {reason, address} or {error}
+    step_back: () => json_at(_studio_step_back()),
+    step_back_over: () => json_at(_studio_step_back_over()),
+    reverse_continue: (max_frames) => json_at(_studio_reverse_continue(max_frames)),
+    seek: (frame) => _studio_seek(frame) === 1,                       // to a frame's start
+    seek_instruction: (count) => _studio_seek_instruction(count) === 1,
+    who_wrote: (address) => json_at(_studio_who_wrote(address)),     // {frame, instruction, pc, interrupt} or null
+    picture_address: (x, y) => _studio_picture_address(x, y),       // the video byte of a pixel
+    history: () => json_at(_studio_history()),                       // {earliest_frame, latest_frame, bytes} or null
     set_break: (address, on) => _studio_break(address, on ? 1 : 0),
     clear_breaks: () => _studio_clear_breaks(),
     watch: (first, length) => _studio_watch(first, length),

@@ -4,9 +4,10 @@
 import { add_watch, break_at, machine_on, toggle_line } from "./studio_breaks.js";
 import { cursor_line, draw_gutter, save_source, set_source, show_messages, source, stored_files }
   from "./studio_editor.js";
-import { assemble, next_frame, pause, power_on, replay, run, step, step_over } from "./studio_machine.js";
+import { assemble, next_frame, pause, power_on, replay, reverse_continue, run, seek_frame,
+         seek_instruction, step, step_back, step_back_over, step_over, who_wrote } from "./studio_machine.js";
 import { download, element } from "./studio_text.js";
-import { canvas } from "./studio_views.js";
+import { canvas, memory_address_at, show_writer } from "./studio_views.js";
 
 // The machine's key for a key of the keyboard (event.code "KeyC" for C), or null.
 const machine_key = (studio, code) => {
@@ -38,13 +39,50 @@ const machine_keys = (studio) => {
   canvas.addEventListener("mousedown", () => canvas.focus());
 };
 
+// Who wrote this: a pixel of the paused picture or a byte of the memory view, and the way back
+// to the writer's moment.
+const who_wrote_this = (studio) => {
+  let writer = null;
+  const ask = (address, what) => {
+    writer = who_wrote(studio, address);
+    show_writer(studio, address, writer, what);
+  };
+  canvas.addEventListener("click", (event) => {
+    if (studio.running || !machine_on()) {
+      return; // running, a click only gives the picture the keys
+    }
+    const box = canvas.getBoundingClientRect();
+    const x = Math.floor((event.clientX - box.left) * canvas.width / box.width);
+    const y = Math.floor((event.clientY - box.top) * canvas.height / box.height);
+    if (x >= 0 && x < canvas.width && y >= 0 && y < canvas.height) {
+      ask(studio_core.picture_address(x, y), `pixel ${x},${y}`);
+    }
+  });
+  element("memory").addEventListener("click", (event) => {
+    const address = memory_address_at(event.target);
+    if (address !== null && machine_on()) {
+      ask(address, "");
+    }
+  });
+  element("who-wrote").addEventListener("click", (event) => {
+    if (event.target.id === "go-to-writer" && writer) {
+      seek_instruction(studio, writer.instruction);
+    }
+  });
+};
+
 // The debugger's keys, wherever the focus is.
 const debugger_keys = (studio) => {
   document.addEventListener("keydown", (event) => {
     if (!studio.ready) {
       return;
     }
-    const action = {
+    // Alt goes backwards; Shift+F5 stays pause, as in debuggers.
+    const action = event.altKey ? {
+      F5: () => reverse_continue(studio),
+      F10: () => step_back_over(studio),
+      F11: () => step_back(studio),
+    }[event.key] : {
       F5: () => (event.shiftKey ? pause(studio) : run(studio)),
       F9: () => toggle_line(studio, cursor_line()),
       F10: () => step_over(studio),
@@ -101,6 +139,10 @@ const buttons = (studio) => {
   on_click("reset", () => studio.program && power_on(studio));
   on_click("step", () => step(studio));
   on_click("step-over", () => step_over(studio));
+  on_click("reverse", () => reverse_continue(studio));
+  on_click("step-back", () => step_back(studio));
+  on_click("step-back-over", () => step_back_over(studio));
+  element("timeline").addEventListener("input", (event) => seek_frame(studio, Number(event.target.value)));
   on_click("frame", () => next_frame(studio));
   on_click("open", () => element("open-file").click());
   open_text_file(element("open-file"), (text, name) => set_source(studio, text, name.replace(/[\/\\]/g, "_")));
@@ -151,6 +193,7 @@ const forms = (studio) => {
 
 export const install_controls = (studio) => {
   machine_keys(studio);
+  who_wrote_this(studio);
   debugger_keys(studio);
   editor_events(studio);
   buttons(studio);

@@ -5,11 +5,25 @@
 //     tavrin_studio.break_at("draw");          // a line number, a symbol or "1A2BH"
 //     tavrin_studio.continue_to_break(600);    // {stopped, pc, line}
 //     tavrin_studio.registers();               // {pc, a, bc, de, hl, sp, flags}
+//     tavrin_studio.reverse_continue(600);     // {stopped, pc, file, line}, backwards
+//     tavrin_studio.who_wrote(0x2400);         // {frame, instruction, pc, file, line} or null
 
 import { break_at, clear_breaks } from "./studio_breaks.js";
 import { set_source } from "./studio_editor.js";
-import { assemble, paused_move, power_on, replay, step, step_over } from "./studio_machine.js";
+import { assemble, max_search_frames, paused_move, power_on, replay, seek_frame, step,
+         step_back, step_back_over, step_over, who_wrote } from "./studio_machine.js";
 import { base64 } from "./studio_text.js";
+
+// Where a move backwards stopped: {stopped (at a breakpoint or a watch), pc, file, line}.
+const stopped_at = (studio, name, stop) => {
+  if (stop === null) {
+    throw new Error(`${name}: assemble a program first`);
+  }
+  const state = studio_core.state();
+  const place = studio.line_of.get(state.pc);
+  return { stopped: stop.reason === "breakpoint" || stop.reason === "watch", pc: state.pc,
+           file: place ? place.file : null, line: place ? place.line : null };
+};
 
 export const checks_interface = (studio) => ({
   set_source: (text) => set_source(studio, String(text)),
@@ -52,6 +66,30 @@ export const checks_interface = (studio) => ({
     studio_core.key(name, down);
   },
   picture: () => base64(studio_core.picture()),
+  // Backwards, in the session's history.
+  step_back: () => stopped_at(studio, "step_back", step_back(studio)),
+  step_back_over: () => stopped_at(studio, "step_back_over", step_back_over(studio)),
+  reverse_continue: (max_frames = max_search_frames) => {
+    if (!Number.isInteger(max_frames) || max_frames < 0) {
+      throw new RangeError("reverse_continue: max_frames must be a whole number of frames, 0 or more");
+    }
+    return stopped_at(studio, "reverse_continue",
+                      paused_move(studio, () => studio_core.reverse_continue(max_frames)));
+  },
+  seek: (frame) => {
+    if (!Number.isInteger(frame) || frame < 0) {
+      throw new RangeError("seek: frame must be a whole number, 0 or more");
+    }
+    return seek_frame(studio, frame);
+  },
+  who_wrote: (address) => {
+    if (!Number.isInteger(address) || address < 0 || address > 0xffff) {
+      throw new RangeError("who_wrote: address must be a whole number from 0 to 65535");
+    }
+    const writer = who_wrote(studio, address);
+    return writer && { frame: writer.frame, instruction: writer.instruction, pc: writer.pc,
+                       file: writer.file, line: writer.line };
+  },
   // Beyond the contract, for the checks of sessions.
   recording: () => studio_core.recording(),
   replay: (script) => replay(studio, script),

@@ -1,5 +1,6 @@
 // Assembling and running: the editor's text assembled in the WebAssembly, the machine powered on
-// with it, stepped, run in real time at 60 frames a second, and stopped at breakpoints.
+// with it, stepped, run in real time at 60 frames a second, and stopped at breakpoints; and going
+// back in its history: steps back, reverse continue, the timeline and who wrote a byte.
 
 import { apply_breaks, machine_on } from "./studio_breaks.js";
 import { draw_gutter, go_to_line, save_source, show_messages, stored_files } from "./studio_editor.js";
@@ -79,7 +80,7 @@ export const power_on = (studio) => {
   return true;
 };
 
-const stop_text = (studio, stop) => {
+const stop_text = (studio, stop, limit) => {
   if (stop.error) {
     return `stopped: ${stop.error}`;
   }
@@ -89,14 +90,14 @@ const stop_text = (studio, stop) => {
   };
   return { breakpoint: `breakpoint at ${at(stop.address)}`,
            watch: `a store into ${hex(stop.address, 4)}`,
-           limit: `no stop within ${max_search_frames} frames`, done: "" }[stop.reason];
+           limit: limit || `no stop within ${max_search_frames} frames`, done: "" }[stop.reason];
 };
 
 // A stop that the machine made (a breakpoint, a watch, a fault) is said in the status, and
 // ends a run; the caller shows the views once, so that what changed stays marked.
-const after_stop = (studio, stop) => {
+const after_stop = (studio, stop, limit) => {
   if (stop.error || stop.reason !== "done") {
-    studio.message = stop_text(studio, stop);
+    studio.message = stop_text(studio, stop, limit);
     end_run(studio);
   }
   return stop;
@@ -104,19 +105,61 @@ const after_stop = (studio, stop) => {
 
 // A move made while paused (`go` asks the machine for it), then every view; null when the
 // machine is off.
-export const paused_move = (studio, go) => {
+export const paused_move = (studio, go, limit) => {
   pause(studio);
   if (!machine_on()) {
     return null;
   }
   studio.message = "";
-  const stop = after_stop(studio, go());
+  const stop = after_stop(studio, go(), limit);
   show_stop(studio);
   return stop;
 };
 export const step = (studio) => paused_move(studio, () => studio_core.step());
 export const step_over = (studio) => paused_move(studio, () => studio_core.step_over(max_search_frames));
 export const next_frame = (studio) => paused_move(studio, () => studio_core.run_frames(1));
+
+const history_end = "the history reaches no further back";
+export const step_back = (studio) => paused_move(studio, () => studio_core.step_back(), history_end);
+export const step_back_over = (studio) =>
+  paused_move(studio, () => studio_core.step_back_over(), history_end);
+export const reverse_continue = (studio) =>
+  paused_move(studio, () => studio_core.reverse_continue(max_search_frames),
+              `no stop within ${max_search_frames} frames back, or the history's start`);
+
+// To the start of a frame of the history, or to the point after a count of instructions (a
+// writer's moment); false outside the history.
+export const seek_frame = (studio, frame) => {
+  let moved = false;
+  paused_move(studio, () => {
+    moved = studio_core.seek(frame);
+    return { reason: "done" };
+  });
+  return moved;
+};
+export const seek_instruction = (studio, count) => {
+  let moved = false;
+  paused_move(studio, () => {
+    moved = studio_core.seek_instruction(count);
+    return { reason: "done" };
+  });
+  return moved;
+};
+
+// The last writer of the byte at `address`, with its source line: {address, frame,
+// instruction, pc, interrupt, file, line}, or null.
+export const who_wrote = (studio, address) => {
+  if (!machine_on()) {
+    return null;
+  }
+  pause(studio);
+  const writer = studio_core.who_wrote(address);
+  if (!writer) {
+    return null;
+  }
+  const place = studio.line_of.get(writer.pc);
+  return Object.assign(writer, { address, file: place ? place.file : null, line: place ? place.line : null });
+};
 
 // Real time: each animation frame runs the frames that are due, stopping at breakpoints.
 export const run = (studio) => {

@@ -1,6 +1,6 @@
-// The views that follow every stop: the machine's picture, the status line, the registers and
-// flags, the disassembly around PC, the stack, RAM, and the lines of an included file. What
-// changed since the last stop is marked.
+// The views that follow every stop: the machine's picture, the status line and the timeline, the
+// registers and flags, the disassembly around PC, the stack, RAM, and the lines of an included
+// file. What changed since the last stop is marked. Who wrote a byte is said beside the picture.
 
 import { draw_gutter, go_to_line } from "./studio_editor.js";
 import { element, escape_html, hex } from "./studio_text.js";
@@ -37,8 +37,22 @@ export const draw_picture = () => {
   screen.putImageData(picture_image, 0, 0);
 };
 
+// The timeline: the frames that the history holds, the machine's among them.
+const show_timeline = (state) => {
+  const timeline = element("timeline");
+  const history = studio_core.history();
+  timeline.disabled = !history;
+  if (history) {
+    timeline.min = history.earliest_frame;
+    timeline.max = history.latest_frame;
+    timeline.value = state.frames;
+    element("timeline-frames").textContent = `frames ${history.earliest_frame}–${history.latest_frame}`;
+  }
+};
+
 export const show_status = (studio) => {
   const state = studio_core.state();
+  show_timeline(state || { frames: 0 });
   if (!state) {
     element("status").textContent = studio.program ? "Powered off." : "Assemble a program to run it.";
     return;
@@ -114,14 +128,15 @@ const show_memory = (studio, memory, before) => {
     for (let i = 0; i < 16; ++i) {
       const value = memory[row + i];
       const cell = hex(value, 2);
-      bytes += (before && before[row - ram_start + i] !== value) ? `<span class="changed">${cell}</span> `
-                                                               : `${cell} `;
+      bytes += (before && before[row - ram_start + i] !== value) ? `<i class="changed">${cell}</i> `
+                                                               : `<i>${cell}</i> `;
       text += value >= 0x20 && value < 0x7f ? escape_html(String.fromCharCode(value)) : ".";
     }
     const address = row >= video_start ? `<span class="video">${hex(row, 4)}</span>` : hex(row, 4);
     const html = `${address}: ${bytes} ${text}`;
     if (!memory_rows[index]) {
       memory_rows[index] = document.createElement("div");
+      memory_rows[index].dataset.row = row;
       view.appendChild(memory_rows[index]);
     }
     if (memory_html[index] !== html) {
@@ -171,4 +186,30 @@ export const show_stop = (studio) => {
   }
   draw_gutter(studio);
   studio.previous = { state: state, ram: memory.slice(studio.layout.ram_start, studio.layout.ram_end + 1) };
+};
+
+// The byte of the memory view under a click, or null.
+export const memory_address_at = (target) => {
+  if (target.tagName !== "I" || !target.parentElement.dataset.row) {
+    return null;
+  }
+  const cells = [...target.parentElement.querySelectorAll("i")];
+  return Number(target.parentElement.dataset.row) + cells.indexOf(target);
+};
+
+// Who wrote a byte: its last writer with a button to go to that moment, or that none did.
+export const show_writer = (studio, address, writer, what) => {
+  const view = element("who-wrote");
+  view.hidden = false;
+  const byte = `${hex(address, 4)}${what ? " (" + what + ")" : ""}`;
+  if (!writer) {
+    view.textContent = `${byte}: no store into it in the history.`;
+    return;
+  }
+  const place = writer.file ? ` ${writer.file}:${writer.line}` : "";
+  const name = symbol_at(studio, writer.pc);
+  view.innerHTML = escape_html(`${byte}: written by ${writer.interrupt ? "the interrupt at " : ""}` +
+    `PC ${hex(writer.pc, 4)}${name ? " " + name : ""}${place} in frame ${writer.frame}, ` +
+    `instruction ${writer.instruction.toLocaleString("en")} `) +
+    '<button id="go-to-writer" type="button">Go there</button>';
 };

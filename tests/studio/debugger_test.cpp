@@ -1,6 +1,7 @@
 // The studio's debugger: however it is driven (frames, single steps, a mix), the machine goes
 // through the same states as drovask-run's runner; it stops where it says; keys and key scripts
-// take effect between frames, so a session replays exactly.
+// take effect between frames, so a session replays exactly; going back lands on the states a
+// straight run passes through, and the searches backwards find what a run forwards stops at.
 #include "studio/debugger.hpp"
 
 #include "base/exception.hpp"
@@ -15,7 +16,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -109,20 +113,34 @@ subr:   MVI B,5
         RET
 )";
 
-TEST(Debugger_Stops, StopWhereTheySay) {
-    const Asm8080::Program program =
-        Asm8080::assemble(stops_program, "stops.asm", {.base = 0, .size = Drovask::rom_size});
-    ASSERT_TRUE(program.ok()) << Asm8080::format_diagnostic(program.errors.front());
-    const auto at = [&](const char* name) { return program.symbols.at(name); };
+struct Assembled {
     std::array<std::uint8_t, Drovask::rom_size> rom{};
-    std::copy(program.image.begin(), program.image.end(), rom.begin());
+    Asm8080::Program program;
+    std::uint16_t at(const char* name) const { return program.symbols.at(name); }
+};
+
+Assembled assembled(const char* source) {
+    Assembled result;
+    result.program =
+        Asm8080::assemble(source, "program.asm", {.base = 0, .size = Drovask::rom_size});
+    EXPECT_TRUE(result.program.ok()) << Asm8080::format_diagnostic(result.program.errors.front());
+    std::copy(result.program.image.begin(), result.program.image.end(), result.rom.begin());
+    return result;
+}
+
+void step_to(Studio::Debugger& d, std::uint16_t pc) {
+    while (d.board().processor.pc != pc) {
+        d.step();
+    }
+}
+
+TEST(Debugger_Stops, StopWhereTheySay) {
+    const Assembled program = assembled(stops_program);
+    const auto at = [&](const char* name) { return program.at(name); };
+    const auto& rom = program.rom;
 
     using Studio::Stop_Reason;
-    const auto steps_to = [&](Studio::Debugger& d, const char* name) {
-        while (d.board().processor.pc != at(name)) {
-            d.step();
-        }
-    };
+    const auto steps_to = [&](Studio::Debugger& d, const char* name) { step_to(d, at(name)); };
     const struct {
         const char* name;
         std::function<Studio::Stop(Studio::Debugger&)> act;
@@ -239,6 +257,233 @@ TEST(Debugger_Keys, ChangeBetweenFramesAndReplayFromTheirRecording) {
     untouched.run_frames(live.frames());
     EXPECT_FALSE(state_of(untouched.board()) == state_of(live.board()))
         << "the keys reached the program";
+}
+
+// The runner after `count` instructions with the coin script's keys: whole frames, then the
+// rest of the last one (the timer fires when a period completes, as after a debugger's step).
+Machine_State runner_after(std::uint64_t count) {
+    Drovask::Runner runner(Drovask::test_card_rom());
+    const auto keys = [&] {
+        for (const Formats::Key_Event& change : coin_script) {
+            if (change.frame == runner.frames()) {
+                runner.hold(change.key, change.press);
+            }
+        }
+    };
+    for (; count >= instructions_per_frame; count -= instructions_per_frame) {
+        keys();
+        runner.frame();
+    }
+    keys();
+    const std::uint64_t period = Drovask::default_instructions_per_interrupt;
+    runner.run(std::min(count, period));
+    if (count >= period) {
+        runner.interrupt();
+        runner.run(count - period);
+    }
+    return state_of(runner.board);
+}
+
+TEST(Debugger_History, GoingBackLandsOnTheStatesOfAStraightRunAndForwardAgainOnTheSame) {
+    const auto step_back = [](std::uint64_t count) {
+        return [count](Studio::Debugger& d) {
+            for (std::uint64_t i = 0; i < count; ++i) {
+                ASSERT_EQ(d.step_back().reason, Studio::Stop_Reason::done);
+            }
+        };
+    };
+    const struct {
+        const char* name;
+        std::uint64_t forward, back;
+        std::function<void(Studio::Debugger&)> go_back;
+    } cases[] = {
+        {"one instruction", 100, 1, step_back(1)},
+        {"steps back over the timer", Drovask::default_instructions_per_interrupt + 5, 10,
+         step_back(10)},
+        {"steps back to the start of a frame", 3 * instructions_per_frame + 2, 2, step_back(2)},
+        {"back over snapshots and key changes", 70 * instructions_per_frame + 123,
+         65 * instructions_per_frame + 7,
+         [](Studio::Debugger& d) { d.seek(5 * instructions_per_frame + 116); }},
+        {"to a frame's start", 40 * instructions_per_frame + 9, 21 * instructions_per_frame + 9,
+         [](Studio::Debugger& d) { d.seek_frame(19); }},
+    };
+    for (const auto& c : cases) {
+        Studio::Debugger debugger(Drovask::test_card_rom());
+        debugger.replay(coin_script);
+        debugger.run_frames(c.forward / instructions_per_frame);
+        for (std::uint64_t i = 0; i < c.forward % instructions_per_frame; ++i) {
+            debugger.step();
+        }
+        const Drovask::Session::State ahead = debugger.session().save();
+        const std::string recorded = debugger.recording();
+        c.go_back(debugger);
+        ASSERT_EQ(debugger.instructions(), c.forward - c.back) << c.name;
+        EXPECT_TRUE(state_of(debugger.board()) == runner_after(c.forward - c.back)) << c.name;
+        // Forward again, by frames and steps: the states of never having gone back.
+        debugger.run_frames(c.back / instructions_per_frame);
+        while (debugger.instructions() < c.forward) {
+            debugger.step();
+        }
+        EXPECT_TRUE(debugger.session().save() == ahead) << c.name;
+        EXPECT_EQ(debugger.recording(), recorded) << c.name;
+    }
+}
+
+TEST(Debugger_History, StepBackOverGoesBackFromAReturnToItsCall) {
+    const Assembled program = assembled(stops_program);
+    const struct {
+        const char* name;
+        const char* from;
+        const char* to;
+    } cases[] = {
+        {"from after a CALL's return to the CALL", "SKIPS", "CALLS"},
+        {"from after an RST's return to the RST", "BACK", "RESTART"},
+        {"after a conditional call not taken, one instruction", "RESTART", "SKIPS"},
+        {"inside the callee, one instruction", "SUBR", "CALLS"},
+    };
+    for (const auto& c : cases) {
+        Studio::Debugger forward(program.rom);
+        step_to(forward, program.at(c.to));
+        const Drovask::Session::State expected = forward.session().save();
+        step_to(forward, program.at(c.from));
+        EXPECT_EQ(forward.step_back_over().reason, Studio::Stop_Reason::done) << c.name;
+        EXPECT_TRUE(forward.session().save() == expected) << c.name;
+    }
+    Studio::Debugger at_power_on(program.rom);
+    EXPECT_EQ(at_power_on.step_back_over().reason, Studio::Stop_Reason::limit);
+}
+
+// A count stored at 2100H, then a call that takes about 68 frames: its hits lie in different
+// windows of the history.
+constexpr const char* slow_loop_program = R"(
+        ORG 0
+        LXI SP,2400H
+again:  INR E
+        MOV A,E
+        STA 2100H
+        CALL subr
+        JMP again
+subr:   LXI B,0
+wait:   DCX B
+        MOV A,B
+        ORA C
+        JNZ wait
+        RET
+)";
+
+TEST(Debugger_History, ReverseContinueLandsOnThePreviousStopOfARunForwards) {
+    const Assembled program = assembled(slow_loop_program);
+    const struct {
+        const char* name;
+        std::function<void(Studio::Debugger&)> arm;
+        Studio::Stop stop;
+    } cases[] = {
+        {"a breakpoint",
+         [&](Studio::Debugger& d) { d.set_breakpoint(program.at("SUBR"), true); },
+         {Studio::Stop_Reason::breakpoint, program.at("SUBR")}},
+        {"a watch",
+         [](Studio::Debugger& d) { d.add_watch(0x2100, 1); },
+         {Studio::Stop_Reason::watch, 0x2100}},
+    };
+    for (const auto& c : cases) {
+        Studio::Debugger debugger(program.rom);
+        c.arm(debugger);
+        std::vector<Drovask::Session::State> hits;
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_EQ(debugger.run_frames(200), c.stop) << c.name;
+            hits.push_back(debugger.session().save());
+        }
+        debugger.run_frames(20); // from a point past the last hit
+        for (auto hit = hits.rbegin(); hit != hits.rend(); ++hit) {
+            EXPECT_EQ(debugger.reverse_continue(200), c.stop) << c.name;
+            EXPECT_TRUE(debugger.session().save() == *hit) << c.name;
+        }
+        EXPECT_EQ(debugger.reverse_continue(200).reason, Studio::Stop_Reason::limit) << c.name;
+        EXPECT_EQ(debugger.instructions(), 0u) << c.name << ": as far back as it looked";
+    }
+}
+
+// The runner's watch report for `address` after `frames` frames of the demo with a coin and a
+// start: the last store that wrote it, as a writer.
+std::optional<Studio::Writer> runner_writer(std::uint16_t address, std::uint64_t frames) {
+    Drovask::Runner runner(Drovask::demo_rom());
+    std::ostringstream report;
+    runner.add_watch(address, 1, report);
+    for (std::uint64_t frame = 0; frame < frames; ++frame) {
+        runner.hold('C', frame == 30);
+        runner.hold('S', frame == 40);
+        runner.frame();
+    }
+    std::optional<Studio::Writer> writer;
+    std::istringstream lines(report.str());
+    for (std::string line; std::getline(lines, line);) {
+        unsigned frame = 0;
+        unsigned pc = 0;
+        if (line.find("dropped") != std::string::npos) {
+            continue;
+        }
+        const bool interrupt = line.find("interrupt at PC") != std::string::npos;
+        const char* format =
+            interrupt ? "watch: frame %u, interrupt at PC %x" : "watch: frame %u, PC %x";
+        EXPECT_EQ(std::sscanf(line.c_str(), format, &frame, &pc), 2) << line;
+        writer = Studio::Writer{frame, 0, static_cast<std::uint16_t>(pc), interrupt};
+    }
+    return writer;
+}
+
+TEST(Debugger_History, WhoWroteAByteAgreesWithTheRunnersWatch) {
+    constexpr std::uint64_t frames = 150;
+    Studio::Debugger debugger(Drovask::demo_rom());
+    debugger.replay({{30, 'C', true}, {31, 'C', false}, {40, 'S', true}, {41, 'S', false}});
+    debugger.run_frames(frames);
+    const Drovask::Session::State now = debugger.session().save();
+    // Working RAM, the stack (an interrupt's push among its writers), video memory, the top of
+    // RAM and a ROM byte that nothing writes.
+    const std::uint16_t addresses[] = {
+        0x2000, 0x2001, 0x2010, 0x23FE, 0x23FF, 0x2400, Studio::picture_address(100, 128),
+        0x3FFF, 0x0000};
+    int written = 0;
+    for (const std::uint16_t address : addresses) {
+        const std::optional<Studio::Writer> expected = runner_writer(address, frames);
+        std::optional<Studio::Writer> writer = debugger.who_wrote(address);
+        EXPECT_TRUE(debugger.session().save() == now) << "who wrote leaves the machine as it is";
+        ASSERT_EQ(writer.has_value(), expected.has_value()) << address;
+        if (!writer) {
+            continue;
+        }
+        ++written;
+        EXPECT_EQ(writer->frame, expected->frame) << address;
+        EXPECT_EQ(writer->pc, expected->pc) << address;
+        EXPECT_EQ(writer->interrupt, expected->interrupt) << address;
+        // Going there shows the instruction about to store (an interrupt's push just made).
+        ASSERT_TRUE(debugger.seek(writer->instruction)) << address;
+        const bool frame_ended = writer->interrupt && debugger.session().at_frame_start();
+        EXPECT_EQ(debugger.frames() - (frame_ended ? 1 : 0), writer->frame) << address;
+        if (!writer->interrupt) {
+            EXPECT_EQ(debugger.board().processor.pc, writer->pc) << address;
+            debugger.step();
+            EXPECT_EQ(debugger.board().processor.memory[address],
+                      now.board.processor.memory[address])
+                << address;
+        }
+        debugger.seek(now.counters.instructions);
+    }
+    EXPECT_GE(written, 5) << "the bytes chosen are written by the demo";
+}
+
+TEST(Debugger_Picture, EachPixelIsABitOfItsByte) {
+    const struct {
+        std::uint32_t x, y;
+    } pixels[] = {{0, 0}, {223, 255}, {0, 255}, {223, 0}, {100, 128}, {17, 9}};
+    for (const auto& pixel : pixels) {
+        Drovask::Board board(Drovask::test_card_rom());
+        board.processor.memory[Studio::picture_address(pixel.x, pixel.y)] = 0xFF;
+        Drovask::Screen screen{};
+        Drovask::convert_screen(board.processor, screen);
+        EXPECT_EQ(screen[pixel.y * Drovask::screen_size.width + pixel.x], 255)
+            << pixel.x << "," << pixel.y;
+        EXPECT_EQ(std::count(screen.begin(), screen.end(), 255), 8) << pixel.x << "," << pixel.y;
+    }
 }
 
 } // namespace

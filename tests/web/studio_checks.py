@@ -31,7 +31,7 @@ draw:   MVI M,0FFH
         JNZ draw
 done:   JMP done
 """
-DRAW_LINE, DAD_LINE, DONE_LINE = 6, 7, 10
+DRAW_LINE, DAD_LINE, JNZ_LINE, DONE_LINE = 6, 7, 9, 10
 TRACE_LINE = re.compile(r"^([0-9A-F]{4}) .* A=([0-9A-F]{2}) BC=([0-9A-F]{4}) DE=([0-9A-F]{4}) "
                         r"HL=([0-9A-F]{4}) SP=([0-9A-F]{4}) F=([0-9A-F]{2}) ")
 
@@ -200,6 +200,67 @@ def check_picture(arguments, browser):
         raise Check_Failed("the replayed session ends on another picture")
 
 
+def click(browser, element_id):
+    """A press and release of the mouse's left button on the middle of an element."""
+    x, y = browser.evaluate(f"(() => {{ const e = document.getElementById('{element_id}'); "
+                            "e.scrollIntoView(); const r = e.getBoundingClientRect(); "
+                            "return [r.x + r.width / 2, r.y + r.height / 2]; })()")
+    for kind in ("mousePressed", "mouseReleased"):
+        browser.call("Input.dispatchMouseEvent", type=kind, x=x, y=y, button="left", clickCount=1)
+
+
+def check_back_and_who_wrote(arguments, browser):
+    """Backwards in the bar's loop: reverse continue lands on the last breakpoint hit, a step
+    back before it, the Reverse continue button on the hit before; who wrote a byte of the bar
+    agrees with drovask-run's watch."""
+    os.makedirs(arguments.work, exist_ok=True)
+    source = os.path.join(arguments.work, "bar.asm")
+    with open(source, "w") as file:
+        file.write(BAR)
+    rom = native_rom(arguments, source, "bar")
+    subprocess.run([arguments.asm8080, source, "-o", os.path.join(arguments.work, "bar-code.bin"),
+                    "--symbols", os.path.join(arguments.work, "bar.sym")], check=True)
+    with open(os.path.join(arguments.work, "bar.sym")) as file:
+        symbols = {name: int(value, 16) for value, name in (line.split() for line in file)}
+    ready(browser, arguments.url)
+    studio(browser, f"set_source({json.dumps(BAR)})")
+    if assembled_rom(browser) != rom:
+        raise Check_Failed("the bar assembles to other bytes than asm8080's")
+    studio(browser, "break_at('draw')")
+    hits = []
+    for _ in range(3):
+        result(browser, "continue_to_break(10)")
+        hits.append(result(browser, "registers()"))
+    draw = {"stopped": True, "pc": symbols["DRAW"], "file": "main.asm", "line": DRAW_LINE}
+    back = result(browser, "reverse_continue(10)")
+    if back != draw or result(browser, "registers()") != hits[1]:
+        raise Check_Failed(f"reverse continue gave {back} with {result(browser, 'registers()')}, "
+                           f"not {draw} with {hits[1]}")
+    for call in ("step_back()", "step_back_over()"):
+        stepped = result(browser, call)
+        if stepped["line"] != JNZ_LINE or stepped["stopped"]:
+            raise Check_Failed(f"{call} from the breakpoint gave {stepped}, not line {JNZ_LINE}")
+        result(browser, "step()")
+    click(browser, "reverse")
+    if result(browser, "registers()") != hits[0]:
+        raise Check_Failed(f"the Reverse continue button left {result(browser, 'registers()')}, "
+                           f"not the first hit's {hits[0]}")
+    watch = subprocess.run([arguments.drovask_run, os.path.join(arguments.work, "bar.bin"),
+                            "--frames", "1", "--watch", "2430H"], check=True, text=True,
+                           stdout=subprocess.PIPE).stdout
+    stores = re.findall(r"^watch: frame (\d+), PC ([0-9A-F]{4})", watch, re.MULTILINE)
+    studio(browser, "clear_breaks()")
+    studio(browser, "run_frames(1)")
+    writer = result(browser, "who_wrote(0x2430)")
+    if not stores or writer is None or (writer["frame"], writer["pc"]) != (
+            int(stores[-1][0]), int(stores[-1][1], 16)) or writer["line"] != DRAW_LINE:
+        raise Check_Failed(f"who_wrote(2430H) gave {writer}; drovask-run's watch says {stores}")
+    if not result(browser, f"seek({writer['frame']})") or result(browser, "registers()")["pc"] != 0:
+        raise Check_Failed(f"seek({writer['frame']}) did not go to power-on")
+    if browser.errors:
+        raise Check_Failed("console errors: " + "; ".join(browser.errors))
+
+
 def check_error_marked(arguments, browser):
     ready(browser, arguments.url)
     type_into_editor(browser, BAR.replace("DAD D", "DAD Q"))
@@ -240,6 +301,7 @@ CHECKS = {
     "studio_steps_match_drovask_run_trace": check_steps_match_trace,
     "studio_picture_and_session_equal_drovask_run": check_picture,
     "studio_marks_an_assembly_error": check_error_marked,
+    "studio_goes_back_and_says_who_wrote": check_back_and_who_wrote,
     "studio_source_survives_a_reload": check_source_kept,
 }
 
