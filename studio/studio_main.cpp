@@ -88,16 +88,16 @@ std::string errors_json(const std::vector<Asm8080::Diagnostic>& errors) {
     });
 }
 
-std::string line_map_json(const Asm8080::Line_Map& map) {
-    return Json::array(map.entries(), [](const Asm8080::Line_Map::Entry& entry) {
+std::string line_map_json(const Formats::Line_Map& map) {
+    return Json::array(map.entries(), [](const Formats::Line_Map::Entry& entry) {
         return Json::object({{"address", Json::number(entry.address)},
                              {"file", Json::string(file_name(entry.file))},
                              {"line", Json::number(entry.line)}});
     });
 }
 
-std::string symbols_json(const Asm8080::Symbols& symbols) {
-    return Json::array(symbols.all(), [](const Asm8080::Symbol& symbol) {
+std::string symbols_json(const Formats::Symbols& symbols) {
+    return Json::array(symbols.all(), [](const Formats::Symbol& symbol) {
         return Json::object({{"name", Json::string(symbol.name)},
                              {"value", Json::number(symbol.value)},
                              {"label", Json::boolean(symbol.label)}});
