@@ -128,6 +128,31 @@ def check_first_picture(arguments, browser):
         raise Check_Failed(f"the canvas at {scale}x differs from the picture in {wrong} pixels")
 
 
+def check_interfaces_work_once_defined(arguments, browser):
+    """tavrin_test and tavrin_studio work as soon as they exist: a script that waits for the
+    object calls them at once."""
+    browser.call("Page.addScriptToEvaluateOnNewDocument", source="""
+        for (const [name, trial] of [
+                ["tavrin_test", (o) => { o.reset(); o.run_frames(1); o.picture(); }],
+                ["tavrin_studio", (o) => { o.set_source("        ORG 0\\nloop:   JMP loop\\n");
+                                           if (!o.assemble().ok) throw new Error("no ROM");
+                                           o.reset(); o.run_frames(1); }]]) {
+            let value;
+            Object.defineProperty(globalThis, name, { configurable: true, get: () => value,
+                set: (object) => {
+                    value = object;
+                    try { trial(object); globalThis.trial = "works"; }
+                    catch (error) { globalThis.trial = String(error); }
+                } });
+        }""")
+    for page in ("", "studio.html"):
+        browser.navigate(arguments.url + page)
+        browser.wait_for("globalThis.trial", what=f"{page or 'the page'}'s interface")
+        if browser.evaluate("globalThis.trial") != "works":
+            raise Check_Failed(f"{page or 'the page'}: called at once, the interface throws "
+                               f"{browser.evaluate('globalThis.trial')}")
+
+
 # Viewports (CSS pixels, device pixels per CSS pixel, touch) and the least scale each must get:
 # odd sizes centre the picture on half a pixel; at 1.5 and 3 a machine pixel is a fraction of a
 # CSS pixel. (Each is a whole number of device pixels wide, as real screens are.)
@@ -184,6 +209,31 @@ def check_same_as_runner(arguments, browser):
     expect_same_picture(page_picture(browser, PLAYED, frames, test_key),
                         runner_picture(arguments, PLAYED, frames, "played"),
                         f"after {frames} frames of play")
+
+
+def check_machine_time(arguments, browser):
+    """With the main thread busy 20 ms in every 50, each animation frame runs the machine for the
+    time between the frames' own timestamps, to a period (1/120 s)."""
+    running(browser, arguments.url)
+    counts = browser.evaluate("""new Promise((done) => {
+        setInterval(() => { const end = performance.now() + 20; while (performance.now() < end); },
+                    50);
+        const seen = [];
+        const frame = (time) => {
+            seen.push([time, tavrin_test.instructions()]);
+            if (seen.length < 120) { requestAnimationFrame(frame); } else { done(seen); }
+        };
+        setTimeout(() => requestAnimationFrame(frame), 200);
+    })""")
+    wrong = []
+    for (time_a, count_a), (time_b, count_b) in zip(counts, counts[1:]):
+        periods, due = (count_b - count_a) / 1938, (time_b - time_a) * 120 / 1000
+        if abs(periods - due) >= 1 and due < 30:  # a longer gap is cut to a quarter second
+            wrong.append(f"{periods:g} for {due:.2f}")
+    print(f"{len(wrong)} of {len(counts) - 1} frames off their time {wrong[:10]}")
+    if len(wrong) > len(counts) // 20:  # a loaded machine's rare late frame
+        raise Check_Failed(f"{len(wrong)} animation frames ran a number of periods off the "
+                           f"frames' timestamps: {wrong[:10]}")
 
 
 def check_error_dialog(arguments, browser):
@@ -402,6 +452,8 @@ CHECKS = {
     "key_held_across_a_blur_is_released": check_blur,
     "own_rom_plays_as_drovask_run": check_own_rom,
     "reload_offline_still_starts": check_offline,
+    "test_interfaces_work_once_defined": check_interfaces_work_once_defined,
+    "machine_time_follows_the_frames": check_machine_time,
 }
 
 
