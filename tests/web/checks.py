@@ -17,6 +17,7 @@ import signal
 import subprocess
 import sys
 import time
+import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser import Check_Failed, run_check  # noqa: E402
@@ -254,19 +255,34 @@ def check_error_dialog(arguments, browser):
 
 
 def check_escape(arguments, browser):
-    """Escape ends the emulation; "Start again" starts the machine again in the same page."""
+    """Escape pauses and asks; any other key goes on; a second Escape, or the button, ends the
+    emulation; "Start again" starts the machine again in the same page."""
     running(browser, arguments.url)
     browser.evaluate("globalThis.same_page = true")
-    browser.key("Escape", "Escape", True)
-    browser.key("Escape", "Escape", False)
-    browser.wait_for("document.body.dataset.state === 'ended' && "
-                     "!document.getElementById('ended').hidden", what="the end of the emulation")
-    if browser.evaluate("tavrin_test.run_frames(1)"):
-        raise Check_Failed("the machine still runs after Escape")
-    browser.evaluate("document.getElementById('again').click()")
-    browser.wait_for("document.body.dataset.state === 'running'", what="the start again")
-    if not browser.evaluate("globalThis.same_page === true && tavrin_test.run_frames(1)"):
-        raise Check_Failed("\"Start again\" did not run the machine again in the same page")
+    escape = lambda: [browser.key("Escape", "Escape", down) for down in (True, False)]  # noqa
+    asking = "!document.getElementById('asking').hidden && document.body.dataset.state === " \
+             "'running'"
+    ended = "document.body.dataset.state === 'ended' && !document.getElementById('ended').hidden"
+    for end in ("Escape", "button"):
+        escape()
+        browser.wait_for(asking, what="the page to pause and ask after one Escape")
+        browser.key("KeyX", "x", True)
+        browser.key("KeyX", "x", False)
+        browser.wait_for("document.getElementById('asking').hidden && "
+                         "document.getElementById('paused').hidden", what="a key to go on")
+        escape()
+        browser.wait_for(asking, what="the question again")
+        if end == "Escape":
+            escape()
+        else:
+            browser.evaluate("document.getElementById('end').click()")
+        browser.wait_for(ended, what=f"the end of the emulation by the {end}")
+        if browser.evaluate("tavrin_test.run_frames(1)"):
+            raise Check_Failed(f"the machine still runs after the {end} ended it")
+        browser.evaluate("document.getElementById('again').click()")
+        browser.wait_for("document.body.dataset.state === 'running'", what="the start again")
+        if not browser.evaluate("globalThis.same_page === true && tavrin_test.run_frames(1)"):
+            raise Check_Failed("\"Start again\" did not run the machine again in the same page")
 
 
 def check_touch(arguments, browser):
@@ -351,6 +367,13 @@ def check_blur(arguments, browser):
     browser.wait_for("document.getElementById('paused').hidden", what="a key to end the pause")
 
 
+def choose_files(browser, paths):
+    """The player chooses `paths` with "Play a ROM image…"."""
+    node = browser.call("DOM.querySelector", selector="#rom-file",
+                        nodeId=browser.call("DOM.getDocument")["root"]["nodeId"])["nodeId"]
+    browser.call("DOM.setFileInputFiles", files=[os.path.abspath(p) for p in paths], nodeId=node)
+
+
 def check_own_rom(arguments, browser):
     """A ROM image in two files, chosen in the page, plays as drovask-run plays it, also after
     a reload; a file of the wrong size is refused in the page while the game goes on; the
@@ -367,10 +390,7 @@ def check_own_rom(arguments, browser):
     other = runner_picture(arguments, [], frames, "other", arguments.other_rom)
     built_in = runner_picture(arguments, [], frames, "built-in")
 
-    def choose(paths):
-        node = browser.call("DOM.querySelector", selector="#rom-file",
-                            nodeId=browser.call("DOM.getDocument")["root"]["nodeId"])["nodeId"]
-        browser.call("DOM.setFileInputFiles", files=paths, nodeId=node)
+    choose = lambda paths: choose_files(browser, paths)  # noqa: E731
 
     def expect(picture, what):
         expect_same_picture(page_picture(browser, [], frames, None), picture, what)
@@ -390,6 +410,53 @@ def check_own_rom(arguments, browser):
     expect(other, "the chosen ROM after a reload")
     browser.evaluate("document.getElementById('built-in').click()")
     expect(built_in, "the built-in game again")
+
+
+def check_rom_error(arguments, browser):
+    """A chosen ROM that meets an error: the page names the file and offers the built-in game
+    and another ROM, each of which starts; on the next visit the kept ROM waits for the player
+    to ask for it."""
+    os.makedirs(arguments.work, exist_ok=True)
+    faulty = os.path.join(arguments.work, "faulty.bin")
+    with urllib.request.urlopen(arguments.faulty_url + "../faulty.bin") as answer, \
+            open(faulty, "wb") as file:
+        file.write(answer.read())
+    status = "document.getElementById('rom-status').textContent"
+    shown = lambda id: f"!document.getElementById('{id}').hidden"  # noqa: E731
+
+    def fail_and_end():
+        browser.wait_for("document.getElementById('error').open", what="the error dialog")
+        browser.key("Enter", "Enter", True)
+        browser.key("Enter", "Enter", False)
+        browser.wait_for(f"document.body.dataset.state === 'ended' && {status}"
+                         ".includes('faulty.bin') && " + shown("ended-built-in") + " && "
+                         + shown("ended-choose"), what="the end, naming faulty.bin, with a way "
+                         "to the built-in game and to another ROM")
+
+    def starts(what):
+        browser.wait_for("document.body.dataset.state === 'running' && "
+                         "document.getElementById('ended').hidden && tavrin_test.run_frames(1)",
+                         what=f"{what} to start")
+
+    running(browser, arguments.url)
+    choose_files(browser, [faulty])
+    fail_and_end()
+    running(browser, arguments.url)  # the next visit plays the built-in game and asks
+    time.sleep(0.5)
+    said = browser.evaluate(status)
+    if browser.evaluate("document.getElementById('error').open") or "faulty.bin" not in said \
+            or browser.evaluate("document.getElementById('kept-again').hidden"):
+        raise Check_Failed(f"the next visit says {said!r} and does not offer the kept ROM")
+    browser.evaluate("document.getElementById('kept-again').click()")
+    fail_and_end()
+    choose_files(browser, [arguments.other_rom])
+    starts("another ROM")
+    choose_files(browser, [faulty])
+    fail_and_end()
+    browser.evaluate("document.getElementById('ended-built-in').click()")
+    starts("the built-in game")
+    if browser.evaluate(status) != "Playing the built-in game.":
+        raise Check_Failed(f"the built-in game plays, and the page says {browser.evaluate(status)!r}")
 
 
 def kept_files(site):
@@ -445,13 +512,14 @@ CHECKS = {
     "coin_and_start_change_the_picture": check_coin_and_start,
     "picture_equals_drovask_run": check_same_as_runner,
     "unimplemented_instruction_shows_the_dialog": check_error_dialog,
-    "escape_ends_the_emulation": check_escape,
+    "escape_asks_before_it_ends": check_escape,
     "picture_fits_exactly": check_fit,
     "touch_controls_play_as_the_keys": check_touch,
     "gamepad_plays_as_the_keys": check_gamepad,
     "key_held_across_a_blur_is_released": check_blur,
     "own_rom_plays_as_drovask_run": check_own_rom,
     "reload_offline_still_starts": check_offline,
+    "rom_error_offers_a_way_on": check_rom_error,
     "test_interfaces_work_once_defined": check_interfaces_work_once_defined,
     "machine_time_follows_the_frames": check_machine_time,
 }
