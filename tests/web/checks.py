@@ -10,12 +10,17 @@ the built-in program's image, --other-rom another (the test card) for the page t
 
 import argparse
 import base64
+import functools
 import gzip
+import http.server
+import json
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
+import threading
 import time
 import urllib.request
 
@@ -506,6 +511,99 @@ def check_offline(arguments, browser):
                      what="the page to start offline")
 
 
+class Changing_Site:
+    """A copy of the site, served on 127.0.0.1 as most static hosts serve files (Last-Modified,
+    no Cache-Control), that can be changed between loads, and whose answers can be held back:
+    `held(names, delay)` names the files answered only after `delay` seconds (None: never)."""
+
+    def __init__(self, site, work):
+        self.folder = os.path.join(work, "site")
+        shutil.rmtree(self.folder, ignore_errors=True)
+        shutil.copytree(site, self.folder)
+        # Built a day ago, an hour apart: a browser then keeps each for hours without asking.
+        self.built = time.time() - 86400
+        for name in os.listdir(self.folder):
+            os.utime(os.path.join(self.folder, name), (self.built, self.built))
+        self.hold, self.delay, self.release = set(), None, threading.Event()
+        changing = self
+
+        class Handler(http.server.SimpleHTTPRequestHandler):
+            extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map,
+                              ".wasm": "application/wasm", ".js": "text/javascript"}
+
+            def do_GET(self):
+                name = os.path.basename(self.path.split("?")[0]) or "index.html"
+                if name in changing.hold or "*" in changing.hold:
+                    if changing.delay is None:  # until the next change of `hold`, then nothing
+                        changing.release.wait()
+                        self.close_connection = True
+                        return
+                    time.sleep(changing.delay)
+                super().do_GET()
+
+            def log_message(self, *arguments):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(
+            ("127.0.0.1", 0), functools.partial(Handler, directory=self.folder))
+        self.server.daemon_threads = True
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.url = f"http://127.0.0.1:{self.server.server_port}/"
+
+    def build(self, name):
+        """Marks the page's script and the module's script as the build `name`."""
+        for file, variable in (("page.js", "page_build"), ("tavrin-mirellon.js", "module_build")):
+            with open(os.path.join(self.folder, file), "a") as script:
+                script.write(f"\nglobalThis.{variable} = {json.dumps(name)};\n")
+            self.built += 3600
+            os.utime(os.path.join(self.folder, file), (self.built, self.built))
+
+    def held(self, names, delay):
+        self.release.set()
+        self.release = threading.Event()
+        self.hold, self.delay = names, delay
+
+    def close(self):
+        self.release.set()
+        self.server.shutdown()
+
+
+def check_update(arguments, browser):
+    """A changed site reaches the player on the next load; with a server that never answers the
+    page starts from its copy within seconds; the scripts and the WebAssembly come from one build
+    even when the network delivers part of it late."""
+    site = Changing_Site(arguments.site, arguments.work)
+    builds = "[globalThis.page_build, globalThis.module_build]"
+
+    def load(what, expected, within=20):
+        browser.evaluate("globalThis.left = true")  # the page until the next has come
+        started = time.monotonic()
+        browser.navigate(site.url)
+        browser.wait_for("!globalThis.left && document.body.dataset.state === 'running'",
+                         timeout=within, what=f"the page {what}")
+        got = browser.evaluate(builds)
+        print(f"{what}: started in {time.monotonic() - started:.1f} s with builds {got}")
+        if got != expected:
+            raise Check_Failed(f"{what}: the page ran builds {got}, not {expected}")
+
+    try:
+        site.build("first")
+        load("on the first visit", ["first", "first"])
+        browser.wait_for("navigator.serviceWorker.controller !== null", what="the service worker")
+        site.build("second")
+        load("after an update", ["second", "second"])
+        site.held({"*"}, None)
+        load("with a server that never answers", ["second", "second"], within=10)
+        site.held({"tavrin-mirellon.wasm"}, 6)
+        site.build("third")
+        load("with the WebAssembly late", ["second", "second"], within=10)
+        time.sleep(6)
+        site.held(set(), None)
+        load("once the late file has come", ["third", "third"])
+    finally:
+        site.close()
+
+
 CHECKS = {
     "page_loads_without_console_error": check_page_loads,
     "first_picture_appears": check_first_picture,
@@ -522,6 +620,7 @@ CHECKS = {
     "rom_error_offers_a_way_on": check_rom_error,
     "test_interfaces_work_once_defined": check_interfaces_work_once_defined,
     "machine_time_follows_the_frames": check_machine_time,
+    "update_reaches_the_player": check_update,
 }
 
 
