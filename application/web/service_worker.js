@@ -32,9 +32,14 @@ const from_network = (url) => fetch(url, { cache: "no-cache" }).then((response) 
     return response;
 });
 
+// `response` read to its end: its copies are then read each on its own, where the copies of a
+// body still streaming would wait for one another.
+const whole = (response) => response.blob().then((body) => new Response(body, {
+    status: response.status, statusText: response.statusText, headers: response.headers }));
+
 // The whole set from the network, kept once all of it has come: [url, response] pairs.
 const fetch_set = () => Promise.all(files.map(address).map((url) =>
-    from_network(url).then((response) => [url, response])))
+    from_network(url).then(whole).then((response) => [url, response])))
     .then(async (set) => {
         const cache = await caches.open(cache_name);
         await Promise.all(set.map(([url, response]) => cache.put(url, response.clone())));
