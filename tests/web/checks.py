@@ -460,8 +460,9 @@ def check_rom_error(arguments, browser):
     fail_and_end()
     browser.evaluate("document.getElementById('ended-built-in').click()")
     starts("the built-in game")
-    if browser.evaluate(status) != "Playing the built-in game.":
-        raise Check_Failed(f"the built-in game plays, and the page says {browser.evaluate(status)!r}")
+    said = browser.evaluate(status)
+    if said != "Playing the built-in game.":
+        raise Check_Failed(f"the built-in game plays, and the page says {said!r}")
 
 
 def kept_files(site):
