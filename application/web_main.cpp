@@ -1,19 +1,20 @@
 // The browser's entry point. The page calls `main` once the WebAssembly module has loaded; the
 // application then runs one frame per animation frame of the page, and the machine, which has
-// no thread of its own here, runs in each frame the periods of 1/120 s that the real time passed
-// has made due, on drovask-run's counted schedule. Like drovask-play, the page plays the machine's
-// keys through Key_Map: the letters, the arrows, Space, and a gamepad's controls and its touch
-// controls, which the page sends as keys (tavrin_input). The page
-// (index.html with page.js) and its test interface (tavrin_test, in test_interface.js) reach the
-// machine through the functions exported at the end of this file.
+// no thread of its own here, runs in each frame the periods of 1/120 s that the time passed has
+// made due on drovask-run's counted schedule, the time being the animation frames' own (when the browser means to show them, not when
+// a busy page gets round to running them), so that a steady display gets a steady count. Like
+// drovask-play, the page plays the machine's keys through Key_Map: the letters, the arrows, Space,
+// and a gamepad's controls and its touch controls, which the page sends as keys (tavrin_input). The
+// page (index.html with page.js) and its test interface (tavrin_test, in test_interface.js) reach
+// the machine through the functions exported at the end of this file.
 
 #include "application/application.hpp"
 #include "application/key_map.hpp"
-#include "base/clock.hpp"
 #include "base/exception.hpp"
 #include "window/messages.hpp"
 
 #include <emscripten/emscripten.h>
+#include <emscripten/html5.h>
 
 #include <array>
 #include <string>
@@ -28,6 +29,11 @@ bool held_by_test = false;
 bool held_by_player = false;
 bool ended = false;
 Drovask::Screen picture{};
+// The timestamp of the last animation frame, in seconds, and whether there has been one.
+double frame_time = 0.0;
+bool timed = false;
+// Whether the loop of animation frames runs; it stops at the first frame after the end.
+bool looping = false;
 
 // The image the machine powers on with: the built-in program, or one the player chose in the
 // page, which the page writes into `chosen_rom` before it calls tavrin_use_chosen_rom.
@@ -55,10 +61,10 @@ EM_JS(bool, take_kept_rom, (std::uint8_t * into), {
     return true;
 });
 
-// The emulation is over (Escape, or an error): the page's loop stops and the page says so.
+// The emulation is over (Escape, or an error): the page's loop stops (at the end of the frame
+// under way) and the page says so.
 void end_emulation() {
     ended = true;
-    emscripten_cancel_main_loop();
     tell_page_ended();
 }
 
@@ -69,15 +75,31 @@ void end_with_error(const Tavrin::Exception& exception) {
     end_emulation();
 }
 
-// The machine runs the periods of the real time that has passed, with the keys down now or
-// pressed since the last animation frame: a key pressed and released between two frames still
-// counts.
-void run_due_periods() {
-    Drovask::Machine& machine = application->machine;
-    machine.run_until(Tavrin::steady_seconds(), Key_Map::held_or_pressed(application->window));
+// The periods' boundaries lie half a period from the frames' times, where the small jitter of
+// the timestamps cannot move a frame's period into the next.
+void restart_real_time() {
+    application->machine.real_time.restart(frame_time - Drovask::interrupt_interval / 2);
 }
 
-void animation_frame() {
+// The machine runs the periods of the time that has passed, with the keys down now or pressed
+// since the last animation frame: a key pressed and released between two frames still counts.
+void run_due_periods() {
+    Drovask::Machine& machine = application->machine;
+    machine.run_until(frame_time, Key_Map::held_or_pressed(application->window));
+}
+
+// `time` is the frame's timestamp in milliseconds (performance.now()'s clock). Returns whether
+// the loop goes on.
+EM_BOOL animation_frame(double time, void*) {
+    if (ended) {
+        looping = false;
+        return EM_FALSE;
+    }
+    frame_time = time / 1000.0;
+    if (!timed) {
+        timed = true;
+        restart_real_time();
+    }
     try {
         if (!held_by_test && !held_by_player) {
             run_due_periods();
@@ -90,6 +112,17 @@ void animation_frame() {
     } catch (Tavrin::Exception exception) {
         end_with_error(exception);
     }
+    looping = !ended;
+    return looping ? EM_TRUE : EM_FALSE;
+}
+
+// At the display's own rate (requestAnimationFrame), from the next frame on.
+void start_loop() {
+    timed = false;
+    if (!looping) {
+        looping = true;
+        emscripten_request_animation_frame_loop(animation_frame, nullptr);
+    }
 }
 
 // Power-on with the current image, no key held.
@@ -101,12 +134,12 @@ void power_on() {
     }
 }
 
-// The real-time loop goes on from now, not from when it stood still.
+// The real-time loop goes on from the last frame, not from when it stood still.
 void set_held(bool& holder, bool hold) {
     const bool was_running = !held_by_test && !held_by_player;
     holder = hold;
     if (!ended && !was_running && !held_by_test && !held_by_player) {
-        application->machine.real_time.restart(Tavrin::steady_seconds());
+        restart_real_time();
     }
 }
 
@@ -117,12 +150,12 @@ int main() {
     try {
         application = new Application(current_rom());
     } catch (Tavrin::Exception exception) {
+        ended = true;
         Tavrin::show_error(exception.message);
         tell_page_ended();
         return 0;
     }
-    // At the display's own rate (requestAnimationFrame); main returns, the page runs on.
-    emscripten_set_main_loop(animation_frame, 0, false);
+    start_loop(); // main returns, the page runs on
     return 0;
 }
 
@@ -193,6 +226,11 @@ EMSCRIPTEN_KEEPALIVE void tavrin_input(std::uint32_t code, bool down) {
     }
 }
 
+// The instructions run since power-on (a double holds them exactly for 2^53 of them).
+EMSCRIPTEN_KEEPALIVE double tavrin_instructions() {
+    return static_cast<double>(application->machine.session.instructions());
+}
+
 // The upright 224 x 256 picture of the machine as it is now, one byte a pixel (0 or 255).
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* tavrin_picture() {
     Drovask::convert_screen(application->machine.session.board.processor, picture);
@@ -224,7 +262,7 @@ EMSCRIPTEN_KEEPALIVE void tavrin_start_again() {
     held_by_player = false;
     application->window.open.store(true, std::memory_order_relaxed);
     power_on();
-    emscripten_set_main_loop(animation_frame, 0, false);
+    start_loop();
 }
 
 } // extern "C"

@@ -11,7 +11,11 @@
 //     tavrin_test.key("C", true);       // one of tavrin_machine.keys()' letters
 //     tavrin_test.run_frames(60);       // two interrupts a frame
 //     tavrin_test.picture();            // base64 of 224 x 256 bytes, 0 or 255 each
+//     tavrin_test.instructions();       // run since power-on
 //     tavrin_test.resume();             // back to real time
+//
+// tavrin_test is defined once the program has started (after main), when every call works; a
+// script waits for the object, and nothing else.
 (function () {
   // Read from the module once it has loaded, and kept.
   let machine_keys = null;
@@ -24,7 +28,7 @@
     return machine_keys;
   };
   const picture_bytes = 224 * 256;
-  globalThis.tavrin_test = {
+  const test_interface = {
     reset: function () { _tavrin_reset(); },
     pause: function () { _tavrin_pause(); },
     resume: function () { _tavrin_resume(); },
@@ -50,7 +54,9 @@
       }
       return btoa(text);
     },
+    instructions: function () { return _tavrin_instructions(); },
   };
+  addOnPostRun(() => { globalThis.tavrin_test = test_interface; });
   globalThis.tavrin_machine = {
     hold: function (paused) { _tavrin_hold(paused ? 1 : 0); },
     // A virtual-key code: a machine key's letter, or a gamepad's control (0xC3 and so on).

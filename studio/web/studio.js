@@ -62,9 +62,10 @@ const started = () => {
   studio.ready = true;
   document.body.dataset.state = "ready";
   show_status(studio);
+  // Only now, when every call works: a script that waits for the object needs nothing else.
+  globalThis.tavrin_studio = checks_interface(studio);
 };
 
-globalThis.tavrin_studio = checks_interface(studio);
 install_controls(studio);
 source.value = stored_files()[studio.name] ?? first_program;
 list_files(studio);

@@ -1,4 +1,5 @@
-// The interface for automated checks, globalThis.tavrin_studio (README.md, "The studio"):
+// The interface for automated checks, globalThis.tavrin_studio (README.md, "The studio"), which
+// studio.js defines once the WebAssembly module has started:
 //
 //     tavrin_studio.set_source(text);
 //     tavrin_studio.assemble();                // {ok, errors: [{line, message}], rom (base64)}

@@ -10,13 +10,19 @@ the built-in program's image, --other-rom another (the test card) for the page t
 
 import argparse
 import base64
+import functools
 import gzip
+import http.server
+import json
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
+import threading
 import time
+import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser import Check_Failed, run_check  # noqa: E402
@@ -155,6 +161,31 @@ def check_first_picture(arguments, browser):
         raise Check_Failed(f"the canvas at {scale}x differs from the picture in {wrong} pixels")
 
 
+def check_interfaces_work_once_defined(arguments, browser):
+    """tavrin_test and tavrin_studio work as soon as they exist: a script that waits for the
+    object calls them at once."""
+    browser.call("Page.addScriptToEvaluateOnNewDocument", source="""
+        for (const [name, trial] of [
+                ["tavrin_test", (o) => { o.reset(); o.run_frames(1); o.picture(); }],
+                ["tavrin_studio", (o) => { o.set_source("        ORG 0\\nloop:   JMP loop\\n");
+                                           if (!o.assemble().ok) throw new Error("no ROM");
+                                           o.reset(); o.run_frames(1); }]]) {
+            let value;
+            Object.defineProperty(globalThis, name, { configurable: true, get: () => value,
+                set: (object) => {
+                    value = object;
+                    try { trial(object); globalThis.trial = "works"; }
+                    catch (error) { globalThis.trial = String(error); }
+                } });
+        }""")
+    for page in ("", "studio.html"):
+        browser.navigate(arguments.url + page)
+        browser.wait_for("globalThis.trial", what=f"{page or 'the page'}'s interface")
+        if browser.evaluate("globalThis.trial") != "works":
+            raise Check_Failed(f"{page or 'the page'}: called at once, the interface throws "
+                               f"{browser.evaluate('globalThis.trial')}")
+
+
 # Viewports (CSS pixels, device pixels per CSS pixel, touch) and the largest whole scale that
 # fits each beside the side panel (14rem at least) or the touch controls: odd sizes centre the
 # picture on half a pixel; at 1.25, 1.5 and 3 a machine pixel is a fraction of a CSS pixel; at
@@ -216,6 +247,31 @@ def check_same_as_runner(arguments, browser):
                         f"after {frames} frames of play")
 
 
+def check_machine_time(arguments, browser):
+    """With the main thread busy 20 ms in every 50, each animation frame runs the machine for the
+    time between the frames' own timestamps, to a period (1/120 s)."""
+    running(browser, arguments.url)
+    counts = browser.evaluate("""new Promise((done) => {
+        setInterval(() => { const end = performance.now() + 20; while (performance.now() < end); },
+                    50);
+        const seen = [];
+        const frame = (time) => {
+            seen.push([time, tavrin_test.instructions()]);
+            if (seen.length < 120) { requestAnimationFrame(frame); } else { done(seen); }
+        };
+        setTimeout(() => requestAnimationFrame(frame), 200);
+    })""")
+    wrong = []
+    for (time_a, count_a), (time_b, count_b) in zip(counts, counts[1:]):
+        periods, due = (count_b - count_a) / 1938, (time_b - time_a) * 120 / 1000
+        if abs(periods - due) >= 1 and due < 30:  # a longer gap is cut to a quarter second
+            wrong.append(f"{periods:g} for {due:.2f}")
+    print(f"{len(wrong)} of {len(counts) - 1} frames off their time {wrong[:10]}")
+    if len(wrong) > len(counts) // 20:  # a loaded machine's rare late frame
+        raise Check_Failed(f"{len(wrong)} animation frames ran a number of periods off the "
+                           f"frames' timestamps: {wrong[:10]}")
+
+
 def check_error_dialog(arguments, browser):
     for dismiss in ("Enter", "Escape"):
         browser.navigate(arguments.faulty_url)
@@ -234,19 +290,34 @@ def check_error_dialog(arguments, browser):
 
 
 def check_escape(arguments, browser):
-    """Escape ends the emulation; "Start again" starts the machine again in the same page."""
+    """Escape pauses and asks; any other key goes on; a second Escape, or the button, ends the
+    emulation; "Start again" starts the machine again in the same page."""
     running(browser, arguments.url)
     browser.evaluate("globalThis.same_page = true")
-    browser.key("Escape", "Escape", True)
-    browser.key("Escape", "Escape", False)
-    browser.wait_for("document.body.dataset.state === 'ended' && "
-                     "!document.getElementById('ended').hidden", what="the end of the emulation")
-    if browser.evaluate("tavrin_test.run_frames(1)"):
-        raise Check_Failed("the machine still runs after Escape")
-    browser.evaluate("document.getElementById('again').click()")
-    browser.wait_for("document.body.dataset.state === 'running'", what="the start again")
-    if not browser.evaluate("globalThis.same_page === true && tavrin_test.run_frames(1)"):
-        raise Check_Failed("\"Start again\" did not run the machine again in the same page")
+    escape = lambda: [browser.key("Escape", "Escape", down) for down in (True, False)]  # noqa
+    asking = "!document.getElementById('asking').hidden && document.body.dataset.state === " \
+             "'running'"
+    ended = "document.body.dataset.state === 'ended' && !document.getElementById('ended').hidden"
+    for end in ("Escape", "button"):
+        escape()
+        browser.wait_for(asking, what="the page to pause and ask after one Escape")
+        browser.key("KeyX", "x", True)
+        browser.key("KeyX", "x", False)
+        browser.wait_for("document.getElementById('asking').hidden && "
+                         "document.getElementById('paused').hidden", what="a key to go on")
+        escape()
+        browser.wait_for(asking, what="the question again")
+        if end == "Escape":
+            escape()
+        else:
+            browser.evaluate("document.getElementById('end').click()")
+        browser.wait_for(ended, what=f"the end of the emulation by the {end}")
+        if browser.evaluate("tavrin_test.run_frames(1)"):
+            raise Check_Failed(f"the machine still runs after the {end} ended it")
+        browser.evaluate("document.getElementById('again').click()")
+        browser.wait_for("document.body.dataset.state === 'running'", what="the start again")
+        if not browser.evaluate("globalThis.same_page === true && tavrin_test.run_frames(1)"):
+            raise Check_Failed("\"Start again\" did not run the machine again in the same page")
 
 
 def control_places(browser):
@@ -423,6 +494,13 @@ def check_blur(arguments, browser):
         raise Check_Failed("the machine went on while the page was hidden, or on its return")
 
 
+def choose_files(browser, paths):
+    """The player chooses `paths` with "Play a ROM image…"."""
+    node = browser.call("DOM.querySelector", selector="#rom-file",
+                        nodeId=browser.call("DOM.getDocument")["root"]["nodeId"])["nodeId"]
+    browser.call("DOM.setFileInputFiles", files=[os.path.abspath(p) for p in paths], nodeId=node)
+
+
 def check_own_rom(arguments, browser):
     """A ROM image in two files, chosen in the page, plays as drovask-run plays it, also after
     a reload; files of the wrong size are refused in the page while the game goes on; the
@@ -443,10 +521,7 @@ def check_own_rom(arguments, browser):
     other = runner_picture(arguments, [], frames, "other", arguments.other_rom)
     built_in = runner_picture(arguments, [], frames, "built-in")
 
-    def choose(paths):
-        node = browser.call("DOM.querySelector", selector="#rom-file",
-                            nodeId=browser.call("DOM.getDocument")["root"]["nodeId"])["nodeId"]
-        browser.call("DOM.setFileInputFiles", files=paths, nodeId=node)
+    choose = lambda paths: choose_files(browser, paths)  # noqa: E731
 
     def expect(picture, what):
         expect_same_picture(page_picture(browser, [], frames, None), picture, what)
@@ -469,6 +544,54 @@ def check_own_rom(arguments, browser):
     expect(other, "the chosen ROM after a reload")
     browser.evaluate("document.getElementById('built-in').click()")
     expect(built_in, "the built-in game again")
+
+
+def check_rom_error(arguments, browser):
+    """A chosen ROM that meets an error: the page names the file and offers the built-in game
+    and another ROM, each of which starts; on the next visit the kept ROM waits for the player
+    to ask for it."""
+    os.makedirs(arguments.work, exist_ok=True)
+    faulty = os.path.join(arguments.work, "faulty.bin")
+    with urllib.request.urlopen(arguments.faulty_url + "../faulty.bin") as answer, \
+            open(faulty, "wb") as file:
+        file.write(answer.read())
+    status = "document.getElementById('rom-status').textContent"
+    shown = lambda id: f"!document.getElementById('{id}').hidden"  # noqa: E731
+
+    def fail_and_end():
+        browser.wait_for("document.getElementById('error').open", what="the error dialog")
+        browser.key("Enter", "Enter", True)
+        browser.key("Enter", "Enter", False)
+        browser.wait_for(f"document.body.dataset.state === 'ended' && {status}"
+                         ".includes('faulty.bin') && " + shown("ended-built-in") + " && "
+                         + shown("ended-choose"), what="the end, naming faulty.bin, with a way "
+                         "to the built-in game and to another ROM")
+
+    def starts(what):
+        browser.wait_for("document.body.dataset.state === 'running' && "
+                         "document.getElementById('ended').hidden && tavrin_test.run_frames(1)",
+                         what=f"{what} to start")
+
+    running(browser, arguments.url)
+    choose_files(browser, [faulty])
+    fail_and_end()
+    running(browser, arguments.url)  # the next visit plays the built-in game and asks
+    time.sleep(0.5)
+    said = browser.evaluate(status)
+    if browser.evaluate("document.getElementById('error').open") or "faulty.bin" not in said \
+            or browser.evaluate("document.getElementById('kept-again').hidden"):
+        raise Check_Failed(f"the next visit says {said!r} and does not offer the kept ROM")
+    browser.evaluate("document.getElementById('kept-again').click()")
+    fail_and_end()
+    choose_files(browser, [arguments.other_rom])
+    starts("another ROM")
+    choose_files(browser, [faulty])
+    fail_and_end()
+    browser.evaluate("document.getElementById('ended-built-in').click()")
+    starts("the built-in game")
+    said = browser.evaluate(status)
+    if said != "Playing the built-in game.":
+        raise Check_Failed(f"the built-in game plays, and the page says {said!r}")
 
 
 def kept_files(site):
@@ -518,13 +641,106 @@ def check_offline(arguments, browser):
                      what="the page to start offline")
 
 
+class Changing_Site:
+    """A copy of the site, served on 127.0.0.1 as most static hosts serve files (Last-Modified,
+    no Cache-Control), that can be changed between loads, and whose answers can be held back:
+    `held(names, delay)` names the files answered only after `delay` seconds (None: never)."""
+
+    def __init__(self, site, work):
+        self.folder = os.path.join(work, "site")
+        shutil.rmtree(self.folder, ignore_errors=True)
+        shutil.copytree(site, self.folder)
+        # Built a day ago, an hour apart: a browser then keeps each for hours without asking.
+        self.built = time.time() - 86400
+        for name in os.listdir(self.folder):
+            os.utime(os.path.join(self.folder, name), (self.built, self.built))
+        self.hold, self.delay, self.release = set(), None, threading.Event()
+        changing = self
+
+        class Handler(http.server.SimpleHTTPRequestHandler):
+            extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map,
+                              ".wasm": "application/wasm", ".js": "text/javascript"}
+
+            def do_GET(self):
+                name = os.path.basename(self.path.split("?")[0]) or "index.html"
+                if name in changing.hold or "*" in changing.hold:
+                    if changing.delay is None:  # until the next change of `hold`, then nothing
+                        changing.release.wait()
+                        self.close_connection = True
+                        return
+                    time.sleep(changing.delay)
+                super().do_GET()
+
+            def log_message(self, *arguments):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(
+            ("127.0.0.1", 0), functools.partial(Handler, directory=self.folder))
+        self.server.daemon_threads = True
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.url = f"http://127.0.0.1:{self.server.server_port}/"
+
+    def build(self, name):
+        """Marks the page's script and the module's script as the build `name`."""
+        for file, variable in (("page.js", "page_build"), ("tavrin-mirellon.js", "module_build")):
+            with open(os.path.join(self.folder, file), "a") as script:
+                script.write(f"\nglobalThis.{variable} = {json.dumps(name)};\n")
+            self.built += 3600
+            os.utime(os.path.join(self.folder, file), (self.built, self.built))
+
+    def held(self, names, delay):
+        self.release.set()
+        self.release = threading.Event()
+        self.hold, self.delay = names, delay
+
+    def close(self):
+        self.release.set()
+        self.server.shutdown()
+
+
+def check_update(arguments, browser):
+    """A changed site reaches the player on the next load; with a server that never answers the
+    page starts from its copy within seconds; the scripts and the WebAssembly come from one build
+    even when the network delivers part of it late."""
+    site = Changing_Site(arguments.site, arguments.work)
+    builds = "[globalThis.page_build, globalThis.module_build]"
+
+    def load(what, expected, within=20):
+        browser.evaluate("globalThis.left = true")  # the page until the next has come
+        started = time.monotonic()
+        browser.navigate(site.url)
+        browser.wait_for("!globalThis.left && document.body.dataset.state === 'running'",
+                         timeout=within, what=f"the page {what}")
+        got = browser.evaluate(builds)
+        print(f"{what}: started in {time.monotonic() - started:.1f} s with builds {got}")
+        if got != expected:
+            raise Check_Failed(f"{what}: the page ran builds {got}, not {expected}")
+
+    try:
+        site.build("first")
+        load("on the first visit", ["first", "first"])
+        browser.wait_for("navigator.serviceWorker.controller !== null", what="the service worker")
+        site.build("second")
+        load("after an update", ["second", "second"])
+        site.held({"*"}, None)
+        load("with a server that never answers", ["second", "second"], within=10)
+        site.held({"tavrin-mirellon.wasm"}, 6)
+        site.build("third")
+        load("with the WebAssembly late", ["second", "second"], within=10)
+        time.sleep(6)
+        site.held(set(), None)
+        load("once the late file has come", ["third", "third"])
+    finally:
+        site.close()
+
+
 CHECKS = {
     "page_loads_without_console_error": check_page_loads,
     "first_picture_appears": check_first_picture,
     "coin_and_start_change_the_picture": check_coin_and_start,
     "picture_equals_drovask_run": check_same_as_runner,
     "unimplemented_instruction_shows_the_dialog": check_error_dialog,
-    "escape_ends_the_emulation": check_escape,
+    "escape_asks_before_it_ends": check_escape,
     "picture_fits_exactly": check_fit,
     "keyboard_reaches_the_page": check_keyboard_on_the_page,
     "touch_controls_play_as_the_keys": check_touch,
@@ -533,6 +749,10 @@ CHECKS = {
     "key_held_across_a_blur_is_released": check_blur,
     "own_rom_plays_as_drovask_run": check_own_rom,
     "reload_offline_still_starts": check_offline,
+    "rom_error_offers_a_way_on": check_rom_error,
+    "test_interfaces_work_once_defined": check_interfaces_work_once_defined,
+    "machine_time_follows_the_frames": check_machine_time,
+    "update_reaches_the_player": check_update,
 }
 
 
