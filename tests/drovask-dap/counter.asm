@@ -1,16 +1,22 @@
 ; The debug adapter's test program: a counter in RAM that a subroutine, which calls another,
-; adds one to; interrupts stay off.
+; adds one to, while the interrupts come and go.
 COUNT   EQU 2100H
 
         ORG 0
         JMP START
 
         ORG 8
-        RET                     ; the interrupts' vectors, never reached with interrupts off
+INTERRUPT:
+        PUSH PSW
+        POP PSW
+        EI
+        RET
         ORG 10H
+        EI
         RET
 
 START:  LXI SP,2400H
+        EI
         LXI H,COUNT
 LOOP:   LDA COUNT
         CALL ADD_ONE

@@ -198,6 +198,25 @@ class Session(unittest.TestCase):
         self.assertEqual(registers_of(client), self.trace[after - 1][1])
         self.finish(client)
 
+    def test_interrupts_are_frames_of_the_stack(self):
+        trace = os.path.join(self.folder, "interrupts.txt")
+        subprocess.run([RUN, self.rom, "--frames", "1", "--trace", trace], check=True)
+        with open(trace) as text:
+            interrupted = int(re.search(r"-- interrupt: RST 1 to 0008 from PC ([0-9A-F]{4})",
+                                        text.read()).group(1), 16)
+        client = self.start()
+        client.ok("setFunctionBreakpoints", {"breakpoints": [{"name": "INTERRUPT"}]})
+        client.ok("configurationDone")
+        self.assertEqual(client.wait_event("stopped")["reason"], "breakpoint")
+        places = lambda: [int(f["instructionPointerReference"], 16)
+                          for f in client.ok("stackTrace", {"threadId": 1})["stackFrames"]]
+        inside = places()
+        self.assertEqual(inside[:2], [0x0008, interrupted])
+        client.ok("stepOut", {"threadId": 1})
+        self.assertEqual(client.wait_event("stopped")["reason"], "step")
+        self.assertEqual(places(), inside[1:])
+        self.finish(client)
+
     def test_data_breakpoint_stops_on_the_stores_that_watch_reports(self):
         watch = subprocess.run([RUN, self.rom, "--frames", "1", "--watch", "0x2100",
                                 "--symbols", self.symbols], check=True, capture_output=True,
