@@ -9,6 +9,7 @@ import base64
 import json
 import os
 import re
+import socket
 import subprocess
 import sys
 import tempfile
@@ -235,9 +236,30 @@ class Session(unittest.TestCase):
             memory = client.ok("readMemory", {"memoryReference": "0x2100", "count": 1})
             self.assertEqual(base64.b64decode(memory["data"]).hex().upper(), match.group(2))
             client.ok("continue", {"threadId": 1})
-        client.ok("pause", {"threadId": 1})
-        self.assertIn(client.wait_event("stopped")["reason"], ("pause", "data breakpoint"))
+        self.assertEqual(client.wait_event("stopped")["reason"], "data breakpoint")
+        client.ok("setDataBreakpoints", {"breakpoints": []})
+        client.ok("continue", {"threadId": 1})
+        client.ok("pause", {"threadId": 1})  # heard while the machine runs
+        self.assertEqual(client.wait_event("stopped")["reason"], "pause")
         self.finish(client)
+
+    def test_an_editor_may_connect_to_a_port_instead(self):
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        process = subprocess.Popen([DAP, "--port", str(port)], stderr=subprocess.PIPE)
+        self.addCleanup(process.stderr.close)
+        self.assertIn(b"waiting for an editor", process.stderr.readline())
+        with socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT) as connection:
+            for seq, command in enumerate(["initialize", "disconnect"], 1):
+                body = json.dumps({"seq": seq, "type": "request", "command": command}).encode()
+                connection.sendall(b"Content-Length: %d\r\n\r\n" % len(body) + body)
+            self.assertEqual(process.wait(TIMEOUT), 0)
+            answers = b""
+            while chunk := connection.recv(65536):
+                answers += chunk
+        self.assertIn(b'"command":"initialize","success":true', answers)
+        self.assertIn(b'"command":"disconnect","success":true', answers)
 
     def test_memory_disassembly_and_expressions_agree_with_the_tools(self):
         store_line = self.line_of("STA COUNT")
