@@ -208,7 +208,7 @@ class Session(unittest.TestCase):
         client = self.start()
         client.ok("setFunctionBreakpoints", {"breakpoints": [{"name": "INTERRUPT"}]})
         client.ok("configurationDone")
-        self.assertEqual(client.wait_event("stopped")["reason"], "breakpoint")
+        self.assertEqual(client.wait_event("stopped")["reason"], "function breakpoint")
         places = lambda: [int(f["instructionPointerReference"], 16)
                           for f in client.ok("stackTrace", {"threadId": 1})["stackFrames"]]
         inside = places()
@@ -277,7 +277,7 @@ class Session(unittest.TestCase):
         client = self.start()
         client.ok("setFunctionBreakpoints", {"breakpoints": [{"name": "LOOP+6"}]})
         client.ok("configurationDone")
-        self.assertEqual(client.wait_event("stopped")["reason"], "breakpoint")
+        self.assertEqual(client.wait_event("stopped")["reason"], "function breakpoint")
         for address, expected in sorted(ram.items()):
             memory = client.ok("readMemory", {"memoryReference": "0x%04X" % address,
                                               "count": len(expected)})
@@ -312,9 +312,12 @@ class Session(unittest.TestCase):
         self.finish(client)
 
     def test_bad_messages_get_error_responses_and_the_adapter_goes_on(self):
-        client = self.start(stopOnEntry=True)
+        picture = os.path.join(self.folder, "entry.png")
+        client = self.start(stopOnEntry=True, picture=picture)
         client.ok("configurationDone")
         self.assertEqual(client.wait_event("stopped")["reason"], "entry")
+        with open(picture, "rb") as png:
+            self.assertEqual(png.read(8), b"\x89PNG\r\n\x1a\n")
         bad = [
             ("malformed JSON", b'{"seq": 1, "type": "request", "command": ', "malformed JSON"),
             ("not an object", b"[1, 2]", "a message is a JSON object"),
@@ -343,6 +346,8 @@ class Session(unittest.TestCase):
             ("a bad data breakpoint", b'{"seq": 14, "type": "request", "command": '
              b'"setDataBreakpoints", "arguments": {"breakpoints": [{"dataId": "2100"}]}}', "0xADDR:LENGTH"),
             ("a deep nesting", b"[" * 100 + b"]" * 100, "nested more than 64 deep"),
+            ("out of no call", b'{"seq": 15, "type": "request", "command": "stepOut"}',
+             "no call to return from"),
         ]
         for name, body, message in bad:
             with self.subTest(name):
@@ -360,6 +365,8 @@ class Session(unittest.TestCase):
             ("no program", {}, "'program' is missing"),
             ("a missing ROM", {"program": os.path.join(self.folder, "none.bin")}, "none.bin"),
             ("a source with errors", {"program": broken}, "broken.asm:1"),
+            ("a missing key script", {"program": SOURCE, "keys": os.path.join(self.folder, "none.keys")},
+             "none.keys"),
         ]:
             with self.subTest(name):
                 client = Client(self)

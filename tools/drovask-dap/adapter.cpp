@@ -619,12 +619,13 @@ std::optional<Formats::Line_Map::Entry> Adapter::code_at_line(const std::string&
 }
 
 void Adapter::refresh_breakpoints() {
-    breakpoints_.reset();
+    line_breakpoints_.reset();
     for (const auto& [path, addresses] : source_breakpoints_) {
         for (const std::uint16_t address : addresses) {
-            breakpoints_[address] = true;
+            line_breakpoints_[address] = true;
         }
     }
+    breakpoints_ = line_breakpoints_;
     for (const std::uint16_t address : function_breakpoints_) {
         breakpoints_[address] = true;
     }
@@ -798,8 +799,8 @@ Json Adapter::pause(const Json&) {
 
 void Adapter::run_slice() {
     for (int i = 0; i < slice_instructions && run_; ++i) {
-        if (!run_->first && breakpoints_[board().processor.pc]) {
-            stopped("breakpoint");
+        if (const std::uint16_t pc = board().processor.pc; !run_->first && breakpoints_[pc]) {
+            stopped(line_breakpoints_[pc] ? "breakpoint" : "function breakpoint");
             return;
         }
         run_->first = false;

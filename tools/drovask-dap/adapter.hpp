@@ -136,7 +136,8 @@ private:
     std::optional<Run> run_;
     std::map<std::string, std::vector<std::uint16_t>> source_breakpoints_; // by source path
     std::vector<std::uint16_t> function_breakpoints_;
-    std::bitset<65536> breakpoints_;
+    std::bitset<65536> breakpoints_;      // of both kinds
+    std::bitset<65536> line_breakpoints_; // set on source lines
 };
 
 } // namespace Dap
