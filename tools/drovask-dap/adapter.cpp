@@ -1,5 +1,7 @@
 #include "tools/drovask-dap/adapter.hpp"
 
+#include "tools/drovask-dap/expressions.hpp"
+
 #include "base/exception.hpp"
 #include "formats/key_script.hpp"
 #include "machine/rom_file.hpp"
@@ -155,235 +157,6 @@ std::vector<std::uint8_t> from_base64(std::string_view text) {
     return bytes;
 }
 
-// The registers and flags by the names the trace gives them.
-struct Register {
-    std::string_view name;
-    int digits; // 2 or 4
-};
-constexpr std::array registers{
-    Register{"A", 2},  Register{"B", 2},  Register{"C", 2},  Register{"D", 2},  Register{"E", 2},
-    Register{"H", 2},  Register{"L", 2},  Register{"BC", 4}, Register{"DE", 4}, Register{"HL", 4},
-    Register{"SP", 4}, Register{"PC", 4}, Register{"F", 2}};
-struct Flag {
-    std::string_view name;
-    std::uint8_t mask;
-};
-constexpr std::array flags{Flag{"S", flag::sign}, Flag{"Z", flag::zero},
-                           Flag{"AC", flag::auxiliary_carry}, Flag{"P", flag::parity},
-                           Flag{"CY", flag::carry}};
-
-std::string upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
-std::optional<unsigned> read_register(const Intel_8080& p, std::string_view name) {
-    const std::string n = upper(name);
-    const auto pair = [](std::uint8_t high, std::uint8_t low) { return unsigned(high << 8 | low); };
-    if (n == "A")
-        return p.a;
-    if (n == "B")
-        return p.b;
-    if (n == "C")
-        return p.c;
-    if (n == "D")
-        return p.d;
-    if (n == "E")
-        return p.e;
-    if (n == "H")
-        return p.h;
-    if (n == "L")
-        return p.l;
-    if (n == "BC")
-        return pair(p.b, p.c);
-    if (n == "DE")
-        return pair(p.d, p.e);
-    if (n == "HL")
-        return pair(p.h, p.l);
-    if (n == "SP")
-        return p.sp;
-    if (n == "PC")
-        return p.pc;
-    if (n == "F")
-        return p.flags;
-    for (const Flag& f : flags) {
-        if (n == f.name) {
-            return (p.flags & f.mask) != 0 ? 1u : 0u;
-        }
-    }
-    return std::nullopt;
-}
-
-bool write_register(Intel_8080& p, std::string_view name, unsigned value) {
-    const std::string n = upper(name);
-    const auto low = static_cast<std::uint8_t>(value);
-    const auto high = static_cast<std::uint8_t>(value >> 8);
-    if (n == "A")
-        p.a = low;
-    else if (n == "B")
-        p.b = low;
-    else if (n == "C")
-        p.c = low;
-    else if (n == "D")
-        p.d = low;
-    else if (n == "E")
-        p.e = low;
-    else if (n == "H")
-        p.h = low;
-    else if (n == "L")
-        p.l = low;
-    else if (n == "BC")
-        p.b = high, p.c = low;
-    else if (n == "DE")
-        p.d = high, p.e = low;
-    else if (n == "HL")
-        p.h = high, p.l = low;
-    else if (n == "SP")
-        p.sp = static_cast<std::uint16_t>(value);
-    else if (n == "PC")
-        p.pc = static_cast<std::uint16_t>(value);
-    else if (n == "F")
-        p.flags = low;
-    else {
-        for (const Flag& f : flags) {
-            if (n == f.name) {
-                if (value > 1) {
-                    refuse("a flag is 0 or 1");
-                }
-                p.flags =
-                    static_cast<std::uint8_t>(value != 0 ? p.flags | f.mask : p.flags & ~f.mask);
-                return true;
-            }
-        }
-        return false;
-    }
-    return true;
-}
-
-// Expressions as the debug console and hovers take them: numbers (decimal, 0x2400, 2400H),
-// registers, symbols, `$` (PC), [ADDRESS] for the byte there, parentheses, + and -.
-class Expression {
-public:
-    Expression(std::string_view text, const Intel_8080& p, const Formats::Symbols& symbols)
-        : text_(text), p_(p), symbols_(symbols) {}
-
-    unsigned value() {
-        const unsigned v = sum();
-        skip_space();
-        if (at_ < text_.size()) {
-            refuse("cannot read '" + std::string(text_.substr(at_)) + "' in '" +
-                   std::string(text_) + "'");
-        }
-        return v & 0xFFFF;
-    }
-
-private:
-    void skip_space() {
-        while (at_ < text_.size() && text_[at_] == ' ') {
-            ++at_;
-        }
-    }
-
-    unsigned sum() {
-        unsigned v = term();
-        for (;;) {
-            skip_space();
-            if (at_ < text_.size() && (text_[at_] == '+' || text_[at_] == '-')) {
-                const bool add = text_[at_++] == '+';
-                const unsigned t = term();
-                v = add ? v + t : v - t;
-            } else {
-                return v & 0xFFFF;
-            }
-        }
-    }
-
-    void expect(char close) {
-        skip_space();
-        if (at_ >= text_.size() || text_[at_] != close) {
-            refuse(std::string("expected '") + close + "' in '" + std::string(text_) + "'");
-        }
-        ++at_;
-    }
-
-    unsigned term() {
-        skip_space();
-        if (at_ >= text_.size()) {
-            refuse("an expression ends where a value should be: '" + std::string(text_) + "'");
-        }
-        const char c = text_[at_];
-        if (c == '[' || c == '(') {
-            ++at_;
-            const unsigned v = sum();
-            expect(c == '[' ? ']' : ')');
-            return c == '[' ? p_.memory[v & 0xFFFF] : v;
-        }
-        if (c == '$') {
-            ++at_;
-            return p_.pc;
-        }
-        if (c == '-') {
-            ++at_;
-            return (0x10000 - term()) & 0xFFFF;
-        }
-        std::size_t end = at_;
-        while (end < text_.size() &&
-               (std::isalnum(static_cast<unsigned char>(text_[end])) || text_[end] == '_' ||
-                text_[end] == '?' || text_[end] == '@')) {
-            ++end;
-        }
-        const std::string word(text_.substr(at_, end - at_));
-        at_ = end;
-        if (word.empty()) {
-            refuse("cannot read '" + std::string(text_) + "'");
-        }
-        if (std::isdigit(static_cast<unsigned char>(word[0]))) {
-            return number(word);
-        }
-        if (const auto v = read_register(p_, word)) {
-            return *v;
-        }
-        if (const auto v = symbols_.value_of(word)) {
-            return *v;
-        }
-        refuse("no register or symbol is named '" + word + "'");
-    }
-
-    static unsigned number(const std::string& word) {
-        std::string digits = word;
-        int base = 10;
-        if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-            digits = digits.substr(2), base = 16;
-        } else if (digits.back() == 'h' || digits.back() == 'H') {
-            digits.pop_back(), base = 16;
-        }
-        unsigned long v = 0;
-        for (const char d : digits) {
-            const int digit = std::isdigit(static_cast<unsigned char>(d))
-                                  ? d - '0'
-                                  : (std::isxdigit(static_cast<unsigned char>(d))
-                                         ? std::toupper(static_cast<unsigned char>(d)) - 'A' + 10
-                                         : 99);
-            if (digit >= base || v > 0xFFFF) {
-                refuse("'" + word + "' is not a number");
-            }
-            v = v * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
-        }
-        if (v > 0xFFFF) {
-            refuse("'" + word + "' is more than 16 bits");
-        }
-        return static_cast<unsigned>(v);
-    }
-
-    std::string_view text_;
-    const Intel_8080& p_;
-    const Formats::Symbols& symbols_;
-    std::size_t at_ = 0;
-};
-
 bool same_file(const std::string& a, const std::string& b) {
     if (a == b) {
         return true;
@@ -401,6 +174,47 @@ Json variable(std::string name, std::string value, std::optional<std::uint16_t> 
         v.set("memoryReference", hex(*memory, 4));
     }
     return v;
+}
+
+// The addresses of `count` instructions from the `skip`-th after `base` (before it when
+// negative); an address outside memory stands for a place with no instruction.
+std::vector<long long> instruction_starts(const Intel_8080& p, const Formats::Line_Map& lines,
+                                          long long base, long long skip, long long count) {
+    const auto after = [&](long long a) {
+        return a < 0 || a > 0xFFFF ? a + 1
+                                   : a + static_cast<long long>(Asm8080::instruction_size(
+                                             p.memory[static_cast<std::size_t>(a)]));
+    };
+    std::vector<long long> starts;
+    long long a = base;
+    if (skip < 0) {
+        // Going back: from early enough (an instruction is at most 3 bytes), and from the first
+        // place after that which the line map knows as a start, so the decoding falls in step.
+        a = base + 3 * skip;
+        for (const Formats::Line_Map::Entry& entry : lines.entries()) {
+            if (entry.address >= a && entry.address <= base) {
+                a = entry.address;
+                break;
+            }
+        }
+        for (; a < base; a = after(a)) {
+            starts.push_back(a);
+        }
+        const auto back = static_cast<std::size_t>(-skip);
+        if (starts.size() > back) {
+            starts.erase(starts.begin(), starts.end() - static_cast<std::ptrdiff_t>(back));
+        }
+        starts.insert(starts.begin(), back - starts.size(), -1);
+        a = base;
+    }
+    for (long long i = 0; i < skip; ++i) {
+        a = after(a);
+    }
+    for (; static_cast<long long>(starts.size()) < count; a = after(a)) {
+        starts.push_back(a);
+    }
+    starts.resize(static_cast<std::size_t>(count));
+    return starts;
 }
 
 } // namespace
@@ -728,7 +542,7 @@ Json Adapter::set_data_breakpoints(const Json& arguments) {
             refuse("a data breakpoint's id is \"0xADDR:LENGTH\", not \"" + id + "\"");
         }
         const std::uint16_t address = value_of(id.substr(0, colon));
-        const auto length = Expression(id.substr(colon + 1), board().processor, {}).value();
+        const auto length = Dap::evaluate(id.substr(colon + 1), board().processor, {});
         if (length == 0) {
             refuse("a data breakpoint watches at least one byte");
         }
@@ -958,10 +772,10 @@ Json Adapter::variables(const Json& arguments) {
     switch (integer_argument(arguments, "variablesReference", 1, 3)) {
     case registers_scope:
         for (const Register& r : registers) {
-            const unsigned value = *read_register(p, r.name);
+            const unsigned value = r.read(p);
             list.push_back(
-                variable(std::string(r.name), hex(value, r.digits),
-                         r.digits == 4 ? std::optional<std::uint16_t>(value) : std::nullopt));
+                variable(std::string(r.name), hex(value, r.digits()),
+                         r.digits() == 4 ? std::optional<std::uint16_t>(value) : std::nullopt));
         }
         list.push_back(variable("IE", p.interrupts_enabled ? "1" : "0"));
         break;
@@ -998,16 +812,14 @@ Json Adapter::set_variable(const Json& arguments) {
     if (!write_register(p, name, value)) {
         refuse("no register or flag is named '" + name + "'");
     }
+    const Register* r = named(registers, name);
     const unsigned now = *read_register(p, name);
-    const bool is_flag = std::any_of(flags.begin(), flags.end(),
-                                     [&](const Flag& f) { return upper(name) == f.name; });
-    return Json::Object{
-        {"value", is_flag ? std::to_string(now) : hex(now, name.size() == 1 ? 2 : 4)}};
+    return Json::Object{{"value", r != nullptr ? hex(now, r->digits()) : std::to_string(now)}};
 }
 
 std::uint16_t Adapter::value_of(std::string_view expression) const {
     return static_cast<std::uint16_t>(
-        Expression(expression, machine_->board().processor, symbols_).value());
+        Dap::evaluate(expression, machine_->board().processor, symbols_));
 }
 
 Json Adapter::read_memory(const Json& arguments) {
@@ -1043,50 +855,10 @@ Json Adapter::disassemble(const Json& arguments) {
     const long long skip = integer_argument(arguments, "instructionOffset", -65536, 65536, 0);
     const long long count = integer_argument(arguments, "instructionCount", 0, 65536);
     const Intel_8080& p = board().processor;
-    // Going back: start early enough (an instruction is at most 3 bytes), from the first place
-    // the line map knows as the start of an instruction or data, so the decoding falls in step.
-    long long at = base;
-    if (skip < 0) {
-        at = base + 3 * skip;
-        for (const Formats::Line_Map::Entry& entry : lines_.entries()) {
-            if (entry.address >= at && entry.address <= base) {
-                at = entry.address;
-                break;
-            }
-        }
-    }
-    std::vector<long long> starts;
-    long long a = std::max(at, 0LL);
-    while (a < base) {
-        starts.push_back(a);
-        a += static_cast<long long>(
-            Asm8080::instruction_size(p.memory[static_cast<std::size_t>(a)]));
-    }
-    // The instructions before base, as many as asked for, with invalid rows for addresses below 0.
-    std::vector<long long> wanted;
-    for (long long i = skip; i < 0; ++i) {
-        const long long index = static_cast<long long>(starts.size()) + i;
-        wanted.push_back(index >= 0 ? starts[static_cast<std::size_t>(index)] : -1);
-    }
-    for (a = base; static_cast<long long>(wanted.size()) < count;) {
-        if (skip > 0 && static_cast<long long>(wanted.size()) == 0) {
-            for (long long i = 0; i < skip && a <= 0xFFFF; ++i) {
-                a += static_cast<long long>(
-                    Asm8080::instruction_size(p.memory[static_cast<std::size_t>(a)]));
-            }
-        }
-        wanted.push_back(a >= 0 && a <= 0xFFFF ? a : -1);
-        if (a >= 0 && a <= 0xFFFF) {
-            a += static_cast<long long>(
-                Asm8080::instruction_size(p.memory[static_cast<std::size_t>(a)]));
-        } else {
-            ++a;
-        }
-    }
-    wanted.resize(static_cast<std::size_t>(count));
+    const std::vector<long long> wanted = instruction_starts(p, lines_, base, skip, count);
     Json::Array instructions;
     for (const long long address : wanted) {
-        if (address < 0) {
+        if (address < 0 || address > 0xFFFF) {
             instructions.push_back(Json::Object{
                 {"address", "0x0000"}, {"instruction", ""}, {"presentationHint", "invalid"}});
             continue;
