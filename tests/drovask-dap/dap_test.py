@@ -392,5 +392,44 @@ class Session(unittest.TestCase):
                 self.assertIn(message, client.process.stderr.read().decode())
 
 
+class Extension(unittest.TestCase):
+    """The editor extension's manifest and grammar against the adapter and the disassembler."""
+
+    folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "editors",
+                          "vscode")
+
+    def load(self, name):
+        with open(os.path.join(self.folder, name)) as text:
+            return json.load(text)
+
+    def test_the_launch_attributes_are_those_the_adapter_reads(self):
+        usage = subprocess.run([DAP, "--help"], check=True, capture_output=True, text=True).stdout
+        arguments = usage.split("The launch request's arguments:")[1].split("\n")
+        named = set()
+        for line in arguments:
+            match = re.match(r"  (\w+(?:, \w+)*)  ", line)
+            if match:
+                named.update(match.group(1).split(", "))
+        manifest = self.load("package.json")
+        debugger = manifest["contributes"]["debuggers"][0]
+        self.assertEqual(set(debugger["configurationAttributes"]["launch"]["properties"]), named)
+        for path in [manifest["main"], manifest["contributes"]["languages"][0]["configuration"],
+                     manifest["contributes"]["grammars"][0]["path"]]:
+            self.assertTrue(os.path.isfile(os.path.join(self.folder, path)), path)
+
+    def test_every_mnemonic_the_disassembler_writes_is_highlighted(self):
+        image = os.path.join(tempfile.mkdtemp(prefix="dap-grammar-"), "all.bin")
+        with open(image, "wb") as all_opcodes:
+            all_opcodes.write(bytes(b for opcode in range(256) for b in (opcode, 0, 0)))
+        listing = subprocess.run([DIS8080, image], check=True, capture_output=True,
+                                 text=True).stdout
+        mnemonics = set(re.findall(r"^        ([A-Z]+)\b", listing, re.M)) - {"ORG", "DB"}
+        self.assertGreater(len(mnemonics), 70)
+        patterns = {p["name"]: p["match"] for p in self.load("syntaxes/asm8080.tmLanguage.json")["patterns"]}
+        instruction = re.compile(patterns["keyword.other.instruction.asm8080"])
+        for mnemonic in sorted(mnemonics):
+            self.assertTrue(instruction.fullmatch(mnemonic.lower()), mnemonic)
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)
