@@ -9,6 +9,7 @@ import base64
 import json
 import os
 import re
+import select
 import socket
 import subprocess
 import sys
@@ -29,6 +30,7 @@ class Client:
         test.addCleanup(self.close)
         self.seq = 0
         self.events = []
+        self.buffer = b""
 
     def close(self):
         if self.process.poll() is None:
@@ -44,15 +46,26 @@ class Client:
     def send_body(self, body):
         self.send_raw(b"Content-Length: %d\r\n\r\n" % len(body) + body)
 
+    def fill(self):
+        """Reads what the adapter has written, waiting up to TIMEOUT seconds for it."""
+        fd = self.process.stdout.fileno()
+        if not select.select([fd], [], [], TIMEOUT)[0]:
+            raise AssertionError("no answer from the adapter in %d s" % TIMEOUT)
+        chunk = os.read(fd, 65536)
+        if not chunk:
+            raise AssertionError("the adapter ended: " + self.process.stderr.read().decode())
+        self.buffer += chunk
+
     def read_message(self):
-        header = b""
-        while not header.endswith(b"\r\n\r\n"):
-            byte = self.process.stdout.read(1)
-            if not byte:
-                raise AssertionError("the adapter ended: " + self.process.stderr.read().decode())
-            header += byte
+        while b"\r\n\r\n" not in self.buffer:
+            self.fill()
+        header, _, rest = self.buffer.partition(b"\r\n\r\n")
         length = int(re.search(rb"Content-Length: (\d+)", header).group(1))
-        return json.loads(self.process.stdout.read(length))
+        while len(rest) < length:
+            self.fill()
+            rest = self.buffer.partition(b"\r\n\r\n")[2]
+        self.buffer = rest[length:]
+        return json.loads(rest[:length])
 
     def request(self, command, arguments=None, body=None):
         """Sends a request (or `body`, raw bytes, as one) and returns its response."""
@@ -197,6 +210,14 @@ class Session(unittest.TestCase):
         top = client.ok("stackTrace", {"threadId": 1})["stackFrames"][0]
         self.assertEqual(int(top["instructionPointerReference"], 16), self.trace[after][0])
         self.assertEqual(registers_of(client), self.trace[after - 1][1])
+        times = []
+        for _ in range(40):  # round the loop: STA, JMP, LDA, CALL over ADD_ONE...
+            started = time.perf_counter()
+            client.ok("next", {"threadId": 1})
+            client.wait_event("stopped")
+            times.append((time.perf_counter() - started) * 1000)
+        times.sort()
+        print("next round trips: median %.2f ms, slowest %.2f ms" % (times[len(times) // 2], times[-1]))
         self.finish(client)
 
     def test_interrupts_are_frames_of_the_stack(self):
