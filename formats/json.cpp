@@ -3,7 +3,6 @@
 #include "base/exception.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -228,19 +227,13 @@ private:
                 fail("expected a digit in the exponent");
             }
         }
-        double value = 0;
-        const auto [end, error] = std::from_chars(text_.data() + start, text_.data() + at_, value);
-        if (error == std::errc::result_out_of_range) {
-            // Too small is 0; too large has no value that JSON writers agree on.
-            const std::string number(text_.substr(start, at_ - start));
-            if (std::isinf(std::strtod(number.c_str(), nullptr))) {
-                at_ = start;
-                fail("a number too large");
-            }
-            value = 0;
-        } else if (error != std::errc{} || end != text_.data() + at_) {
+        // The text is a JSON number, which strtod reads in the "C" locale that every program
+        // here keeps (std::from_chars for double is missing from the browser build's library).
+        const std::string number(text_.substr(start, at_ - start));
+        const double value = std::strtod(number.c_str(), nullptr);
+        if (std::isinf(value)) {
             at_ = start;
-            fail("a number that cannot be read");
+            fail("a number too large"); // too small is 0; too large has no value to agree on
         }
         return value;
     }
