@@ -31,6 +31,7 @@ class Client:
         self.seq = 0
         self.events = []
         self.buffer = b""
+        self.log = []  # the command or event of each message read, in order
 
     def close(self):
         if self.process.poll() is None:
@@ -65,7 +66,9 @@ class Client:
             self.fill()
             rest = self.buffer.partition(b"\r\n\r\n")[2]
         self.buffer = rest[length:]
-        return json.loads(rest[:length])
+        message = json.loads(rest[:length])
+        self.log.append(message.get("command", message.get("event")))
+        return message
 
     def request(self, command, arguments=None, body=None):
         """Sends a request (or `body`, raw bytes, as one) and returns its response."""
@@ -337,6 +340,9 @@ class Session(unittest.TestCase):
         client = self.start(stopOnEntry=True, picture=picture)
         client.ok("configurationDone")
         self.assertEqual(client.wait_event("stopped")["reason"], "entry")
+        client.ok("stepIn", {"threadId": 1})
+        self.assertEqual(client.wait_event("stopped")["reason"], "step")
+        self.assertEqual(client.log[-4:], ["configurationDone", "stopped", "stepIn", "stopped"])
         with open(picture, "rb") as png:
             self.assertEqual(png.read(8), b"\x89PNG\r\n\x1a\n")
         bad = [

@@ -271,6 +271,7 @@ void Adapter::respond(const Json& request, std::string_view error) {
                                                                             : std::string()}};
     std::string message(error);
     Json body = Json::Object{};
+    answering_ = true;
     if (message.empty()) {
         try {
             if (!request.is_object()) {
@@ -310,19 +311,26 @@ void Adapter::respond(const Json& request, std::string_view error) {
     response.set("success", message.empty());
     if (!message.empty()) {
         response.set("message", message);
-        body = Json::Object{{"error", Json::Object{{"id", 1}, {"format", message}}}};
     }
     response.set("body", std::move(body));
     send_(response);
-    if (pending_initialized_) {
-        pending_initialized_ = false;
-        event("initialized");
+    answering_ = false;
+    for (Json& held : held_events_) {
+        held.set("seq", seq_++);
+        send_(held);
     }
+    held_events_.clear();
 }
 
 void Adapter::event(const std::string& name, Json body) {
-    send_(Json::Object{
-        {"seq", seq_++}, {"type", "event"}, {"event", name}, {"body", std::move(body)}});
+    Json message =
+        Json::Object{{"seq", 0}, {"type", "event"}, {"event", name}, {"body", std::move(body)}};
+    if (answering_) {
+        held_events_.push_back(std::move(message)); // the response goes first
+        return;
+    }
+    message.set("seq", seq_++);
+    send_(message);
 }
 
 void Adapter::output(const std::string& text, const std::string& category) {
@@ -413,7 +421,7 @@ Json Adapter::launch(const Json& arguments) {
     machine_->replay(keys);
     output("drovask-dap: " + program.string() + ", " + std::to_string(symbols_.all().size()) +
            " symbols, " + std::to_string(lines_.entries().size()) + " lines");
-    pending_initialized_ = true;
+    event("initialized");
     return Json::Object{};
 }
 

@@ -125,7 +125,8 @@ private:
     int seq_ = 1;
     int line_base_ = 1; // the editor's first line: 1, or 0
     bool stop_on_entry_ = false;
-    bool pending_initialized_ = false; // after the launch's response
+    bool answering_ = false; // events wait for the response under way
+    std::vector<Formats::Json> held_events_;
     bool finished_ = false;
     std::unique_ptr<Studio::Debugger> machine_;
     Formats::Symbols symbols_;
