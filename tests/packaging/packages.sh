@@ -73,9 +73,9 @@ if [[ -n "$deb" ]]; then
     check deb.readme "the README is installed in /usr/share/doc/$name" \
         test -s "/usr/share/doc/$name/README.md"
     check deb.developer_tools \
-        "the developer tools asm8080, dis8080, drovask-run and cpm-run are installed in /usr/bin" \
+        "the developer tools asm8080, dis8080, drovask-run, drovask-dap and cpm-run are in /usr/bin" \
         eval '[[ -x /usr/bin/asm8080 && -x /usr/bin/dis8080 && -x /usr/bin/drovask-run &&
-                 -x /usr/bin/cpm-run ]]'
+                 -x /usr/bin/drovask-dap && -x /usr/bin/cpm-run ]]'
     check deb.tool_manuals "asm8080's and dis8080's manuals and man pages are installed" \
         eval '[[ -s /usr/share/doc/$name/asm8080.md && -s /usr/share/doc/$name/dis8080.md &&
                  -s /usr/share/man/man1/dis8080.1 && -s /usr/share/man/man1/asm8080.1 ]]'
@@ -145,8 +145,8 @@ if [[ -n "$found" ]]; then
         grep -q "^-rwx.* $top/bin/$name\$" "$work/archive.txt"
     check archive.developer_tools \
         "the archive holds the developer tools with their manuals under $top/" \
-        archive_holds bin/{asm8080,dis8080,drovask-run,cpm-run} share/man/man1/{asm8080,dis8080}.1 \
-        share/doc/$name/{asm8080,dis8080}.md
+        archive_holds bin/{asm8080,dis8080,drovask-run,drovask-dap,cpm-run} \
+        share/man/man1/{asm8080,dis8080}.1 share/doc/$name/{asm8080,dis8080}.md
 fi
 
 # --- The Windows zip ----------------------------------------------------------------------------
