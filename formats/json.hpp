@@ -93,4 +93,8 @@ Json parse_json(std::string_view text, const std::string& name = "JSON");
 // that JSON cannot hold (infinities, NaN) as null. Strings are escaped as JSON requires.
 std::string format_json(const Json& value);
 
+// `text` as a JSON string: in quotes, with quotes, backslashes and control characters escaped;
+// other bytes (UTF-8) as they are.
+std::string json_string(std::string_view text);
+
 } // namespace Formats
