@@ -330,6 +330,19 @@ def control_places(browser):
         "box.bottom]]; }))")
 
 
+def settled_places(browser, what):
+    """The touch controls' places once the page's layout has stopped moving (the picture's fit
+    is applied in an animation frame after the viewport changes): the same over two frames."""
+    places = control_places(browser)
+    for _ in range(20):
+        browser.next_frames(2)
+        again = control_places(browser)
+        if again == places:
+            return places
+        places = again
+    raise Check_Failed(f"{what}: the touch controls still move after 40 frames")
+
+
 def check_keyboard_on_the_page(arguments, browser):
     """Shift+Tab from the Pause button brings the focus back to the picture, which shows it with
     a ring; Space on a focused button presses it rather than firing."""
@@ -393,7 +406,7 @@ def check_phone_screen(arguments, browser):
             zip(("top", "right", "bottom", "left"), insets)))
         running(browser, arguments.url)
         top, right, bottom, left = insets[0], width - insets[1], height - insets[2], insets[3]
-        places = control_places(browser)
+        places = settled_places(browser, size)
         places["picture"] = browser.evaluate(
             "(() => { const box = document.getElementById('canvas').getBoundingClientRect(); "
             "return [box.x + box.width / 2, box.y + box.height / 2, box.left, box.top, "
@@ -415,6 +428,8 @@ def check_phone_screen(arguments, browser):
             if scrolled != [0, 0, 1]:
                 raise Check_Failed(f"{size}: a swipe from {start} scrolled the page to "
                                    f"{scrolled[:2]} at a zoom of {scrolled[2]}")
+        # A tap while the swipe's fling still runs only stops the fling (no click): let it end.
+        browser.next_frames(60)
         browser.touch({"tap": tuple(places["touch-pause"][:2])})
         browser.touch({})
         browser.wait_for("!document.getElementById('paused').hidden",
