@@ -133,15 +133,21 @@ replays_record() {
     return 1
 }
 
-"$player" "$work/demo.bin" --record "$work/session.keys" 2>"$work/rewind.txt" &
-pid=$!
-window_appears
-xdotool mousemove 5 5
-sleep 0.3
-press c
-sleep 0.3
-press q
-sleep 1
+# start_game NAME: the player recording a game just started (a coin, one player), its standard
+# error in $work/NAME.txt.
+start_game() {
+    "$player" "$work/demo.bin" --record "$work/session.keys" 2>"$work/$1.txt" &
+    pid=$!
+    window_appears
+    xdotool mousemove 5 5
+    sleep 0.3
+    press c
+    sleep 0.3
+    press q
+    sleep 1
+}
+
+start_game rewind
 hold d 0.5
 press s
 sleep 1
@@ -161,15 +167,7 @@ check "Backspace held rewinds (from frame ${from:-none} to ${to:-none})" \
 check "a session rewound and played on replays from its record to the picture on screen" \
     replays_record "$work/rewound.png"
 
-"$player" "$work/demo.bin" --record "$work/session.keys" 2>"$work/slots.txt" &
-pid=$!
-window_appears
-xdotool mousemove 5 5
-sleep 0.3
-press c
-sleep 0.3
-press q
-sleep 1
+start_game slots
 press 2 p
 sleep 0.3
 window_picture "$work/saved.png"
