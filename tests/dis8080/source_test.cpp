@@ -84,6 +84,15 @@ const std::vector<Case> cases{
       "        CALL 0300H              ; 0104  CD 00 03",
       "        JMP START               ; 0107  C3 00 01"},
      {"FAR", "START:", "NOP"}},
+    {"LabelsNamedLikeInstructionsKeepTheirColon",
+     // CALL 0006H, JMP 0007H, RET, NOP: DAA in the range, LDA after it
+     {0xCD, 0x06, 0x00, 0xC3, 0x07, 0x00, 0xC9, 0x00},
+     0,
+     {0, 6},
+     "0006 DAA\n0007 LDA\n",
+     {"LDA: EQU 0007H", "DAA:", "        CALL DAA                ; 0000  CD 06 00",
+      "        JMP LDA                 ; 0003  C3 07 00"},
+     {}},
 };
 
 void PrintTo(const Case& c, std::ostream* out) {
@@ -159,7 +168,8 @@ TEST(Dis8080, RandomImagesWithRandomLabelsAssembleBack) {
 
 TEST(Dis8080, RefusesLabelsThatTheAssemblerWouldNotTake) {
     const Bytes image{0x00};
-    for (const char* file : {"0000 MOV\n", "0000 2X\n", "0000 A-B\n", "0000 X\n0001 x\n"}) {
+    for (const char* file :
+         {"0000 AND\n", "0000 EQU\n", "0000 2X\n", "0000 A-B\n", "0000 X\n0001 x\n"}) {
         const Formats::Symbols symbols = Formats::parse_symbol_file(file, "test.sym");
         EXPECT_THROW(Dis8080::program_source({image, 0}, {0, 0}, &symbols), Tavrin::Exception)
             << file;

@@ -202,4 +202,14 @@ bool is_reserved(std::string_view name) {
            (directive && !directive->may_be_label) || is_operator_word(name);
 }
 
+bool names_its_statement(std::string_view name) {
+    const Directive_Info* info = find_directive(name);
+    return info && (info->operands == Directive_Operands::named_expression ||
+                    info->operands == Directive_Operands::named_text);
+}
+
+bool may_be_colon_label(std::string_view name) {
+    return !is_operator_word(name) && !names_its_statement(name);
+}
+
 } // namespace Asm8080

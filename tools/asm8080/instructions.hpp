@@ -163,4 +163,12 @@ bool is_operator_word(std::string_view name);
 // most of these names (statements.cpp).
 bool is_reserved(std::string_view name);
 
+// Directives whose statement is named by the word before them (EQU, SET, DEFL...).
+bool names_its_statement(std::string_view name);
+
+// Whether a label written with its colon may take this (upper-case) name: any name but an
+// operator word, which an expression reads as its operator, and EQU, SET, DEFL or the like,
+// which after an operation ("DW equ") would make the line a definition.
+bool may_be_colon_label(std::string_view name);
+
 } // namespace Asm8080

@@ -9,13 +9,6 @@
 namespace Asm8080::Detail {
 namespace {
 
-// Directives whose statement is named by the word before them.
-bool takes_name(const std::string& name) {
-    const Directive_Info* info = find_directive(name);
-    return info && (info->operands == Directive_Operands::named_expression ||
-                    info->operands == Directive_Operands::named_text);
-}
-
 // The directives of other assemblers that switch to another processor's instructions.
 bool is_instruction_set(const std::string& name) {
     static constexpr std::array<std::string_view, 9> names{
@@ -24,16 +17,15 @@ bool is_instruction_set(const std::string& name) {
 }
 
 // A reserved word may still name a label written with its colon ("daa:", "a:"): there it can
-// be read as nothing else, and it is a symbol wherever a value stands. Not an operator word,
-// which an expression reads as its operator, nor EQU, SET, DEFL or MACRO, which after an
-// operation ("DW equ") would make the line a definition, nor a macro's name ("mov: MACRO"),
-// which the instruction or directive of that name would hide.
+// be read as nothing else, and it is a symbol wherever a value stands (may_be_colon_label says
+// which names), but not a macro's name ("mov: MACRO"), which the instruction or directive of
+// that name would hide.
 bool may_name_label(const std::string& name, bool colon, const Directive_Info* operation) {
     if (!is_reserved(name)) {
         return true;
     }
     const bool names_macro = operation && operation->space == Directive_Space::none;
-    return colon && !is_operator_word(name) && !takes_name(name) && !names_macro;
+    return colon && may_be_colon_label(name) && !names_macro;
 }
 
 } // namespace
@@ -53,7 +45,8 @@ Head Assembler::head(std::string_view text) const {
         const std::string& first = result.tokens[0].text;
         const bool colon = result.count > 1 && is_punctuation(result.tokens[1], ":");
         const bool before_operation = identifier_at(1) && is_operation(result.tokens[1].text);
-        const bool before_definition = identifier_at(1) && takes_name(result.tokens[1].text);
+        const bool before_definition =
+            identifier_at(1) && names_its_statement(result.tokens[1].text);
         result.operation =
             colon ? 2
             : before_definition ||

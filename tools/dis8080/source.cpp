@@ -40,8 +40,8 @@ std::string upper_case(std::string_view text) {
     return upper;
 }
 
-// A name as asm8080 reads one: a letter, _, ?, @ or . first, then those or digits, and not a
-// register, mnemonic or directive.
+// A name as asm8080 reads one for a label written with its colon: a letter, _, ?, @ or . first,
+// then those or digits, and not an operator word or a directive that names its statement.
 bool usable_name(std::string_view name) {
     const auto starts = [](char c) {
         return std::isalpha(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '?' ||
@@ -52,7 +52,7 @@ bool usable_name(std::string_view name) {
     };
     return !name.empty() && starts(name.front()) &&
            std::all_of(name.begin() + 1, name.end(), goes_on) &&
-           !Asm8080::is_reserved(upper_case(name));
+           Asm8080::may_be_colon_label(upper_case(name));
 }
 
 // The symbol file's labels, each name once; its EQU names may be ports, counts or RAM and never
@@ -68,10 +68,11 @@ std::vector<Symbol> labels_of(const Formats::Symbols* symbols) {
             continue;
         }
         if (!usable_name(symbol.name)) {
-            throw Tavrin::Exception{"the symbol file's label \"" + symbol.name +
-                                    "\" is not a name asm8080 takes (a letter, _, ?, @ or . "
-                                    "first, then those or digits, and no mnemonic or register); "
-                                    "give the symbol file that asm8080 --symbols wrote"};
+            throw Tavrin::Exception{
+                "the symbol file's label \"" + symbol.name +
+                "\" is not a name asm8080 takes (a letter, _, ?, @ or . "
+                "first, then those or digits, and no operator word such as AND); "
+                "give the symbol file that asm8080 --symbols wrote"};
         }
         const auto [at, added] = seen.emplace(upper_case(symbol.name), symbol.value);
         if (!added && at->second != symbol.value) {
@@ -232,7 +233,9 @@ private:
         std::sort(sorted.begin(), sorted.end());
         std::string text;
         for (const auto& [value, name] : sorted) {
-            text += name + " EQU " + Asm8080::hex_number(value, 4) + "\n";
+            // A reserved word ("daa") names a symbol only when written with its colon.
+            const bool reserved = Asm8080::is_reserved(upper_case(name));
+            text += name + (reserved ? ": EQU " : " EQU ") + Asm8080::hex_number(value, 4) + "\n";
         }
         return text;
     }
