@@ -12,6 +12,7 @@
 
 #include "machine/board.hpp"
 
+#include <cmath>
 #include <cstdint>
 
 namespace Drovask {
@@ -31,6 +32,12 @@ public:
 
     // How many whole `period`s `now` is past the last one counted, which moves on by them.
     std::uint32_t due(double now, double period) {
+        if (!(now >= last_)) {
+            // A clock that went back (a host that restarted its time base) starts again from
+            // there; a time that is no number changes nothing.
+            last_ = std::isnan(now) ? last_ : now;
+            return 0;
+        }
         if (now - last_ > max_catch_up) {
             last_ = now - max_catch_up;
         }

@@ -59,7 +59,8 @@ TEST_F(Run_Until_Test, WholeFramesFollowTheTimePassedWithTheKeysGiven) {
     };
     for (const Case& c :
          {Case{"less than one frame", 0.016, 0, 1}, Case{"a tenth of a second", 0.1, 6, 0},
-          Case{"a window dragged for a minute", 60.0, 15, 0}}) {
+          Case{"a window dragged for a minute", 60.0, 15, 0},
+          Case{"a clock that went back a second", -1.0, 0, 0}}) {
         auto machine = machine_with(counting_program);
         machine->real_time.restart(1000.0);
         EXPECT_EQ(machine->frames_due(1000.0 + c.seconds), c.frames) << c.name;
