@@ -67,6 +67,10 @@ public:
     // an instruction that is not implemented (as every way of running does); then
     // `back_to_fault()` puts PC back at it.
     Stop step();
+    // As step, `observe` hearing the instruction's stores and then the interrupt's push (when
+    // `instructions()` has counted the instruction already).
+    template <Store_Observer Observer>
+    Stop step(Observer observe);
 
     // As step, but a CALL, a conditional call that is taken or an RST runs until it returns to
     // the next instruction with the stack as it was (or stops, or `max_frames` frames pass).
@@ -159,5 +163,13 @@ private:
     std::uint64_t frames_keyed_ = 0; // frames whose keys are in the log: the past's
     Drovask::History history_;
 };
+
+template <Store_Observer Observer>
+Stop Debugger::step(Observer observe) {
+    if (session_.at_frame_start()) {
+        start_frame();
+    }
+    return inspector_.step(session_, observe);
+}
 
 } // namespace Studio

@@ -2,7 +2,7 @@
 """drovask-dap driven through a whole session by a small Debug Adapter Protocol client, each stop
 checked against what drovask-run's trace, watch and state and dis8080 say of the same program.
 
-Usage: dap_test.py DROVASK_DAP ASM8080 DROVASK_RUN DIS8080 SOURCE.asm
+Usage: dap_test.py DROVASK_DAP ASM8080 DROVASK_RUN DIS8080 SOURCE.asm FAULTS.asm
 """
 
 import base64
@@ -17,7 +17,7 @@ import tempfile
 import time
 import unittest
 
-DAP, ASM8080, RUN, DIS8080, SOURCE = sys.argv[1:6]
+DAP, ASM8080, RUN, DIS8080, SOURCE, FAULTS = sys.argv[1:7]
 TIMEOUT = 20  # seconds for any one answer: a hang fails the test rather than holding it up
 
 
@@ -222,6 +222,43 @@ class Session(unittest.TestCase):
         times.sort()
         print("next round trips: median %.2f ms, slowest %.2f ms" % (times[len(times) // 2], times[-1]))
         self.finish(client)
+
+    def test_exception_filters_stop_where_the_audit_reports(self):
+        # The faults program, with an instruction that the machine does not implement at its end.
+        rom = os.path.join(self.folder, "faults.bin")
+        subprocess.run([ASM8080, FAULTS, "-o", rom, "--size", "8192"], check=True)
+        with open(rom, "r+b") as image:
+            image.seek(0x0160)
+            image.write(b"\x08")
+        audit = subprocess.run([RUN, rom, "--frames", "1", "--audit"], capture_output=True, text=True)
+        faults = [line for line in audit.stdout.splitlines() if line.startswith("PC ")]
+        self.assertEqual(len(faults), 6)
+        failure = audit.stderr.split("in frame 0: ")[1].strip()
+        kinds = {"stores": "store", "ports": "port", "stack": "SP left"}
+        for filters in [["stores", "stack", "unimplemented"], ["ports"], []]:
+            with self.subTest(filters=filters):
+                client = Client(self)
+                capabilities = client.ok("initialize", {"adapterID": "drovask"})
+                self.assertEqual({f["filter"] for f in capabilities["exceptionBreakpointFilters"]},
+                                 set(kinds) | {"unimplemented"})
+                client.ok("launch", {"program": rom})
+                client.ok("setExceptionBreakpoints", {"filters": filters})
+                client.ok("configurationDone")
+                for fault in [f for f in faults if any(kinds[k] in f for k in filters if k in kinds)]:
+                    stop = client.wait_event("stopped")
+                    self.assertEqual((stop["reason"], stop["description"]), ("exception", fault))
+                    client.ok("continue", {"threadId": 1})
+                if "unimplemented" in filters:
+                    self.assertEqual(client.wait_event("stopped")["description"], failure)
+                    top = client.ok("stackTrace", {"threadId": 1})["stackFrames"][0]
+                    self.assertEqual(top["instructionPointerReference"], "0x0160")
+                else:
+                    client.wait_event("terminated")
+                self.assertEqual([e["event"] for e in client.events if e["event"] == "stopped"], [])
+                self.finish(client)
+        client = Client(self)
+        response = client.request("setExceptionBreakpoints", {"filters": ["everything"]})
+        self.assertIn("no exception filter is named \"everything\"", response["message"])
 
     def test_interrupts_are_frames_of_the_stack(self):
         trace = os.path.join(self.folder, "interrupts.txt")

@@ -8,6 +8,7 @@
 #include "tools/asm8080/assembler.hpp"
 #include "tools/disassembler/disassembler.hpp"
 #include "tools/drovask-run/pictures.hpp"
+#include "tools/drovask-run/runner.hpp"
 #include "tools/files/format_files.hpp"
 
 #include <algorithm>
@@ -31,6 +32,37 @@ constexpr int thread_id = 1;
 constexpr std::size_t max_stack_words = 32; // the Stack scope's words from SP up
 
 enum Scope : int { registers_scope = 1, flags_scope = 2, stack_scope = 3 };
+
+// The exception breakpoints: the faults of drovask-run's audit, and the instructions that the
+// machine does not implement.
+struct Exception_Filter {
+    std::string_view id;
+    std::string_view label;
+    std::string_view description;
+    bool on_at_first;
+};
+constexpr std::array<Exception_Filter, Adapter::exception_filter_count> exception_filters{{
+    {"stores", "Stores outside RAM",
+     "A store dropped outside RAM (2000H-3FFFH), or one through HL into the ROM or above RAM",
+     true},
+    {"stack", "Stack leaving RAM", "SP changed to a place outside RAM", true},
+    {"ports", "Ignored ports", "An IN or OUT to a port that the machine does not answer", false},
+    {"unimplemented", "Unimplemented instructions",
+     "An instruction that the machine does not implement; when off, the session ends there", true},
+}};
+constexpr std::size_t unimplemented_filter = 3;
+
+std::size_t filter_of(Drovask::Fault_Kind kind) {
+    switch (kind) {
+    case Drovask::Fault_Kind::stack_outside_ram:
+        return 1;
+    case Drovask::Fault_Kind::ignored_input_port:
+    case Drovask::Fault_Kind::ignored_output_port:
+        return 2;
+    default:
+        return 0;
+    }
+}
 
 [[noreturn]] void refuse(const std::string& message) {
     throw Tavrin::Exception{message};
@@ -246,7 +278,11 @@ const Adapter::Request Adapter::requests[] = {
     {"disconnect", &Adapter::disconnect, false},
 };
 
-Adapter::Adapter(Send send) : send_(std::move(send)) {}
+Adapter::Adapter(Send send) : send_(std::move(send)) {
+    for (std::size_t i = 0; i < exception_filters.size(); ++i) {
+        exceptions_[i] = exception_filters[i].on_at_first;
+    }
+}
 
 void Adapter::receive(std::string_view body) {
     Json request;
@@ -351,6 +387,13 @@ Json Adapter::initialize(const Json& arguments) {
     if (const Json* base = arguments.find("linesStartAt1"); base != nullptr && base->is_bool()) {
         line_base_ = base->boolean() ? 1 : 0;
     }
+    Json::Array filters;
+    for (const Exception_Filter& f : exception_filters) {
+        filters.push_back(Json::Object{{"filter", std::string(f.id)},
+                                       {"label", std::string(f.label)},
+                                       {"description", std::string(f.description)},
+                                       {"default", f.on_at_first}});
+    }
     return Json::Object{
         {"supportsConfigurationDoneRequest", true},
         {"supportsFunctionBreakpoints", true},
@@ -367,7 +410,7 @@ Json Adapter::initialize(const Json& arguments) {
         {"supportsSteppingGranularity", false},
         {"supportsInstructionBreakpoints", false},
         {"supportsRestartRequest", false},
-        {"exceptionBreakpointFilters", Json::Array{}},
+        {"exceptionBreakpointFilters", filters},
     };
 }
 
@@ -511,9 +554,26 @@ Json Adapter::set_function_breakpoints(const Json& arguments) {
     return Json::Object{{"breakpoints", std::move(answers)}};
 }
 
-Json Adapter::set_exception_breakpoints(const Json&) {
-    // Every fault stops the machine; there are no filters to choose.
-    return Json::Object{{"breakpoints", Json::Array{}}};
+Json Adapter::set_exception_breakpoints(const Json& arguments) {
+    std::array<bool, exception_filter_count> on{};
+    Json::Array answers;
+    for (const Json& id : array_argument(arguments, "filters")) {
+        const auto* found = std::find_if(
+            exception_filters.begin(), exception_filters.end(),
+            [&](const Exception_Filter& f) { return id.is_string() && id.string() == f.id; });
+        if (found == exception_filters.end()) {
+            std::string known;
+            for (const Exception_Filter& f : exception_filters) {
+                known += (known.empty() ? "" : ", ") + std::string(f.id);
+            }
+            refuse("no exception filter is named " + Formats::format_json(id) + " (there are " +
+                   known + ")");
+        }
+        on[static_cast<std::size_t>(found - exception_filters.begin())] = true;
+        answers.push_back(Json::Object{{"verified", true}});
+    }
+    exceptions_ = on;
+    return Json::Object{{"breakpoints", std::move(answers)}};
 }
 
 // A data breakpoint's id is "0xADDR:LENGTH": stores into those bytes stop the run.
@@ -641,18 +701,46 @@ bool Adapter::step_once() {
     const Intel_8080& p = board().processor;
     const std::uint16_t pc = p.pc;
     const std::uint16_t sp = p.sp;
-    const std::uint8_t opcode = p.memory[pc];
+    const std::array<std::uint8_t, 3> bytes{p.memory[pc],
+                                            p.memory[static_cast<std::uint16_t>(pc + 1)],
+                                            p.memory[static_cast<std::uint16_t>(pc + 2)]};
     const std::uint32_t interrupt_number = board().interrupt_number;
+    const std::uint64_t count = machine().instructions();
+    std::optional<Drovask::Fault> fault; // the first one caught
+    const auto look = [&](std::optional<Drovask::Fault> found) {
+        if (!fault && found && exceptions_[filter_of(found->kind)]) {
+            fault = found;
+        }
+    };
     Studio::Stop stop;
     try {
-        stop = machine().step();
+        stop = machine().step([&](std::uint16_t address, std::uint8_t, Store store) {
+            const bool at_interrupt = machine().instructions() != count;
+            look(Drovask::store_fault(p, address, store, at_interrupt ? p.pc : pc, at_interrupt));
+        });
     } catch (const Tavrin::Exception& error) {
         machine().back_to_fault();
-        output(error.message, "stderr");
-        stopped("exception", error.message);
+        output("drovask-dap: at " + hex(pc, 4) + ": " + error.message, "stderr");
+        if (!exceptions_[unimplemented_filter]) {
+            run_.reset();
+            event("terminated");
+        } else {
+            stopped("exception", error.message);
+        }
         return true;
     }
-    follow_calls(pc, sp, opcode, interrupt_number);
+    follow_calls(pc, sp, bytes[0], interrupt_number);
+    const bool interrupted = board().interrupt_number != interrupt_number;
+    const auto sp_after = static_cast<std::uint16_t>(interrupted ? p.sp + 2 : p.sp);
+    look(Drovask::port_fault(bytes, pc));
+    look(Drovask::stack_fault(sp, sp_after, pc, false));
+    if (interrupted) {
+        look(Drovask::stack_fault(sp_after, p.sp, word_at(p, p.sp), true));
+    }
+    if (fault) {
+        stopped("exception", Drovask::describe(*fault));
+        return true;
+    }
     if (stop.reason == Studio::Stop_Reason::watch) {
         stopped("data breakpoint",
                 "a store into " + hex(stop.address, 4) + " by the instruction at " + hex(pc, 4));

@@ -19,7 +19,9 @@
 #include "formats/symbols.hpp"
 #include "studio/debugger.hpp"
 
+#include <array>
 #include <bitset>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -44,6 +46,8 @@ struct Call {
 class Adapter {
 public:
     using Send = std::function<void(const Formats::Json&)>;
+    // stores, stack, ports, unimplemented: `exception_filters` in adapter.cpp.
+    static constexpr std::size_t exception_filter_count = 4;
 
     explicit Adapter(Send send);
 
@@ -139,6 +143,8 @@ private:
     std::vector<std::uint16_t> function_breakpoints_;
     std::bitset<65536> breakpoints_;      // of both kinds
     std::bitset<65536> line_breakpoints_; // set on source lines
+    // The exception filters on, in the order of `exception_filters`.
+    std::array<bool, exception_filter_count> exceptions_{};
 };
 
 } // namespace Dap
