@@ -207,7 +207,10 @@ Stop Debugger::step(Observer observe) {
     if (session_.at_frame_start()) {
         start_frame();
     }
-    return inspector_.step(session_, observe);
+    const Drovask::Call_Stack::Before before = Drovask::Call_Stack::before(session_.board);
+    const Stop stop = inspector_.step(session_, observe);
+    calls_.stepped(before, session_.board);
+    return stop;
 }
 
 } // namespace Studio

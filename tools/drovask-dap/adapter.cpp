@@ -79,14 +79,6 @@ std::uint16_t word_at(const Intel_8080& p, std::uint16_t address) {
                                       p.memory[static_cast<std::uint16_t>(address + 1)] << 8);
 }
 
-// CALL, a conditional call and RST, and the bytes each takes.
-constexpr bool is_call(std::uint8_t opcode) {
-    return opcode == 0xCD || (opcode & 0xC7) == 0xC4 || (opcode & 0xC7) == 0xC7;
-}
-constexpr std::uint16_t call_size(std::uint8_t opcode) {
-    return (opcode & 0xC7) == 0xC7 ? 1 : 3;
-}
-
 // The arguments as the requests take them; a wrong one is refused with its name.
 const Json& member(const Json& arguments, std::string_view name) {
     const Json* value = arguments.find(name);
@@ -265,6 +257,8 @@ const Adapter::Request Adapter::requests[] = {
     {"next", &Adapter::next, true},
     {"stepIn", &Adapter::step_in, true},
     {"stepOut", &Adapter::step_out, true},
+    {"stepBack", &Adapter::step_back, true},
+    {"reverseContinue", &Adapter::reverse_continue, true},
     {"pause", &Adapter::pause, true},
     {"stackTrace", &Adapter::stack_trace, true},
     {"scopes", &Adapter::scopes, true},
@@ -406,7 +400,7 @@ Json Adapter::initialize(const Json& arguments) {
         {"supportsSetVariable", true},
         {"supportsEvaluateForHovers", true},
         {"supportsTerminateRequest", true},
-        {"supportsStepBack", false},
+        {"supportsStepBack", true},
         {"supportsSteppingGranularity", false},
         {"supportsInstructionBreakpoints", false},
         {"supportsRestartRequest", false},
@@ -493,6 +487,13 @@ void Adapter::refresh_breakpoints() {
     breakpoints_ = line_breakpoints_;
     for (const std::uint16_t address : function_breakpoints_) {
         breakpoints_[address] = true;
+    }
+    // The debugger's own, which reverse continue looks for; forwards, the adapter stops at them.
+    machine().clear_breakpoints();
+    for (std::size_t address = 0; address < breakpoints_.size(); ++address) {
+        if (breakpoints_[address]) {
+            machine().set_breakpoint(static_cast<std::uint16_t>(address), true);
+        }
     }
 }
 
@@ -652,15 +653,16 @@ Json Adapter::continue_(const Json&) {
 }
 
 Json Adapter::next(const Json&) {
-    start(Run_Kind::next, calls_.size());
+    start(Run_Kind::next, machine().call_stack().size());
     return Json::Object{};
 }
 
 Json Adapter::step_out(const Json&) {
-    if (calls_.empty()) {
+    const std::size_t depth = machine().call_stack().size();
+    if (depth == 0) {
         refuse("there is no call to return from: the program has made none that is still open");
     }
-    start(Run_Kind::step_out, calls_.size() - 1);
+    start(Run_Kind::step_out, depth - 1);
     return Json::Object{};
 }
 
@@ -668,6 +670,34 @@ Json Adapter::step_in(const Json&) {
     run_.reset();
     if (!step_once()) {
         stopped("step");
+    }
+    return Json::Object{};
+}
+
+// Going back, through the debugger's history: the machine as it was, call stack and all.
+Json Adapter::step_back(const Json&) {
+    run_.reset();
+    if (machine().step_back().reason == Studio::Stop_Reason::limit) {
+        stopped("step", "the history reaches no further back");
+    } else {
+        stopped("step");
+    }
+    return Json::Object{};
+}
+
+Json Adapter::reverse_continue(const Json&) {
+    run_.reset();
+    const Studio::Stop stop = machine().reverse_continue(machine().frames() + 1);
+    switch (stop.reason) {
+    case Studio::Stop_Reason::breakpoint:
+        stopped(line_breakpoints_[stop.address] ? "breakpoint" : "function breakpoint");
+        break;
+    case Studio::Stop_Reason::watch:
+        stopped("data breakpoint", "a store into " + hex(stop.address, 4));
+        break;
+    default:
+        stopped("step", "no breakpoint before: back as far as the history reaches, instruction " +
+                            std::to_string(machine().instructions()));
     }
     return Json::Object{};
 }
@@ -690,7 +720,7 @@ void Adapter::run_slice() {
             return;
         }
         if ((run_->kind == Run_Kind::next || run_->kind == Run_Kind::step_out) &&
-            calls_.size() <= run_->depth) {
+            machine().call_stack().size() <= run_->depth) {
             stopped("step");
             return;
         }
@@ -729,7 +759,6 @@ bool Adapter::step_once() {
         }
         return true;
     }
-    follow_calls(pc, sp, bytes[0], interrupt_number);
     const bool interrupted = board().interrupt_number != interrupt_number;
     const auto sp_after = static_cast<std::uint16_t>(interrupted ? p.sp + 2 : p.sp);
     look(Drovask::port_fault(bytes, pc));
@@ -747,27 +776,6 @@ bool Adapter::step_once() {
         return true;
     }
     return false;
-}
-
-// After an instruction (and the interrupt the timer may have delivered after it): calls whose
-// return address lies below SP now have returned (by RET, or by a new stack), a call or RST
-// that pushed its return address opened one, and so did an interrupt.
-void Adapter::follow_calls(std::uint16_t pc, std::uint16_t sp, std::uint8_t opcode,
-                           std::uint32_t interrupt_number) {
-    const Intel_8080& p = board().processor;
-    const bool interrupted = board().interrupt_number != interrupt_number;
-    const std::uint16_t sp_after = interrupted ? static_cast<std::uint16_t>(p.sp + 2) : p.sp;
-    const std::uint16_t pc_after = interrupted ? word_at(p, p.sp) : p.pc;
-    while (!calls_.empty() && calls_.back().return_slot < sp_after) {
-        calls_.pop_back();
-    }
-    if (is_call(opcode) && sp_after == static_cast<std::uint16_t>(sp - 2)) {
-        calls_.push_back(
-            {pc_after, pc, static_cast<std::uint16_t>(pc + call_size(opcode)), sp_after, false});
-    }
-    if (interrupted) {
-        calls_.push_back({p.pc, pc_after, pc_after, p.sp, true});
-    }
 }
 
 void Adapter::stopped(const std::string& reason, const std::string& description) {
@@ -825,8 +833,9 @@ Json Adapter::stack_trace(const Json& arguments) {
         refuse("the machine is running: pause it first");
     }
     std::vector<std::pair<std::uint16_t, bool>> places{{board().processor.pc, false}};
-    for (auto call = calls_.rbegin(); call != calls_.rend(); ++call) {
-        places.emplace_back(call->from, call->interrupt);
+    const auto calls = machine().call_stack();
+    for (auto call = calls.rbegin(); call != calls.rend(); ++call) {
+        places.emplace_back(call->call, call->interrupt);
     }
     const auto first =
         static_cast<std::size_t>(integer_argument(arguments, "startFrame", 0, 65536, 0));
