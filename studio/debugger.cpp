@@ -6,19 +6,10 @@ namespace Studio {
 
 namespace {
 
-// CALL, a conditional call and RST: the instructions that step over runs to their return.
-constexpr bool is_call(std::uint8_t opcode) {
-    return opcode == 0xCD || (opcode & 0xC7) == 0xC4 || (opcode & 0xC7) == 0xC7;
-}
-
-constexpr std::uint16_t call_size(std::uint8_t opcode) {
-    return (opcode & 0xC7) == 0xC7 ? 1 : 3;
-}
-
-// RET and a conditional return.
-constexpr bool is_return(std::uint8_t opcode) {
-    return opcode == 0xC9 || (opcode & 0xC7) == 0xC0;
-}
+using Drovask::Call_Stack;
+constexpr auto is_call = Call_Stack::is_call;
+constexpr auto call_size = Call_Stack::call_size;
+constexpr auto is_return = Call_Stack::is_return;
 
 std::uint64_t instructions_per_frame(const Drovask::Session& session) {
     return std::uint64_t{Drovask::interrupts_per_frame} * session.instructions_per_interrupt();
@@ -37,6 +28,18 @@ std::uint8_t Debugger::keys_in(std::uint64_t frame) const {
 
 void Debugger::start_frame() {
     history_.note(session_);
+    if (frames() % Drovask::History::Settings{}.frames_between_snapshots == 0) {
+        // Going forward again through the past passes the same points; after a change of keys
+        // there, those after now did not happen.
+        while (!calls_kept_.empty() && calls_kept_.back().instructions >= instructions()) {
+            calls_kept_.pop_back();
+        }
+        const auto all = calls_.all();
+        calls_kept_.push_back({instructions(), {all.begin(), all.end()}});
+        if (calls_kept_.size() > Drovask::History::Settings{}.most_snapshots + 1) {
+            calls_kept_.pop_front();
+        }
+    }
     if (frames() < frames_keyed_) {
         history_.hold_keys(session_, keys_in(frames()));
         return;
@@ -57,9 +60,30 @@ void Debugger::start_frame() {
     history_.hold_keys(session_, keys);
 }
 
+template <typename Done>
+Stop Debugger::run(Done&& done, std::uint64_t max_frames, Stop_Reason at_limit) {
+    Call_Stack::Before before = Call_Stack::before(session_.board);
+    std::uint64_t counted = instructions();
+    const auto follow = [&] {
+        if (instructions() != counted) {
+            calls_.stepped(before, session_.board);
+            before = Call_Stack::before(session_.board);
+            counted = instructions();
+        }
+    };
+    const Stop stop = inspector_.run(
+        session_,
+        [&] {
+            follow();
+            return done();
+        },
+        max_frames, at_limit, [this] { start_frame(); });
+    follow(); // a watch stops the run before `done` hears of its step
+    return stop;
+}
+
 Stop Debugger::step() {
-    return inspector_.run(
-        session_, [] { return true; }, 0, Stop_Reason::done, [this] { start_frame(); });
+    return run([] { return true; }, 0, Stop_Reason::done);
 }
 
 Stop Debugger::step_over(std::uint64_t max_frames) {
@@ -70,17 +94,30 @@ Stop Debugger::step_over(std::uint64_t max_frames) {
     }
     const auto return_to = static_cast<std::uint16_t>(p.pc + call_size(opcode));
     const std::uint16_t sp = p.sp;
-    return inspector_.run(
-        session_, [&] { return p.pc == return_to && p.sp == sp; }, max_frames, Stop_Reason::limit,
-        [this] { start_frame(); });
+    return run([&] { return p.pc == return_to && p.sp == sp; }, max_frames, Stop_Reason::limit);
+}
+
+Stop Debugger::step_out(std::uint64_t max_frames) {
+    const auto calls = call_stack();
+    if (calls.empty()) {
+        return run([] { return false; }, max_frames, Stop_Reason::limit);
+    }
+    // Its return pops the return address from `sp`; an interrupt taken inside it returns first.
+    const std::uint16_t sp = calls.back().sp;
+    const Intel_8080& p = session_.board.processor;
+    return run([&] { return p.sp > sp; }, max_frames, Stop_Reason::limit);
+}
+
+Stop Debugger::run_to(std::uint16_t address, std::uint64_t max_frames) {
+    const Intel_8080& p = session_.board.processor;
+    return run([&] { return p.pc == address; }, max_frames, Stop_Reason::limit);
 }
 
 Stop Debugger::run_frames(std::uint64_t count) {
     if (count == 0) {
         return {};
     }
-    return inspector_.run(
-        session_, [] { return false; }, count, Stop_Reason::done, [this] { start_frame(); });
+    return run([] { return false; }, count, Stop_Reason::done);
 }
 
 void Debugger::key(char key, bool down) {
@@ -132,9 +169,30 @@ bool Debugger::search_back(std::uint64_t now, std::uint64_t floor, Scan&& scan) 
     return false;
 }
 
+bool Debugger::go_to(std::uint64_t target) {
+    if (target < history_.earliest() || target > history_.latest()) {
+        return false;
+    }
+    const auto after = std::upper_bound(
+        calls_kept_.begin(), calls_kept_.end(), target,
+        [](std::uint64_t n, const Calls_At& kept) { return n < kept.instructions; });
+    if (after == calls_kept_.begin() || std::prev(after)->instructions < history_.earliest()) {
+        calls_.clear(); // older than any kept: the calls there are not known
+        return history_.seek(session_, target);
+    }
+    const Calls_At& kept = *std::prev(after);
+    calls_.assign(kept.frames);
+    replay_past(kept.instructions, target, [this](Drovask::Session& s) {
+        const Call_Stack::Before before = Call_Stack::before(s.board);
+        s.step();
+        calls_.stepped(before, s.board);
+    });
+    return true;
+}
+
 bool Debugger::seek(std::uint64_t instructions) {
     history_.note(session_); // what has run since the last frame start is history too
-    return history_.seek(session_, instructions);
+    return go_to(instructions);
 }
 
 bool Debugger::seek_frame(std::uint64_t frame) {
@@ -177,7 +235,7 @@ Stop Debugger::step_back_over() {
     });
     const bool call = outside && is_call(outside->opcode) && outside->sp == sp &&
                       static_cast<std::uint16_t>(outside->pc + call_size(outside->opcode)) == pc;
-    history_.seek(session_, call ? outside->instruction : back);
+    go_to(call ? outside->instruction : back);
     return {};
 }
 
@@ -208,10 +266,10 @@ Stop Debugger::reverse_continue(std::uint64_t max_frames) {
         return hit.has_value();
     });
     if (!hit) {
-        history_.seek(session_, floor);
+        go_to(floor);
         return {Stop_Reason::limit, 0};
     }
-    history_.seek(session_, *hit);
+    go_to(*hit);
     return stop;
 }
 

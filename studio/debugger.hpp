@@ -13,6 +13,8 @@
 //     debugger.step_back();                               // the machine before the last step
 //     debugger.reverse_continue(600);                     // back to the last breakpoint hit
 //     debugger.who_wrote(0x2400);                         // the last store into 2400H
+//     debugger.step_out(600);                             // to the caller, after its CALL
+//     debugger.call_stack();                              // the calls PC is inside
 //
 // Keys change only between frames, where a key script's `at FRAME` puts them, so every session
 // can be written down as a key script (`recording()`) and replayed (`replay`) picture for picture.
@@ -23,8 +25,13 @@
 // window, latest first, looking at each instruction. Running forward costs nothing more. Going
 // forward from the past replays the keys that the past held, so it lands on the states it went
 // through before; the keys held now take effect once the machine is past the latest frame it ran.
+//
+// The call stack follows every step; it is kept beside the history's snapshots (every 30 frames)
+// and, after going back, built again by running from the one before the point, so it is the
+// same whichever way the machine got there.
 
 #include "formats/key_script.hpp"
+#include "machine/call_stack.hpp"
 #include "machine/history.hpp"
 #include "machine/inspector.hpp"
 #include "machine/session.hpp"
@@ -32,7 +39,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -67,10 +76,28 @@ public:
     // an instruction that is not implemented (as every way of running does); then
     // `back_to_fault()` puts PC back at it.
     Stop step();
+    // As step, `observe` hearing the instruction's stores and then the interrupt's push (when
+    // `instructions()` has counted the instruction already).
+    template <Store_Observer Observer>
+    Stop step(Observer observe);
 
     // As step, but a CALL, a conditional call that is taken or an RST runs until it returns to
     // the next instruction with the stack as it was (or stops, or `max_frames` frames pass).
     Stop step_over(std::uint64_t max_frames);
+
+    // Runs until the innermost call on the call stack has returned (its return address popped),
+    // stopping early at a breakpoint or a watch, or after `max_frames` frames (reason limit).
+    // Outside every call it runs `max_frames` frames.
+    Stop step_out(std::uint64_t max_frames);
+
+    // Runs until PC is at `address` after a step, or a breakpoint or a watch stops it, or
+    // `max_frames` frames pass (reason limit).
+    Stop run_to(std::uint16_t address, std::uint64_t max_frames);
+
+    // The calls PC is inside, outermost first.
+    std::span<const Drovask::Call_Frame> call_stack() const {
+        return calls_.frames(session_.board.processor.sp);
+    }
 
     // Runs to the end of the `count`-th frame from here (the current one, if the machine stands
     // inside a frame, counts as the first), stopping early at a breakpoint or a watch.
@@ -134,6 +161,13 @@ private:
     // At the start of a frame: a snapshot when one is due; in the past, the keys it held; else
     // the key script's changes due, then the keys as wanted now.
     void start_frame();
+    // Steps with the inspector until `done()` holds after a step (or a stop), the call stack
+    // following each step.
+    template <typename Done>
+    Stop run(Done&& done, std::uint64_t max_frames, Stop_Reason at_limit);
+    // To the point after `instructions` instructions in all, within the history, with the call
+    // stack as it was there.
+    bool go_to(std::uint64_t instructions);
     // The keys held in frame `frame`, from the log.
     std::uint8_t keys_in(std::uint64_t frame) const;
     // Replays the past from `from` to `to` instructions: `step(session)` runs one instruction
@@ -158,6 +192,25 @@ private:
     std::vector<Frame_Keys> keys_log_{{0, 0}};
     std::uint64_t frames_keyed_ = 0; // frames whose keys are in the log: the past's
     Drovask::History history_;
+    Drovask::Call_Stack calls_;
+    // The call stack at frame starts every `frames_between_snapshots` frames, as far back as the
+    // history reaches.
+    struct Calls_At {
+        std::uint64_t instructions;
+        std::vector<Drovask::Call_Frame> frames;
+    };
+    std::deque<Calls_At> calls_kept_{{0, {}}};
 };
+
+template <Store_Observer Observer>
+Stop Debugger::step(Observer observe) {
+    if (session_.at_frame_start()) {
+        start_frame();
+    }
+    const Drovask::Call_Stack::Before before = Drovask::Call_Stack::before(session_.board);
+    const Stop stop = inspector_.step(session_, observe);
+    calls_.stepped(before, session_.board);
+    return stop;
+}
 
 } // namespace Studio

@@ -2,7 +2,7 @@
 """drovask-dap driven through a whole session by a small Debug Adapter Protocol client, each stop
 checked against what drovask-run's trace, watch and state and dis8080 say of the same program.
 
-Usage: dap_test.py DROVASK_DAP ASM8080 DROVASK_RUN DIS8080 SOURCE.asm
+Usage: dap_test.py DROVASK_DAP ASM8080 DROVASK_RUN DIS8080 SOURCE.asm FAULTS.asm
 """
 
 import base64
@@ -17,7 +17,7 @@ import tempfile
 import time
 import unittest
 
-DAP, ASM8080, RUN, DIS8080, SOURCE = sys.argv[1:6]
+DAP, ASM8080, RUN, DIS8080, SOURCE, FAULTS = sys.argv[1:7]
 TIMEOUT = 20  # seconds for any one answer: a hang fails the test rather than holding it up
 
 
@@ -148,9 +148,11 @@ class Session(unittest.TestCase):
                 if place.endswith(":%d" % line):
                     return int(address, 16)
 
-    def expect_at(self, client, index, reason):
-        """Stopped before trace[index], the registers those the instruction before it left."""
-        self.assertEqual(client.wait_event("stopped")["reason"], reason)
+    def expect_at(self, client, index, reason=None):
+        """Stopped before trace[index] (the stop with `reason` awaited first, when given), the
+        registers those the instruction before it left."""
+        if reason:
+            self.assertEqual(client.wait_event("stopped")["reason"], reason)
         top = client.ok("stackTrace", {"threadId": 1})["stackFrames"][0]
         self.assertEqual(int(top["instructionPointerReference"], 16), self.trace[index][0])
         self.assertEqual(registers_of(client), self.trace[index - 1][1])
@@ -159,7 +161,7 @@ class Session(unittest.TestCase):
     def start(self, **launch):
         client = Client(self)
         capabilities = client.ok("initialize", {"adapterID": "drovask", "linesStartAt1": True})
-        self.assertFalse(capabilities["supportsStepBack"])
+        self.assertTrue(capabilities["supportsStepBack"])
         client.ok("launch", dict({"program": SOURCE}, **launch))
         client.wait_event("initialized")
         return client
@@ -221,6 +223,85 @@ class Session(unittest.TestCase):
             times.append((time.perf_counter() - started) * 1000)
         times.sort()
         print("next round trips: median %.2f ms, slowest %.2f ms" % (times[len(times) // 2], times[-1]))
+        self.finish(client)
+
+    def test_exception_filters_stop_where_the_audit_reports(self):
+        # The faults program, with an instruction that the machine does not implement at its end.
+        rom = os.path.join(self.folder, "faults.bin")
+        subprocess.run([ASM8080, FAULTS, "-o", rom, "--size", "8192"], check=True)
+        with open(rom, "r+b") as image:
+            image.seek(0x0160)
+            image.write(b"\x08")
+        audit = subprocess.run([RUN, rom, "--frames", "1", "--audit"], capture_output=True, text=True)
+        faults = [line for line in audit.stdout.splitlines() if line.startswith("PC ")]
+        self.assertEqual(len(faults), 6)
+        failure = audit.stderr.split("in frame 0: ")[1].strip()
+        kinds = {"stores": "store", "ports": "port", "stack": "SP left"}
+        for filters in [["stores", "stack", "unimplemented"], ["ports"], []]:
+            with self.subTest(filters=filters):
+                client = Client(self)
+                capabilities = client.ok("initialize", {"adapterID": "drovask"})
+                self.assertEqual({f["filter"] for f in capabilities["exceptionBreakpointFilters"]},
+                                 set(kinds) | {"unimplemented"})
+                client.ok("launch", {"program": rom})
+                client.ok("setExceptionBreakpoints", {"filters": filters})
+                client.ok("configurationDone")
+                for fault in [f for f in faults if any(kinds[k] in f for k in filters if k in kinds)]:
+                    stop = client.wait_event("stopped")
+                    self.assertEqual((stop["reason"], stop["description"]), ("exception", fault))
+                    client.ok("continue", {"threadId": 1})
+                if "unimplemented" in filters:
+                    self.assertEqual(client.wait_event("stopped")["description"], failure)
+                    top = client.ok("stackTrace", {"threadId": 1})["stackFrames"][0]
+                    self.assertEqual(top["instructionPointerReference"], "0x0160")
+                else:
+                    client.wait_event("terminated")
+                self.assertEqual([e["event"] for e in client.events if e["event"] == "stopped"], [])
+                self.finish(client)
+        client = Client(self)
+        response = client.request("setExceptionBreakpoints", {"filters": ["everything"]})
+        self.assertIn("no exception filter is named \"everything\"", response["message"])
+
+    def test_going_back_lands_where_the_trace_says(self):
+        client = self.start(stopOnEntry=True)
+        call_line = self.line_of("CALL ADD_ONE")
+        client.ok("setBreakpoints", {"source": {"path": SOURCE}, "breakpoints": [{"line": call_line}]})
+        client.ok("configurationDone")
+        client.wait_event("stopped")
+        step = lambda command, count: [(client.ok(command, {"threadId": 1}),
+                                        client.wait_event("stopped")) for _ in range(count)]
+        # Forward to ADD_ONE's RET, then back over both RETs: INNER's RET again, three calls deep.
+        step("stepIn", 12)
+        step("stepBack", 3)
+        self.expect_at(client, 9)
+        lines = [f["line"] for f in client.ok("stackTrace", {"threadId": 1})["stackFrames"]]
+        self.assertEqual(lines, [self.line_of("INNER:  NOP") + 1, self.line_of("CALL INNER"), call_line])
+        times = []
+        for _ in range(6):
+            started = time.perf_counter()
+            step("stepBack", 1)
+            times.append((time.perf_counter() - started) * 1000)
+        print("stepBack round trips: median %.2f ms, slowest %.2f ms" %
+              (sorted(times)[len(times) // 2], max(times)))
+        self.expect_at(client, 3)
+        step("stepBack", 3)  # to power-on, and once more: as far as the history goes
+        client.ok("stepBack", {"threadId": 1})
+        self.assertIn("no further back", client.wait_event("stopped")["description"])
+
+        # The breakpoint's first two hits, then back to each in turn, and past the first to the start.
+        hits = [i for i, (address, _) in enumerate(self.trace) if address == self.address_of_line(call_line)][:2]
+        for hit in hits:
+            client.ok("continue", {"threadId": 1})
+            self.expect_at(client, hit, "breakpoint")
+        step("stepIn", 4)
+        for hit in reversed(hits):
+            client.ok("reverseContinue", {"threadId": 1})
+            self.expect_at(client, hit, "breakpoint")
+            self.assertEqual(len(client.ok("stackTrace", {"threadId": 1})["stackFrames"]), 1)
+        client.ok("reverseContinue", {"threadId": 1})
+        self.assertIn("no breakpoint before", client.wait_event("stopped")["description"])
+        top = client.ok("stackTrace", {"threadId": 1})["stackFrames"][0]
+        self.assertEqual(top["instructionPointerReference"], "0x0000")
         self.finish(client)
 
     def test_interrupts_are_frames_of_the_stack(self):

@@ -4,7 +4,8 @@
 # entry's command and checks its window and picture, runs the developer tools, then removes the
 # package again; checks what the Linux archive holds; unpacks the Windows zip, checks the
 # executable's icon and version resources and runs it from there under Wine with the smoke test's
-# checks; checks what the web zip holds (the browser checks of tests/web run the page itself).
+# checks; checks what the web zip holds (the browser checks of tests/web run the page itself) and
+# the VS Code extension's manifest.
 #
 # Usage (as root): scripts/with-display tests/packaging/packages.sh [PACKAGE_DIR]
 #   PACKAGE_DIR defaults to build/packages.
@@ -199,6 +200,25 @@ if [[ -n "$web_zip" ]]; then
     check web.studio "the web zip holds the studio beside the page: its page, scripts and WebAssembly" \
         eval '[[ -f "$site/studio.html" && -f "$site/studio.js" && -f "$site/tavrin-studio.js" &&
                  -f "$site/tavrin-studio.wasm" ]]'
+fi
+
+# --- The VS Code extension ----------------------------------------------------------------------
+check vsix.found "there is one VS Code extension in $packages" one_package "drovask-8080-*.vsix"
+if [[ -n "$found" ]]; then
+    mkdir -p "$work/vsix"
+    (cd "$work/vsix" && cmake -E tar xf "$found")
+    check vsix.manifest "the .vsix is a zip whose extension/package.json names the debugger type \
+drovask with its launch snippet and the language asm8080, and which carries that grammar" \
+        python3 -c 'import json, sys
+folder = sys.argv[1]
+with open(folder + "/package.json") as text:
+    contributes = json.load(text)["contributes"]
+debugger, grammar = contributes["debuggers"][0], contributes["grammars"][0]
+assert debugger["type"] == "drovask", debugger["type"]
+assert debugger["configurationSnippets"][0]["body"]["type"] == "drovask"
+assert contributes["languages"][0]["id"] == grammar["language"] == "asm8080"
+with open(folder + "/" + grammar["path"]) as text:
+    assert json.load(text)["scopeName"] == grammar["scopeName"]' "$work/vsix/extension"
 fi
 
 echo "$passes passed, $failures failed (and the Windows smoke test's checks above)"

@@ -353,6 +353,135 @@ TEST(Debugger_History, StepBackOverGoesBackFromAReturnToItsCall) {
     EXPECT_EQ(at_power_on.step_back_over().reason, Studio::Stop_Reason::limit);
 }
 
+// Calls nested, through RST, one that drops its return address, one that rewrites it, a
+// recursion deeper than the call stack's room, and interrupts.
+constexpr const char* calls_program = R"(
+        ORG 0
+        LXI SP,2400H
+        JMP main
+        ORG 8
+        RET
+        ORG 38H
+rst7:   RET
+main:   CALL outer
+c_drop: CALL dropper
+c_rw:   CALL rewriter
+        JMP elsewhere
+moved:  MVI C,70            ; a recursion deeper than the call stack's room
+c_deep: CALL deep
+deep:   DCR C
+        JNZ c_deep
+        LXI SP,2400H
+        EI
+spin:   JMP spin
+outer:  CALL inner
+o_next: RST 7
+        RET
+inner:  NOP
+        RET
+dropper: POP H              ; drops its return address, then goes back by PCHL
+dropped: PCHL
+rewriter: LXI H,moved
+        XTHL
+        RET
+elsewhere: HLT
+)";
+
+TEST(Debugger_Calls, TheCallStackHoldsTheCallsPCIsInside) {
+    const Assembled program = assembled(calls_program);
+    const auto at = [&](const char* name) { return program.at(name); };
+    struct Frame {
+        const char* call;
+        const char* target;
+    };
+    const struct {
+        const char* name;
+        const char* stop;          // stepped to
+        std::vector<Frame> frames; // outermost first
+    } cases[] = {
+        {"a call", "INNER", {{"MAIN", "OUTER"}, {"OUTER", "INNER"}}},
+        {"after a return", "O_NEXT", {{"MAIN", "OUTER"}}},
+        {"an RST", "RST7", {{"MAIN", "OUTER"}, {"O_NEXT", "RST7"}}},
+        {"all returned", "C_DROP", {}},
+        {"a dropped return address", "DROPPED", {}},
+        {"a rewritten return address", "MOVED", {}},
+    };
+    for (const auto& c : cases) {
+        Studio::Debugger debugger(program.rom);
+        step_to(debugger, at(c.stop));
+        const auto frames = debugger.call_stack();
+        ASSERT_EQ(frames.size(), c.frames.size()) << c.name;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            EXPECT_EQ(frames[i].call, at(c.frames[i].call)) << c.name << " " << i;
+            EXPECT_EQ(frames[i].target, at(c.frames[i].target)) << c.name << " " << i;
+            EXPECT_FALSE(frames[i].interrupt) << c.name;
+        }
+    }
+
+    Studio::Debugger recursion(program.rom);
+    step_to(recursion, at("MOVED"));
+    for (int i = 0; i < 70; ++i) {
+        recursion.step(); // the first CALL DEEP, then around the loop
+        step_to(recursion, at("DEEP"));
+    }
+    const auto frames = recursion.call_stack();
+    ASSERT_EQ(frames.size(), Drovask::Call_Stack::capacity) << "the innermost calls stay";
+    EXPECT_EQ(frames.back().sp, recursion.board().processor.sp);
+    step_to(recursion, at("SPIN"));
+    EXPECT_TRUE(recursion.call_stack().empty()) << "LXI SP left the recursion behind";
+
+    Studio::Debugger interrupted(program.rom);
+    step_to(interrupted, at("SPIN"));
+    step_to(interrupted, 0x0008);
+    ASSERT_EQ(interrupted.call_stack().size(), 1u);
+    EXPECT_TRUE(interrupted.call_stack()[0].interrupt);
+    EXPECT_EQ(interrupted.call_stack()[0].return_address, at("SPIN"));
+}
+
+TEST(Debugger_Calls, StepOutReturnsToTheCallersNextInstruction) {
+    const Assembled program = assembled(calls_program);
+    Studio::Debugger debugger(program.rom);
+    step_to(debugger, program.at("INNER"));
+    EXPECT_EQ(debugger.step_out(1).reason, Studio::Stop_Reason::done);
+    EXPECT_EQ(debugger.board().processor.pc, program.at("O_NEXT"));
+    EXPECT_EQ(debugger.call_stack().size(), 1u);
+    EXPECT_EQ(debugger.run_to(program.at("C_RW"), 1).reason, Studio::Stop_Reason::done);
+    EXPECT_EQ(debugger.board().processor.pc, program.at("C_RW"));
+}
+
+TEST(Debugger_Calls, GoingBackGivesTheCallStackOfAStraightRun) {
+    Studio::Debugger debugger(Drovask::demo_rom());
+    debugger.replay({{30, 'C', true}, {31, 'C', false}, {40, 'S', true}, {41, 'S', false}});
+    struct Point {
+        std::uint64_t instructions;
+        std::vector<Drovask::Call_Frame> frames;
+    };
+    std::vector<Point> points;
+    for (const std::uint64_t frame : {3u, 35u, 61u, 90u}) {
+        debugger.run_frames(frame - debugger.frames());
+        for (int i = 0; i < 777 || debugger.call_stack().size() < 2; ++i) {
+            debugger.step();
+        }
+        const auto frames = debugger.call_stack();
+        points.push_back({debugger.instructions(), {frames.begin(), frames.end()}});
+    }
+    debugger.run_frames(10);
+    for (auto point = points.rbegin(); point != points.rend(); ++point) {
+        for (const std::uint64_t back : {0u, 1u}) { // a seek, and a step back after one forwards
+            ASSERT_TRUE(debugger.seek(point->instructions - back));
+            if (back) {
+                debugger.step();
+                debugger.step_back();
+                debugger.step();
+            }
+            const auto frames = debugger.call_stack();
+            EXPECT_TRUE(std::equal(frames.begin(), frames.end(), point->frames.begin(),
+                                   point->frames.end()))
+                << point->instructions << " back " << back;
+        }
+    }
+}
+
 // A count stored at 2100H, then a call that takes about 68 frames: its hits lie in different
 // windows of the history.
 constexpr const char* slow_loop_program = R"(

@@ -8,6 +8,7 @@
 #include "tools/asm8080/assembler.hpp"
 #include "tools/disassembler/disassembler.hpp"
 #include "tools/drovask-run/pictures.hpp"
+#include "tools/drovask-run/runner.hpp"
 #include "tools/files/format_files.hpp"
 
 #include <algorithm>
@@ -32,6 +33,37 @@ constexpr std::size_t max_stack_words = 32; // the Stack scope's words from SP u
 
 enum Scope : int { registers_scope = 1, flags_scope = 2, stack_scope = 3 };
 
+// The exception breakpoints: the faults of drovask-run's audit, and the instructions that the
+// machine does not implement.
+struct Exception_Filter {
+    std::string_view id;
+    std::string_view label;
+    std::string_view description;
+    bool on_at_first;
+};
+constexpr std::array<Exception_Filter, Adapter::exception_filter_count> exception_filters{{
+    {"stores", "Stores outside RAM",
+     "A store dropped outside RAM (2000H-3FFFH), or one through HL into the ROM or above RAM",
+     true},
+    {"stack", "Stack leaving RAM", "SP changed to a place outside RAM", true},
+    {"ports", "Ignored ports", "An IN or OUT to a port that the machine does not answer", false},
+    {"unimplemented", "Unimplemented instructions",
+     "An instruction that the machine does not implement; when off, the session ends there", true},
+}};
+constexpr std::size_t unimplemented_filter = 3;
+
+std::size_t filter_of(Drovask::Fault_Kind kind) {
+    switch (kind) {
+    case Drovask::Fault_Kind::stack_outside_ram:
+        return 1;
+    case Drovask::Fault_Kind::ignored_input_port:
+    case Drovask::Fault_Kind::ignored_output_port:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
 [[noreturn]] void refuse(const std::string& message) {
     throw Tavrin::Exception{message};
 }
@@ -45,14 +77,6 @@ std::string hex(unsigned value, int digits) {
 std::uint16_t word_at(const Intel_8080& p, std::uint16_t address) {
     return static_cast<std::uint16_t>(p.memory[address] |
                                       p.memory[static_cast<std::uint16_t>(address + 1)] << 8);
-}
-
-// CALL, a conditional call and RST, and the bytes each takes.
-constexpr bool is_call(std::uint8_t opcode) {
-    return opcode == 0xCD || (opcode & 0xC7) == 0xC4 || (opcode & 0xC7) == 0xC7;
-}
-constexpr std::uint16_t call_size(std::uint8_t opcode) {
-    return (opcode & 0xC7) == 0xC7 ? 1 : 3;
 }
 
 // The arguments as the requests take them; a wrong one is refused with its name.
@@ -233,6 +257,8 @@ const Adapter::Request Adapter::requests[] = {
     {"next", &Adapter::next, true},
     {"stepIn", &Adapter::step_in, true},
     {"stepOut", &Adapter::step_out, true},
+    {"stepBack", &Adapter::step_back, true},
+    {"reverseContinue", &Adapter::reverse_continue, true},
     {"pause", &Adapter::pause, true},
     {"stackTrace", &Adapter::stack_trace, true},
     {"scopes", &Adapter::scopes, true},
@@ -246,7 +272,11 @@ const Adapter::Request Adapter::requests[] = {
     {"disconnect", &Adapter::disconnect, false},
 };
 
-Adapter::Adapter(Send send) : send_(std::move(send)) {}
+Adapter::Adapter(Send send) : send_(std::move(send)) {
+    for (std::size_t i = 0; i < exception_filters.size(); ++i) {
+        exceptions_[i] = exception_filters[i].on_at_first;
+    }
+}
 
 void Adapter::receive(std::string_view body) {
     Json request;
@@ -351,6 +381,13 @@ Json Adapter::initialize(const Json& arguments) {
     if (const Json* base = arguments.find("linesStartAt1"); base != nullptr && base->is_bool()) {
         line_base_ = base->boolean() ? 1 : 0;
     }
+    Json::Array filters;
+    for (const Exception_Filter& f : exception_filters) {
+        filters.push_back(Json::Object{{"filter", std::string(f.id)},
+                                       {"label", std::string(f.label)},
+                                       {"description", std::string(f.description)},
+                                       {"default", f.on_at_first}});
+    }
     return Json::Object{
         {"supportsConfigurationDoneRequest", true},
         {"supportsFunctionBreakpoints", true},
@@ -363,11 +400,11 @@ Json Adapter::initialize(const Json& arguments) {
         {"supportsSetVariable", true},
         {"supportsEvaluateForHovers", true},
         {"supportsTerminateRequest", true},
-        {"supportsStepBack", false},
+        {"supportsStepBack", true},
         {"supportsSteppingGranularity", false},
         {"supportsInstructionBreakpoints", false},
         {"supportsRestartRequest", false},
-        {"exceptionBreakpointFilters", Json::Array{}},
+        {"exceptionBreakpointFilters", filters},
     };
 }
 
@@ -451,6 +488,13 @@ void Adapter::refresh_breakpoints() {
     for (const std::uint16_t address : function_breakpoints_) {
         breakpoints_[address] = true;
     }
+    // The debugger's own, which reverse continue looks for; forwards, the adapter stops at them.
+    machine().clear_breakpoints();
+    for (std::size_t address = 0; address < breakpoints_.size(); ++address) {
+        if (breakpoints_[address]) {
+            machine().set_breakpoint(static_cast<std::uint16_t>(address), true);
+        }
+    }
 }
 
 Json Adapter::set_breakpoints(const Json& arguments) {
@@ -511,9 +555,26 @@ Json Adapter::set_function_breakpoints(const Json& arguments) {
     return Json::Object{{"breakpoints", std::move(answers)}};
 }
 
-Json Adapter::set_exception_breakpoints(const Json&) {
-    // Every fault stops the machine; there are no filters to choose.
-    return Json::Object{{"breakpoints", Json::Array{}}};
+Json Adapter::set_exception_breakpoints(const Json& arguments) {
+    std::array<bool, exception_filter_count> on{};
+    Json::Array answers;
+    for (const Json& id : array_argument(arguments, "filters")) {
+        const auto* found = std::find_if(
+            exception_filters.begin(), exception_filters.end(),
+            [&](const Exception_Filter& f) { return id.is_string() && id.string() == f.id; });
+        if (found == exception_filters.end()) {
+            std::string known;
+            for (const Exception_Filter& f : exception_filters) {
+                known += (known.empty() ? "" : ", ") + std::string(f.id);
+            }
+            refuse("no exception filter is named " + Formats::format_json(id) + " (there are " +
+                   known + ")");
+        }
+        on[static_cast<std::size_t>(found - exception_filters.begin())] = true;
+        answers.push_back(Json::Object{{"verified", true}});
+    }
+    exceptions_ = on;
+    return Json::Object{{"breakpoints", std::move(answers)}};
 }
 
 // A data breakpoint's id is "0xADDR:LENGTH": stores into those bytes stop the run.
@@ -592,15 +653,16 @@ Json Adapter::continue_(const Json&) {
 }
 
 Json Adapter::next(const Json&) {
-    start(Run_Kind::next, calls_.size());
+    start(Run_Kind::next, machine().call_stack().size());
     return Json::Object{};
 }
 
 Json Adapter::step_out(const Json&) {
-    if (calls_.empty()) {
+    const std::size_t depth = machine().call_stack().size();
+    if (depth == 0) {
         refuse("there is no call to return from: the program has made none that is still open");
     }
-    start(Run_Kind::step_out, calls_.size() - 1);
+    start(Run_Kind::step_out, depth - 1);
     return Json::Object{};
 }
 
@@ -608,6 +670,34 @@ Json Adapter::step_in(const Json&) {
     run_.reset();
     if (!step_once()) {
         stopped("step");
+    }
+    return Json::Object{};
+}
+
+// Going back, through the debugger's history: the machine as it was, call stack and all.
+Json Adapter::step_back(const Json&) {
+    run_.reset();
+    if (machine().step_back().reason == Studio::Stop_Reason::limit) {
+        stopped("step", "the history reaches no further back");
+    } else {
+        stopped("step");
+    }
+    return Json::Object{};
+}
+
+Json Adapter::reverse_continue(const Json&) {
+    run_.reset();
+    const Studio::Stop stop = machine().reverse_continue(machine().frames() + 1);
+    switch (stop.reason) {
+    case Studio::Stop_Reason::breakpoint:
+        stopped(line_breakpoints_[stop.address] ? "breakpoint" : "function breakpoint");
+        break;
+    case Studio::Stop_Reason::watch:
+        stopped("data breakpoint", "a store into " + hex(stop.address, 4));
+        break;
+    default:
+        stopped("step", "no breakpoint before: back as far as the history reaches, instruction " +
+                            std::to_string(machine().instructions()));
     }
     return Json::Object{};
 }
@@ -630,7 +720,7 @@ void Adapter::run_slice() {
             return;
         }
         if ((run_->kind == Run_Kind::next || run_->kind == Run_Kind::step_out) &&
-            calls_.size() <= run_->depth) {
+            machine().call_stack().size() <= run_->depth) {
             stopped("step");
             return;
         }
@@ -641,45 +731,51 @@ bool Adapter::step_once() {
     const Intel_8080& p = board().processor;
     const std::uint16_t pc = p.pc;
     const std::uint16_t sp = p.sp;
-    const std::uint8_t opcode = p.memory[pc];
+    const std::array<std::uint8_t, 3> bytes{p.memory[pc],
+                                            p.memory[static_cast<std::uint16_t>(pc + 1)],
+                                            p.memory[static_cast<std::uint16_t>(pc + 2)]};
     const std::uint32_t interrupt_number = board().interrupt_number;
+    const std::uint64_t count = machine().instructions();
+    std::optional<Drovask::Fault> fault; // the first one caught
+    const auto look = [&](std::optional<Drovask::Fault> found) {
+        if (!fault && found && exceptions_[filter_of(found->kind)]) {
+            fault = found;
+        }
+    };
     Studio::Stop stop;
     try {
-        stop = machine().step();
+        stop = machine().step([&](std::uint16_t address, std::uint8_t, Store store) {
+            const bool at_interrupt = machine().instructions() != count;
+            look(Drovask::store_fault(p, address, store, at_interrupt ? p.pc : pc, at_interrupt));
+        });
     } catch (const Tavrin::Exception& error) {
         machine().back_to_fault();
-        output(error.message, "stderr");
-        stopped("exception", error.message);
+        output("drovask-dap: at " + hex(pc, 4) + ": " + error.message, "stderr");
+        if (!exceptions_[unimplemented_filter]) {
+            run_.reset();
+            event("terminated");
+        } else {
+            stopped("exception", error.message);
+        }
         return true;
     }
-    follow_calls(pc, sp, opcode, interrupt_number);
+    const bool interrupted = board().interrupt_number != interrupt_number;
+    const auto sp_after = static_cast<std::uint16_t>(interrupted ? p.sp + 2 : p.sp);
+    look(Drovask::port_fault(bytes, pc));
+    look(Drovask::stack_fault(sp, sp_after, pc, false));
+    if (interrupted) {
+        look(Drovask::stack_fault(sp_after, p.sp, word_at(p, p.sp), true));
+    }
+    if (fault) {
+        stopped("exception", Drovask::describe(*fault));
+        return true;
+    }
     if (stop.reason == Studio::Stop_Reason::watch) {
         stopped("data breakpoint",
                 "a store into " + hex(stop.address, 4) + " by the instruction at " + hex(pc, 4));
         return true;
     }
     return false;
-}
-
-// After an instruction (and the interrupt the timer may have delivered after it): calls whose
-// return address lies below SP now have returned (by RET, or by a new stack), a call or RST
-// that pushed its return address opened one, and so did an interrupt.
-void Adapter::follow_calls(std::uint16_t pc, std::uint16_t sp, std::uint8_t opcode,
-                           std::uint32_t interrupt_number) {
-    const Intel_8080& p = board().processor;
-    const bool interrupted = board().interrupt_number != interrupt_number;
-    const std::uint16_t sp_after = interrupted ? static_cast<std::uint16_t>(p.sp + 2) : p.sp;
-    const std::uint16_t pc_after = interrupted ? word_at(p, p.sp) : p.pc;
-    while (!calls_.empty() && calls_.back().return_slot < sp_after) {
-        calls_.pop_back();
-    }
-    if (is_call(opcode) && sp_after == static_cast<std::uint16_t>(sp - 2)) {
-        calls_.push_back(
-            {pc_after, pc, static_cast<std::uint16_t>(pc + call_size(opcode)), sp_after, false});
-    }
-    if (interrupted) {
-        calls_.push_back({p.pc, pc_after, pc_after, p.sp, true});
-    }
 }
 
 void Adapter::stopped(const std::string& reason, const std::string& description) {
@@ -737,8 +833,9 @@ Json Adapter::stack_trace(const Json& arguments) {
         refuse("the machine is running: pause it first");
     }
     std::vector<std::pair<std::uint16_t, bool>> places{{board().processor.pc, false}};
-    for (auto call = calls_.rbegin(); call != calls_.rend(); ++call) {
-        places.emplace_back(call->from, call->interrupt);
+    const auto calls = machine().call_stack();
+    for (auto call = calls.rbegin(); call != calls.rend(); ++call) {
+        places.emplace_back(call->call, call->interrupt);
     }
     const auto first =
         static_cast<std::size_t>(integer_argument(arguments, "startFrame", 0, 65536, 0));

@@ -11,15 +11,17 @@
 //     if (adapter.finished()) ...      // disconnect: the program ends
 //
 // The machine is the studio's debugger (a session on the counted schedule, stepped through the
-// inspector), so a stop here is where drovask-run and the studio would stop. The adapter follows
-// CALL, RST, RET and the interrupts instruction by instruction to know the call stack.
+// inspector), so a stop here is where drovask-run and the studio would stop; its history takes
+// the machine back (step back, reverse continue), and its call stack is the stack trace's.
 
 #include "formats/json.hpp"
 #include "formats/line_map.hpp"
 #include "formats/symbols.hpp"
 #include "studio/debugger.hpp"
 
+#include <array>
 #include <bitset>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -31,19 +33,11 @@
 
 namespace Dap {
 
-// A call that has not returned: where it went, where it came from, and where it stored its
-// return address.
-struct Call {
-    std::uint16_t entry;       // the called address, or the interrupt's vector
-    std::uint16_t from;        // the CALL or RST; for an interrupt, the instruction it put off
-    std::uint16_t return_to;   // the address pushed
-    std::uint16_t return_slot; // SP just after the push
-    bool interrupt;
-};
-
 class Adapter {
 public:
     using Send = std::function<void(const Formats::Json&)>;
+    // stores, stack, ports, unimplemented: `exception_filters` in adapter.cpp.
+    static constexpr std::size_t exception_filter_count = 4;
 
     explicit Adapter(Send send);
 
@@ -88,6 +82,8 @@ private:
     Formats::Json next(const Formats::Json& arguments);
     Formats::Json step_in(const Formats::Json& arguments);
     Formats::Json step_out(const Formats::Json& arguments);
+    Formats::Json step_back(const Formats::Json& arguments);
+    Formats::Json reverse_continue(const Formats::Json& arguments);
     Formats::Json pause(const Formats::Json& arguments);
     Formats::Json stack_trace(const Formats::Json& arguments);
     Formats::Json scopes(const Formats::Json& arguments);
@@ -102,10 +98,8 @@ private:
 
     // Starting and stopping the machine.
     void start(Run_Kind kind, std::size_t depth = 0);
-    // One instruction, the call stack followed; true when it stopped (a watch or a fault).
+    // One instruction; true when it stopped (a watch or a fault).
     bool step_once();
-    void follow_calls(std::uint16_t pc, std::uint16_t sp, std::uint8_t opcode,
-                      std::uint32_t interrupt_number);
     void stopped(const std::string& reason, const std::string& description = {});
     void write_picture();
 
@@ -133,12 +127,13 @@ private:
     Formats::Symbols labels_; // the labels alone, for disassembly as dis8080 names addresses
     Formats::Line_Map lines_;
     std::string picture_; // a PNG written at every stop
-    std::vector<Call> calls_;
     std::optional<Run> run_;
     std::map<std::string, std::vector<std::uint16_t>> source_breakpoints_; // by source path
     std::vector<std::uint16_t> function_breakpoints_;
     std::bitset<65536> breakpoints_;      // of both kinds
     std::bitset<65536> line_breakpoints_; // set on source lines
+    // The exception filters on, in the order of `exception_filters`.
+    std::array<bool, exception_filter_count> exceptions_{};
 };
 
 } // namespace Dap

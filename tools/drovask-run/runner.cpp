@@ -60,6 +60,39 @@ std::string describe(const Fault& fault) {
     return where;
 }
 
+std::optional<Fault> store_fault(const Intel_8080& p, std::uint16_t address, Store store,
+                                 std::uint16_t pc, bool at_interrupt) {
+    if (store == Store::dropped) {
+        return Fault{Fault_Kind::dropped_store, pc, address, at_interrupt};
+    }
+    if (store == Store::unguarded && address < p.writable_start) {
+        return Fault{Fault_Kind::rom_store, pc, address};
+    }
+    if (store == Store::unguarded && address > p.writable_end) {
+        return Fault{Fault_Kind::store_above_ram, pc, address};
+    }
+    return std::nullopt;
+}
+
+std::optional<Fault> port_fault(const std::array<std::uint8_t, 3>& bytes, std::uint16_t pc) {
+    if (bytes[0] == opcodes::in && !is_input_port(bytes[1])) {
+        return Fault{Fault_Kind::ignored_input_port, pc, bytes[1]};
+    }
+    if (bytes[0] == opcodes::out && !is_output_port(bytes[1])) {
+        return Fault{Fault_Kind::ignored_output_port, pc, bytes[1]};
+    }
+    return std::nullopt;
+}
+
+// SP may stand anywhere from the bottom of RAM to just past its top (an empty stack).
+std::optional<Fault> stack_fault(std::uint16_t sp_before, std::uint16_t sp_after, std::uint16_t pc,
+                                 bool at_interrupt) {
+    if (sp_after != sp_before && (sp_after < writable_start || sp_after > writable_end + 1)) {
+        return Fault{Fault_Kind::stack_outside_ram, pc, sp_after, at_interrupt};
+    }
+    return std::nullopt;
+}
+
 void Audit::record(const Fault& fault) {
     ++total_;
     ++counts_[static_cast<std::size_t>(fault.kind)];
@@ -160,12 +193,8 @@ void Runner::run_looking(std::uint64_t count) {
                                                 p.memory[word(pc + 2)]};
         session.execute(Store_Listener{this});
         if (options_.audit) {
-            if (bytes[0] == opcodes::in && !is_input_port(bytes[1])) {
-                audit.record({Fault_Kind::ignored_input_port, pc, bytes[1]});
-            } else if (bytes[0] == opcodes::out && !is_output_port(bytes[1])) {
-                audit.record({Fault_Kind::ignored_output_port, pc, bytes[1]});
-            }
-            check_stack(sp, pc, false);
+            record(port_fault(bytes, pc));
+            record(stack_fault(sp, p.sp, pc, false));
         }
         if (trace_ != nullptr) {
             *trace_ << trace_line(pc, bytes, p, symbols_, lines_) << '\n';
@@ -198,7 +227,7 @@ void Runner::interrupt() {
     session.fire_timer(Store_Listener{this});
     at_interrupt_ = false;
     if (options_.audit) {
-        check_stack(sp, pc, true);
+        record(stack_fault(sp, p.sp, pc, true));
     }
 }
 
@@ -215,27 +244,13 @@ void Runner::stored(std::uint16_t address, std::uint8_t value, Store store) {
     const Intel_8080& p = board.processor;
     const std::uint16_t pc = at_interrupt_ ? interrupt_pc_ : session.instruction_pc();
     if (options_.audit) {
-        if (store == Store::dropped) {
-            audit.record({Fault_Kind::dropped_store, pc, address, at_interrupt_});
-        } else if (store == Store::unguarded && address < p.writable_start) {
-            audit.record({Fault_Kind::rom_store, pc, address});
-        } else if (store == Store::unguarded && address > p.writable_end) {
-            audit.record({Fault_Kind::store_above_ram, pc, address});
-        }
+        record(store_fault(p, address, store, pc, at_interrupt_));
     }
     if (watch_out_ != nullptr && inspector_.watched(address)) {
         *watch_out_ << watch_line({frames(), pc, at_interrupt_, address, p.memory[address], value,
                                    store == Store::dropped},
                                   symbols_, lines_)
                     << '\n';
-    }
-}
-
-// SP may stand anywhere from the bottom of RAM to just past its top (an empty stack).
-void Runner::check_stack(std::uint16_t sp_before, std::uint16_t pc, bool at_interrupt) {
-    const Intel_8080& p = board.processor;
-    if (p.sp != sp_before && (p.sp < p.writable_start || p.sp > p.writable_end + 1)) {
-        audit.record({Fault_Kind::stack_outside_ram, pc, p.sp, at_interrupt});
     }
 }
 

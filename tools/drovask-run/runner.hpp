@@ -56,6 +56,19 @@ struct Fault {
 // 2000-3FFF)".
 std::string describe(const Fault& fault);
 
+// The audit's checks, for any host that runs the machine looking at each step (the runner, the
+// debug adapter). A store that the processor's store observer heard, made by the instruction at
+// `pc` or by the entry of the interrupt that came at `pc`:
+std::optional<Fault> store_fault(const Intel_8080& p, std::uint16_t address, Store store,
+                                 std::uint16_t pc, bool at_interrupt);
+// The instruction at `pc`, whose bytes were `bytes` before it ran: an IN or OUT that no port
+// answers.
+std::optional<Fault> port_fault(const std::array<std::uint8_t, 3>& bytes, std::uint16_t pc);
+// An instruction or an interrupt's entry that changed SP from `sp_before` to `sp_after`: to a
+// place outside RAM.
+std::optional<Fault> stack_fault(std::uint16_t sp_before, std::uint16_t sp_after, std::uint16_t pc,
+                                 bool at_interrupt);
+
 // The faults of a run: a count per kind and each distinct fault with the number of times it
 // happened, in the order of first occurrence.
 class Audit {
@@ -158,7 +171,11 @@ private:
     // Kept out of line: `execute` is flattened, and everything it calls is inlined into each of
     // its 256 handlers.
     [[gnu::noinline]] void stored(std::uint16_t address, std::uint8_t value, Store store);
-    void check_stack(std::uint16_t sp_before, std::uint16_t pc, bool at_interrupt);
+    void record(std::optional<Fault> fault) {
+        if (fault) {
+            audit.record(*fault);
+        }
+    }
 
     Run_Options options_;
     std::array<bool, 256> held_{};
