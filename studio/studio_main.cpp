@@ -15,11 +15,13 @@
 #include "studio/json.hpp"
 #include "tools/asm8080/assembler.hpp"
 #include "tools/disassembler/disassembler.hpp"
+#include "tools/drovask-dap/expressions.hpp"
 
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -214,6 +216,76 @@ EMSCRIPTEN_KEEPALIVE const char* studio_step() {
 
 EMSCRIPTEN_KEEPALIVE const char* studio_step_over(std::uint32_t max_frames) {
     return on_machine([=](Studio::Debugger& d) { return d.step_over(max_frames); });
+}
+
+// Until the innermost call returns; outside every call, as studio_run_frames(max_frames).
+EMSCRIPTEN_KEEPALIVE const char* studio_step_out(std::uint32_t max_frames) {
+    return on_machine([=](Studio::Debugger& d) { return d.step_out(max_frames); });
+}
+
+// Until PC is at `address`, a breakpoint or a watch: {"reason", "address"}; "limit" after
+// `max_frames` frames.
+EMSCRIPTEN_KEEPALIVE const char* studio_run_to(std::uint16_t address, std::uint32_t max_frames) {
+    return on_machine([=](Studio::Debugger& d) { return d.run_to(address, max_frames); });
+}
+
+// The machine off, as before the first assembly (an assembly that failed leaves it so).
+EMSCRIPTEN_KEEPALIVE void studio_power_off() {
+    debugger.reset();
+}
+
+// The calls PC is inside, outermost first: [{"call", "target", "return", "sp", "interrupt"}].
+EMSCRIPTEN_KEEPALIVE const char* studio_call_stack() {
+    if (!debugger) {
+        return answer("[]");
+    }
+    return answer(Json::array(debugger->call_stack(), [](const Drovask::Call_Frame& frame) {
+        return Json::object({{"call", Json::number(frame.call)},
+                             {"target", Json::number(frame.target)},
+                             {"return", Json::number(frame.return_address)},
+                             {"sp", Json::number(frame.sp)},
+                             {"interrupt", Json::boolean(frame.interrupt)}});
+    }));
+}
+
+// A watch expression's value now: the debug adapter's expressions (numbers, registers, the last
+// assembly's symbols, `$`, [ADDRESS] for a byte, + and -), or b[ADDRESS] for the byte and
+// w[ADDRESS] for the word there. {"value", "digits" (2 for a byte, else 4)} or {"error"}.
+EMSCRIPTEN_KEEPALIVE const char* studio_evaluate(const char* text, std::size_t size) {
+    if (!debugger) {
+        return answer(error_json(no_rom_yet));
+    }
+    const std::string_view expression(text, size);
+    const Intel_8080& p = debugger->board().processor;
+    try {
+        const auto size_of = [&]() -> int {
+            if (expression.size() < 3 || expression.back() != ']' || expression[1] != '[') {
+                return 0;
+            }
+            const char kind = static_cast<char>(std::tolower(expression[0]));
+            return kind == 'b' ? 1 : kind == 'w' ? 2 : 0;
+        };
+        const int bytes = size_of();
+        unsigned value = 0;
+        int digits = 4;
+        if (bytes == 0) {
+            value = Dap::evaluate(expression, p, rom_symbols);
+            const auto trimmed = expression.substr(expression.find_first_not_of(' '));
+            digits = trimmed.starts_with('[') && trimmed.ends_with(']') ? 2 : 4;
+        } else {
+            const auto address = static_cast<std::uint16_t>(
+                Dap::evaluate(expression.substr(2, expression.size() - 3), p, rom_symbols));
+            value = p.memory[address];
+            if (bytes == 2) {
+                value |= unsigned{p.memory[static_cast<std::uint16_t>(address + 1)]} << 8;
+            }
+            digits = 2 * bytes;
+        }
+        return answer(
+            Json::object({{"value", Json::number(value)}, {"digits", Json::number(digits)}}));
+    } catch (const Tavrin::Exception& exception) {
+        return answer(error_json(exception.message));
+    }
 }
 
 EMSCRIPTEN_KEEPALIVE const char* studio_run_frames(std::uint32_t count) {

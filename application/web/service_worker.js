@@ -4,13 +4,20 @@
 // `patience` they are kept and answer that page, and otherwise the kept copy answers it, so
 // that a page never runs the scripts of one build with the WebAssembly of another. A set that
 // comes late is still kept, for the next load. Other requests are left to the browser. A page
-// added beside index.html adds its files to `files`.
+// added beside index.html adds its files to a set of its own, as the studio has: its files are
+// kept once a studio page asks (a player of the game never fetches them).
 "use strict";
 const cache_name = "tavrin-mirellon";
 const files = ["./", "index.html", "page.js", "tavrin-mirellon.js", "tavrin-mirellon.wasm",
                "manifest.webmanifest", "icon-192.png", "icon-512.png"];
+const studio_files = ["studio.html", "studio.js", "studio_text.js", "studio_editor.js",
+                      "studio_views.js", "studio_panels.js", "studio_breaks.js", "studio_machine.js",
+                      "studio_controls.js", "studio_interface.js", "tavrin-studio.js",
+                      "tavrin-studio.wasm"];
 const address = (file) => new URL(file, self.registration.scope).href;
-const kept = new Set(files.map(address));
+const kept = new Set([...files, ...studio_files].map(address));
+// The set of the page at `url`.
+const set_of = (url) => (url.endsWith("/studio.html") ? studio_files : files);
 const patience = 3000; // ms
 
 // Each page's files, by the page's client id, until it has asked for them.
@@ -38,7 +45,7 @@ const whole = (response) => response.blob().then((body) => new Response(body, {
     status: response.status, statusText: response.statusText, headers: response.headers }));
 
 // The whole set from the network, kept once all of it has come: [url, response] pairs.
-const fetch_set = () => Promise.all(files.map(address).map((url) =>
+const fetch_set = (set_files = files) => Promise.all(set_files.map(address).map((url) =>
     from_network(url).then(whole).then((response) => [url, response])))
     .then(async (set) => {
         const cache = await caches.open(cache_name);
@@ -46,15 +53,15 @@ const fetch_set = () => Promise.all(files.map(address).map((url) =>
         return set;
     });
 
-const kept_set = async () => {
+const kept_set = async (set_files) => {
     const cache = await caches.open(cache_name);
-    const set = await Promise.all(files.map(address).map(async (url) =>
+    const set = await Promise.all(set_files.map(address).map(async (url) =>
         [url, await cache.match(url)]));
     return set.every(([, response]) => response) ? set : null;
 };
 
 // The set that answers a page being loaded: the network's if it comes in time, else the copy.
-const choose_set = (fresh) => kept_set().then((copy) => {
+const choose_set = (set_files, fresh) => kept_set(set_files).then((copy) => {
     if (!copy) {
         return fresh;
     }
@@ -68,6 +75,12 @@ self.addEventListener("install", (event) => {
 
 self.addEventListener("activate", (event) => event.waitUntil(self.clients.claim()));
 
+self.addEventListener("message", (event) => {
+    if (event.data === "keep the studio") {
+        event.waitUntil(fetch_set(studio_files).catch(() => {}));
+    }
+});
+
 self.addEventListener("fetch", (event) => {
     const url = new URL(event.request.url);
     url.search = "";
@@ -75,9 +88,10 @@ self.addEventListener("fetch", (event) => {
         return;
     }
     if (event.request.mode === "navigate") {
-        const fresh = fetch_set();
+        const set_files = set_of(url.href);
+        const fresh = fetch_set(set_files);
         event.waitUntil(fresh.catch(() => {}));
-        const set = choose_set(fresh).then((chosen) => {
+        const set = choose_set(set_files, fresh).then((chosen) => {
             const page = new Map(chosen.map(([file, response]) => [file, response.clone()]));
             answers.set(event.resultingClientId, page);
             setTimeout(() => answers.delete(event.resultingClientId), 60000);

@@ -53,6 +53,11 @@
     step: () => json_at(_studio_step()),
     step_over: (max_frames) => json_at(_studio_step_over(max_frames)),
     run_frames: (count) => json_at(_studio_run_frames(count)),
+    step_out: (max_frames) => json_at(_studio_step_out(max_frames)),
+    run_to: (address, max_frames) => json_at(_studio_run_to(address, max_frames)),
+    power_off: () => _studio_power_off(),
+    call_stack: () => json_at(_studio_call_stack()),        // [{call, target, return, sp, interrupt}]
+    evaluate: (text) => json_at(with_text(text, _studio_evaluate)), // {value, digits} or {error}
     // Going back, as the steps forwards: {reason, address} or {error}
     step_back: () => json_at(_studio_step_back()),
     step_back_over: () => json_at(_studio_step_back_over()),

@@ -6,6 +6,7 @@
 //     studio_machine.js    assembling, powering on, stepping and running
 //     studio_breaks.js     breakpoints (by line, label or address) and watches
 //     studio_views.js      the picture, the status, registers, disassembly, stack and memory
+//     studio_panels.js     the call stack, watch expressions, the disassembly's and memory's clicks
 //     studio_controls.js   keys, buttons and forms
 //     studio_interface.js  tavrin_studio, the interface for automated checks
 //
@@ -70,6 +71,13 @@ install_controls(studio);
 source.value = stored_files()[studio.name] ?? first_program;
 list_files(studio);
 draw_gutter(studio);
+
+// Offline: the play page's service worker keeps the studio's files too, once asked by a studio.
+if ("serviceWorker" in navigator) {
+  navigator.serviceWorker.register("service_worker.js").then(() => navigator.serviceWorker.ready)
+    .then((registration) => registration.active.postMessage("keep the studio"))
+    .catch(() => {}); // served without a worker (file://, a plain host): online only
+}
 
 globalThis.Module = { postRun: [started] };
 const module_script = document.createElement("script");

@@ -1,11 +1,14 @@
-// What the person does: the machine's keys on the focused picture, the debugger's keys as IDEs
-// have them, the editor's typing and gutter, the buttons, the forms and the file pickers.
+// What the person does: the machine's keys on the focused picture (or its touch keys), the
+// debugger's keys as IDEs have them, the editor's typing and gutter, the buttons, the forms and
+// the file pickers.
 
 import { add_watch, break_at, machine_on, toggle_line } from "./studio_breaks.js";
 import { cursor_line, draw_gutter, save_source, set_source, show_messages, source, stored_files }
   from "./studio_editor.js";
-import { assemble, next_frame, pause, power_on, replay, reverse_continue, run, seek_frame,
-         seek_instruction, step, step_back, step_back_over, step_over, who_wrote } from "./studio_machine.js";
+import { assemble, next_frame, pause, power_on, replay, reverse_continue, run, run_to, seek_frame,
+         seek_instruction, step, step_back, step_back_over, step_out, step_over, who_wrote }
+  from "./studio_machine.js";
+import { install_panels } from "./studio_panels.js";
 import { download, element } from "./studio_text.js";
 import { canvas, memory_address_at, show_writer } from "./studio_views.js";
 
@@ -37,6 +40,28 @@ const machine_keys = (studio) => {
     }
   });
   canvas.addEventListener("mousedown", () => canvas.focus());
+  // The screen says where the keys go: to the machine only while the picture has the focus.
+  const say_focus = (machine) => {
+    document.body.dataset.keys = machine ? "machine" : "page";
+    element("keys-focus").textContent = machine ? "The machine has the keys." :
+      "Click the picture to give it the keys.";
+  };
+  canvas.addEventListener("focus", () => say_focus(true));
+  canvas.addEventListener("blur", () => say_focus(false));
+  // Touch keys: held while a finger is on them.
+  for (const button of document.querySelectorAll("#touch-keys button")) {
+    const hold = (down) => (event) => {
+      event.preventDefault();
+      if (machine_on()) {
+        studio_core.key(button.dataset.key, down);
+      }
+      button.classList.toggle("held", down);
+    };
+    button.addEventListener("pointerdown", hold(true));
+    for (const end of ["pointerup", "pointercancel", "pointerleave"]) {
+      button.addEventListener(end, hold(false));
+    }
+  }
 };
 
 // Who wrote this: a pixel of the paused picture or a byte of the memory view, and the way back
@@ -85,8 +110,8 @@ const debugger_keys = (studio) => {
     }[event.key] : {
       F5: () => (event.shiftKey ? pause(studio) : run(studio)),
       F9: () => toggle_line(studio, cursor_line()),
-      F10: () => step_over(studio),
-      F11: () => step(studio),
+      F10: () => (event.ctrlKey ? run_to(studio, studio.name, cursor_line()) : step_over(studio)),
+      F11: () => (event.shiftKey ? step_out(studio) : step(studio)),
     }[event.key];
     if (action) {
       event.preventDefault();
@@ -135,6 +160,9 @@ const buttons = (studio) => {
   const base_name = () => studio.name.replace(/\.[^.]*$/, "");
   on_click("assemble", () => assemble(studio));
   on_click("run", () => run(studio));
+  on_click("run-fast", () => run(studio, true));
+  on_click("step-out", () => step_out(studio));
+  on_click("run-to", () => run_to(studio, studio.name, cursor_line()));
   on_click("pause", () => pause(studio));
   on_click("reset", () => studio.program && power_on(studio));
   on_click("step", () => step(studio));
@@ -198,4 +226,5 @@ export const install_controls = (studio) => {
   editor_events(studio);
   buttons(studio);
   forms(studio);
+  install_panels(studio);
 };

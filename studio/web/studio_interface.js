@@ -8,11 +8,16 @@
 //     tavrin_studio.registers();               // {pc, a, bc, de, hl, sp, flags}
 //     tavrin_studio.reverse_continue(600);     // {stopped, pc, file, line}, backwards
 //     tavrin_studio.who_wrote(0x2400);         // {frame, instruction, pc, file, line} or null
+//     tavrin_studio.step_out();                // {stopped, pc, file, line}: back in the caller
+//     tavrin_studio.run_fast(36000);           // {stopped, pc, file, line, frames}
+//     tavrin_studio.call_stack();              // [{call, target, return, interrupt, file, line}]
+//     tavrin_studio.watch("w[2100H]");         // {value} or {error}
 
 import { break_at, clear_breaks } from "./studio_breaks.js";
 import { set_source } from "./studio_editor.js";
-import { assemble, max_search_frames, paused_move, power_on, replay, seek_frame, step,
-         step_back, step_back_over, step_over, who_wrote } from "./studio_machine.js";
+import { assemble, max_search_frames, paused_move, power_on, replay, run_to, seek_frame, step,
+         step_back, step_back_over, step_out, step_over, who_wrote } from "./studio_machine.js";
+import { watch_value } from "./studio_panels.js";
 import { base64 } from "./studio_text.js";
 
 // Where a move backwards stopped: {stopped (at a breakpoint or a watch), pc, file, line}.
@@ -90,6 +95,43 @@ export const checks_interface = (studio) => ({
     const writer = who_wrote(studio, address);
     return writer && { frame: writer.frame, instruction: writer.instruction, pc: writer.pc,
                        file: writer.file, line: writer.line };
+  },
+  // The debugger's depth: step out, run to a line, run fast, the call stack, watch expressions.
+  step_out: () => stopped_at(studio, "step_out", step_out(studio)),
+  run_to: (file, line) => {
+    if (!Number.isInteger(line) || line < 1) {
+      throw new RangeError("run_to: line must be a whole number, 1 or more");
+    }
+    const stop = run_to(studio, String(file), line);
+    if (stop === null && !studio_core.state()) {
+      throw new Error("run_to: assemble a program first");
+    }
+    if (stop === null) {
+      throw new Error(`run_to: ${file}:${line} holds no code`);
+    }
+    return stopped_at(studio, "run_to", stop);
+  },
+  run_fast: (max_frames) => {
+    if (!Number.isInteger(max_frames) || max_frames < 0) {
+      throw new RangeError("run_fast: max_frames must be a whole number of frames, 0 or more");
+    }
+    const state = studio_core.state();
+    const stop = paused_move(studio, () => studio_core.run_frames(max_frames));
+    const result = stopped_at(studio, "run_fast", stop);
+    return Object.assign(result, { frames: studio_core.state().frames - state.frames });
+  },
+  call_stack: () => studio_core.call_stack().reverse().map((frame) => {
+    const place = studio.line_of.get(frame.call);
+    return { call: frame.call, target: frame.target, return: frame.return,
+             interrupt: frame.interrupt, file: place ? place.file : null,
+             line: place ? place.line : null };
+  }),
+  watch: (expression) => {
+    if (!studio_core.state()) {
+      throw new Error("watch: assemble a program first");
+    }
+    const value = watch_value(String(expression));
+    return value.error ? { error: value.error } : { value: value.value };
   },
   // Beyond the contract, for the checks of sessions.
   recording: () => studio_core.recording(),

@@ -1,6 +1,8 @@
 // Assembling and running: the editor's text assembled in the WebAssembly, the machine powered on
-// with it, stepped, run in real time at 60 frames a second, and stopped at breakpoints; and going
-// back in its history: steps back, reverse continue, the timeline and who wrote a byte.
+// with it, stepped (in, over, out, to a line), run in real time at 60 frames a second or fast (as
+// many frames as an animation frame's time holds), and stopped at breakpoints; and going back in
+// its history: steps back, reverse continue, the timeline and who wrote a byte. While it runs,
+// the views follow a few times a second.
 
 import { apply_breaks, machine_on } from "./studio_breaks.js";
 import { draw_gutter, go_to_line, save_source, show_messages, stored_files } from "./studio_editor.js";
@@ -56,6 +58,13 @@ export const assemble = (studio) => {
                                             "addresses of code and data; the machine is powered on." }]);
     power_on(studio);
   } else {
+    // The machine does not go on with the program before: it stops, and Run waits for one
+    // that assembles.
+    pause(studio);
+    studio_core.power_off();
+    studio.program = null;
+    studio.message = "stopped: the assembly failed";
+    show_stop(studio);
     show_messages(studio, result.errors.map((error) => ({
       line: error.file === studio.name ? error.line : 0,
       text: error.line ? `${error.file}:${error.line}: ${error.message}` : error.message,
@@ -118,6 +127,30 @@ export const paused_move = (studio, go, limit) => {
 export const step = (studio) => paused_move(studio, () => studio_core.step());
 export const step_over = (studio) => paused_move(studio, () => studio_core.step_over(max_search_frames));
 export const next_frame = (studio) => paused_move(studio, () => studio_core.run_frames(1));
+export const step_out = (studio) => paused_move(studio, () => studio_core.step_out(max_search_frames));
+
+// The first address of a line of a file, from the last assembly's line map, or undefined.
+export const address_of_line = (studio, file, line) => {
+  let found;
+  for (const [address, place] of studio.line_of) {
+    if (place.file === file && place.line === line && (found === undefined || address < found)) {
+      found = address;
+    }
+  }
+  return found;
+};
+
+// Runs until the machine reaches the line (or a breakpoint, or a watch); null when the line
+// holds no code.
+export const run_to = (studio, file, line) => {
+  const address = address_of_line(studio, file, line);
+  if (address === undefined) {
+    show_messages(studio, [{ text: `${file}:${line} holds no code: no instruction to run to.` }]);
+    return null;
+  }
+  return paused_move(studio, () => studio_core.run_to(address, max_search_frames),
+                     `${file}:${line} not reached within ${max_search_frames} frames`);
+};
 
 const history_end = "the history reaches no further back";
 export const step_back = (studio) => paused_move(studio, () => studio_core.step_back(), history_end);
@@ -161,22 +194,34 @@ export const who_wrote = (studio, address) => {
   return Object.assign(writer, { address, file: place ? place.file : null, line: place ? place.line : null });
 };
 
-// Real time: each animation frame runs the frames that are due, stopping at breakpoints.
-export const run = (studio) => {
+// Real time: each animation frame runs the frames that are due, stopping at breakpoints. Fast:
+// slices of as many frames as about 12 ms hold, one after another as tasks of their own, so the
+// page stays alive between them (its clicks and keys are handled; Pause stops it).
+export const run = (studio, fast = false) => {
   if (!machine_on() && !(studio.program && power_on(studio))) {
     return;
   }
   studio.running = true;
-  studio.message = "running";
+  studio.fast = fast;
+  studio.fast_slice = 8;
+  studio.fast_frames = 0;
+  studio.fast_start = performance.now();
+  studio.views_time = 0;
+  studio.drawn_time = 0;
+  studio.message = fast ? "running fast" : "running";
   studio.last_time = performance.now();
   studio.owed = 0;
   document.body.dataset.running = "yes";
-  requestAnimationFrame((now) => animation_frame(studio, now));
+  next_slice(studio);
   show_status(studio);
 };
 
 const end_run = (studio) => {
   studio.running = false;
+  if (studio.fast) {
+    const seconds = (performance.now() - studio.fast_start) / 1000;
+    studio.fast_rate = seconds > 0 ? Math.round(studio.fast_frames / seconds) : 0;
+  }
   document.body.dataset.running = "no";
 };
 
@@ -188,25 +233,71 @@ export const pause = (studio) => {
   }
 };
 
+// The frames that this animation frame runs: those due in real time, or fast, a slice sized
+// by the last one's time.
+const frames_now = (studio, now) => {
+  if (!studio.fast) {
+    studio.owed = Math.min(studio.owed + (now - studio.last_time) / 1000 / frame_seconds, 15);
+    studio.last_time = now;
+    const frames = Math.floor(studio.owed);
+    studio.owed -= frames;
+    return frames;
+  }
+  return studio.fast_slice;
+};
+
+const slice_ms = 12;
+
 const animation_frame = (studio, now) => {
   if (!studio.running) {
     return;
   }
-  studio.owed = Math.min(studio.owed + (now - studio.last_time) / 1000 / frame_seconds, 15);
-  studio.last_time = now;
-  const frames = Math.floor(studio.owed);
-  studio.owed -= frames;
+  const frames = frames_now(studio, now);
   if (frames > 0) {
+    const start = performance.now();
+    const before = studio_core.state().frames;
     const stop = studio_core.run_frames(frames);
+    if (studio.fast) {
+      const took = Math.max(performance.now() - start, 0.1);
+      studio.fast_frames += studio_core.state().frames - before;
+      studio.fast_slice = Math.max(1, Math.min(4 * frames, Math.round(frames * slice_ms / took)));
+    }
     if (stop.error || stop.reason !== "done") {
       after_stop(studio, stop);
       show_stop(studio);
       return;
     }
   }
+  if (studio.fast) {
+    const seconds = (performance.now() - studio.fast_start) / 1000;
+    studio.fast_rate = seconds > 0 ? Math.round(studio.fast_frames / seconds) : 0;
+    studio.message = `running fast: ${studio.fast_rate.toLocaleString("en")} frames a second`;
+  }
+  // Fast, the picture ten times a second: each drawing costs the page a frame's composition.
+  if (studio.fast && now - studio.drawn_time < 100) {
+    next_slice(studio);
+    return;
+  }
+  studio.drawn_time = now;
   draw_picture();
   show_status(studio);
-  requestAnimationFrame((next) => animation_frame(studio, next));
+  if (now - studio.views_time > 250) { // the views, a few times a second
+    studio.views_time = now;
+    show_stop(studio);
+  }
+  next_slice(studio);
+};
+
+// A message to itself runs the next fast slice as soon as the page is free; real time waits
+// for the next animation frame.
+const slices = new MessageChannel();
+const next_slice = (studio) => {
+  if (studio.fast) {
+    slices.port1.onmessage = () => animation_frame(studio, performance.now());
+    slices.port2.postMessage(null);
+  } else {
+    requestAnimationFrame((next) => animation_frame(studio, next));
+  }
 };
 
 // Powers on and replays a key script; returns what is wrong with it, or null.

@@ -1,8 +1,10 @@
 // The views that follow every stop: the machine's picture, the status line and the timeline, the
-// registers and flags, the disassembly around PC, the stack, RAM, and the lines of an included
-// file. What changed since the last stop is marked. Who wrote a byte is said beside the picture.
+// registers and flags, the disassembly around PC, the stack, memory from any address with its
+// names, the lines of an included file, and the panels (studio_panels.js). What changed since
+// the last stop is marked. Who wrote a byte is said beside the picture.
 
 import { draw_gutter, go_to_line } from "./studio_editor.js";
+import { show_panels } from "./studio_panels.js";
 import { element, escape_html, hex } from "./studio_text.js";
 
 // Where the program is at `address`: "demo.asm:45" or "".
@@ -54,7 +56,8 @@ export const show_status = (studio) => {
   const state = studio_core.state();
   show_timeline(state || { frames: 0 });
   if (!state) {
-    element("status").textContent = studio.program ? "Powered off." : "Assemble a program to run it.";
+    element("status").textContent = (studio.program ? "Powered off." : "Assemble a program to run it.") +
+      (studio.message ? ` — ${studio.message}` : "");
     return;
   }
   const place = place_of(studio, state.pc);
@@ -87,15 +90,18 @@ const show_disassembly = (studio, state) => {
   const from = starts.length ? starts[Math.max(0, starts.length - 4)] : state.pc;
   const lines = [];
   for (const instruction of studio_core.disassemble(from, 14)) {
-    const name = studio.names.get(instruction.address);
+    const address = instruction.address;
+    const name = studio.names.get(address);
     if (name) {
       lines.push(`<span class="label">${name}:</span>`);
     }
-    const text = `${instruction.address === state.pc ? "▶" : " "} ${hex(instruction.address, 4)}  ` +
+    const text = `${address === state.pc ? "▶" : " "} ${hex(address, 4)}  ` +
                  `${instruction.bytes.padEnd(9)} ${instruction.text.padEnd(18)} ` +
-                 place_of(studio, instruction.address);
-    lines.push(instruction.address === state.pc ? `<span class="here">${escape_html(text)}</span>`
-                                                : escape_html(text));
+                 place_of(studio, address);
+    const dot = `<i class="dot${studio.break_addresses.has(address) ? " on" : ""}" ` +
+                'title="Breakpoint here">●</i>';
+    lines.push(`<span data-address="${address}" class="${address === state.pc ? "here" : ""}" ` +
+               `title="Click: its source line">${dot}${escape_html(text)}</span>`);
   }
   element("disassembly").innerHTML = lines.join("\n");
 };
@@ -116,29 +122,42 @@ const show_stack = (studio, state, memory) => {
   element("stack").textContent = lines.join("\n");
 };
 
-// RAM, a row of 16 bytes a line; a row is written again only when its text changes.
+// Memory from `studio.memory_start` (RAM's start until the go-to moves it), a row of 16 bytes
+// a line with the names of the row's addresses after it; a row is written again only when its
+// text changes.
 const memory_rows = [];
 const memory_html = [];
+const memory_row_count = 64;
 const show_memory = (studio, memory, before) => {
-  const { ram_start, ram_end, video_start } = studio.layout;
+  const { video_start, ram_start } = studio.layout;
+  const start = studio.memory_start ?? ram_start;
   const view = element("memory");
-  for (let row = ram_start, index = 0; row <= ram_end; row += 16, ++index) {
+  for (let index = 0; index < memory_row_count; ++index) {
+    const row = (start + 16 * index) & 0xffff;
     let bytes = "";
     let text = "";
+    const names = [];
     for (let i = 0; i < 16; ++i) {
-      const value = memory[row + i];
-      const cell = hex(value, 2);
-      bytes += (before && before[row - ram_start + i] !== value) ? `<i class="changed">${cell}</i> `
-                                                               : `<i>${cell}</i> `;
+      const at = (row + i) & 0xffff;
+      const value = memory[at];
+      const name = studio.names.get(at);
+      const kind = [before && before[at] !== value ? "changed" : "", name ? "named" : "",
+                    at === studio.memory_mark ? "mark" : ""].filter(Boolean).join(" ");
+      bytes += `<i${kind ? ` class="${kind}"` : ""}${name ? ` title="${escape_html(name)}"` : ""}>` +
+               `${hex(value, 2)}</i> `;
       text += value >= 0x20 && value < 0x7f ? escape_html(String.fromCharCode(value)) : ".";
+      if (name) {
+        names.push(`${hex(i, 1)}:${name}`);
+      }
     }
     const address = row >= video_start ? `<span class="video">${hex(row, 4)}</span>` : hex(row, 4);
-    const html = `${address}: ${bytes} ${text}`;
+    const html = `${address}: ${bytes} ${text}${names.length ? ` <span class="label">${escape_html(names.join(" "))}</span>` : ""}`;
     if (!memory_rows[index]) {
       memory_rows[index] = document.createElement("div");
       memory_rows[index].dataset.row = row;
       view.appendChild(memory_rows[index]);
     }
+    memory_rows[index].dataset.row = row;
     if (memory_html[index] !== html) {
       memory_html[index] = html;
       memory_rows[index].innerHTML = html;
@@ -177,7 +196,8 @@ export const show_stop = (studio) => {
   show_registers(studio, state, before && before.state);
   show_disassembly(studio, state);
   show_stack(studio, state, memory);
-  show_memory(studio, memory, before && before.ram);
+  show_memory(studio, memory, before && before.memory);
+  show_panels(studio);
   const place = studio.line_of.get(state.pc);
   studio.current_line = place && place.file === studio.name ? place.line : 0;
   show_included(studio, place);
@@ -185,7 +205,7 @@ export const show_stop = (studio) => {
     go_to_line(studio, studio.current_line, false);
   }
   draw_gutter(studio);
-  studio.previous = { state: state, ram: memory.slice(studio.layout.ram_start, studio.layout.ram_end + 1) };
+  studio.previous = { state: state, memory: memory.slice() };
 };
 
 // The byte of the memory view under a click, or null.
