@@ -1,15 +1,15 @@
 // The browser's entry point. The page calls `main` once the WebAssembly module has loaded; the
 // application then runs one frame per animation frame of the page, and the machine, which has
 // no thread of its own here, runs in each frame the periods of 1/120 s that the time passed has
-// made due on drovask-run's counted schedule, the time being the animation frames' own (when the browser means to show them, not when
-// a busy page gets round to running them), so that a steady display gets a steady count. Like
-// drovask-play, the page plays the machine's keys through Key_Map: the letters, the arrows, Space,
-// and a gamepad's controls and its touch controls, which the page sends as keys (tavrin_input).
-// As in drovask-play, the page keeps the machine's recent past (Rewind): Backspace, held, runs it
-// backwards; and the machine saves and loads its whole state as a state file (.tmstate), which
-// the page keeps in the browser. The page (index.html with page.js) and its test interface
-// (tavrin_test, in test_interface.js) reach the machine through the functions exported at the end
-// of this file.
+// made due on drovask-run's counted schedule, the time being the animation frames' own (when the
+// browser means to show them, not when a busy page gets round to running them), so that a steady
+// display gets a steady count. Like drovask-play, the page plays the machine's keys through
+// Key_Map: the letters, the arrows, Space, and a gamepad's controls and its touch controls, which
+// the page sends as keys (tavrin_input). As in drovask-play, the page keeps the machine's recent
+// past (Rewind): Backspace, held, runs it backwards; and the machine saves and loads its whole
+// state as a state file (.tmstate), which the page keeps in the browser. The page (index.html with
+// page.js) and its test interface (tavrin_test, in test_interface.js) reach the machine through the
+// functions exported at the end of this file.
 
 #include "application/application.hpp"
 #include "application/key_map.hpp"
@@ -119,8 +119,7 @@ void rewind_due_frames() {
 }
 
 bool rewind_held() {
-    return application->window.key_held[Tavrin::messages::vk_back].load(
-        std::memory_order_relaxed);
+    return application->window.key_held[Tavrin::messages::vk_back].load(std::memory_order_relaxed);
 }
 
 // `time` is the frame's timestamp in milliseconds (performance.now()'s clock). Returns whether
@@ -339,10 +338,9 @@ EMSCRIPTEN_KEEPALIVE const char* tavrin_load_state(std::uint32_t size, std::uint
     const auto name = bytes.subspan(size, name_size);
     try {
         Drovask::Session& session = application->machine.session;
-        past->load(session, Formats::parse_state_file(
-                                  bytes.first(size), current_rom(),
-                                  session.instructions_per_interrupt(),
-                                  std::string(name.begin(), name.end())));
+        past->load(session, Formats::parse_state_file(bytes.first(size), current_rom(),
+                                                      session.instructions_per_interrupt(),
+                                                      std::string(name.begin(), name.end())));
     } catch (const Tavrin::Exception& exception) {
         refusal = exception.message;
         return refusal.c_str();
