@@ -19,10 +19,20 @@ void Rewind::start_again(const Drovask::Session& session) {
 
 void Rewind::play_frame(Drovask::Session& session, Key_Record& record, std::uint8_t keys) {
     record.frame_starts(keys);
+    play_frame(session, keys);
+    record.frame_ends();
+}
+
+void Rewind::play_frame(Drovask::Session& session, std::uint8_t keys) {
     history_.hold_keys(session, keys);
     session.run_frame();
     history_.note(session);
-    record.frame_ends();
+}
+
+void Rewind::play_period(Drovask::Session& session, std::uint8_t keys) {
+    history_.hold_keys(session, keys);
+    session.run_period();
+    history_.note(session);
 }
 
 std::uint64_t Rewind::frames_kept(const Drovask::Session& session) const {
@@ -32,17 +42,28 @@ std::uint64_t Rewind::frames_kept(const Drovask::Session& session) const {
 }
 
 std::uint64_t Rewind::step_back(Drovask::Session& session, Key_Record& record) const {
+    const std::uint64_t back = step_back(session);
+    if (back > 0) {
+        record.rewind_to(session.frames());
+    }
+    return back;
+}
+
+std::uint64_t Rewind::step_back(Drovask::Session& session) const {
     const std::uint64_t back = std::min(frames_per_step, frames_kept(session));
     if (back > 0) {
         history_.seek(session, session.instructions() - back * instructions_per_frame(session));
-        record.rewind_to(session.frames());
     }
     return back;
 }
 
 void Rewind::load(Drovask::Session& session, Key_Record& record,
                   const Drovask::Session::State& state, Drovask::Rom rom) {
+    load(session, state);
+    record.restart_from(session, rom);
+}
+
+void Rewind::load(Drovask::Session& session, const Drovask::Session::State& state) {
     session.restore(state);
     start_again(session);
-    record.restart_from(session, rom);
 }

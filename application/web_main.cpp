@@ -1,28 +1,43 @@
 // The browser's entry point. The page calls `main` once the WebAssembly module has loaded; the
 // application then runs one frame per animation frame of the page, and the machine, which has
 // no thread of its own here, runs in each frame the periods of 1/120 s that the time passed has
-// made due on drovask-run's counted schedule, the time being the animation frames' own (when the browser means to show them, not when
-// a busy page gets round to running them), so that a steady display gets a steady count. Like
-// drovask-play, the page plays the machine's keys through Key_Map: the letters, the arrows, Space,
-// and a gamepad's controls and its touch controls, which the page sends as keys (tavrin_input). The
-// page (index.html with page.js) and its test interface (tavrin_test, in test_interface.js) reach
-// the machine through the functions exported at the end of this file.
+// made due on drovask-run's counted schedule, the time being the animation frames' own (when the
+// browser means to show them, not when a busy page gets round to running them), so that a steady
+// display gets a steady count. Like drovask-play, the page plays the machine's keys through
+// Key_Map: the letters, the arrows, Space, and a gamepad's controls and its touch controls, which
+// the page sends as keys (tavrin_input). As in drovask-play, the page keeps the machine's recent
+// past (Rewind): Backspace, held, runs it backwards; and the machine saves and loads its whole
+// state as a state file (.tmstate), which the page keeps in the browser. The page (index.html with
+// page.js) and its test interface (tavrin_test, in test_interface.js) reach the machine through the
+// functions exported at the end of this file.
 
 #include "application/application.hpp"
 #include "application/key_map.hpp"
+#include "application/rewind.hpp"
 #include "base/exception.hpp"
+#include "formats/sha256.hpp"
+#include "formats/state_file.hpp"
 #include "window/messages.hpp"
 
 #include <emscripten/emscripten.h>
 #include <emscripten/html5.h>
 
 #include <array>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace {
 
 // Built once by main and kept until the page goes: the page has one window and one machine.
 Application* application = nullptr;
+// The machine's past, two minutes of it (about 6 MB), which Backspace goes back through.
+Rewind* past = nullptr;
+constexpr Drovask::History::Settings page_history{.frames_between_snapshots = 10,
+                                                  .most_snapshots = 720};
+bool rewinding = false;
+// A state file on its way out of the machine or into it.
+std::vector<std::uint8_t> state_file;
 // The machine stands still while either holds it: the test interface (tavrin_test.pause), or
 // the player (P, or the page losing the focus).
 bool held_by_test = false;
@@ -82,10 +97,29 @@ void restart_real_time() {
 }
 
 // The machine runs the periods of the time that has passed, with the keys down now or pressed
-// since the last animation frame: a key pressed and released between two frames still counts.
+// since the last animation frame (a key pressed and released between two frames still counts),
+// into its past.
 void run_due_periods() {
     Drovask::Machine& machine = application->machine;
-    machine.run_until(frame_time, Key_Map::held_or_pressed(application->window));
+    const std::uint8_t keys = Key_Map::held_or_pressed(application->window);
+    for (std::uint32_t due = machine.periods_due(frame_time); due > 0; --due) {
+        past->play_period(machine.session, keys);
+    }
+}
+
+// While Backspace is held, paused or not: a step back for each frame due, as in drovask-play;
+// play goes on from where it is let go.
+void rewind_due_frames() {
+    Drovask::Machine& machine = application->machine;
+    for (std::uint32_t due = machine.frames_due(frame_time); due > 0; --due) {
+        if (past->step_back(machine.session) == 0) {
+            break; // the oldest frame kept
+        }
+    }
+}
+
+bool rewind_held() {
+    return application->window.key_held[Tavrin::messages::vk_back].load(std::memory_order_relaxed);
 }
 
 // `time` is the frame's timestamp in milliseconds (performance.now()'s clock). Returns whether
@@ -101,7 +135,13 @@ EM_BOOL animation_frame(double time, void*) {
         restart_real_time();
     }
     try {
-        if (!held_by_test && !held_by_player) {
+        if (rewind_held() != rewinding) {
+            rewinding = !rewinding;
+            restart_real_time(); // the rewind is paced from when it starts, and play from its end
+        }
+        if (rewinding) {
+            rewind_due_frames();
+        } else if (!held_by_test && !held_by_player) {
             run_due_periods();
         }
         if (!application->frame()) {
@@ -128,6 +168,7 @@ void start_loop() {
 // Power-on with the current image, no key held.
 void power_on() {
     application->restart(current_rom());
+    past->start_again(application->machine.session);
     application->window.release_keys();
     for (std::atomic<bool>& pressed : application->window.key_pressed) {
         pressed.store(false, std::memory_order_relaxed);
@@ -149,6 +190,7 @@ int main() {
     playing_chosen_rom = take_kept_rom(chosen_rom.data());
     try {
         application = new Application(current_rom());
+        past = new Rewind(application->machine.session, page_history);
     } catch (Tavrin::Exception exception) {
         ended = true;
         Tavrin::show_error(exception.message);
@@ -193,7 +235,7 @@ EMSCRIPTEN_KEEPALIVE bool tavrin_run_frames(std::uint32_t count) {
     try {
         const std::uint8_t keys = Key_Map::held(application->window);
         for (std::uint32_t frame = 0; frame < count; ++frame) {
-            application->machine.run_frame(keys);
+            past->play_frame(application->machine.session, keys);
         }
     } catch (Tavrin::Exception exception) {
         end_with_error(exception);
@@ -249,6 +291,61 @@ EMSCRIPTEN_KEEPALIVE void tavrin_use_rom(bool chosen) {
     if (!ended) {
         power_on();
     }
+}
+
+// The SHA-256 of the image being played, as 64 hexadecimal digits: the page keeps each image's
+// states under it.
+EMSCRIPTEN_KEEPALIVE const char* tavrin_rom_hash() {
+    static std::string text;
+    text = Formats::digest_text(Formats::sha256(current_rom()));
+    return text.c_str();
+}
+
+// The machine as it is now, as a state file of tavrin_state_size() bytes; null once the
+// emulation has ended.
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* tavrin_save_state() {
+    if (ended) {
+        return nullptr;
+    }
+    state_file = Formats::format_state_file(application->machine.session, current_rom());
+    return state_file.data();
+}
+
+EMSCRIPTEN_KEEPALIVE std::uint32_t tavrin_state_size() {
+    return static_cast<std::uint32_t>(state_file.size());
+}
+
+// Where the page writes a state file to load, `size` bytes, followed by its name for messages.
+EMSCRIPTEN_KEEPALIVE std::uint8_t* tavrin_state_buffer(std::uint32_t size) {
+    state_file.resize(size);
+    return state_file.data();
+}
+
+// The machine goes on from the state file in tavrin_state_buffer (`size` bytes, then the
+// `name_size` bytes of its name), with a past of its own. Returns null, or why the state was
+// refused (cut short, damaged, another image's...), the machine then going on as it was.
+EMSCRIPTEN_KEEPALIVE const char* tavrin_load_state(std::uint32_t size, std::uint32_t name_size) {
+    static std::string refusal;
+    if (ended) {
+        refusal = "The emulation has ended: start it again, then load the state.";
+        return refusal.c_str();
+    }
+    if (std::size_t{size} + name_size > state_file.size()) {
+        refusal = "The state and its name are larger than the buffer given for them.";
+        return refusal.c_str();
+    }
+    const std::span<const std::uint8_t> bytes(state_file);
+    const auto name = bytes.subspan(size, name_size);
+    try {
+        Drovask::Session& session = application->machine.session;
+        past->load(session, Formats::parse_state_file(bytes.first(size), current_rom(),
+                                                      session.instructions_per_interrupt(),
+                                                      std::string(name.begin(), name.end())));
+    } catch (const Tavrin::Exception& exception) {
+        refusal = exception.message;
+        return refusal.c_str();
+    }
+    return nullptr;
 }
 
 // After the end (Escape, or an error once dismissed): power-on with the current image in the

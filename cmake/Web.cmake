@@ -20,6 +20,8 @@ function(tavrin_web_executable target)
         -sMIN_WEBGL_VERSION=2 -sMAX_WEBGL_VERSION=2
         # Nothing reads or writes files; the ROM is built in.
         -sFILESYSTEM=0
+        # The rewind's past: about 6 MB, up to 40 MB for a program that stores above RAM.
+        -sALLOW_MEMORY_GROWTH=1
         -sEXPORTED_RUNTIME_METHODS=[]
         --post-js ${page_folder}/test_interface.js)
     # A change of the page links again, which copies it (below).

@@ -19,16 +19,20 @@ History::History(const Session& start) : History(start, Settings{}) {}
 
 History::History(const Session& start, Settings settings)
     : settings_(settings), latest_(start.instructions()) {
-    snapshots_.push_back(take(start));
+    snapshots_.push_back(take(start, nullptr));
     keys_.push_back({firings(start), start.keys()});
 }
 
-History::Snapshot History::take(const Session& session) {
+History::Snapshot History::take(const Session& session, const Snapshot* before) {
     const Board& board = session.board;
     const Intel_8080& p = board.processor;
     const auto high_written = std::any_of(p.memory.begin() + low_memory, p.memory.end(),
                                           [](std::uint8_t byte) { return byte != 0; });
     const auto end = high_written ? p.memory.end() : p.memory.begin() + low_memory;
+    const auto ram = p.memory.begin() + writable_start;
+    auto rom = before != nullptr && std::equal(p.memory.begin(), ram, before->rom->begin())
+                   ? before->rom
+                   : std::make_shared<const std::vector<std::uint8_t>>(p.memory.begin(), ram);
     return {session.counters(),
             {p.a, p.b, p.c, p.d, p.e, p.h, p.l, p.flags},
             p.sp,
@@ -38,7 +42,8 @@ History::Snapshot History::take(const Session& session) {
             board.shift_amount,
             board.input,
             board.interrupt_number,
-            std::vector<std::uint8_t>(p.memory.begin(), end)};
+            std::move(rom),
+            std::vector<std::uint8_t>(ram, end)};
 }
 
 void History::put_back(const Snapshot& snapshot, Session& session) {
@@ -55,9 +60,10 @@ void History::put_back(const Snapshot& snapshot, Session& session) {
     board.shift_amount = snapshot.shift_amount;
     board.input = snapshot.input;
     board.interrupt_number = snapshot.interrupt_number;
-    std::copy(snapshot.memory.begin(), snapshot.memory.end(), p.memory.begin());
-    std::fill(p.memory.begin() + static_cast<std::ptrdiff_t>(snapshot.memory.size()),
-              p.memory.end(), std::uint8_t{0});
+    std::copy(snapshot.rom->begin(), snapshot.rom->end(), p.memory.begin());
+    const auto ram = std::copy(snapshot.memory.begin(), snapshot.memory.end(),
+                               p.memory.begin() + writable_start);
+    std::fill(ram, p.memory.end(), std::uint8_t{0});
     state.counters = snapshot.counters;
     session.restore(state);
 }
@@ -104,7 +110,7 @@ void History::note(const Session& session) {
         session.instructions() <= last.instructions) {
         return;
     }
-    snapshots_.push_back(take(session));
+    snapshots_.push_back(take(session, &snapshots_.back()));
     if (snapshots_.size() > settings_.most_snapshots) {
         snapshots_.pop_front();
         // The keys sampled from the oldest snapshot on: the change in effect there stays.
@@ -149,8 +155,13 @@ std::uint64_t History::earliest() const {
 
 std::size_t History::memory_bytes() const {
     std::size_t bytes = sizeof(*this) + keys_.capacity() * sizeof(Key_Change);
+    const std::vector<std::uint8_t>* rom = nullptr; // shared by neighbours only: counted once
     for (const Snapshot& snapshot : snapshots_) {
         bytes += sizeof(Snapshot) + snapshot.memory.capacity();
+        if (snapshot.rom.get() != rom) {
+            rom = snapshot.rom.get();
+            bytes += sizeof(*rom) + rom->capacity();
+        }
     }
     return bytes;
 }

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <vector>
 
 namespace Drovask {
@@ -28,10 +29,12 @@ namespace Drovask {
 class History {
 public:
     struct Settings {
-        std::uint64_t frames_between_snapshots = 30;
-        // 10 minutes of the machine at a snapshot every half second (about 20 MB: RAM and ROM
-        // are kept, not the 48 KiB above them while they hold zeros).
-        std::size_t most_snapshots = 1200;
+        // A step back replays at most this many frames (about 2 ms of the page's machine).
+        std::uint64_t frames_between_snapshots = 10;
+        // 10 minutes of the machine at a snapshot every sixth of a second (about 30 MB: RAM is
+        // kept, the ROM's 8 KiB once while they stay the same, not the 48 KiB above RAM while
+        // they hold zeros).
+        std::size_t most_snapshots = 3600;
     };
 
     explicit History(const Session& start);
@@ -60,7 +63,8 @@ public:
 
 private:
     // The machine without the 48 KiB above RAM while they hold zeros, which they do unless a
-    // program stored there through HL.
+    // program stored there through HL; the ROM's bytes shared with the snapshot before while
+    // they are the same (a store through HL can change them too).
     struct Snapshot {
         Session::Counters counters;
         std::array<std::uint8_t, 8> registers; // A B C D E H L flags
@@ -71,14 +75,16 @@ private:
         std::uint8_t shift_amount;
         std::uint8_t input;
         std::uint32_t interrupt_number;
-        std::vector<std::uint8_t> memory; // from 0000H: RAM and below, or all 64 KiB
+        std::shared_ptr<const std::vector<std::uint8_t>> rom; // 0000H to 1FFFH
+        std::vector<std::uint8_t> memory; // from 2000H: RAM, or all 64 KiB above the ROM
     };
     struct Key_Change {
         std::uint64_t firing; // the keys are sampled from this timer firing on (0: the first)
         std::uint8_t keys;
     };
 
-    static Snapshot take(const Session& session);
+    // `before`: the latest snapshot, whose ROM bytes the new one shares if they are the same.
+    static Snapshot take(const Session& session, const Snapshot* before);
     static void put_back(const Snapshot& snapshot, Session& session);
     // The keys that timer firing number `firing` samples.
     std::uint8_t keys_for(std::uint64_t firing) const;

@@ -12,8 +12,10 @@
 //
 // A breakpoint stops the run before its instruction; a run that starts on one runs it, so a
 // debugger goes on from where it stopped. Stores are heard through the processor's store
-// observer, an interrupt's push included.
+// observer, an interrupt's push included. A debugger that asks who wrote a byte has each store
+// noted in a table as it steps (keep_last_writers).
 
+#include "machine/last_writers.hpp"
 #include "machine/session.hpp"
 #include "processor/execute.hpp"
 
@@ -53,6 +55,10 @@ public:
     bool watched(std::uint16_t address) const { return watched_[address]; }
     bool any_watch() const { return watched_.any(); }
 
+    // From now on the steps note the last store into each address (a table of 1.5 MB).
+    void keep_last_writers(const Session& session) { writers_.start(session); }
+    const Last_Writers& last_writers() const { return writers_; }
+
     // One step of `session` (an instruction, and the timer if it is due); a watch stops it after
     // the instruction whose store it heard. `observe` hears every store as well.
     template <Store_Observer Observer = No_Store_Observer>
@@ -69,19 +75,23 @@ public:
 private:
     std::bitset<65536> breakpoints_;
     std::bitset<65536> watched_;
+    Last_Writers writers_;
 };
 
 template <Store_Observer Observer>
 Stop Inspector::step(Session& session, Observer observe) {
     Stop stop;
     bool hit = false;
+    writers_.follow(session);
     session.step([&](std::uint16_t address, std::uint8_t value, Store store) {
         if (!hit && watched_[address]) {
             hit = true;
             stop = {Stop_Reason::watch, address};
         }
+        writers_.heard(session, address, store);
         observe(address, value, store);
     });
+    writers_.stepped(session);
     return stop;
 }
 

@@ -31,7 +31,7 @@ void Machine::step() {
 
 void Machine::run_until(double now, std::uint8_t keys) {
     session.hold_keys(keys);
-    for (std::uint32_t due = real_time.due(now, interrupt_interval); due > 0; --due) {
+    for (std::uint32_t due = periods_due(now); due > 0; --due) {
         session.run_period();
     }
 }

@@ -60,6 +60,8 @@ public:
     // sessions drovask-run replays) asks how many are due by `now`, then runs each with the keys
     // (the bits of `input_keys`) that are down in it.
     std::uint32_t frames_due(double now) { return real_time.due(now, frame_interval); }
+    // The same in periods of 1/120 s, for a host that runs periods with the past kept (the page).
+    std::uint32_t periods_due(double now) { return real_time.due(now, interrupt_interval); }
     void run_frame(std::uint8_t keys) { session.run_frame(keys); }
 
     // Converts video memory into `screen`, uploads it and draws it. Main thread only.

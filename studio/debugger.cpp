@@ -17,7 +17,9 @@ std::uint64_t instructions_per_frame(const Drovask::Session& session) {
 
 } // namespace
 
-Debugger::Debugger(Drovask::Rom rom) : session_(rom), history_(session_) {}
+Debugger::Debugger(Drovask::Rom rom) : session_(rom), history_(session_) {
+    inspector_.keep_last_writers(session_);
+}
 
 std::uint8_t Debugger::keys_in(std::uint64_t frame) const {
     const auto after = std::upper_bound(
@@ -275,6 +277,14 @@ Stop Debugger::reverse_continue(std::uint64_t max_frames) {
 
 std::optional<Writer> Debugger::who_wrote(std::uint16_t address) {
     history_.note(session_);
+    // The table kept while stepping answers where it can vouch for the byte; else the replay.
+    if (const auto table =
+            inspector_.last_writers().find(address, instructions(), history_.earliest());
+        table.known) {
+        return table.write ? std::optional<Writer>({table.write->frame, table.write->instruction,
+                                                    table.write->pc, table.write->interrupt})
+                           : std::nullopt;
+    }
     const Drovask::Session::State now = session_.save();
     std::optional<Writer> writer;
     search_back(

@@ -19,7 +19,7 @@
 // Keys change only between frames, where a key script's `at FRAME` puts them, so every session
 // can be written down as a key script (`recording()`) and replayed (`replay`) picture for picture.
 //
-// The session's past is kept in a history (a snapshot every 30 frames, ten minutes of them, and
+// The session's past is kept in a history (a snapshot every few frames, ten minutes of them, and
 // the keys): going back restores the snapshot before the point and runs forward to it, and the
 // searches backwards (reverse continue, step back over, who wrote) replay the past window by
 // window, latest first, looking at each instruction. Running forward costs nothing more. Going

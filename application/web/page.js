@@ -7,6 +7,7 @@
 //     tavrin_page.connect_touch_controls(document, send);   // send(code, down)
 //     tavrin_page.poll_gamepads(send, on_any_press, on_unreadable);  // every animation frame
 //     tavrin_page.name_keys_by_layout(document);
+//     const states = tavrin_page.kept_states(() => hash);  // states.put("saved", bytes) ...
 "use strict";
 globalThis.tavrin_page = (function () {
     const picture_width = 224;
@@ -108,6 +109,9 @@ globalThis.tavrin_page = (function () {
         return fit;
     }
 
+    // A control's `data-key`: a machine key's letter, or "Backspace" (the rewind).
+    const key_code = (key) => (key === "Backspace" ? 0x08 : key.charCodeAt(0));
+
     // On-screen controls: every element with `data-key` (a machine key's letter, "C" and so on)
     // holds that key while at least one pointer presses it, so that two thumbs can hold right
     // and fire together. A pointer follows its finger: sliding off a control lets that control
@@ -127,11 +131,11 @@ globalThis.tavrin_page = (function () {
                 return;
             }
             if (before && holders(before) === 0) {
-                send(before.dataset.key.charCodeAt(0), false);
+                send(key_code(before.dataset.key), false);
                 before.classList.remove("held");
             }
             if (control && holders(control) === 1) {
-                send(control.dataset.key.charCodeAt(0), true);
+                send(key_code(control.dataset.key), true);
                 control.classList.add("held");
             }
         };
@@ -239,6 +243,36 @@ globalThis.tavrin_page = (function () {
         }, () => {});
     }
 
+    // The machine's states kept in the browser, each image's apart under the SHA-256 that
+    // `hash()` gives: `put(name, bytes)` returns whether the browser kept them, `get(name)` the
+    // bytes or null, `remove(name)`. In localStorage, which a page that is going still writes
+    // at once, a byte a character.
+    function kept_states(hash) {
+        const key = (name) => `tavrin-mirellon.state.${hash()}.${name}`;
+        const attempt = (action, otherwise) => {
+            try {
+                return action();
+            } catch {
+                return otherwise; // storage full, or turned off
+            }
+        };
+        return {
+            get: (name) => attempt(() => {
+                const text = localStorage.getItem(key(name));
+                return text === null ? null : Uint8Array.from(text, (c) => c.charCodeAt(0));
+            }, null),
+            put: (name, bytes) => attempt(() => {
+                let text = "";
+                for (let i = 0; i < bytes.length; i += 8192) {
+                    text += String.fromCharCode.apply(null, bytes.subarray(i, i + 8192));
+                }
+                localStorage.setItem(key(name), text);
+                return true;
+            }, false),
+            remove: (name) => attempt(() => localStorage.removeItem(key(name))),
+        };
+    }
+
     return { whole_scale, fit_picture, keep_fitted, connect_touch_controls, poll_gamepads,
-             name_keys_by_layout };
+             name_keys_by_layout, kept_states };
 })();

@@ -600,6 +600,39 @@ TEST(Debugger_History, WhoWroteAByteAgreesWithTheRunnersWatch) {
     EXPECT_GE(written, 5) << "the bytes chosen are written by the demo";
 }
 
+// The table of last writers kept while stepping against the replay of the past, at the present
+// and after a step back and steps on from there (which leave part of the table unknown): a
+// debugger that has jumped forward past its table answers by replay only.
+TEST(Debugger_History, WhoWroteFromTheTableAgreesWithTheReplay) {
+    const std::vector<Formats::Key_Event> keys{
+        {30, 'C', true}, {31, 'C', false}, {40, 'Q', true}, {41, 'Q', false}, {45, 'S', true}};
+    Studio::Debugger table(Drovask::demo_rom());
+    Studio::Debugger replay(Drovask::demo_rom());
+    std::vector<std::uint16_t> addresses{0x0000, 0x23FE, 0x23FF, 0x3FFF};
+    for (std::uint32_t address = 0x2000; address < 0x4000; address += 97) {
+        addresses.push_back(static_cast<std::uint16_t>(address));
+    }
+    for (Studio::Debugger* debugger : {&table, &replay}) {
+        debugger->replay(keys);
+        debugger->run_frames(60);
+    }
+    const auto agree = [&](const char* where) {
+        const std::uint64_t now = table.instructions();
+        replay.seek(now - 2);
+        replay.step();
+        replay.seek(now); // past what its table followed
+        for (const std::uint16_t address : addresses) {
+            EXPECT_EQ(table.who_wrote(address), replay.who_wrote(address)) << where << address;
+        }
+    };
+    agree("at the present, ");
+    table.seek_frame(55);
+    for (int step = 0; step < 5000; ++step) {
+        table.step();
+    }
+    agree("stepped on from frame 55, ");
+}
+
 TEST(Debugger_Picture, EachPixelIsABitOfItsByte) {
     const struct {
         std::uint32_t x, y;

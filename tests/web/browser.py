@@ -134,8 +134,8 @@ class Browser:
     def key(self, code, key, down, shift=False):
         """A key going down or up, as the keyboard sends it (code: "KeyC", key: "c")."""
         text = {"Enter": "\r"}.get(key, key if len(key) == 1 else "") if down else ""
-        code_number = ord(key.upper()) if len(key) == 1 else {"Escape": 27, "Enter": 13,
-                                                              "Tab": 9}[key]
+        code_number = ord(key.upper()) if len(key) == 1 else {
+            "Escape": 27, "Enter": 13, "Tab": 9, "Backspace": 8, "F2": 113, "F9": 120}[key]
         self.call("Input.dispatchKeyEvent", type="keyDown" if down else "keyUp", code=code,
                   key=key, text=text, windowsVirtualKeyCode=code_number,
                   modifiers=8 if shift else 0)

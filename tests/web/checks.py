@@ -46,6 +46,12 @@ THUMBS = [(70, "left", "C"), (74, "left", None), (85, "left", "Q"), (89, "left",
 BUDGET = 150 * 1024  # the page's files, gzip-compressed each
 
 
+def first_visit_each_load(browser):
+    """Every load from now on is a first visit: no game kept from the last one resumes, paused
+    under its notice."""
+    browser.call("Page.addScriptToEvaluateOnNewDocument", source="localStorage.clear()")
+
+
 def running(browser, url):
     browser.navigate(url)
     browser.wait_for("document.body.dataset.state === 'running' && "
@@ -201,6 +207,7 @@ def check_fit(arguments, browser):
     """At each size the picture takes the largest whole number of device pixels per machine
     pixel that fits, shows exactly the machine's picture and fits the viewport without a
     sideways scroll; where not even one fits, it is scaled down and the page says so."""
+    first_visit_each_load(browser)
     for width, height, ratio, touch, largest in VIEWPORTS:
         browser.viewport(width, height, ratio, touch)
         running(browser, arguments.url)
@@ -399,6 +406,7 @@ def check_phone_screen(arguments, browser):
     touch control (Pause among them) lie in the safe area of one screen; a swipe that starts on
     the picture or between the controls scrolls nothing while a game runs; Pause pauses, and in
     full screen is still there."""
+    first_visit_each_load(browser)
     for width, height, insets in PHONES:
         size = f"{width} x {height}"
         browser.viewport(width, height, 3, touch=True)
@@ -771,9 +779,9 @@ CHECKS = {
 }
 
 
-def main():
+def main(checks=CHECKS):
     parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=sorted(CHECKS))
+    parser.add_argument("check", choices=sorted(checks))
     parser.add_argument("--server")
     parser.add_argument("--url")
     parser.add_argument("--faulty-url")
@@ -788,7 +796,7 @@ def main():
             address = file.read().strip()
         arguments.url = address + "web/"
         arguments.faulty_url = address + "web-cmake/tests/web/programs/web-faulty/"
-    return run_check(arguments.check, CHECKS[arguments.check], arguments)
+    return run_check(arguments.check, checks[arguments.check], arguments)
 
 
 if __name__ == "__main__":

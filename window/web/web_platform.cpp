@@ -92,10 +92,11 @@ EM_BOOL on_key(int event_type, const EmscriptenKeyboardEvent* event, void*) {
         return EM_FALSE;
     }
     send(key_message(code, down, event->altKey != 0), code);
-    // Letters, Space, the arrows and Escape do not scroll or act on the page; every other key,
-    // and the browser's shortcuts with Ctrl or Meta, keep their default action.
+    // Letters, Space, the arrows, Escape and Backspace (the rewind) do not scroll or act on the
+    // page; every other key, and the browser's shortcuts with Ctrl or Meta, keep their default
+    // action.
     const bool own = (code >= 'A' && code <= 'Z') || code == vk_space || code == vk_escape ||
-                     (code >= vk_left && code <= vk_down);
+                     code == vk_back || (code >= vk_left && code <= vk_down);
     return own && !event->ctrlKey && !event->metaKey ? EM_TRUE : EM_FALSE;
 }
 
