@@ -2,7 +2,7 @@
 // registers and flags, the disassembly around PC, the stack, RAM, and the lines of an included
 // file. What changed since the last stop is marked. Who wrote a byte is said beside the picture.
 
-import { draw_gutter, go_to_line } from "./studio_editor.js";
+import { show_place } from "./studio_editor.js";
 import { element, escape_html, hex } from "./studio_text.js";
 
 // Where the program is at `address`: "demo.asm:45" or "".
@@ -179,12 +179,8 @@ export const show_stop = (studio) => {
   show_stack(studio, state, memory);
   show_memory(studio, memory, before && before.ram);
   const place = studio.line_of.get(state.pc);
-  studio.current_line = place && place.file === studio.name ? place.line : 0;
+  show_place(studio, place, !studio.running);
   show_included(studio, place);
-  if (studio.current_line && !studio.running) {
-    go_to_line(studio, studio.current_line, false);
-  }
-  draw_gutter(studio);
   studio.previous = { state: state, ram: memory.slice(studio.layout.ram_start, studio.layout.ram_end + 1) };
 };
 
