@@ -90,23 +90,40 @@ export const save_now = async (studio, name) => {
     return;
   }
   if (!(await save_file(name, text))) {
-    const copy = free_name(name.replace(/(\.[^.]*)?$/, " (this tab)$1"));
-    await save_file(copy, text);
-    show_messages(studio, [{ text: `${name} was changed in another tab meanwhile: that text is in ` +
-                                   `${name}, yours in ${copy}.` }]);
+    await keep_as_copy(studio, name, text);
+  }
+};
+
+// This tab's text of a file that another tab saved a newer version of: kept as a new file,
+// said, and the newer text comes into the editor.
+const keep_as_copy = async (studio, name, text) => {
+  const copy = free_name(name.replace(/(\.[^.]*)?$/, " (this tab)$1"));
+  await save_file(copy, text);
+  show_messages(studio, [{ text: `${name} was changed in another tab meanwhile: that text is in ` +
+                                 `${name}, yours in ${copy}.` }]);
+  take_text(studio, name);
+  list_files(studio);
+};
+
+// Another tab saved `name`: its text comes in, unless this tab has changes of its own not yet
+// saved, which are then kept as a copy.
+export const take_other_tab = (studio, name) => {
+  if (pending.has(name)) {
+    clearTimeout(pending.get(name));
+    pending.delete(name);
+    keep_as_copy(studio, name, state_of(studio, name).doc.toString());
+  } else {
     take_text(studio, name);
-    list_files(studio);
   }
 };
 
 export const save_source = (studio) => Promise.all([...pending.keys()].map((name) => save_now(studio, name)));
 
-// The file's stored text comes into its state as the change between them, so that the dots
-// and the undo history stay with the lines that did not change.
-export const take_text = (studio, name) => {
+// `text` comes into a file's state as the change between them, so that the dots and the undo
+// history stay with the lines that did not change.
+const replace_text = (studio, name, text) => {
   const state = state_of(studio, name);
   const old_text = state.doc.toString();
-  const text = files.get(name)?.text ?? "";
   if (old_text === text) {
     return;
   }
@@ -119,10 +136,14 @@ export const take_text = (studio, name) => {
   while (end < shorter - start && old_text[old_text.length - 1 - end] === text[text.length - 1 - end]) {
     ++end;
   }
-  clearTimeout(pending.get(name));
   update_state(studio, name, { changes: { from: start, to: old_text.length - end,
                                           insert: text.slice(start, text.length - end) } });
-  clearTimeout(pending.get(name)); // the stored text: nothing to save
+};
+
+// The file's stored text, which needs no saving.
+export const take_text = (studio, name) => {
+  replace_text(studio, name, files.get(name)?.text ?? "");
+  clearTimeout(pending.get(name));
   pending.delete(name);
 };
 
@@ -167,12 +188,17 @@ export const project_files = (studio) => {
 
 // The file `name` (the one in front when none is given) holds `text`, and comes to the front.
 export const set_source = (studio, text, name = studio.name) => {
+  write_text(studio, name, text);
+  open_file(studio, name);
+  return save_now(studio, name);
+};
+
+// The file `name` (made when missing) holds `text` at once; it is saved a moment later.
+export const write_text = (studio, name, text) => {
   if (!files.has(name)) {
     files.set(name, { text: "", version: 0 });
   }
-  open_file(studio, name);
-  view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: text } });
-  save_now(studio, name);
+  replace_text(studio, name, text);
 };
 
 export const editor_text = () => view.state.doc.toString();

@@ -114,6 +114,7 @@ const write = (name, text, base) => new Promise((resolve, reject) => {
   store.get(name).onsuccess = (event) => {
     const stored = event.target.result;
     if (stored && stored.version > base) {
+      files.set(name, { text: stored.text, version: stored.version }); // the newer one stays
       return;
     }
     saved = { text, version: base + 1 };
@@ -125,16 +126,21 @@ const write = (name, text, base) => new Promise((resolve, reject) => {
 
 // Saves a file's new text; resolves to true, or to false when another tab's newer version is
 // stored (the caller keeps the author's text elsewhere and says so).
-export const save_file = async (name, text) => {
-  const base = files.has(name) ? files.get(name).version : 0;
-  files.set(name, { text, version: base + 1 });
-  const saved = await write(name, text, base);
-  if (!saved) {
-    return false;
-  }
-  files.set(name, saved);
-  tell({ kind: "file", name, text, version: saved.version });
-  return true;
+// A file's saves go one after the other, each on top of the version the one before stored.
+const saving = new Map(); // name -> the last save's promise
+export const save_file = (name, text) => {
+  const save = (saving.get(name) || Promise.resolve()).then(async () => {
+    const base = files.has(name) ? files.get(name).version : 0;
+    const saved = await write(name, text, base);
+    if (!saved) {
+      return false;
+    }
+    files.set(name, saved);
+    tell({ kind: "file", name, text, version: saved.version });
+    return true;
+  });
+  saving.set(name, save.catch(() => false));
+  return save;
 };
 
 export const remove_file = (name) => {

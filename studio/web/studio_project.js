@@ -2,9 +2,9 @@
 // Assemble and Run build, an example opened with the files it includes, a link to share; and
 // what another tab of the studio saved.
 
-import { break_lines, list_files, open_file, save_now, set_break_lines, set_source, states, take_text }
-  from "./studio_editor.js";
-import { files, free_name, on_other_tab, remove_file, save_file, save_settings, settings } from "./studio_files.js";
+import { break_lines, list_files, open_file, save_now, set_break_lines, set_source, state_of, states,
+         take_other_tab, write_text } from "./studio_editor.js";
+import { files, free_name, on_other_tab, remove_file, save_settings, settings } from "./studio_files.js";
 import { share_link } from "./studio_share.js";
 import { element } from "./studio_text.js";
 
@@ -27,14 +27,9 @@ export const new_file = (studio, name, text = "") => {
 // Writes a file (made when missing) without bringing it to the front.
 export const write_file = async (studio, name, text) => {
   check_name(name, "write_file");
-  if (name === studio.name) {
-    set_source(studio, text, name);
-  } else if (!files.has(name) || files.get(name).text !== text) {
-    await save_file(name, text);
-    take_text(studio, name);
-  }
-  await save_now(studio, name);
+  write_text(studio, name, text);
   list_files(studio);
+  await save_now(studio, name);
 };
 
 export const set_main = (studio, name) => {
@@ -74,9 +69,9 @@ export const rename_file = async (studio, name, new_name) => {
   }
   const lines = break_lines(studio, name);
   const was_main = settings.main === name;
-  const text = files.get(name).text;
-  await save_file(new_name, text);
+  write_text(studio, new_name, state_of(studio, name).doc.toString());
   set_break_lines(studio, new_name, lines);
+  await save_now(studio, new_name);
   if (name === studio.name) {
     open_file(studio, new_name);
   }
@@ -91,7 +86,7 @@ export const open_example = (studio, name) => {
   const text = studio.examples.get(name);
   for (const [, included] of text.matchAll(/^\s*INCLUDE\s+"([^"]+)"/gim)) {
     if (!files.has(included) && studio.examples.has(included)) {
-      save_file(included, studio.examples.get(included));
+      write_text(studio, included, studio.examples.get(included));
     }
   }
   set_source(studio, text, name);
@@ -101,7 +96,7 @@ export const open_example = (studio, name) => {
 // Another tab's save: its text comes into this tab's editor.
 export const follow_other_tabs = (studio) => on_other_tab((message) => {
   if (message.kind === "file") {
-    take_text(studio, message.name);
+    take_other_tab(studio, message.name);
   } else if (message.kind === "remove" && message.name === studio.name) {
     open_file(studio, files.has(settings.main) ? settings.main : [...files.keys()][0]);
   }

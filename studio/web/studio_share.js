@@ -2,8 +2,9 @@
 // CompressionStream, in the link's fragment (#project=...), which no server sees. Opening such a
 // link asks before the shared files replace the author's own.
 
-import { first_program, list_files, project_files, save_now, set_source, take_text } from "./studio_editor.js";
-import { files, remove_file, save_file, save_settings, settings } from "./studio_files.js";
+import { first_program, open_file, project_files, save_source, write_text } from "./studio_editor.js";
+import { files, settings } from "./studio_files.js";
+import { delete_file, set_main } from "./studio_project.js";
 import { element } from "./studio_text.js";
 
 const prefix = "#project=";
@@ -80,24 +81,14 @@ export const open_shared = async (studio) => {
     studio.say("The shared project was not opened: your files are as they were.");
     return;
   }
+  for (const [name, text] of Object.entries(project.files)) {
+    write_text(studio, name, text);
+  }
+  set_main(studio, project.main);
+  open_file(studio, project.main);
   for (const name of [...files.keys()].filter((name) => !(name in project.files))) {
-    await remove_file(name);
+    await delete_file(studio, name);
   }
-  for (const [name, text] of Object.entries(project.files)) {
-    if (!files.has(name)) {
-      await save_file(name, text);
-    }
-  }
-  settings.main = project.main;
-  save_settings();
-  for (const [name, text] of Object.entries(project.files)) {
-    if (name !== project.main) {
-      files.get(name).text === text || (await save_file(name, text));
-      take_text(studio, name);
-    }
-  }
-  set_source(studio, project.files[project.main], project.main);
-  await save_now(studio, project.main);
-  list_files(studio);
+  await save_source(studio);
   studio.say(`Opened the shared project: ${names.join(", ")}; ${project.main} is its main file.`);
 };

@@ -55,17 +55,25 @@ def check_gutter_click(arguments, browser):
     studio(browser, f"set_source({json.dumps(FOOT)})")
     assembled_rom(browser)
     if not browser.evaluate("(() => { const s = document.querySelector('.cm-scroller'); "
-                            "s.scrollTop = 1e6; return s.scrollWidth > s.clientWidth; })()"):
+                            "return s.scrollWidth > s.clientWidth; })()"):
         raise Check_Failed("the editor has no horizontal scrollbar at 1366 x 768")
+    browser.evaluate("document.querySelector('#editor .cm-content').focus()")
+    key(browser, "End", 35, modifiers=2)  # to the foot of the file
     number = ("[...document.querySelectorAll('.cm-lineNumbers .cm-gutterElement')]"
               f".find((e) => e.textContent === '{LOOP_LINE}')")
     browser.wait_for(f"{number}?.getBoundingClientRect().bottom < "
                      "document.querySelector('.cm-scroller').getBoundingClientRect().bottom",
                      what=f"line {LOOP_LINE} in view")
-    x, y = browser.evaluate(
-        f"(() => {{ const number = {number}.getBoundingClientRect(); "
-        "const dots = document.querySelector('.cm-break-gutter').getBoundingClientRect(); "
-        "return [dots.x + dots.width / 2, number.y + number.height / 2]; })()")
+    place = None
+    while True:  # until the editor's scrolling has settled
+        browser.next_frames()
+        x, y = browser.evaluate(
+            f"(() => {{ const number = {number}.getBoundingClientRect(); "
+            "const dots = document.querySelector('.cm-break-gutter').getBoundingClientRect(); "
+            "return [dots.x + dots.width / 2, number.y + number.height / 2]; })()")
+        if place == (x, y):
+            break
+        place = (x, y)
     mouse_click(browser, x, y)
     breaks = result(browser, "breakpoints()")
     stop = stop_at(browser)
