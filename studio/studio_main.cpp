@@ -100,6 +100,21 @@ std::string line_map_json(const Formats::Line_Map& map) {
     });
 }
 
+// [{"address", "file", "line"}] of the code and data that macros and repetitions wrote, with
+// the line of the body that wrote each: a breakpoint there stops at every expansion.
+std::string body_lines_json(const Asm8080::Program& program) {
+    std::vector<std::string> entries;
+    for (const Asm8080::Listing_Line& line : program.listing) {
+        if (line.body_line != 0 && line.address && !line.bytes.empty()) {
+            entries.push_back(
+                Json::object({{"address", Json::number(*line.address)},
+                              {"file", Json::string(file_name(program.files[line.body_file]))},
+                              {"line", Json::number(line.body_line)}}));
+        }
+    }
+    return Json::array(entries, [](const std::string& entry) { return entry; });
+}
+
 std::string symbols_json(const Formats::Symbols& symbols) {
     return Json::array(symbols.all(), [](const Formats::Symbol& symbol) {
         return Json::object({{"name", Json::string(symbol.name)},
@@ -108,12 +123,19 @@ std::string symbols_json(const Formats::Symbols& symbols) {
     });
 }
 
-} // namespace
-
-int main() {
+// The project folder with the examples alone, the files that INCLUDE finds when the author's
+// own files have none of that name.
+void write_examples() {
+    std::filesystem::remove_all(project_folder);
     for (const Studio::Example& example : Studio::examples()) {
         write_file(project_folder / example.name, example.text);
     }
+}
+
+} // namespace
+
+int main() {
+    write_examples();
     return 0;
 }
 
@@ -168,6 +190,11 @@ EMSCRIPTEN_KEEPALIVE const char* studio_flags() {
     }));
 }
 
+// Takes the author's files out of the project folder: the examples stay, as at start-up.
+EMSCRIPTEN_KEEPALIVE void studio_clear_files() {
+    write_examples();
+}
+
 // Puts a source file into the project folder (a name without folders), for INCLUDE to find.
 EMSCRIPTEN_KEEPALIVE void studio_put_file(const char* name, std::size_t name_size, const char* text,
                                           std::size_t text_size) {
@@ -175,8 +202,9 @@ EMSCRIPTEN_KEEPALIVE void studio_put_file(const char* name, std::size_t name_siz
 }
 
 // Assembles the project's file `name` into an 8 KiB ROM from 0000H: {"ok", "errors": [{"line",
-// "file", "message"}], "listing", "symbol_file" (its text), "symbols": [{"name", "value",
-// "label"}], "lines": [{"address", "file", "line"}]}; the ROM is studio_rom().
+// "file", "message"}], "notes" (warnings, as the errors), "listing", "symbol_file" (its text), "symbols": [{"name", "value",
+// "label"}], "lines": [{"address", "file", "line"}], "body_lines" (as "lines", for what
+// macros and repetitions wrote: the lines of their bodies)}; the ROM is studio_rom().
 EMSCRIPTEN_KEEPALIVE const char* studio_assemble(const char* name, std::size_t name_size) {
     const Asm8080::Program program = Asm8080::assemble_file(
         project_folder / std::string(name, name_size), {.base = 0, .size = Drovask::rom_size});
@@ -190,10 +218,12 @@ EMSCRIPTEN_KEEPALIVE const char* studio_assemble(const char* name, std::size_t n
     }
     return answer(Json::object({{"ok", Json::boolean(assembled)},
                                 {"errors", errors_json(program.errors)},
+                                {"notes", errors_json(program.notes)},
                                 {"listing", Json::string(Asm8080::format_listing(program))},
                                 {"symbol_file", Json::string(symbol_file)},
                                 {"symbols", symbols_json(symbols)},
-                                {"lines", line_map_json(lines)}}));
+                                {"lines", line_map_json(lines)},
+                                {"body_lines", body_lines_json(program)}}));
 }
 
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* studio_rom() {

@@ -12,7 +12,9 @@ const files = ["./", "index.html", "page.js", "tavrin-mirellon.js", "tavrin-mire
                "manifest.webmanifest", "icon-192.png", "icon-512.png"];
 const studio_files = ["studio.html", "studio.js", "studio_text.js", "studio_editor.js",
                       "studio_views.js", "studio_panels.js", "studio_breaks.js", "studio_machine.js",
-                      "studio_controls.js", "studio_interface.js", "tavrin-studio.js",
+                      "studio_controls.js", "studio_interface.js", "studio_files.js",
+                      "studio_marks.js", "studio_asm_mode.js", "studio_check.js", "studio_worker.js",
+                      "studio_share.js", "studio_project.js", "studio_codemirror.js", "tavrin-studio.js",
                       "tavrin-studio.wasm"];
 const address = (file) => new URL(file, self.registration.scope).href;
 const kept = new Set([...files, ...studio_files].map(address));

@@ -2,7 +2,10 @@
 // turns the plain C functions of studio/studio_main.cpp into calls with strings, numbers and
 // byte arrays. What they return is JSON with named fields, made in C++; only the bulk bytes (the
 // ROM, the memory, the picture) are read in place. The page (studio.js) uses nothing else of the
-// module.
+// module. The script defines tavrin_studio_module(), which makes a fresh instance and sets
+// studio_core to it; a call that fails inside the module (an abort, memory exhausted) throws an
+// Error that says so, and tells studio_core.on_failure(error) first, if it is set, since that
+// instance cannot be trusted any more.
 //
 //     studio_core.put_file("main.asm", text);
 //     const result = studio_core.assemble("main.asm"); // {ok, errors, lines, symbols, ..., rom}
@@ -34,15 +37,16 @@
     return layout;
   };
 
-  globalThis.studio_core = {
+  const calls = {
     examples: () => json_at(_studio_examples()),                 // [{name, text}]
     keys: () => json_at(_studio_keys()),                         // [{key, label}]
     flags: () => json_at(_studio_flags()),                       // [{mask, short, name}]
     // {rom_size, memory_size, picture_width, picture_height, ram_start, video_start, ram_end}
     layout: () => Object.assign({}, sizes()),
+    clear_files: () => _studio_clear_files(), // the author's files out, the examples kept
     put_file: (name, text) => with_text(name, (n, n_size) =>
       with_text(text, (t, t_size) => _studio_put_file(n, n_size, t, t_size))),
-    // {ok, errors: [{line, file, message}], listing, symbol_file, symbols: [{name, value,
+    // {ok, errors: [{line, file, message}], notes (as errors), listing, symbol_file, symbols: [{name, value,
     // label}], lines: [{address, file, line}], rom (its bytes when it assembled)}
     assemble: (name) => {
       const result = json_at(with_text(name, _studio_assemble));
@@ -85,4 +89,21 @@
     picture: () => bytes_at(_studio_picture(), sizes().picture_width * sizes().picture_height),
     disassemble: (address, count) => json_at(_studio_disassemble(address, count)), // [{address, bytes, text}]
   };
+  const core = { on_failure: null };
+  // (No destructuring here: Emscripten's minifier of this Debian release mangles it.)
+  for (const name of Object.keys(calls)) {
+    const call = calls[name];
+    core[name] = (...values) => {
+      try {
+        return call(...values);
+      } catch (error) {
+        const failure = new Error(`The studio's WebAssembly failed in ${name}: ${error.message || error}`);
+        if (globalThis.studio_core.on_failure) {
+          globalThis.studio_core.on_failure(failure);
+        }
+        throw failure;
+      }
+    };
+  }
+  globalThis.studio_core = core;
 })();

@@ -1,10 +1,10 @@
 // What the person does: the machine's keys on the focused picture (or its touch keys), the
-// debugger's keys as IDEs have them, the editor's typing and gutter, the buttons, the forms and
-// the file pickers.
+// debugger's keys as IDEs have them, the buttons (the files' among them), the forms and the file
+// pickers.
 
 import { add_watch, break_at, machine_on, toggle_line } from "./studio_breaks.js";
-import { cursor_line, draw_gutter, save_source, set_source, show_messages, source, stored_files }
-  from "./studio_editor.js";
+import { cursor_line, set_source, show_messages } from "./studio_editor.js";
+import { file_buttons, open_example } from "./studio_project.js";
 import { assemble, next_frame, pause, power_on, replay, reverse_continue, run, run_to, seek_frame,
          seek_instruction, step, step_back, step_back_over, step_out, step_over, who_wrote }
   from "./studio_machine.js";
@@ -123,27 +123,6 @@ const debugger_keys = (studio) => {
   });
 };
 
-const editor_events = (studio) => {
-  source.addEventListener("input", () => {
-    save_source(studio);
-    draw_gutter(studio);
-  });
-  source.addEventListener("scroll", () => draw_gutter(studio));
-  source.addEventListener("keydown", (event) => {
-    if (event.key === "Tab" && !event.ctrlKey && !event.altKey) {
-      event.preventDefault();
-      source.setRangeText("\t", source.selectionStart, source.selectionEnd, "end");
-      save_source(studio);
-    }
-  });
-  element("gutter").addEventListener("click", (event) => {
-    const line = Number(event.target.dataset.line);
-    if (line) {
-      toggle_line(studio, line);
-    }
-  });
-};
-
 const open_text_file = (input, use) => {
   input.addEventListener("change", () => {
     const file = input.files[0];
@@ -180,13 +159,10 @@ const buttons = (studio) => {
       run(studio);
     }
   });
-  element("file").addEventListener("change", (event) => {
-    set_source(studio, stored_files()[event.target.value] ?? "", event.target.value);
-  });
   element("example").addEventListener("change", (event) => {
     const name = event.target.value;
     if (name) {
-      set_source(studio, studio.examples.get(name), name);
+      open_example(studio, name);
       event.target.value = "";
     }
   });
@@ -223,7 +199,7 @@ export const install_controls = (studio) => {
   machine_keys(studio);
   who_wrote_this(studio);
   debugger_keys(studio);
-  editor_events(studio);
+  file_buttons(studio);
   buttons(studio);
   forms(studio);
   install_panels(studio);

@@ -12,9 +12,16 @@
 //     tavrin_studio.run_fast(36000);           // {stopped, pc, file, line, frames}
 //     tavrin_studio.call_stack();              // [{call, target, return, interrupt, file, line}]
 //     tavrin_studio.watch("w[2100H]");         // {value} or {error}
+//     tavrin_studio.files();                   // [{name, text, main, open}]
+//     tavrin_studio.write_file("x.inc", text); // made or changed, not brought to the front
+//     tavrin_studio.breakpoints();             // [{file, line, address}] (and labels, addresses)
+//     await tavrin_studio.share_link();        // the link that holds the project
 
-import { break_at, clear_breaks } from "./studio_breaks.js";
-import { set_source } from "./studio_editor.js";
+import { all_breaks, break_at, clear_breaks, keep_breaks_now } from "./studio_breaks.js";
+import { open_file, project_files, save_source, set_source } from "./studio_editor.js";
+import { settings } from "./studio_files.js";
+import { delete_file, set_main, write_file } from "./studio_project.js";
+import { share_link } from "./studio_share.js";
 import { assemble, max_search_frames, paused_move, power_on, replay, run_to, seek_frame, step,
          step_back, step_back_over, step_out, step_over, who_wrote } from "./studio_machine.js";
 import { watch_value } from "./studio_panels.js";
@@ -35,7 +42,7 @@ export const checks_interface = (studio) => ({
   set_source: (text) => set_source(studio, String(text)),
   assemble: () => {
     const result = assemble(studio);
-    return { ok: result.ok, errors: result.errors.map((e) => ({ line: e.line, message: e.message })),
+    return { ok: result.ok, errors: result.errors.map((e) => ({ file: e.file, line: e.line, message: e.message })),
              rom: result.ok ? base64(result.rom) : null };
   },
   reset: () => { if (!power_on(studio)) throw new Error("reset: assemble a program first"); },
@@ -133,6 +140,17 @@ export const checks_interface = (studio) => ({
     const value = watch_value(String(expression));
     return value.error ? { error: value.error } : { value: value.value };
   },
+  // The project's files.
+  files: () => Object.entries(project_files(studio)).map(([name, text]) => (
+    { name, text, main: name === settings.main, open: name === studio.name })),
+  write_file: (name, text) => write_file(studio, String(name), String(text)),
+  remove_file: (name) => delete_file(studio, String(name)),
+  open_file: (name) => open_file(studio, String(name)),
+  set_main: (name) => set_main(studio, String(name)),
+  breakpoints: () => all_breaks(studio).filter((b) => b.file),
+  share_link: () => share_link(studio),
+  // Resolves once every change is stored (IndexedDB), as a reload would find it.
+  saved: async () => { await save_source(studio); await keep_breaks_now(studio); },
   // Beyond the contract, for the checks of sessions.
   recording: () => studio_core.recording(),
   replay: (script) => replay(studio, script),

@@ -4,8 +4,10 @@
 // its history: steps back, reverse continue, the timeline and who wrote a byte. While it runs,
 // the views follow a few times a second.
 
-import { apply_breaks, machine_on } from "./studio_breaks.js";
-import { draw_gutter, go_to_line, save_source, show_messages, stored_files } from "./studio_editor.js";
+import { apply_breaks, machine_on, settle_breaks, take_line_map } from "./studio_breaks.js";
+import { assemble_project, message_items } from "./studio_check.js";
+import { draw_gutter, go_to_line, show_messages } from "./studio_editor.js";
+import { settings } from "./studio_files.js";
 import { hex } from "./studio_text.js";
 import { draw_picture, place_of, show_status, show_stop } from "./studio_views.js";
 
@@ -16,14 +18,7 @@ export const max_search_frames = 60 * 60; // how far step over and continue look
 // the labels (and RAM's EQU names) that name addresses in the views.
 const take_program = (studio, result) => {
   studio.program = result;
-  studio.line_of.clear();
-  studio.address_of.clear();
-  for (const entry of result.lines) {
-    studio.line_of.set(entry.address, { file: entry.file, line: entry.line });
-    if (entry.file === studio.name && !studio.address_of.has(entry.line)) {
-      studio.address_of.set(entry.line, entry.address);
-    }
-  }
+  take_line_map(studio, result);
   studio.symbols.clear();
   studio.names.clear();
   for (const symbol of result.symbols) {
@@ -39,23 +34,16 @@ const take_program = (studio, result) => {
   }
 };
 
-// Assembles the editor's text; when it assembles, powers the machine on with it.
+// Assembles the project from its main file; when it assembles, powers the machine on with it.
 export const assemble = (studio) => {
-  save_source(studio);
-  for (const [name, text] of Object.entries(stored_files())) {
-    studio_core.put_file(name, text);
-  }
-  const result = studio_core.assemble(studio.name);
-  studio.error_lines.clear();
-  for (const error of result.errors) {
-    if (error.file === studio.name) {
-      studio.error_lines.add(error.line);
-    }
-  }
+  const result = assemble_project(studio);
   if (result.ok) {
     take_program(studio, result);
-    show_messages(studio, [{ ok: true, text: `${studio.name}: assembled, ${result.lines.length} ` +
-                                            "addresses of code and data; the machine is powered on." }]);
+    const moved = settle_breaks(studio);
+    show_messages(studio, [{ ok: true, text: `${settings.main}: assembled, ${result.lines.length} ` +
+                                            "addresses of code and data; the machine is powered on." },
+                           ...moved.map((place) => ({ text: `The breakpoint on ${place} is gone: no code from there on.` })),
+                           ...message_items(studio.diagnostics)]);
     power_on(studio);
   } else {
     // The machine does not go on with the program before: it stops, and Run waits for one
@@ -65,12 +53,10 @@ export const assemble = (studio) => {
     studio.program = null;
     studio.message = "stopped: the assembly failed";
     show_stop(studio);
-    show_messages(studio, result.errors.map((error) => ({
-      line: error.file === studio.name ? error.line : 0,
-      text: error.line ? `${error.file}:${error.line}: ${error.message}` : error.message,
-    })));
-    if (studio.error_lines.size) {
-      go_to_line(studio, Math.min(...studio.error_lines), false);
+    show_messages(studio, message_items(studio.diagnostics));
+    const first = result.errors.find((error) => error.line);
+    if (first) {
+      go_to_line(studio, first.line, false, first.file);
     }
   }
   draw_gutter(studio);

@@ -3,7 +3,7 @@
 // view's go-to. The views call show_panels at every stop and a few times a second while running.
 
 import { apply_breaks } from "./studio_breaks.js";
-import { go_to_line, show_messages } from "./studio_editor.js";
+import { go_to_line, project_files, show_messages } from "./studio_editor.js";
 import { element, escape_html, hex } from "./studio_text.js";
 import { show_stop, symbol_at } from "./studio_views.js";
 
@@ -28,12 +28,13 @@ export const watch_value = (expression) => {
   return { value: value.value, text: `${hex(value.value, value.digits)} (${value.value})` };
 };
 
-// Opens a file at a line: the editor's files are its own (studio.open_place when it gives one).
+// Opens a file of the project at a line; a place in no file of it (an example's file that was
+// deleted) is said.
+const project_has = (studio, file) => Object.hasOwn(project_files(studio), file);
+
 export const open_place = (studio, file, line) => {
-  if (studio.open_place) {
-    studio.open_place(file, line);
-  } else if (file === studio.name) {
-    go_to_line(studio, line, true);
+  if (project_has(studio, file)) {
+    go_to_line(studio, line, true, file);
   } else {
     show_messages(studio, [{ text: `${file}:${line}` }]);
   }

@@ -3,7 +3,7 @@
 // names, the lines of an included file, and the panels (studio_panels.js). What changed since
 // the last stop is marked. Who wrote a byte is said beside the picture.
 
-import { draw_gutter, go_to_line } from "./studio_editor.js";
+import { show_place } from "./studio_editor.js";
 import { show_panels } from "./studio_panels.js";
 import { element, escape_html, hex } from "./studio_text.js";
 
@@ -199,12 +199,8 @@ export const show_stop = (studio) => {
   show_memory(studio, memory, before && before.memory);
   show_panels(studio);
   const place = studio.line_of.get(state.pc);
-  studio.current_line = place && place.file === studio.name ? place.line : 0;
+  show_place(studio, place, !studio.running);
   show_included(studio, place);
-  if (studio.current_line && !studio.running) {
-    go_to_line(studio, studio.current_line, false);
-  }
-  draw_gutter(studio);
   studio.previous = { state: state, memory: memory.slice() };
 };
 

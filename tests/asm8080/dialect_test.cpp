@@ -209,6 +209,12 @@ TEST(Dialect, ExpansionsAreListedUnderTheirCallAndMappedToIt) {
                                                 "0002  01              6   DB 1\n");
     EXPECT_EQ(Formats::format_line_map(Asm8080::line_map_of(program)),
               "0000 test.asm:5\n0001 test.asm:5\n0002 test.asm:6\n");
+    // Each written line names the body line that wrote it, for a breakpoint there.
+    std::vector<int> body_lines;
+    for (const Asm8080::Listing_Line& line : program.listing) {
+        body_lines.push_back(line.body_line);
+    }
+    EXPECT_EQ(body_lines, (std::vector<int>{0, 0, 0, 0, 0, 2, 3, 0}));
 }
 
 class Files : public testing::Test {

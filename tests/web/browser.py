@@ -42,13 +42,24 @@ class Browser:
         self.finger_ids = {}
         self.errors = []  # console errors and uncaught exceptions, as text
         self.events = []
-        port = self._debugging_port(timeout)
-        targets = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list"))
+        self.port = self._debugging_port(timeout)
+        targets = json.load(urllib.request.urlopen(f"http://127.0.0.1:{self.port}/json/list"))
         page = next(t for t in targets if t["type"] == "page")
-        self.socket = websocket.create_connection(page["webSocketDebuggerUrl"], timeout=timeout,
-                                                  suppress_origin=True)
+        self._attach(page["webSocketDebuggerUrl"], timeout)
+
+    def _attach(self, address, timeout):
+        self.socket = websocket.create_connection(address, timeout=timeout, suppress_origin=True)
         for domain in ("Page", "Runtime", "Log"):
             self.call(f"{domain}.enable")
+
+    def new_page(self, timeout=30):
+        """Another tab of the same browser (same profile), driven as this one; it ends with the
+        browser."""
+        target = self.call("Target.createTarget", url="about:blank")["targetId"]
+        page = object.__new__(Browser)
+        page.next_id, page.fingers, page.finger_ids, page.errors, page.events = 0, {}, {}, [], []
+        page._attach(f"ws://127.0.0.1:{self.port}/devtools/page/{target}", timeout)
+        return page
 
     def _debugging_port(self, timeout):
         path = os.path.join(self.profile, "DevToolsActivePort")

@@ -52,10 +52,17 @@ def result(browser, call):
 
 
 def type_into_editor(browser, text):
-    """Replaces the editor's text as typing would: focus, select all, insert."""
-    browser.evaluate("(() => { const s = document.getElementById('source'); s.focus(); "
-                     "s.select(); })()")
+    """Replaces the editor's text as typing would: focus, Ctrl+A, insert."""
+    browser.evaluate("document.querySelector('#editor .cm-content').focus()")
+    for kind in ("rawKeyDown", "keyUp"):
+        browser.call("Input.dispatchKeyEvent", type=kind, key="a", code="KeyA",
+                     windowsVirtualKeyCode=65, modifiers=2)
     browser.call("Input.insertText", text=text)
+
+
+def editor_text(browser):
+    return result(browser, "files()") and next(
+        file["text"] for file in result(browser, "files()") if file["open"])
 
 
 def native_rom(arguments, source_path, name):
@@ -267,7 +274,7 @@ def check_error_marked(arguments, browser):
     assembly = result(browser, "assemble()")
     if assembly["ok"] or [e["line"] for e in assembly["errors"]] != [DAD_LINE]:
         raise Check_Failed(f"assembling with an error on line {DAD_LINE} gave {assembly}")
-    marked = browser.evaluate("[...document.querySelectorAll('#gutter .error')]"
+    marked = browser.evaluate("[...document.querySelectorAll('#editor .cm-error-line')]"
                               ".map((line) => Number(line.dataset.line))")
     shown = browser.evaluate("document.getElementById('messages').textContent")
     if marked != [DAD_LINE] or f":{DAD_LINE}: {assembly['errors'][0]['message']}" not in shown:
@@ -281,14 +288,13 @@ def check_source_kept(arguments, browser):
     type_into_editor(browser, text)
     browser.navigate(arguments.url)
     ready(browser, arguments.url)
-    kept = browser.evaluate("document.getElementById('source').value")
+    kept = editor_text(browser)
     if kept != text:
         raise Check_Failed(f"after a reload the editor holds {kept[:80]!r}...")
     # An example opened over it leaves it among the author's files.
     open_example(browser, "demo.asm")
-    browser.evaluate("(() => { const select = document.getElementById('file'); "
-                     "select.value = 'main.asm'; select.dispatchEvent(new Event('change')); })()")
-    kept = browser.evaluate("document.getElementById('source').value")
+    browser.evaluate("document.querySelector('#tabs [data-file=\"main.asm\"]').click()")
+    kept = editor_text(browser)
     if kept != text:
         raise Check_Failed(f"back from the demo the editor holds {kept[:80]!r}...")
     if browser.errors:

@@ -52,6 +52,10 @@ struct Listing_Line {
     std::vector<std::uint8_t> bytes;
     std::string_view text;  // in Program::sources, or in Program::expansions
     bool expansion = false; // a line that a macro or a repetition wrote, listed under its call
+    // For such a line, the line of the body that wrote it (the innermost one when macros call
+    // macros); 0 for the others.
+    std::size_t body_file = 0;
+    int body_line = 0;
 };
 
 struct Options {

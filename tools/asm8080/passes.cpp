@@ -152,6 +152,10 @@ void Assembler::second_pass() {
         listed.line = statement.line;
         listed.text = statement.text;
         listed.expansion = statement.expansion;
+        if (statement.origin) {
+            listed.body_file = static_cast<std::size_t>(statement.origin->file);
+            listed.body_line = statement.origin->line;
+        }
         if (statement.valid && statement.assembled) {
             assemble_statement(i, listed);
         }
