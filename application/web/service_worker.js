@@ -7,8 +7,8 @@
 // added beside index.html adds its files to `files`.
 "use strict";
 const cache_name = "tavrin-mirellon";
-const files = ["./", "index.html", "page.js", "tavrin-mirellon.js", "tavrin-mirellon.wasm",
-               "manifest.webmanifest", "icon-192.png", "icon-512.png"];
+const files = ["./", "index.html", "page.js", "picture_2d.js", "tavrin-mirellon.js",
+               "tavrin-mirellon.wasm", "manifest.webmanifest", "icon-192.png", "icon-512.png"];
 const address = (file) => new URL(file, self.registration.scope).href;
 const kept = new Set(files.map(address));
 const patience = 3000; // ms
