@@ -55,7 +55,7 @@ def type_into_editor(browser, text):
     """Replaces the editor's text as typing would: focus, select all, insert."""
     browser.evaluate("(() => { const s = document.getElementById('source'); s.focus(); "
                      "s.select(); })()")
-    browser.call("Input.insertText", text=text)
+    browser.insert_text(text)
 
 
 def native_rom(arguments, source_path, name):
@@ -86,10 +86,9 @@ def canvas_picture(browser):
     box = browser.evaluate("(() => { const canvas = document.getElementById('canvas'); "
                            "canvas.scrollIntoView(); const r = canvas.getBoundingClientRect(); "
                            "return [r.x + scrollX, r.y + scrollY]; })()")
-    png = browser.call("Page.captureScreenshot", format="png", captureBeyondViewport=True,
-                       clip={"x": box[0], "y": box[1], "width": 448, "height": 512, "scale": 1})
+    png = browser.screenshot(clip=(box[0], box[1], 448, 512))
     shown = subprocess.run(["convert", "png:-", "-colorspace", "gray", "-depth", "8", "gray:-"],
-                           input=base64.b64decode(png["data"]), check=True,
+                           input=png, check=True,
                            stdout=subprocess.PIPE).stdout
     return bytes(shown[(2 * y + 1) * 448 + 2 * x + 1] for y in range(256) for x in range(224))
 
