@@ -36,7 +36,9 @@ DRAWN_IN_2D = "document.getElementById('picture-2d') !== null"
 def check_picture_on_screen(arguments, browser, webgl):
     """The page draws with WebGL 2 where it can and on a 2D canvas where it cannot; after a game
     of keys its picture is drovask-run's, and the screen shows it at the page's scale, pixel for
-    pixel (the program's drawn cursor aside, which only WebGL draws)."""
+    pixel (the program's drawn cursor aside, which only WebGL draws), also where a machine pixel
+    is a fraction of a CSS pixel."""
+    browser.viewport(1280, 801, 1.5)
     checks.running(browser, arguments.url)
     if browser.evaluate(DRAWN_IN_2D) == webgl:
         raise Check_Failed("the page draws the picture " + ("on a 2D canvas" if webgl else
@@ -102,6 +104,7 @@ def main():
             why = ""
             try:
                 browser.errors.clear()
+                browser.viewport(800, 900)  # the checks' own size, whatever the last one chose
                 run(browser)
             except Check_Failed as failure:
                 why, failed = f" ({failure})", failed + 1
