@@ -76,6 +76,19 @@ EM_JS(bool, take_kept_rom, (std::uint8_t * into), {
     return true;
 });
 
+// Where the window has no OpenGL context (no WebGL 2 here), the page draws the machine's picture,
+// 224 x 256 bytes of 0 or 255, on a 2D canvas (picture_2d.js).
+EM_JS(void, draw_picture_2d, (const std::uint8_t* pixels, std::uint32_t size), {
+    Module.picture_2d.draw(HEAPU8.subarray(pixels, pixels + size));
+});
+
+void show_picture() {
+    if (application->window.gl_context == nullptr) {
+        const Drovask::Screen& screen = application->machine.screen;
+        draw_picture_2d(screen.data(), static_cast<std::uint32_t>(screen.size()));
+    }
+}
+
 // The emulation is over (Escape, or an error): the page's loop stops (at the end of the frame
 // under way) and the page says so.
 void end_emulation() {
@@ -149,6 +162,7 @@ EM_BOOL animation_frame(double time, void*) {
             application->machine.render();
             end_emulation();
         }
+        show_picture();
     } catch (Tavrin::Exception exception) {
         end_with_error(exception);
     }

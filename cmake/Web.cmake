@@ -10,7 +10,7 @@ add_compile_options(${TAVRIN_WEB_EXCEPTIONS})
 
 # The page, its script, the service worker that keeps the files for offline use (it lists them
 # too) and the manifest that makes the page installable.
-set(TAVRIN_WEB_PAGE_FILES index.html page.js service_worker.js manifest.webmanifest)
+set(TAVRIN_WEB_PAGE_FILES index.html page.js picture_2d.js service_worker.js manifest.webmanifest)
 
 function(tavrin_web_executable target)
     set(page_folder ${PROJECT_SOURCE_DIR}/application/web)

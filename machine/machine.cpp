@@ -7,11 +7,14 @@ namespace Drovask {
 
 Machine::Machine(Tavrin::Window* shown_in, Rom rom)
     : scale{2.0f, 2.0f}, window{shown_in}, session{rom} {
+    session.board.last_interrupt_time = Tavrin::steady_seconds();
+    real_time.restart(session.board.last_interrupt_time);
+    if (window->gl_context == nullptr) {
+        return; // the platform shows `screen` itself
+    }
     // The image keeps a pointer to `texture`, which receives the real texture below.
     image = Tavrin::Image(window->draw_target(), &texture,
                           {static_cast<std::int32_t>(scale.x), static_cast<std::int32_t>(scale.y)});
-    session.board.last_interrupt_time = Tavrin::steady_seconds();
-    real_time.restart(session.board.last_interrupt_time);
     texture = Tavrin::Texture({static_cast<std::int32_t>(screen_size.width),
                                static_cast<std::int32_t>(screen_size.height)},
                               Tavrin::gl_red, screen.data());
@@ -38,8 +41,10 @@ void Machine::run_until(double now, std::uint8_t keys) {
 
 void Machine::render() {
     convert_screen(session.board.processor, screen);
-    texture.update(screen.data());
-    image.draw();
+    if (window->gl_context != nullptr) {
+        texture.update(screen.data());
+        image.draw();
+    }
 }
 
 } // namespace Drovask

@@ -36,7 +36,8 @@ Rom built_in_rom();
 // shows its video memory.
 class Machine {
 public:
-    // Shows its picture in `shown_in`, whose OpenGL context must be current. Throws
+    // Shows its picture in `shown_in`, whose OpenGL context must be current; a window without
+    // one (a browser without WebGL 2) gets only `screen`, which its platform shows. Throws
     // Tavrin::Exception when the image's shaders cannot be built.
     explicit Machine(Tavrin::Window* shown_in, Rom rom = built_in_rom());
     Machine(const Machine&) = delete;
@@ -64,7 +65,8 @@ public:
     std::uint32_t periods_due(double now) { return real_time.due(now, interrupt_interval); }
     void run_frame(std::uint8_t keys) { session.run_frame(keys); }
 
-    // Converts video memory into `screen`, uploads it and draws it. Main thread only.
+    // Converts video memory into `screen`, uploads it and draws it (only converts it where the
+    // window has no OpenGL context). Main thread only.
     void render();
 
     Tavrin::Vector2f scale;

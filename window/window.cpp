@@ -117,7 +117,9 @@ void Window::record_size() {
     if (bounds.right > 0 && bounds.bottom > 0) {
         size = {bounds.right - bounds.left, bounds.bottom - bounds.top};
         projection = projection_for(size);
-        glViewport(0, 0, size.x, size.y);
+        if (gl_context != nullptr) {
+            glViewport(0, 0, size.x, size.y);
+        }
     }
 }
 
@@ -194,7 +196,9 @@ bool Window::update() {
     sample_cursor();
     scroll = 0;
     fade_cursor();
-    draw_cursor();
+    if (gl_context != nullptr) {
+        draw_cursor();
+    }
     present_and_clear();
     follow_drag();
     close_on_escape();
@@ -248,6 +252,9 @@ void Window::draw_cursor() {
 
 void Window::present_and_clear() {
     platform::present(*this);
+    if (gl_context == nullptr) {
+        return;
+    }
     glClearColor(clear_color.red, clear_color.green, clear_color.blue, clear_color.alpha);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }

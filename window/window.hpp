@@ -85,6 +85,8 @@ public:
     Native_Handle instance = nullptr;
     std::string title;
     Native_Handle device_context = nullptr;
+    // Null where the platform has no OpenGL context to give and shows the machine's picture
+    // itself (a browser without WebGL 2): the window then draws nothing, not even the cursor.
     Native_Handle gl_context = nullptr;
     std::int32_t samples = 0;
     std::int32_t scroll = 0;

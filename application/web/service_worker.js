@@ -8,8 +8,8 @@
 // kept once a studio page asks (a player of the game never fetches them).
 "use strict";
 const cache_name = "tavrin-mirellon";
-const files = ["./", "index.html", "page.js", "tavrin-mirellon.js", "tavrin-mirellon.wasm",
-               "manifest.webmanifest", "icon-192.png", "icon-512.png"];
+const files = ["./", "index.html", "page.js", "picture_2d.js", "tavrin-mirellon.js",
+               "tavrin-mirellon.wasm", "manifest.webmanifest", "icon-192.png", "icon-512.png"];
 const studio_files = ["studio.html", "studio.js", "studio_text.js", "studio_editor.js",
                       "studio_views.js", "studio_panels.js", "studio_breaks.js", "studio_machine.js",
                       "studio_controls.js", "studio_interface.js", "studio_files.js",

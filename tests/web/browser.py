@@ -1,5 +1,6 @@
 """Headless Chromium driven over the DevTools protocol, for the browser checks and the web
-benchmark. Uses Debian's python3-websocket; run with /usr/bin/python3.
+benchmark (bidi.py drives Firefox with the same interface). Uses Debian's python3-websocket; run
+with /usr/bin/python3.
 
     with Browser() as browser:
         browser.navigate(url)
@@ -31,11 +32,44 @@ class Check_Failed(Exception):
     pass
 
 
-class Browser:
-    def __init__(self, timeout=30):
+class Page_Driver:
+    """What the checks do the same way in every browser, over a subclass's `evaluate`."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
+
+    def wait_for(self, expression, timeout=20, what=None):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            try:
+                if self.evaluate(f"Boolean({expression})"):
+                    return
+            except Check_Failed:
+                pass  # a page still loading has no document yet
+            time.sleep(0.05)
+        raise Check_Failed(f"waited {timeout} s for {what or expression}")
+
+    def next_frames(self, count=2):
+        """Returns once the page has begun `count` more animation frames."""
+        self.evaluate("new Promise(done => { let left = %d; const next = () => "
+                      "--left ? requestAnimationFrame(next) : done(); "
+                      "requestAnimationFrame(next); })" % count)
+
+    def picture(self):
+        """The machine's upright picture now: 224 x 256 bytes, 0 or 255 each."""
+        return base64.b64decode(self.evaluate("tavrin_test.picture()"))
+
+
+class Browser(Page_Driver):
+    def __init__(self, timeout=30, flags=()):
+        """`flags`: Chromium's own, added to the checks' (--disable-webgl, say)."""
         self.profile = tempfile.mkdtemp(prefix="tavrin-chromium-")
         self.process = subprocess.Popen(
-            ["chromium", *CHROMIUM_FLAGS, f"--user-data-dir={self.profile}", "about:blank"],
+            ["chromium", *CHROMIUM_FLAGS, *flags, f"--user-data-dir={self.profile}",
+             "about:blank"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.next_id = 0
         self.fingers = {}  # the touch screen's fingers: {name: (x, y)} and their ids
@@ -88,12 +122,6 @@ class Browser:
             self.process.wait()
         shutil.rmtree(self.profile, ignore_errors=True)
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exception):
-        self.close()
-
     def _note(self, message):
         method, params = message.get("method"), message.get("params", {})
         self.events.append(message)
@@ -131,17 +159,6 @@ class Browser:
                                + details.get("exception", {}).get("description", details["text"]))
         return result["result"].get("value")
 
-    def wait_for(self, expression, timeout=20, what=None):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            try:
-                if self.evaluate(f"Boolean({expression})"):
-                    return
-            except Check_Failed:
-                pass  # a page still loading has no document yet
-            time.sleep(0.05)
-        raise Check_Failed(f"waited {timeout} s for {what or expression}")
-
     def key(self, code, key, down, shift=False):
         """A key going down or up, as the keyboard sends it (code: "KeyC", key: "c")."""
         text = {"Enter": "\r"}.get(key, key if len(key) == 1 else "") if down else ""
@@ -176,19 +193,26 @@ class Browser:
         if len(points) > len(staying):
             send("touchStart", self.fingers)
 
-    def next_frames(self, count=2):
-        """Returns once the page has begun `count` more animation frames."""
-        self.evaluate("new Promise(done => { let left = %d; const next = () => "
-                      "--left ? requestAnimationFrame(next) : done(); "
-                      "requestAnimationFrame(next); })" % count)
+    def screenshot(self, clip=None):
+        """The viewport as PNG bytes, in device pixels; with `clip` (x, y, width, height in CSS
+        pixels of the document), that part of the document at one pixel per CSS pixel."""
+        if clip is None:
+            shot = self.call("Page.captureScreenshot", format="png")
+        else:
+            shot = self.call("Page.captureScreenshot", format="png", captureBeyondViewport=True,
+                             clip=dict(zip(("x", "y", "width", "height"), clip), scale=1))
+        return base64.b64decode(shot["data"])
 
-    def picture(self):
-        """The machine's upright picture now: 224 x 256 bytes, 0 or 255 each."""
-        return base64.b64decode(self.evaluate("tavrin_test.picture()"))
+    def insert_text(self, text):
+        """`text` typed into the focused element, as a keyboard's input method commits it."""
+        self.call("Input.insertText", text=text)
 
-    def screenshot(self):
-        """The page as PNG bytes."""
-        return base64.b64decode(self.call("Page.captureScreenshot", format="png")["data"])
+    def choose_files(self, selector, paths):
+        """The file input `selector` given `paths`, as if the user had chosen them."""
+        node = self.call("DOM.querySelector", selector=selector,
+                         nodeId=self.call("DOM.getDocument")["root"]["nodeId"])["nodeId"]
+        self.call("DOM.setFileInputFiles", files=[os.path.abspath(p) for p in paths],
+                  nodeId=node)
 
 
 def run_check(name, check, arguments):

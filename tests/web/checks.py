@@ -9,7 +9,6 @@ the built-in program's image, --other-rom another (the test card) for the page t
 """
 
 import argparse
-import base64
 import functools
 import gzip
 import http.server
@@ -130,18 +129,19 @@ def check_page_loads(arguments, browser):
         raise Check_Failed("console errors: " + "; ".join(browser.errors))
 
 
-def shown_differences(browser):
+def shown_differences(browser, expected=None):
     """Machine pixels whose device pixels on the screen are not all the picture's value, with the
     scale the page chose: the canvas as a screenshot of the viewport in device pixels, against
-    tavrin_test.picture(). The machine stands still meanwhile."""
+    `expected` (224 x 256 bytes), or else tavrin_test.picture(). The machine stands still
+    meanwhile."""
     browser.evaluate("tavrin_test.pause()")
-    picture = browser.picture()
+    picture = expected or browser.picture()
     browser.next_frames()  # the canvas has drawn that picture
     ratio, x, y, place, scale, width = browser.evaluate(
         "(() => { const canvas = document.getElementById('canvas'); "
         "const box = canvas.getBoundingClientRect(); return [devicePixelRatio, box.x, box.y, "
         "canvas.picture_viewport, +document.body.dataset.scale, innerWidth]; })()")
-    png = base64.b64decode(browser.call("Page.captureScreenshot", format="png")["data"])
+    png = browser.screenshot()
     shown = subprocess.run(["convert", "png:-", "-colorspace", "gray", "-depth", "8", "gray:-"],
                            input=png, check=True, stdout=subprocess.PIPE).stdout
     line = round(width * ratio)
@@ -519,9 +519,7 @@ def check_blur(arguments, browser):
 
 def choose_files(browser, paths):
     """The player chooses `paths` with "Play a ROM image…"."""
-    node = browser.call("DOM.querySelector", selector="#rom-file",
-                        nodeId=browser.call("DOM.getDocument")["root"]["nodeId"])["nodeId"]
-    browser.call("DOM.setFileInputFiles", files=[os.path.abspath(p) for p in paths], nodeId=node)
+    browser.choose_files("#rom-file", paths)
 
 
 def check_own_rom(arguments, browser):

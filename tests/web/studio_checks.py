@@ -15,7 +15,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Check_Failed, run_check  # noqa: E402
+from browser import Browser, Check_Failed, run_check  # noqa: E402
 from checks import PLAYED, expect_same_picture, runner_picture  # noqa: E402
 
 # A small program whose lines and labels the checks know.
@@ -52,12 +52,17 @@ def result(browser, call):
 
 
 def type_into_editor(browser, text):
-    """Replaces the editor's text as typing would: focus, Ctrl+A, insert."""
+    """Replaces the editor's text as typing would: focus, select all, insert."""
     browser.evaluate("document.querySelector('#editor .cm-content').focus()")
-    for kind in ("rawKeyDown", "keyUp"):
-        browser.call("Input.dispatchKeyEvent", type=kind, key="a", code="KeyA",
-                     windowsVirtualKeyCode=65, modifiers=2)
-    browser.call("Input.insertText", text=text)
+    if isinstance(browser, Browser):
+        for kind in ("rawKeyDown", "keyUp"):  # Ctrl+A
+            browser.call("Input.dispatchKeyEvent", type=kind, key="a", code="KeyA",
+                         windowsVirtualKeyCode=65, modifiers=2)
+    else:  # WebDriver BiDi: the page's selection, which the editor follows
+        browser.evaluate("(() => { const content = document.querySelector('#editor .cm-content'); "
+                         "const range = document.createRange(); range.selectNodeContents(content); "
+                         "getSelection().removeAllRanges(); getSelection().addRange(range); })()")
+    browser.insert_text(text)
 
 
 def editor_text(browser):
@@ -93,10 +98,9 @@ def canvas_picture(browser):
     box = browser.evaluate("(() => { const canvas = document.getElementById('canvas'); "
                            "canvas.scrollIntoView(); const r = canvas.getBoundingClientRect(); "
                            "return [r.x + scrollX, r.y + scrollY]; })()")
-    png = browser.call("Page.captureScreenshot", format="png", captureBeyondViewport=True,
-                       clip={"x": box[0], "y": box[1], "width": 448, "height": 512, "scale": 1})
+    png = browser.screenshot(clip=(box[0], box[1], 448, 512))
     shown = subprocess.run(["convert", "png:-", "-colorspace", "gray", "-depth", "8", "gray:-"],
-                           input=base64.b64decode(png["data"]), check=True,
+                           input=png, check=True,
                            stdout=subprocess.PIPE).stdout
     return bytes(shown[(2 * y + 1) * 448 + 2 * x + 1] for y in range(256) for x in range(224))
 

@@ -7,6 +7,10 @@
 // once, so there is nothing to pump. The page sizes the canvas: its backing store, a whole number
 // of device pixels per machine pixel, and its size on the page (page.js). The window keeps its
 // own size as the projection's units and draws into the whole backing store, whatever its size.
+//
+// Where the browser gives no WebGL 2 context, or loses the one it gave, the page draws the
+// picture on a 2D canvas instead (Module.picture_2d, picture_2d.js): the window then has no
+// context, draws nothing, and the program hands the page each frame's picture (web_main.cpp).
 
 #include "window/platform.hpp"
 
@@ -169,6 +173,19 @@ EM_JS(void, show_page_error, (const char* title, const char* text), {
     }
 });
 
+// Whether the page can draw the picture on a 2D canvas (Module.picture_2d); from now on it does.
+EM_JS(bool, start_picture_2d, (),
+      { return Module.picture_2d ? Module.picture_2d.start(Module.canvas) : false; });
+
+// The program keeps nothing from which to build its GL objects again, so a lost context is not
+// restored: the picture goes on on a 2D canvas, and the window draws nothing more.
+EM_BOOL on_context_lost(int, const void*, void*) {
+    if (page_window != nullptr && start_picture_2d()) {
+        page_window->gl_context = nullptr;
+    }
+    return EM_FALSE;
+}
+
 // Where the page wants the picture in the canvas's backing store (the canvas's
 // picture_viewport: left, top, width and height from its top-left corner), in OpenGL's terms,
 // from the bottom-left corner; the whole backing store where the page says nothing.
@@ -182,6 +199,9 @@ EM_JS(void, read_picture_viewport, (std::int32_t * viewport), {
 // Draws where the page wants the picture in the backing store, whose size the page sets (and
 // a new size clears); the rest shows the clear colour.
 void fill_backing_store() {
+    if (page_window == nullptr || page_window->gl_context == nullptr) {
+        return;
+    }
     std::int32_t viewport[4]{};
     read_picture_viewport(viewport);
     glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
@@ -200,13 +220,18 @@ void create_window(Window& window) {
     attributes.antialias = EM_FALSE;
     const EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context =
         emscripten_webgl_create_context(canvas, &attributes);
-    if (context <= 0) {
-        throw Exception{"Could not create a WebGL 2 context.\n\nThis program needs a browser with "
-                        "WebGL 2 turned on, such as a recent Firefox, Chrome, Edge or Safari."};
+    if (context <= 0 && !start_picture_2d()) {
+        throw Exception{"Could not create a WebGL 2 context or a 2D canvas.\n\nThis program "
+                        "needs a recent browser, such as Firefox, Chrome, Edge or Safari."};
     }
-    emscripten_webgl_make_context_current(context);
+    if (context > 0) {
+        emscripten_webgl_make_context_current(context);
+        emscripten_set_webglcontextlost_callback(canvas, nullptr, EM_TRUE, on_context_lost);
+    }
 
-    *window.native_window = reinterpret_cast<Native_Handle>(static_cast<std::intptr_t>(context));
+    *window.native_window =
+        context > 0 ? reinterpret_cast<Native_Handle>(static_cast<std::intptr_t>(context))
+                    : nullptr;
     window.instance = nullptr;
     window.device_context = *window.native_window;
     window.gl_context = *window.native_window;
