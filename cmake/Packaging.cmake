@@ -1,9 +1,10 @@
 # Installing and packaging. `cmake --install` puts the program and what it ships with in place
 # (component `program`) and the developer tools (component `developer_tools`: asm8080, dis8080,
-# drovask-run, drovask-dap and cpm-run with their manuals); `--component` installs one of them. `cpack` makes
-# the packages that users install: a .deb and a .tar.gz on Linux with both components, a .zip on
-# Windows with the program's alone (the tools are built only natively; scripts/package makes all
-# three). The files themselves are installed next to their targets and in packaging/.
+# drovask-run, drovask-dap and cpm-run with their manuals); `--component` installs one of them.
+# `cpack` makes the packages that users install: a .deb and a .tar.gz on Linux with both
+# components, a .zip on Windows with the program's alone (the tools are built only natively;
+# scripts/package makes all three). The files themselves are installed next to their targets and
+# in packaging/.
 include(GNUInstallDirs)
 
 # On Windows the program sits at the top of its folder, beside its README; elsewhere the usual

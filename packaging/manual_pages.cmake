@@ -36,7 +36,8 @@ function(help2man_page target section component summary)
 endfunction()
 
 help2man_page(drovask-play 6 program "play a ROM image of the arcade machine in a window")
-help2man_page(drovask-run 1 developer_tools "run a ROM image of the arcade machine without a window")
+help2man_page(drovask-run 1 developer_tools
+              "run a ROM image of the arcade machine without a window")
 help2man_page(drovask-dap 1 developer_tools "debug adapter for the arcade machine's programs")
 help2man_page(cpm-run 1 developer_tools "run a CP/M test program on the 8080 processor")
 add_custom_target(tavrin_manual_pages ALL DEPENDS ${manual_pages})

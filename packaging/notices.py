@@ -109,8 +109,8 @@ def notices(package):
     out += ["This package also contains the following software of others, each under its own",
             "licence; the licences' texts follow the list.", ""]
     for piece in chosen:
-        out += [value(piece, "Name"),
-                indented(textwrap.fill(value(piece, "Includes"), 74, break_on_hyphens=False), "    "),
+        includes = textwrap.fill(value(piece, "Includes"), 74, break_on_hyphens=False)
+        out += [value(piece, "Name"), indented(includes, "    "),
                 "    Copyright:", indented(value(piece, "Copyright"), "      "),
                 "    Licence: " + value(piece, "License"), ""]
     named = dict.fromkeys(name for piece in chosen for name in licence_names(piece))

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs and runs the packages that scripts/package made, as a user would: checks the Debian
-# package with lintian, installs it with apt-get, checks what it put in place, starts the installed program from its desktop
-# entry's command and checks its window and picture, runs the developer tools, then removes the
-# package again; checks what the Linux archive holds; unpacks the Windows zip, checks the
+# package with lintian, installs it with apt-get, checks what it put in place, starts the
+# installed program from its desktop entry's command and checks its window and picture, runs the
+# developer tools, then removes the package again; checks what the Linux archive holds; unpacks the Windows zip, checks the
 # executable's icon and version resources and runs it from there under Wine with the smoke test's
 # checks; checks what the web zip holds (the browser checks of tests/web run the page itself);
 # checks that each package carries the licence and the third-party notices. lintian and the other
@@ -258,7 +258,8 @@ every_package_carries_notices() {
     done
     return $ok
 }
-check packages.licence "each package carries the licence and the third-party notices of what it holds" \
+check packages.licence \
+    "each package carries the licence and the third-party notices of what it holds" \
     every_package_carries_notices
 
 echo "$passes passed, $failures failed (and the Windows smoke test's checks above)"
