@@ -93,6 +93,11 @@ def pieces_of(pieces, package):
     return [piece for piece in pieces if package in value(piece, "Packages").split()]
 
 
+def licences_of(pieces):
+    """The names of the licences that pieces name, each once, in the order first named."""
+    return dict.fromkeys(name for piece in pieces for name in licence_names(piece))
+
+
 def indented(text, prefix):
     return textwrap.indent(text, prefix, lambda line: True).replace(prefix + "\n", "\n")
 
@@ -113,8 +118,7 @@ def notices(package):
         out += [value(piece, "Name"), indented(includes, "    "),
                 "    Copyright:", indented(value(piece, "Copyright"), "      "),
                 "    Licence: " + value(piece, "License"), ""]
-    named = dict.fromkeys(name for piece in chosen for name in licence_names(piece))
-    for name in named:
+    for name in licences_of(chosen):
         out += [RULE, f"Licence: {name}", RULE, "", licences[name], ""]
     return "\n".join(out)
 
@@ -138,7 +142,7 @@ def copyright_file():
         out += ["Files: " + value(piece, "Files"),
                 "Copyright: " + dep5_text(value(piece, "Copyright")).lstrip(),
                 "License: " + value(piece, "License"), ""]
-    for name in dict.fromkeys(name for piece in chosen for name in licence_names(piece)):
+    for name in licences_of(chosen):
         out += [f"License: {name}", dep5_text(licences[name]), ""]
     return "\n".join(out)
 
