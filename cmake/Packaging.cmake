@@ -1,9 +1,10 @@
 # Installing and packaging. `cmake --install` puts the program and what it ships with in place
 # (component `program`) and the developer tools (component `developer_tools`: asm8080, dis8080,
-# drovask-run and cpm-run with their manuals); `--component` installs one of them. `cpack` makes
-# the packages that users install: a .deb and a .tar.gz on Linux with both components, a .zip on
-# Windows with the program's alone (the tools are built only natively; scripts/package makes all
-# three). The files themselves are installed next to their targets and in packaging/.
+# drovask-run, drovask-dap and cpm-run with their manuals); `--component` installs one of them.
+# `cpack` makes the packages that users install: a .deb and a .tar.gz on Linux with both
+# components, a .zip on Windows with the program's alone (the tools are built only natively;
+# scripts/package makes all three). The files themselves are installed next to their targets and
+# in packaging/.
 include(GNUInstallDirs)
 
 # On Windows the program sits at the top of its folder, beside its README; elsewhere the usual
@@ -48,11 +49,20 @@ if(WIN32)
 else()
     set(CPACK_GENERATOR DEB TGZ)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-    set(CPACK_DEBIAN_PACKAGE_SECTION games)
+    # One package holds the games (in /usr/games) and the developer tools (in /usr/bin): the
+    # section of emulators fits both, where `games` would have lintian warn about the tools.
+    set(CPACK_DEBIAN_PACKAGE_SECTION otherosfs)
+    # The maintainer has no address yet: lintian reports the field as malformed-contact.
     set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_VENDOR}")
     # The library packages the program needs (SDL2, GLEW, OpenGL, the C++ runtime) are read from
     # the executable by dpkg-shlibdeps (package dpkg-dev), so they follow the build machine.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # Debian's layout (the games in /usr/games, compressed manual pages, the copyright file and
+    # the changelog) is made in the package's staging tree; the archive keeps the plain tree.
+    set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/debian_layout.cmake)
+    set(CPACK_TAVRIN_GAMES tavrin-mirellon drovask-play)
+    set(CPACK_TAVRIN_DEBIAN_COPYRIGHT ${PROJECT_BINARY_DIR}/packaging/debian/copyright)
+    set(CPACK_TAVRIN_DEBIAN_CHANGELOG ${PROJECT_SOURCE_DIR}/packaging/changelog)
 endif()
 
 include(CPack)

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs and runs the packages that scripts/package made, as a user would: installs the Debian
-# package with apt-get, checks what it put in place, starts the installed program from its desktop
-# entry's command and checks its window and picture, runs the developer tools, then removes the
-# package again; checks what the Linux archive holds; unpacks the Windows zip, checks the
+# Installs and runs the packages that scripts/package made, as a user would: checks the Debian
+# package with lintian, installs it with apt-get, checks what it put in place, starts the
+# installed program from its desktop entry's command and checks its window and picture, runs the
+# developer tools, then removes the package again; checks what the Linux archive holds; unpacks the Windows zip, checks the
 # executable's icon and version resources and runs it from there under Wine with the smoke test's
 # checks; checks what the web zip holds (the browser checks of tests/web run the page itself) and
-# the VS Code extension's manifest.
+# the VS Code extension's manifest;
+# checks that each package carries the licence and the third-party notices. lintian and the other
+# checkers come from scripts/install-dependencies: this script installs only the package itself.
 #
 # Usage (as root): scripts/with-display tests/packaging/packages.sh [PACKAGE_DIR]
 #   PACKAGE_DIR defaults to build/packages.
@@ -20,7 +22,10 @@ source tests/application/checks.sh
 packages=${1:-build/packages}
 version=$(sed -nE 's/^project\(tavrin_mirellon VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
 name=tavrin-mirellon
-installed=/usr/bin/$name
+# Debian puts games in /usr/games, which a user's PATH holds (not root's): the desktop entry's
+# command is looked up and started with the PATH of a user's session.
+installed=/usr/games/$name
+user_path=$(sed -nE 's/^ENV_PATH[[:space:]]+PATH=//p' /etc/login.defs)
 desktop_entry=/usr/share/applications/$name.desktop
 icons=/usr/share/icons/hicolor
 
@@ -50,6 +55,16 @@ if [[ -n "$deb" ]]; then
     check deb.depends "the package depends on SDL2 and GLEW (Depends: $depends)" \
         eval '[[ "$depends" == *libsdl2-2.0-* && "$depends" == *libglew* ]]'
 
+    # Debian's own checks of the package. The maintainer has no address yet, so its field is
+    # reported as malformed-contact; anything else that lintian calls an error or a warning fails.
+    lintian_clean() {
+        lintian --tag-display-limit 0 "$deb" >"$work/lintian.txt" 2>&1
+        local found
+        found=$(grep -E '^[EW]: ' "$work/lintian.txt" | grep -v ' malformed-contact ')
+        [[ -z "$found" ]] || { echo "$found"; false; }
+    }
+    check deb.lintian "lintian reports no error and no warning but malformed-contact" lintian_clean
+
     # A package left from an earlier run would hide a failure to install this one.
     if dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q 'ok installed'; then
         apt_get remove "$name" >/dev/null 2>&1
@@ -58,12 +73,12 @@ if [[ -n "$deb" ]]; then
         eval 'apt_get install "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.log"; false; }'
     check deb.program "the program is installed as $installed" test -x "$installed"
     check deb.player "the ROM player is installed beside it and answers --help" \
-        eval '/usr/bin/drovask-play --help | grep -q "^Usage: drovask-play ROM"'
+        eval '/usr/games/drovask-play --help | grep -q "^Usage: drovask-play ROM"'
     check deb.desktop_entry "the desktop entry $desktop_entry validates" \
         desktop-file-validate "$desktop_entry"
     command=$(sed -n 's/^Exec=//p' "$desktop_entry" 2>/dev/null)
     check deb.command "the desktop entry's command \"$command\" is the installed program" \
-        test "$(command -v "$command")" = "$installed"
+        test "$(PATH=$user_path command -v "$command")" = "$installed"
     png_icon() { # png_icon SIZE: whether the installed icon of that size is a SIZE x SIZE PNG
         test "$(identify -format '%m %wx%h' "$icons/$1x$1/apps/$name.png" 2>&1)" = "PNG $1x$1"
     }
@@ -79,7 +94,7 @@ if [[ -n "$deb" ]]; then
                  -x /usr/bin/drovask-dap && -x /usr/bin/cpm-run ]]'
     check deb.tool_manuals "asm8080's and dis8080's manuals and man pages are installed" \
         eval '[[ -s /usr/share/doc/$name/asm8080.md && -s /usr/share/doc/$name/dis8080.md &&
-                 -s /usr/share/man/man1/dis8080.1 && -s /usr/share/man/man1/asm8080.1 ]]'
+                 -s /usr/share/man/man1/dis8080.1.gz && -s /usr/share/man/man1/asm8080.1.gz ]]'
     # A program assembled, disassembled and assembled again, then run, by the installed tools.
     tools_round_trip() {
         printf ' ORG 0\nloop: LXI SP,2400H\n DB 8\n JMP loop\n' >"$work/tools.asm" &&
@@ -96,7 +111,7 @@ if [[ -n "$deb" ]]; then
     # The built-in game's attract screen: the side walls and the ceiling are always drawn.
     window=""
     check deb.window "the installed program's window titled \"Tavrin Mirellon\" appears" \
-        start "$command"
+        eval 'PATH=$user_path start "$command"'
     if [[ -n "$window" ]]; then
         check deb.window_place "the window is at (736, 284)" test \
             "$(geometry_value 'Absolute upper-left X'),$(geometry_value 'Absolute upper-left Y')" = "736,284"
@@ -123,7 +138,7 @@ if [[ -n "$deb" ]]; then
         eval 'apt_get remove "$name" >"$work/remove.log" 2>&1 || { cat "$work/remove.log"; false; }'
     check deb.removed \
         "the program, the ROM player, the developer tools and the desktop entry are gone" \
-        eval '[[ ! -e "$installed" && ! -e /usr/bin/drovask-play && ! -e /usr/bin/dis8080 &&
+        eval '[[ ! -e "$installed" && ! -e /usr/games/drovask-play && ! -e /usr/bin/dis8080 &&
                  ! -e /usr/bin/drovask-run && ! -e "$desktop_entry" ]]'
 fi
 
@@ -147,7 +162,8 @@ if [[ -n "$found" ]]; then
     check archive.developer_tools \
         "the archive holds the developer tools with their manuals under $top/" \
         archive_holds bin/{asm8080,dis8080,drovask-run,drovask-dap,cpm-run} \
-        share/man/man1/{asm8080,dis8080}.1 share/doc/$name/{asm8080,dis8080}.md
+        share/man/man1/{asm8080,dis8080,drovask-run,drovask-dap,cpm-run}.1 \
+        share/man/man6/{$name,drovask-play}.6 share/doc/$name/{asm8080,dis8080}.md
 fi
 
 # --- The Windows zip ----------------------------------------------------------------------------
@@ -220,6 +236,51 @@ assert contributes["languages"][0]["id"] == grammar["language"] == "asm8080"
 with open(folder + "/" + grammar["path"]) as text:
     assert json.load(text)["scopeName"] == grammar["scopeName"]' "$work/vsix/extension"
 fi
+
+# --- The licence and the third-party notices in every package ----------------------------------
+# Each row: the package, its unpacked folder ("-" when the package is missing), its licence file
+# and its notices file (in the Debian package both are the copyright file), the list's name for
+# the package, and a piece that its notices must name whatever the list says ("-": none).
+deb_root=- archive_root=- zip_root=- web_root=-
+[[ -n "$deb" ]] && dpkg-deb -x "$deb" "$work/deb" && deb_root=$work/deb
+[[ -n "${top:-}" ]] && mkdir -p "$work/archive" &&
+    tar -xzf "$packages/$top.tar.gz" -C "$work/archive" && archive_root=$work/archive/$top
+[[ -n "$zip" ]] && zip_root=$folder
+[[ -n "$web_zip" ]] && web_root=$site
+doc=share/doc/$name
+licence_rows=(
+    "deb     $deb_root     usr/$doc/copyright usr/$doc/copyright           linux   -"
+    "archive $archive_root $doc/LICENSE       $doc/THIRD-PARTY-NOTICES.txt linux   -"
+    "zip     $zip_root     LICENSE.txt        THIRD-PARTY-NOTICES.txt      windows GLEW"
+    "web     $web_root     LICENSE.txt        THIRD-PARTY-NOTICES.txt      web     Emscripten"
+)
+# A text's words, whatever its line ends and indentation (a copyright file's " ." is an empty
+# line), so that the licence matches in a DEP-5 copyright file and with CRLF line ends too.
+words() { sed -e 's/\r$//' -e 's/^ \.$//' "$1" | tr -s ' \n\t' ' '; }
+carries_notices() { # carries_notices ROOT LICENCE NOTICES LIST MUST
+    local root=$1 piece permission
+    [[ -s "$root/$2" && -s "$root/$3" ]] || { echo "missing: $root/$2 or $root/$3"; return 1; }
+    permission=$(words LICENSE | sed 's/.*\(Permission is hereby\)/\1/')
+    [[ "$(words "$root/$2")" == *"$permission"* ]] ||
+        { echo "$2 does not hold the text of LICENSE"; return 1; }
+    grep -qE '^Copyright( \(c\)|:) 2026 The Tavrin Mirellon developers' "$root/$2" ||
+        { echo "$2 does not name the copyright holder"; return 1; }
+    while read -r piece; do
+        grep -qF "$piece" "$root/$3" || { echo "$3 does not name $piece"; return 1; }
+    done < <(python3 packaging/notices.py names "$4"; [[ $5 == - ]] || echo "$5")
+}
+every_package_carries_notices() {
+    local row id root licence notices list must ok=0
+    for row in "${licence_rows[@]}"; do
+        read -r id root licence notices list must <<<"$row"
+        carries_notices "$root" "$licence" "$notices" "$list" "$must" 2>&1 | sed "s/^/$id: /"
+        ((PIPESTATUS[0] == 0)) || ok=1
+    done
+    return $ok
+}
+check packages.licence \
+    "each package carries the licence and the third-party notices of what it holds" \
+    every_package_carries_notices
 
 echo "$passes passed, $failures failed (and the Windows smoke test's checks above)"
 ((failures == 0 && windows_ok == 1))

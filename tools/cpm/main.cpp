@@ -13,10 +13,15 @@
 
 namespace {
 
+constexpr const char* usage_text =
+    "Usage: cpm-run PROGRAM.COM [--limit INSTRUCTIONS]\n"
+    "Runs a CP/M program on the processor until it jumps to 0x0000, calls BDOS function 0 or\n"
+    "has executed INSTRUCTIONS instructions.\n"
+    "  --limit INSTRUCTIONS   stop after that many instructions (by default, no limit)\n"
+    "  --help                 this text\n";
+
 int usage() {
-    std::cerr << "Usage: cpm-run PROGRAM.COM [--limit INSTRUCTIONS]\n"
-                 "Runs a CP/M program on the processor until it jumps to 0x0000, calls BDOS "
-                 "function 0 or\nhas executed INSTRUCTIONS instructions.\n";
+    std::cerr << usage_text;
     return 2;
 }
 
@@ -27,6 +32,10 @@ int main(int argc, char** argv) {
     std::uint64_t limit = Cpm::no_limit;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::cout << usage_text;
+            return 0;
+        }
         if (argument == "--limit" && i + 1 < argc) {
             const std::string_view value = argv[++i];
             const auto parsed = Cpm::parse_limit(value);
