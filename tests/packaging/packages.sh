@@ -223,6 +223,8 @@ check vsix.found "there is one VS Code extension in $packages" one_package "drov
 if [[ -n "$found" ]]; then
     mkdir -p "$work/vsix"
     (cd "$work/vsix" && cmake -E tar xf "$found")
+    check vsix.licence "the .vsix carries the project's licence" \
+        cmp LICENSE "$work/vsix/extension/LICENSE.txt"
     check vsix.manifest "the .vsix is a zip whose extension/package.json names the debugger type \
 drovask with its launch snippet and the language asm8080, and which carries that grammar" \
         python3 -c 'import json, sys
