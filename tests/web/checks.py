@@ -365,21 +365,34 @@ def check_keyboard_on_the_page(arguments, browser):
                                f"{'pause' if paused else 'go on'}")
 
 
+# The touch controls as the player reads them: what each shows, and the machine key's label
+# (tavrin_machine.keys()) that it stands for.
+SEEN = {"◀": "left", "▶": "right", "●": "fire", "COIN": "coin", "1P": "one-player start",
+        "2P": "two-player start"}
+
+
 def check_touch(arguments, browser):
     """On a phone, the touch controls carry the machine's keys and, touched with two thumbs
-    that slide from one control to another and lift one at a time, play as the keys do."""
+    that slide from one control to another and lift one at a time, play as the keys do. Each
+    control is found by what it shows and where, as a player finds it.
+    Catches: two controls' keys swapped (◀ moving right), a key without a control."""
     browser.viewport(390, 844, 3, touch=True)
     running(browser, arguments.url)
-    places = control_places(browser)
-    machine_keys = browser.evaluate("tavrin_machine.keys().map(machine_key => machine_key.key)")
-    if sorted(key for key in places if len(key) == 1) != sorted(machine_keys):
-        raise Check_Failed(f"the touch controls carry data-key {sorted(places)}, not the "
-                           f"machine's keys {sorted(machine_keys)}")
+    shown = browser.evaluate(
+        "[...document.querySelectorAll('.pad button')].filter(control => "
+        "control.getBoundingClientRect().width > 0).map(control => { const box = "
+        "control.getBoundingClientRect(); return [control.textContent.trim(), "
+        "box.x + box.width / 2, box.y + box.height / 2]; })")
+    key_of = {k["label"]: k["key"] for k in browser.evaluate("tavrin_machine.keys()")}
+    places = {key_of[SEEN[text]]: (x, y) for text, x, y in shown if text in SEEN}
+    if sorted(places) != sorted(key_of.values()) or places["A"][0] >= places["D"][0]:
+        raise Check_Failed(f"the touch controls show {[text for text, *_ in shown]}: not one "
+                           f"for each of the machine's keys {sorted(key_of)}, left of right")
     fingers = {}
 
     def touch(finger, key):
         if key:
-            fingers[finger] = tuple(places[key][:2])
+            fingers[finger] = places[key]
         else:
             del fingers[finger]
         browser.touch(fingers)
@@ -479,20 +492,26 @@ def check_gamepad(arguments, browser):
 
 def check_blur(arguments, browser):
     """A key held while the page loses the focus is let go, and the page pauses until a key;
-    a page hidden without losing the focus pauses too, and stands still until a key."""
+    a page hidden without losing the focus pauses too, and stands still until a key.
+    Catches: a blur that pauses but leaves D held (the ship goes on moving in the game)."""
     running(browser, arguments.url)
     keyboard = lambda key, down: browser.key(f"Key{key}", key.lower(), down)  # noqa: E731
-    browser.evaluate("tavrin_test.reset()")
-    browser.evaluate("tavrin_test.run_frames(95)")
+    held, blurred, frames = 95, 105, 150
+    page_picture(browser, COIN_AND_START, held, by_key(keyboard))  # a game, not attract mode
     keyboard("D", True)
-    browser.evaluate("tavrin_test.run_frames(10)")
+    browser.evaluate(f"tavrin_test.run_frames({blurred - held})")
     browser.evaluate("window.dispatchEvent(new FocusEvent('blur'))")  # the key-up goes elsewhere
     if browser.evaluate("document.getElementById('paused').hidden"):
         raise Check_Failed("the page did not pause when it lost the focus")
-    browser.evaluate("tavrin_test.run_frames(45)")
-    events = [(95, "press", "D"), (105, "release", "D")]
-    expect_same_picture(browser.picture(), runner_picture(arguments, events, 150, "blur"),
-                        "after D held across a loss of the focus")
+    browser.evaluate(f"tavrin_test.run_frames({frames - blurred})")
+    released = runner_picture(arguments, COIN_AND_START + [(held, "press", "D"),
+                                                           (blurred, "release", "D")],
+                              frames, "blur")
+    if released == runner_picture(arguments, COIN_AND_START + [(held, "press", "D")], frames,
+                                  "blur-held"):
+        raise Check_Failed(f"D held from frame {held} to {frames} moves nothing in the game: "
+                           "this check could not see a key left held")
+    expect_same_picture(browser.picture(), released, "after D held across a loss of the focus")
     browser.key("KeyX", "x", True)
     browser.key("KeyX", "x", False)
     browser.wait_for("document.getElementById('paused').hidden", what="a key to end the pause")
