@@ -189,39 +189,68 @@ def check_interfaces_work_once_defined(arguments, browser):
 # Viewports (CSS pixels, device pixels per CSS pixel, touch) and the largest whole scale that
 # fits each beside the side panel (14rem at least) or the touch controls: odd sizes centre the
 # picture on half a pixel; at 1.25, 1.5 and 3 a machine pixel is a fraction of a CSS pixel; at
-# 1366 x 768 and 2560 x 1440 the picture takes the window's whole height. (Each is a whole
-# number of device pixels wide, as real screens are.)
+# 1366 x 768 and 2560 x 1440 the picture takes the window's whole height; from 800 x 600 down
+# to 400 x 300 a rounded scale would not fit (each is a whole number of device pixels wide, as
+# real screens are). 0: too small even for one, the picture scaled down to the whole window
+# (the panel below it).
 VIEWPORTS = [(1920, 1080, 1, False, 4), (1366, 768, 1, False, 3), (1365, 767, 1, False, 2),
-             (800, 600, 1, False, 2), (683, 650, 1, False, 2), (960, 970, 1, False, 3),
+             (800, 600, 1, False, 2), (640, 480, 1, False, 1), (560, 400, 1, False, 1),
+             (480, 360, 1, False, 1), (400, 300, 1, False, 1), (300, 240, 1, False, 0),
+             (320, 480, 1, False, 1), (683, 650, 1, False, 2), (960, 970, 1, False, 3),
              (1280, 801, 1.5, False, 4), (1001, 733, 2, False, 5), (2560, 1440, 1.25, False, 7),
              (390, 844, 3, True, 5), (844, 390, 3, True, 4)]
 
 
+def expect_fitted(browser, width, height, ratio, largest, how):
+    """The picture, loaded or resized (`how`) at this size, takes the largest whole number of
+    device pixels per machine pixel that fits (`largest`), shows exactly the machine's picture
+    and fits the viewport without a sideways scroll; at 0 it is scaled down to the whole
+    window, whole, and the page says so."""
+    size = f"{width} x {height} at {ratio} ({how})"
+    browser.next_frames(3)  # a resize is fitted in the next animation frame
+    browser.wait_for("tavrin_test.run_frames(10) && "
+                     "atob(tavrin_test.picture()).includes(String.fromCharCode(255))",
+                     what="the program to draw")
+    box = browser.evaluate("(() => { const box = document.getElementById('canvas')"
+                           ".getBoundingClientRect(); const stage = document.getElementById("
+                           "'stage').getBoundingClientRect(); return [box.left, box.top, "
+                           "box.right, box.bottom, document.documentElement.scrollWidth, "
+                           "stage.left, stage.top, stage.right, stage.bottom]; })()")
+    inside = [min(box[5], 0), min(box[6], 0), max(box[7], width), max(box[8], height)]
+    if box[0] < inside[0] or box[1] < inside[1] or box[2] > min(width, box[7]) + 0.5 or \
+            box[3] > min(height, box[8]) + 0.5 or box[4] > width:
+        raise Check_Failed(f"{size}: the picture lies at {box[:4]} in a stage at {box[5:]}, "
+                           f"the page is {box[4]} wide")
+    if largest == 0:
+        expected = min(height, width * 256 / 224)
+        if abs(box[3] - box[1] - expected) > 1 or browser.evaluate(
+                "document.body.dataset.scale") != "0" or "sharpness" not in browser.evaluate(
+                "document.getElementById('hint').textContent"):
+            raise Check_Failed(f"{size}: the picture is {box[3] - box[1]} tall, not the "
+                               f"window's {expected}, or the page does not say it is scaled "
+                               "down")
+        return
+    scale, wrong = shown_differences(browser)
+    print(f"{size}: {scale} device pixels per machine pixel")
+    if scale != largest or wrong > 4:
+        raise Check_Failed(f"{size}: {scale}x ({largest}x fits), {wrong} machine pixels shown "
+                           "wrong")
+
+
 def check_fit(arguments, browser):
-    """At each size the picture takes the largest whole number of device pixels per machine
-    pixel that fits, shows exactly the machine's picture and fits the viewport without a
-    sideways scroll; where not even one fits, it is scaled down and the page says so."""
+    """At each size, the page loaded there and a page resized to it from the size before.
+    Catches: a scale rounded rather than floored, a picture off the device pixels, one that
+    spills out of its stage or shows nothing in a small window."""
+    before = None
     for width, height, ratio, touch, largest in VIEWPORTS:
+        if before == touch:  # the touch layout is chosen when the page loads
+            browser.viewport(width, height, ratio, touch)
+            browser.evaluate("tavrin_test.resume()")
+            expect_fitted(browser, width, height, ratio, largest, "resized")
         browser.viewport(width, height, ratio, touch)
         running(browser, arguments.url)
-        browser.wait_for("atob(tavrin_test.picture()).includes(String.fromCharCode(255))",
-                         what="the program to draw")
-        size = f"{width} x {height} at {ratio}"
-        box = browser.evaluate("(() => { const box = document.getElementById('canvas')"
-                               ".getBoundingClientRect(); return [box.right, box.bottom, "
-                               "document.documentElement.scrollWidth]; })()")
-        if box[0] > width or box[1] > height or box[2] > width:
-            raise Check_Failed(f"{size}: the picture ends at {box[:2]}, the page is {box[2]} "
-                               "wide")
-        scale, wrong = shown_differences(browser)
-        print(f"{size}: {scale} device pixels per machine pixel")
-        if scale != largest or wrong > 4:
-            raise Check_Failed(f"{size}: {scale}x ({largest}x fits), {wrong} machine pixels "
-                               "shown wrong")
-    browser.viewport(300, 240)
-    browser.wait_for("document.body.dataset.scale === '0' && "
-                     "document.getElementById('hint').textContent.includes('sharpness')",
-                     what="a picture scaled down, and said so, at 300 x 240")
+        expect_fitted(browser, width, height, ratio, largest, "loaded")
+        before = touch
 
 
 def check_coin_and_start(arguments, browser):
