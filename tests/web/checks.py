@@ -114,6 +114,9 @@ def expect_same_picture(page, runner, what):
 
 
 def check_page_loads(arguments, browser):
+    """The page starts with its title and says that the machine has no sound; nothing is
+    logged as an error.
+    Catches: a script error at start, a file missing from the build."""
     running(browser, arguments.url)
     time.sleep(1.0)  # a second of frames
     if browser.evaluate("document.title") != "Tavrin Mirellon":
@@ -153,6 +156,8 @@ def shown_differences(browser):
 
 
 def check_first_picture(arguments, browser):
+    """The first picture on the canvas is the machine's, pixel for pixel.
+    Catches: a picture upside down, mirrored or offset on the canvas."""
     running(browser, arguments.url)
     browser.wait_for("atob(tavrin_test.picture()).includes(String.fromCharCode(255))",
                      what="the program to draw")
@@ -163,7 +168,8 @@ def check_first_picture(arguments, browser):
 
 def check_interfaces_work_once_defined(arguments, browser):
     """tavrin_test and tavrin_studio work as soon as they exist: a script that waits for the
-    object calls them at once."""
+    object calls them at once.
+    Catches: an interface object set before the module can answer its calls."""
     browser.call("Page.addScriptToEvaluateOnNewDocument", source="""
         for (const [name, trial] of [
                 ["tavrin_test", (o) => { o.reset(); o.run_frames(1); o.picture(); }],
@@ -254,7 +260,8 @@ def check_fit(arguments, browser):
 
 
 def check_coin_and_start(arguments, browser):
-    """The keyboard's C and Q, pressed as a person would, reach the machine as in drovask-run."""
+    """The keyboard's C and Q, pressed as a person would, reach the machine as in drovask-run.
+    Catches: keys that do not reach the machine, or reach another of its bits."""
     running(browser, arguments.url)
     keyboard = lambda key, down: browser.key(f"Key{key}", key.lower(), down)  # noqa: E731
     frames = 100
@@ -267,6 +274,9 @@ def check_coin_and_start(arguments, browser):
 
 
 def check_same_as_runner(arguments, browser):
+    """The page's machine, given the same keys, draws drovask-run's picture.
+    Catches: a machine that drifts from drovask-run's (another schedule, another interrupt
+    order)."""
     running(browser, arguments.url)
     test_key = lambda key, down: browser.evaluate(  # noqa: E731
         f"tavrin_test.key('{key}', {'true' if down else 'false'})")
@@ -278,7 +288,8 @@ def check_same_as_runner(arguments, browser):
 
 def check_machine_time(arguments, browser):
     """With the main thread busy 20 ms in every 50, each animation frame runs the machine for the
-    time between the frames' own timestamps, to a period (1/120 s)."""
+    time between the frames' own timestamps, to a period (1/120 s).
+    Catches: frames paced by a fixed step or by the wall clock rather than by their timestamps."""
     running(browser, arguments.url)
     counts = browser.evaluate("""new Promise((done) => {
         setInterval(() => { const end = performance.now() + 20; while (performance.now() < end); },
@@ -302,6 +313,9 @@ def check_machine_time(arguments, browser):
 
 
 def check_error_dialog(arguments, browser):
+    """A program error shows the program's dialog, holding the focus; Enter or Escape dismisses
+    it and the page shows the end.
+    Catches: an error that ends the page without a word, a dialog without the focus."""
     for dismiss in ("Enter", "Escape"):
         browser.navigate(arguments.faulty_url)
         browser.wait_for("document.getElementById('error').open", what="the error dialog")
@@ -320,7 +334,8 @@ def check_error_dialog(arguments, browser):
 
 def check_escape(arguments, browser):
     """Escape pauses and asks; any other key goes on; a second Escape, or the button, ends the
-    emulation; "Start again" starts the machine again in the same page."""
+    emulation; "Start again" starts the machine again in the same page.
+    Catches: one Escape ending the game, a game that cannot start again in the page."""
     running(browser, arguments.url)
     browser.evaluate("globalThis.same_page = true")
     escape = lambda: [browser.key("Escape", "Escape", down) for down in (True, False)]  # noqa
@@ -374,7 +389,9 @@ def settled_places(browser, what):
 
 def check_keyboard_on_the_page(arguments, browser):
     """Shift+Tab from the Pause button brings the focus back to the picture, which shows it with
-    a ring; Space on a focused button presses it rather than firing."""
+    a ring; Space on a focused button presses it rather than firing.
+    Catches: Space on a focused button also taken as a key (the button pressed twice),
+    a picture that Tab cannot reach or that shows no ring."""
     running(browser, arguments.url)
     browser.evaluate("document.getElementById('pause').focus()")
     browser.key("Tab", "Tab", True, shift=True)
@@ -440,7 +457,9 @@ def check_phone_screen(arguments, browser):
     """On a phone with a notch and a home bar, upright and on its side, the picture and every
     touch control (Pause among them) lie in the safe area of one screen; a swipe that starts on
     the picture or between the controls scrolls nothing while a game runs; Pause pauses, and in
-    full screen is still there."""
+    full screen is still there.
+    Catches: a control under the notch or the home bar, a swipe that scrolls the page in
+    play, Pause out of reach in full screen."""
     for width, height, insets in PHONES:
         size = f"{width} x {height}"
         browser.viewport(width, height, 3, touch=True)
@@ -493,7 +512,9 @@ GAMEPAD = {"C": "buttons[8]", "Q": "buttons[9]", "S": "buttons[0]", "A": "button
 
 def check_gamepad(arguments, browser):
     """A gamepad (navigator.getGamepads answered by the check) plays as the keys do; one without
-    the standard mapping, which the page cannot read, is named on the page."""
+    the standard mapping, which the page cannot read, is named on the page.
+    Catches: a button mapped to another key (Back and Start swapped), an unreadable gamepad
+    not named."""
     running(browser, arguments.url)
     browser.evaluate(
         "(() => { const pad = { id: 'check', index: 0, connected: true, mapping: 'standard', "
@@ -567,7 +588,9 @@ def choose_files(browser, paths):
 def check_own_rom(arguments, browser):
     """A ROM image in two files, chosen in the page, plays as drovask-run plays it, also after
     a reload; files of the wrong size are refused in the page while the game goes on; the
-    built-in game comes back."""
+    built-in game comes back.
+    Catches: the files joined in the wrong order (part10 before part9), a refused file that
+    stops the game, a ROM not kept across a reload."""
     os.makedirs(arguments.work, exist_ok=True)
     with open(arguments.other_rom, "rb") as file:
         image = file.read()
@@ -612,7 +635,8 @@ def check_own_rom(arguments, browser):
 def check_rom_error(arguments, browser):
     """A chosen ROM that meets an error: the page names the file and offers the built-in game
     and another ROM, each of which starts; on the next visit the kept ROM waits for the player
-    to ask for it."""
+    to ask for it.
+    Catches: a failing ROM played again unasked on the next visit, an end with no way on."""
     os.makedirs(arguments.work, exist_ok=True)
     faulty = os.path.join(arguments.work, "faulty.bin")
     with urllib.request.urlopen(arguments.faulty_url + "../faulty.bin") as answer, \
@@ -666,7 +690,9 @@ def kept_files(site):
 
 def check_offline(arguments, browser):
     """Once visited, the page starts again with its server gone and the network offline; no
-    request leaves its origin; its files stay within the budget."""
+    request leaves its origin; its files stay within the budget.
+    Catches: a file that the service worker does not keep (no start offline), a request to
+    another origin, files over the budget."""
     kept = kept_files(arguments.site)
     sizes = {name: len(gzip.compress(open(os.path.join(arguments.site, name), "rb").read(), 9))
              for name in kept if name != "./"}
