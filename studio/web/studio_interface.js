@@ -6,6 +6,7 @@
 //     tavrin_studio.break_at("draw");          // a line number, a symbol or "1A2BH"
 //     tavrin_studio.continue_to_break(600);    // {stopped, pc, line}
 //     tavrin_studio.registers();               // {pc, a, bc, de, hl, sp, flags}
+//     tavrin_studio.memory(0x2000, 16);        // base64 of the bytes there, null before power-on
 //     tavrin_studio.reverse_continue(600);     // {stopped, pc, file, line}, backwards
 //     tavrin_studio.who_wrote(0x2400);         // {frame, instruction, pc, file, line} or null
 //     tavrin_studio.step_out();                // {stopped, pc, file, line}: back in the caller
@@ -59,6 +60,14 @@ export const checks_interface = (studio) => ({
     const state = studio_core.state();
     return state && { pc: state.pc, a: state.a, bc: state.bc, de: state.de, hl: state.hl,
                       sp: state.sp, flags: state.flags };
+  },
+  memory: (first, length) => {
+    const memory = studio_core.memory();
+    if (!Number.isInteger(first) || !Number.isInteger(length) || first < 0 || length < 0 ||
+        (memory && first + length > memory.length)) {
+      throw new RangeError("memory: first and length must be whole numbers within the memory");
+    }
+    return memory && base64(memory.subarray(first, first + length));
   },
   break_at: (where) => break_at(studio, where),
   clear_breaks: () => clear_breaks(studio),

@@ -119,6 +119,9 @@ def expect_same_picture(page, runner, what):
 
 
 def check_page_loads(arguments, browser):
+    """The page starts with its title and says that the machine has no sound; nothing is
+    logged as an error.
+    Catches: a script error at start, a file missing from the build."""
     running(browser, arguments.url)
     time.sleep(1.0)  # a second of frames
     if browser.evaluate("document.title") != "Tavrin Mirellon":
@@ -159,6 +162,8 @@ def shown_differences(browser, expected=None):
 
 
 def check_first_picture(arguments, browser):
+    """The first picture on the canvas is the machine's, pixel for pixel.
+    Catches: a picture upside down, mirrored or offset on the canvas."""
     running(browser, arguments.url)
     browser.wait_for("atob(tavrin_test.picture()).includes(String.fromCharCode(255))",
                      what="the program to draw")
@@ -169,7 +174,8 @@ def check_first_picture(arguments, browser):
 
 def check_interfaces_work_once_defined(arguments, browser):
     """tavrin_test and tavrin_studio work as soon as they exist: a script that waits for the
-    object calls them at once."""
+    object calls them at once.
+    Catches: an interface object set before the module can answer its calls."""
     browser.call("Page.addScriptToEvaluateOnNewDocument", source="""
         for (const [name, trial] of [
                 ["tavrin_test", (o) => { o.reset(); o.run_frames(1); o.picture(); }],
@@ -195,44 +201,74 @@ def check_interfaces_work_once_defined(arguments, browser):
 # Viewports (CSS pixels, device pixels per CSS pixel, touch) and the largest whole scale that
 # fits each beside the side panel (14rem at least) or the touch controls: odd sizes centre the
 # picture on half a pixel; at 1.25, 1.5 and 3 a machine pixel is a fraction of a CSS pixel; at
-# 1366 x 768 and 2560 x 1440 the picture takes the window's whole height. (Each is a whole
-# number of device pixels wide, as real screens are.)
+# 1366 x 768 and 2560 x 1440 the picture takes the window's whole height; from 800 x 600 down
+# to 400 x 300 a rounded scale would not fit (each is a whole number of device pixels wide, as
+# real screens are). 0: too small even for one, the picture scaled down to the whole window
+# (the panel below it).
 VIEWPORTS = [(1920, 1080, 1, False, 4), (1366, 768, 1, False, 3), (1365, 767, 1, False, 2),
-             (800, 600, 1, False, 2), (683, 650, 1, False, 2), (960, 970, 1, False, 3),
+             (800, 600, 1, False, 2), (640, 480, 1, False, 1), (560, 400, 1, False, 1),
+             (480, 360, 1, False, 1), (400, 300, 1, False, 1), (300, 240, 1, False, 0),
+             (320, 480, 1, False, 1), (683, 650, 1, False, 2), (960, 970, 1, False, 3),
              (1280, 801, 1.5, False, 4), (1001, 733, 2, False, 5), (2560, 1440, 1.25, False, 7),
              (390, 844, 3, True, 5), (844, 390, 3, True, 4)]
 
 
+def expect_fitted(browser, width, height, ratio, largest, how):
+    """The picture, loaded or resized (`how`) at this size, takes the largest whole number of
+    device pixels per machine pixel that fits (`largest`), shows exactly the machine's picture
+    and fits the viewport without a sideways scroll; at 0 it is scaled down to the whole
+    window, whole, and the page says so."""
+    size = f"{width} x {height} at {ratio} ({how})"
+    browser.next_frames(3)  # a resize is fitted in the next animation frame
+    browser.wait_for("tavrin_test.run_frames(10) && "
+                     "atob(tavrin_test.picture()).includes(String.fromCharCode(255))",
+                     what="the program to draw")
+    box = browser.evaluate("(() => { const box = document.getElementById('canvas')"
+                           ".getBoundingClientRect(); const stage = document.getElementById("
+                           "'stage').getBoundingClientRect(); return [box.left, box.top, "
+                           "box.right, box.bottom, document.documentElement.scrollWidth, "
+                           "stage.left, stage.top, stage.right, stage.bottom]; })()")
+    inside = [min(box[5], 0), min(box[6], 0), max(box[7], width), max(box[8], height)]
+    if box[0] < inside[0] or box[1] < inside[1] or box[2] > min(width, box[7]) + 0.5 or \
+            box[3] > min(height, box[8]) + 0.5 or box[4] > width:
+        raise Check_Failed(f"{size}: the picture lies at {box[:4]} in a stage at {box[5:]}, "
+                           f"the page is {box[4]} wide")
+    if largest == 0:
+        expected = min(height, width * 256 / 224)
+        if abs(box[3] - box[1] - expected) > 1 or browser.evaluate(
+                "document.body.dataset.scale") != "0" or "sharpness" not in browser.evaluate(
+                "document.getElementById('hint').textContent"):
+            raise Check_Failed(f"{size}: the picture is {box[3] - box[1]} tall, not the "
+                               f"window's {expected}, or the page does not say it is scaled "
+                               "down")
+        return
+    scale, wrong = shown_differences(browser)
+    print(f"{size}: {scale} device pixels per machine pixel")
+    if scale != largest or wrong > 4:
+        raise Check_Failed(f"{size}: {scale}x ({largest}x fits), {wrong} machine pixels shown "
+                           "wrong")
+
+
 def check_fit(arguments, browser):
-    """At each size the picture takes the largest whole number of device pixels per machine
-    pixel that fits, shows exactly the machine's picture and fits the viewport without a
-    sideways scroll; where not even one fits, it is scaled down and the page says so."""
+    """At each size, the page loaded there and a page resized to it from the size before.
+    Catches: a scale rounded rather than floored, a picture off the device pixels, one that
+    spills out of its stage or shows nothing in a small window."""
     first_visit_each_load(browser)
+    before = None
     for width, height, ratio, touch, largest in VIEWPORTS:
+        if before == touch:  # the touch layout is chosen when the page loads
+            browser.viewport(width, height, ratio, touch)
+            browser.evaluate("tavrin_test.resume()")
+            expect_fitted(browser, width, height, ratio, largest, "resized")
         browser.viewport(width, height, ratio, touch)
         running(browser, arguments.url)
-        browser.wait_for("atob(tavrin_test.picture()).includes(String.fromCharCode(255))",
-                         what="the program to draw")
-        size = f"{width} x {height} at {ratio}"
-        box = browser.evaluate("(() => { const box = document.getElementById('canvas')"
-                               ".getBoundingClientRect(); return [box.right, box.bottom, "
-                               "document.documentElement.scrollWidth]; })()")
-        if box[0] > width or box[1] > height or box[2] > width:
-            raise Check_Failed(f"{size}: the picture ends at {box[:2]}, the page is {box[2]} "
-                               "wide")
-        scale, wrong = shown_differences(browser)
-        print(f"{size}: {scale} device pixels per machine pixel")
-        if scale != largest or wrong > 4:
-            raise Check_Failed(f"{size}: {scale}x ({largest}x fits), {wrong} machine pixels "
-                               "shown wrong")
-    browser.viewport(300, 240)
-    browser.wait_for("document.body.dataset.scale === '0' && "
-                     "document.getElementById('hint').textContent.includes('sharpness')",
-                     what="a picture scaled down, and said so, at 300 x 240")
+        expect_fitted(browser, width, height, ratio, largest, "loaded")
+        before = touch
 
 
 def check_coin_and_start(arguments, browser):
-    """The keyboard's C and Q, pressed as a person would, reach the machine as in drovask-run."""
+    """The keyboard's C and Q, pressed as a person would, reach the machine as in drovask-run.
+    Catches: keys that do not reach the machine, or reach another of its bits."""
     running(browser, arguments.url)
     keyboard = lambda key, down: browser.key(f"Key{key}", key.lower(), down)  # noqa: E731
     frames = 100
@@ -245,6 +281,9 @@ def check_coin_and_start(arguments, browser):
 
 
 def check_same_as_runner(arguments, browser):
+    """The page's machine, given the same keys, draws drovask-run's picture.
+    Catches: a machine that drifts from drovask-run's (another schedule, another interrupt
+    order)."""
     running(browser, arguments.url)
     test_key = lambda key, down: browser.evaluate(  # noqa: E731
         f"tavrin_test.key('{key}', {'true' if down else 'false'})")
@@ -256,7 +295,8 @@ def check_same_as_runner(arguments, browser):
 
 def check_machine_time(arguments, browser):
     """With the main thread busy 20 ms in every 50, each animation frame runs the machine for the
-    time between the frames' own timestamps, to a period (1/120 s)."""
+    time between the frames' own timestamps, to a period (1/120 s).
+    Catches: frames paced by a fixed step or by the wall clock rather than by their timestamps."""
     running(browser, arguments.url)
     counts = browser.evaluate("""new Promise((done) => {
         setInterval(() => { const end = performance.now() + 20; while (performance.now() < end); },
@@ -280,6 +320,9 @@ def check_machine_time(arguments, browser):
 
 
 def check_error_dialog(arguments, browser):
+    """A program error shows the program's dialog, holding the focus; Enter or Escape dismisses
+    it and the page shows the end.
+    Catches: an error that ends the page without a word, a dialog without the focus."""
     for dismiss in ("Enter", "Escape"):
         browser.navigate(arguments.faulty_url)
         browser.wait_for("document.getElementById('error').open", what="the error dialog")
@@ -298,7 +341,8 @@ def check_error_dialog(arguments, browser):
 
 def check_escape(arguments, browser):
     """Escape pauses and asks; any other key goes on; a second Escape, or the button, ends the
-    emulation; "Start again" starts the machine again in the same page."""
+    emulation; "Start again" starts the machine again in the same page.
+    Catches: one Escape ending the game, a game that cannot start again in the page."""
     running(browser, arguments.url)
     browser.evaluate("globalThis.same_page = true")
     escape = lambda: [browser.key("Escape", "Escape", down) for down in (True, False)]  # noqa
@@ -352,7 +396,9 @@ def settled_places(browser, what):
 
 def check_keyboard_on_the_page(arguments, browser):
     """Shift+Tab from the Pause button brings the focus back to the picture, which shows it with
-    a ring; Space on a focused button presses it rather than firing."""
+    a ring; Space on a focused button presses it rather than firing.
+    Catches: Space on a focused button also taken as a key (the button pressed twice),
+    a picture that Tab cannot reach or that shows no ring."""
     running(browser, arguments.url)
     browser.evaluate("document.getElementById('pause').focus()")
     browser.key("Tab", "Tab", True, shift=True)
@@ -372,21 +418,34 @@ def check_keyboard_on_the_page(arguments, browser):
                                f"{'pause' if paused else 'go on'}")
 
 
+# The touch controls as the player reads them: what each shows, and the machine key's label
+# (tavrin_machine.keys()) that it stands for.
+SEEN = {"◀": "left", "▶": "right", "●": "fire", "COIN": "coin", "1P": "one-player start",
+        "2P": "two-player start"}
+
+
 def check_touch(arguments, browser):
     """On a phone, the touch controls carry the machine's keys and, touched with two thumbs
-    that slide from one control to another and lift one at a time, play as the keys do."""
+    that slide from one control to another and lift one at a time, play as the keys do. Each
+    control is found by what it shows and where, as a player finds it.
+    Catches: two controls' keys swapped (◀ moving right), a key without a control."""
     browser.viewport(390, 844, 3, touch=True)
     running(browser, arguments.url)
-    places = control_places(browser)
-    machine_keys = browser.evaluate("tavrin_machine.keys().map(machine_key => machine_key.key)")
-    if sorted(key for key in places if len(key) == 1) != sorted(machine_keys):
-        raise Check_Failed(f"the touch controls carry data-key {sorted(places)}, not the "
-                           f"machine's keys {sorted(machine_keys)}")
+    shown = browser.evaluate(
+        "[...document.querySelectorAll('.pad button')].filter(control => "
+        "control.getBoundingClientRect().width > 0).map(control => { const box = "
+        "control.getBoundingClientRect(); return [control.textContent.trim(), "
+        "box.x + box.width / 2, box.y + box.height / 2]; })")
+    key_of = {k["label"]: k["key"] for k in browser.evaluate("tavrin_machine.keys()")}
+    places = {key_of[SEEN[text]]: (x, y) for text, x, y in shown if text in SEEN}
+    if sorted(places) != sorted(key_of.values()) or places["A"][0] >= places["D"][0]:
+        raise Check_Failed(f"the touch controls show {[text for text, *_ in shown]}: not one "
+                           f"for each of the machine's keys {sorted(key_of)}, left of right")
     fingers = {}
 
     def touch(finger, key):
         if key:
-            fingers[finger] = tuple(places[key][:2])
+            fingers[finger] = places[key]
         else:
             del fingers[finger]
         browser.touch(fingers)
@@ -405,7 +464,9 @@ def check_phone_screen(arguments, browser):
     """On a phone with a notch and a home bar, upright and on its side, the picture and every
     touch control (Pause among them) lie in the safe area of one screen; a swipe that starts on
     the picture or between the controls scrolls nothing while a game runs; Pause pauses, and in
-    full screen is still there."""
+    full screen is still there.
+    Catches: a control under the notch or the home bar, a swipe that scrolls the page in
+    play, Pause out of reach in full screen."""
     first_visit_each_load(browser)
     for width, height, insets in PHONES:
         size = f"{width} x {height}"
@@ -459,7 +520,9 @@ GAMEPAD = {"C": "buttons[8]", "Q": "buttons[9]", "S": "buttons[0]", "A": "button
 
 def check_gamepad(arguments, browser):
     """A gamepad (navigator.getGamepads answered by the check) plays as the keys do; one without
-    the standard mapping, which the page cannot read, is named on the page."""
+    the standard mapping, which the page cannot read, is named on the page.
+    Catches: a button mapped to another key (Back and Start swapped), an unreadable gamepad
+    not named."""
     running(browser, arguments.url)
     browser.evaluate(
         "(() => { const pad = { id: 'check', index: 0, connected: true, mapping: 'standard', "
@@ -487,20 +550,26 @@ def check_gamepad(arguments, browser):
 
 def check_blur(arguments, browser):
     """A key held while the page loses the focus is let go, and the page pauses until a key;
-    a page hidden without losing the focus pauses too, and stands still until a key."""
+    a page hidden without losing the focus pauses too, and stands still until a key.
+    Catches: a blur that pauses but leaves D held (the ship goes on moving in the game)."""
     running(browser, arguments.url)
     keyboard = lambda key, down: browser.key(f"Key{key}", key.lower(), down)  # noqa: E731
-    browser.evaluate("tavrin_test.reset()")
-    browser.evaluate("tavrin_test.run_frames(95)")
+    held, blurred, frames = 95, 105, 150
+    page_picture(browser, COIN_AND_START, held, by_key(keyboard))  # a game, not attract mode
     keyboard("D", True)
-    browser.evaluate("tavrin_test.run_frames(10)")
+    browser.evaluate(f"tavrin_test.run_frames({blurred - held})")
     browser.evaluate("window.dispatchEvent(new FocusEvent('blur'))")  # the key-up goes elsewhere
     if browser.evaluate("document.getElementById('paused').hidden"):
         raise Check_Failed("the page did not pause when it lost the focus")
-    browser.evaluate("tavrin_test.run_frames(45)")
-    events = [(95, "press", "D"), (105, "release", "D")]
-    expect_same_picture(browser.picture(), runner_picture(arguments, events, 150, "blur"),
-                        "after D held across a loss of the focus")
+    browser.evaluate(f"tavrin_test.run_frames({frames - blurred})")
+    released = runner_picture(arguments, COIN_AND_START + [(held, "press", "D"),
+                                                           (blurred, "release", "D")],
+                              frames, "blur")
+    if released == runner_picture(arguments, COIN_AND_START + [(held, "press", "D")], frames,
+                                  "blur-held"):
+        raise Check_Failed(f"D held from frame {held} to {frames} moves nothing in the game: "
+                           "this check could not see a key left held")
+    expect_same_picture(browser.picture(), released, "after D held across a loss of the focus")
     browser.key("KeyX", "x", True)
     browser.key("KeyX", "x", False)
     browser.wait_for("document.getElementById('paused').hidden", what="a key to end the pause")
@@ -525,7 +594,9 @@ def choose_files(browser, paths):
 def check_own_rom(arguments, browser):
     """A ROM image in two files, chosen in the page, plays as drovask-run plays it, also after
     a reload; files of the wrong size are refused in the page while the game goes on; the
-    built-in game comes back."""
+    built-in game comes back.
+    Catches: the files joined in the wrong order (part10 before part9), a refused file that
+    stops the game, a ROM not kept across a reload."""
     os.makedirs(arguments.work, exist_ok=True)
     with open(arguments.other_rom, "rb") as file:
         image = file.read()
@@ -570,7 +641,8 @@ def check_own_rom(arguments, browser):
 def check_rom_error(arguments, browser):
     """A chosen ROM that meets an error: the page names the file and offers the built-in game
     and another ROM, each of which starts; on the next visit the kept ROM waits for the player
-    to ask for it."""
+    to ask for it.
+    Catches: a failing ROM played again unasked on the next visit, an end with no way on."""
     os.makedirs(arguments.work, exist_ok=True)
     faulty = os.path.join(arguments.work, "faulty.bin")
     with urllib.request.urlopen(arguments.faulty_url + "../faulty.bin") as answer, \
@@ -624,7 +696,9 @@ def kept_files(site):
 
 def check_offline(arguments, browser):
     """Once visited, the page starts again with its server gone and the network offline; no
-    request leaves its origin; its files stay within the budget."""
+    request leaves its origin; its files stay within the budget.
+    Catches: a file that the service worker does not keep (no start offline), a request to
+    another origin, files over the budget."""
     kept = kept_files(arguments.site)
     sizes = {name: len(gzip.compress(open(os.path.join(arguments.site, name), "rb").read(), 9))
              for name in kept if name != "./"}
@@ -722,14 +796,19 @@ class Changing_Site:
 def check_update(arguments, browser):
     """A changed site reaches the player on the next load; with a server that never answers the
     page starts from its copy within seconds; the scripts and the WebAssembly come from one build
-    even when the network delivers part of it late."""
+    even when the network delivers part of it late. The update comes with the player's reload.
+    Catches: a service worker that keeps the files but answers from its copy ever after (or
+    one load late), one that mixes the builds."""
     site = Changing_Site(arguments.site, arguments.work)
     builds = "[globalThis.page_build, globalThis.module_build]"
 
-    def load(what, expected, within=20):
+    def load(what, expected, within=20, reload=False):
         browser.evaluate("globalThis.left = true")  # the page until the next has come
         started = time.monotonic()
-        browser.navigate(site.url)
+        if reload:
+            browser.call("Page.reload")
+        else:
+            browser.navigate(site.url)
         browser.wait_for("!globalThis.left && document.body.dataset.state === 'running'",
                          timeout=within, what=f"the page {what}")
         got = browser.evaluate(builds)
@@ -742,7 +821,7 @@ def check_update(arguments, browser):
         load("on the first visit", ["first", "first"])
         browser.wait_for("navigator.serviceWorker.controller !== null", what="the service worker")
         site.build("second")
-        load("after an update", ["second", "second"])
+        load("reloaded after an update", ["second", "second"], reload=True)
         site.held({"*"}, None)
         load("with a server that never answers", ["second", "second"], within=10)
         site.held({"tavrin-mirellon.wasm"}, 6)

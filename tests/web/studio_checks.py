@@ -107,7 +107,8 @@ def canvas_picture(browser):
 
 def check_same_bytes(arguments, browser):
     """A program typed into the editor, and the demo opened from the examples, assemble in the
-    page to the bytes of the native assembler."""
+    page to the bytes of the native assembler.
+    Catches: the page's assembler differing from asm8080's (an expression, a directive)."""
     ready(browser, arguments.url)
     with open(arguments.card_source) as file:
         type_into_editor(browser, file.read())
@@ -123,6 +124,9 @@ def check_same_bytes(arguments, browser):
 
 
 def check_breaks(arguments, browser):
+    """Breakpoints by line, by label and by address stop there, on that line; going on meets
+    the breakpoint again one pass on.
+    Catches: a breakpoint set a byte off, a line mapped to the wrong address."""
     ready(browser, arguments.url)
     source = os.path.join(arguments.work, "bar.asm")
     os.makedirs(arguments.work, exist_ok=True)
@@ -154,7 +158,8 @@ def check_breaks(arguments, browser):
 
 
 def check_steps_match_trace(arguments, browser):
-    """100 steps of the demo from power-on: the registers of drovask-run's trace, line by line."""
+    """100 steps of the demo from power-on: the registers of drovask-run's trace, line by line.
+    Catches: a step that differs from drovask-run's processor (a flag, a register pair)."""
     steps = 100
     trace = os.path.join(arguments.work, "demo.trace")
     os.makedirs(arguments.work, exist_ok=True)
@@ -181,7 +186,8 @@ def check_steps_match_trace(arguments, browser):
 
 def check_picture(arguments, browser):
     """The demo played with keys: the picture equals drovask-run's, the canvas shows it exactly,
-    and the session's key script, replayed, gives it again."""
+    and the session's key script, replayed, gives it again.
+    Catches: a canvas scaled or offset, a key script that does not replay the session."""
     ready(browser, arguments.url)
     open_example(browser, "demo.asm")
     assembled_rom(browser)
@@ -223,7 +229,9 @@ def click(browser, element_id):
 def check_back_and_who_wrote(arguments, browser):
     """Backwards in the bar's loop: reverse continue lands on the last breakpoint hit, a step
     back before it, the Reverse continue button on the hit before; who wrote a byte of the bar
-    agrees with drovask-run's watch."""
+    agrees with drovask-run's watch.
+    Catches: reverse continue stopping at the wrong hit, a step back over too far, the
+    wrong writer of a byte."""
     os.makedirs(arguments.work, exist_ok=True)
     source = os.path.join(arguments.work, "bar.asm")
     with open(source, "w") as file:
@@ -273,6 +281,8 @@ def check_back_and_who_wrote(arguments, browser):
 
 
 def check_error_marked(arguments, browser):
+    """An assembly error is marked on its line in the gutter and listed with its message.
+    Catches: an error marked a line off, or not listed."""
     ready(browser, arguments.url)
     type_into_editor(browser, BAR.replace("DAD D", "DAD Q"))
     assembly = result(browser, "assemble()")
@@ -286,7 +296,8 @@ def check_error_marked(arguments, browser):
 
 
 def check_source_kept(arguments, browser):
-    """The editor's text survives a reload, and opening an example does not lose it."""
+    """The editor's text survives a reload, and opening an example does not lose it.
+    Catches: the text not saved, a file chosen in the list that opens another."""
     ready(browser, arguments.url)
     text = BAR.replace("draw:", "; kept across a reload\ndraw:")
     type_into_editor(browser, text)
