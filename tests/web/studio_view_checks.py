@@ -85,8 +85,8 @@ def views_differ(shown, registers, memory, flags, line):
     if f"PC {pc:04X} main.asm:{line}" not in shown["status"] or shown["gutter"] != line:
         wrong.append(f"source line: status {shown['status']!r}, gutter {shown['gutter']}, "
                      f"not line {line}")
-    # "▶ 0008  CD 12 00  CALL 0012H  main.asm:5": PC, the bytes there, the line's mnemonic.
-    here = re.match(r"▶ ([0-9A-F]{4}) +((?:[0-9A-F]{2} )+) *([A-Z]+)\b.* (\S+)$",
+    # "●▶ 0008  CD 12 00  CALL 0012H  main.asm:5" (the dot sets a breakpoint): PC, the bytes there, the line's mnemonic.
+    here = re.match(r"●?▶ ([0-9A-F]{4}) +((?:[0-9A-F]{2} )+) *([A-Z]+)\b.* (\S+)$",
                     (shown["here"] or "").strip())
     mnemonic = LINES[line - 1].split(":")[-1].split()[0]
     code = " ".join(f"{b:02X}" for b in memory[pc:pc + SIZES.get(mnemonic, 1)])
