@@ -110,6 +110,7 @@ def check_included_file(arguments, browser):
         raise Check_Failed(f"assembling an error in parts.inc gave {assembly['errors']}")
     x, y = browser.evaluate("(() => { const item = [...document.querySelectorAll('#messages li')]"
                             ".find((e) => e.textContent.startsWith('parts.inc:2:')); "
+                            "item.scrollIntoView({ block: 'center' }); "
                             "const r = item.getBoundingClientRect(); "
                             "return [r.x + 20, r.y + r.height / 2]; })()")
     mouse_click(browser, x, y)
