@@ -16,9 +16,20 @@ export const place_of = (studio, address) => {
 // The label of an address in the program or the name of one in RAM.
 export const symbol_at = (studio, address) => studio.names.get(address) || "";
 
-// The canvas holds the picture's own pixels (224 x 256); CSS shows it at twice that size with
-// "pixelated" scaling, which repeats pixels and blends none.
+// The canvas holds the picture's own pixels (224 x 256); CSS shows it at a whole scale with
+// "pixelated" scaling, which repeats pixels and blends none, and it is moved by less than a pixel
+// onto whole device pixels wherever the layout puts it, so that each machine pixel is the same
+// square.
 export const canvas = element("canvas");
+const snap_canvas = () => {
+  canvas.style.translate = "";
+  const box = canvas.getBoundingClientRect();
+  const ratio = devicePixelRatio;
+  canvas.style.translate = `${Math.round(box.x * ratio) / ratio - box.x}px ` +
+                           `${Math.round(box.y * ratio) / ratio - box.y}px`;
+};
+new ResizeObserver(snap_canvas).observe(document.body);
+addEventListener("resize", snap_canvas);
 const screen = canvas.getContext("2d", { alpha: false });
 const picture_image = screen.createImageData(canvas.width, canvas.height);
 
