@@ -94,10 +94,11 @@ def open_example(browser, name):
 
 def canvas_picture(browser):
     """What the canvas shows, at twice the picture's size, sampled at each pixel's centre."""
+    # Scrolled to first, and painted there before the screenshot is taken.
+    browser.evaluate("document.getElementById('canvas').scrollIntoView({ block: 'nearest' })")
     browser.evaluate("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
-    box = browser.evaluate("(() => { const canvas = document.getElementById('canvas'); "
-                           "canvas.scrollIntoView(); const r = canvas.getBoundingClientRect(); "
-                           "return [r.x + scrollX, r.y + scrollY]; })()")
+    box = browser.evaluate("(() => { const r = document.getElementById('canvas')"
+                           ".getBoundingClientRect(); return [r.x + scrollX, r.y + scrollY]; })()")
     png = browser.screenshot(clip=(box[0], box[1], 448, 512))
     shown = subprocess.run(["convert", "png:-", "-colorspace", "gray", "-depth", "8", "gray:-"],
                            input=png, check=True,
