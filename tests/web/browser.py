@@ -199,7 +199,12 @@ class Browser(Page_Driver):
         if clip is None:
             shot = self.call("Page.captureScreenshot", format="png")
         else:
-            shot = self.call("Page.captureScreenshot", format="png", captureBeyondViewport=True,
+            # Beyond the viewport the browser lays the page out again at its whole height, where
+            # sizes in vh differ: only for a part that is not in view.
+            left, top, width, height = self.evaluate("[scrollX, scrollY, innerWidth, innerHeight]")
+            beyond = not (left <= clip[0] and clip[0] + clip[2] <= left + width and
+                          top <= clip[1] and clip[1] + clip[3] <= top + height)
+            shot = self.call("Page.captureScreenshot", format="png", captureBeyondViewport=beyond,
                              clip=dict(zip(("x", "y", "width", "height"), clip), scale=1))
         return base64.b64decode(shot["data"])
 
