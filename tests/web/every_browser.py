@@ -105,6 +105,7 @@ def main():
             try:
                 browser.errors.clear()
                 browser.viewport(800, 900)  # the checks' own size, whatever the last one chose
+                browser.forget_site(page.url)  # and no game or files kept by the last one
                 run(browser)
             except Check_Failed as failure:
                 why, failed = f" ({failure})", failed + 1

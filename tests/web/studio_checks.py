@@ -37,14 +37,8 @@ TRACE_LINE = re.compile(r"^([0-9A-F]{4}) .* A=([0-9A-F]{2}) BC=([0-9A-F]{4}) DE=
 
 
 def ready(browser, url):
-    """The studio loaded with nothing kept by an earlier check in this browser: the files, the
-    breakpoints and the settings are dropped first, on a page of the same site that holds none
-    of them open."""
-    browser.navigate(url.rsplit("/", 1)[0] + "/manifest.webmanifest")
-    browser.evaluate("(async () => { localStorage.clear(); for (const { name } of "
-                     "await indexedDB.databases()) { await new Promise((done, failed) => { "
-                     "const request = indexedDB.deleteDatabase(name); request.onsuccess = done; "
-                     "request.onerror = request.onblocked = failed; }); } })()")
+    """The studio loaded with nothing kept by an earlier check in this browser."""
+    browser.forget_site(url)
     browser.navigate(url)
     browser.wait_for("document.body.dataset.state === 'ready'", what="the studio to load")
 
