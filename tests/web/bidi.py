@@ -21,7 +21,8 @@ import websocket
 from browser import Check_Failed, Page_Driver
 
 # Keys that are not characters, as WebDriver names them.
-SPECIAL_KEYS = {"Escape": "\ue00c", "Enter": "\ue007", "Tab": "\ue004", "Shift": "\ue008"}
+SPECIAL_KEYS = {"Escape": "\ue00c", "Enter": "\ue007", "Tab": "\ue004", "Shift": "\ue008",
+                "Control": "\ue009"}
 # Without these a fresh profile spends its first seconds on its own business.
 PREFERENCES = {
     "browser.shell.checkDefaultBrowser": False,
@@ -191,6 +192,12 @@ class Firefox(Page_Driver):
                          [action, {"type": "keyUp", "value": shift_key}]))
         else:
             self._keys(action)
+
+    def select_all(self):
+        """Ctrl+A where the focus is."""
+        control = SPECIAL_KEYS["Control"]
+        self._keys({"type": "keyDown", "value": control}, {"type": "keyDown", "value": "a"},
+                   {"type": "keyUp", "value": "a"}, {"type": "keyUp", "value": control})
 
     def viewport(self, width, height, ratio=1, touch=False):
         if touch:

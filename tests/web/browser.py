@@ -66,6 +66,7 @@ class Page_Driver:
                       "await indexedDB.databases()) { await new Promise((done, failed) => { "
                       "const request = indexedDB.deleteDatabase(name); request.onsuccess = done; "
                       "request.onerror = request.onblocked = failed; }); } })()")
+        self.errors.clear()  # the "not found" page's, not the checked page's
 
     def picture(self):
         """The machine's upright picture now: 224 x 256 bytes, 0 or 255 each."""
@@ -216,6 +217,12 @@ class Browser(Page_Driver):
             shot = self.call("Page.captureScreenshot", format="png", captureBeyondViewport=beyond,
                              clip=dict(zip(("x", "y", "width", "height"), clip), scale=1))
         return base64.b64decode(shot["data"])
+
+    def select_all(self):
+        """Ctrl+A where the focus is."""
+        for kind in ("rawKeyDown", "keyUp"):
+            self.call("Input.dispatchKeyEvent", type=kind, key="a", code="KeyA",
+                      windowsVirtualKeyCode=65, modifiers=2)
 
     def insert_text(self, text):
         """`text` typed into the focused element, as a keyboard's input method commits it."""

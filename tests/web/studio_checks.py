@@ -15,7 +15,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Browser, Check_Failed, run_check  # noqa: E402
+from browser import Check_Failed, run_check  # noqa: E402
 from checks import PLAYED, expect_same_picture, runner_picture  # noqa: E402
 
 # A small program whose lines and labels the checks know.
@@ -56,14 +56,7 @@ def result(browser, call):
 def type_into_editor(browser, text):
     """Replaces the editor's text as typing would: focus, select all, insert."""
     browser.evaluate("document.querySelector('#editor .cm-content').focus()")
-    if isinstance(browser, Browser):
-        for kind in ("rawKeyDown", "keyUp"):  # Ctrl+A
-            browser.call("Input.dispatchKeyEvent", type=kind, key="a", code="KeyA",
-                         windowsVirtualKeyCode=65, modifiers=2)
-    else:  # WebDriver BiDi: the page's selection, which the editor follows
-        browser.evaluate("(() => { const content = document.querySelector('#editor .cm-content'); "
-                         "const range = document.createRange(); range.selectNodeContents(content); "
-                         "getSelection().removeAllRanges(); getSelection().addRange(range); })()")
+    browser.select_all()
     browser.insert_text(text)
 
 
