@@ -37,8 +37,6 @@ TRACE_LINE = re.compile(r"^([0-9A-F]{4}) .* A=([0-9A-F]{2}) BC=([0-9A-F]{4}) DE=
 
 
 def ready(browser, url):
-    """The studio loaded with nothing kept by an earlier check in this browser."""
-    browser.forget_site(url)
     browser.navigate(url)
     browser.wait_for("document.body.dataset.state === 'ready'", what="the studio to load")
 
