@@ -213,8 +213,12 @@ def check_picture(arguments, browser):
 
 def click(browser, element_id):
     """A press and release of the mouse's left button on the middle of an element."""
-    x, y = browser.evaluate(f"(() => {{ const e = document.getElementById('{element_id}'); "
-                            "e.scrollIntoView(); const r = e.getBoundingClientRect(); "
+    # Scrolled to, and measured once the page has painted there (the editor scrolls the page in
+    # its own frames when it shows the line that runs).
+    browser.evaluate(f"document.getElementById('{element_id}').scrollIntoView({{ block: 'nearest' }})")
+    browser.evaluate("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))")
+    x, y = browser.evaluate(f"(() => {{ const r = document.getElementById('{element_id}')"
+                            ".getBoundingClientRect(); "
                             "return [r.x + r.width / 2, r.y + r.height / 2]; })()")
     for kind in ("mousePressed", "mouseReleased"):
         browser.call("Input.dispatchMouseEvent", type=kind, x=x, y=y, button="left", clickCount=1)
