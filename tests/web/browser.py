@@ -61,12 +61,11 @@ class Page_Driver:
     def forget_site(self, url):
         """Drops what the site of `url` keeps in this browser (the page's kept game, the studio's
         files and settings), from a page of the site that holds none of it open."""
-        self.navigate(url.rsplit("/", 1)[0] + "/no-page-here")  # the server's "not found" page
+        self.navigate(url.rsplit("/", 1)[0] + "/icon-192.png")
         self.evaluate("(async () => { localStorage.clear(); for (const { name } of "
                       "await indexedDB.databases()) { await new Promise((done, failed) => { "
                       "const request = indexedDB.deleteDatabase(name); request.onsuccess = done; "
                       "request.onerror = request.onblocked = failed; }); } })()")
-        self.errors.clear()  # the "not found" page's, not the checked page's
 
     def picture(self):
         """The machine's upright picture now: 224 x 256 bytes, 0 or 255 each."""
