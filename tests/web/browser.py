@@ -66,6 +66,7 @@ class Page_Driver:
                       "await indexedDB.databases()) { await new Promise((done, failed) => { "
                       "const request = indexedDB.deleteDatabase(name); request.onsuccess = done; "
                       "request.onerror = request.onblocked = failed; }); } })()")
+        self.navigate("about:blank")  # and the icon's page has said all it will
 
     def picture(self):
         """The machine's upright picture now: 224 x 256 bytes, 0 or 255 each."""

@@ -103,9 +103,9 @@ def main():
             began = time.monotonic()
             why = ""
             try:
-                browser.errors.clear()
                 browser.viewport(800, 900)  # the checks' own size, whatever the last one chose
                 browser.forget_site(page.url)  # and no game or files kept by the last one
+                browser.errors.clear()
                 run(browser)
             except Check_Failed as failure:
                 why, failed = f" ({failure})", failed + 1
