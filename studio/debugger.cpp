@@ -62,24 +62,63 @@ void Debugger::start_frame() {
 
 template <typename Done>
 Stop Debugger::run(Done&& done, std::uint64_t max_frames, Stop_Reason at_limit) {
-    Call_Stack::Before before = Call_Stack::before(session_.board);
-    std::uint64_t counted = instructions();
-    const auto follow = [&] {
-        if (instructions() != counted) {
-            calls_.stepped(before, session_.board);
-            before = Call_Stack::before(session_.board);
-            counted = instructions();
+    const std::uint64_t last_frame = frames() + max_frames;
+    const Drovask::Board& board = session_.board;
+    const std::uint16_t& pc = board.processor.pc;
+    Stop stop;
+    // The first store into a watched address stops the run after its step.
+    const auto observe = [&](std::uint16_t address, std::uint8_t, Store) {
+        if (stop.reason == Stop_Reason::done && inspector_.watched(address)) {
+            stop = {Stop_Reason::watch, address};
         }
     };
-    const Stop stop = inspector_.run(
-        session_,
-        [&] {
-            follow();
-            return done();
-        },
-        max_frames, at_limit, [this] { start_frame(); });
-    follow(); // a watch stops the run before `done` hears of its step
-    return stop;
+    // After each step: the call stack follows it (only a call, a return or an interrupt
+    // changes it), then a watch's store or `done` ends the run. Of the machine before the next
+    // step it needs all only before a call or a return: reading PC and SP at once just after
+    // the instruction stored them one by one would wait for the stores, at every instruction.
+    const Intel_8080& p = board.processor;
+    Call_Stack::Before before = Call_Stack::before(board);
+    const auto after_step = [&] {
+        if (is_call(before.opcode) || is_return(before.opcode) ||
+            board.interrupt_number != before.interrupt_number) {
+            calls_.stepped(before, board);
+            before.interrupt_number = board.interrupt_number;
+        }
+        before.opcode = p.memory[pc];
+        if (is_call(before.opcode) || is_return(before.opcode)) {
+            before = Call_Stack::before(board);
+        }
+        return stop.reason != Stop_Reason::done || done();
+    };
+    if (session_.at_frame_start()) {
+        start_frame();
+    }
+    // One call of `execute` for every instruction: the browser's build inlines the processor
+    // into it, once. (No try block here: that build would route every call inside one through
+    // JavaScript.) The instructions left in the period are counted here, in a register.
+    const std::uint32_t period = session_.instructions_per_interrupt();
+    std::uint32_t left = period - std::min(period - 1, session_.counters().in_period);
+    for (;;) {
+        session_.execute(observe);
+        const bool period_ends = --left == 0;
+        if (period_ends) {
+            session_.fire_timer(observe);
+            left = period;
+        }
+        if (after_step()) {
+            return stop;
+        }
+        const bool frame_starts = period_ends && session_.at_frame_start();
+        if (frame_starts && frames() >= last_frame) {
+            return {at_limit, 0};
+        }
+        if (inspector_.breakpoint_at(pc)) {
+            return {Stop_Reason::breakpoint, pc};
+        }
+        if (frame_starts) {
+            start_frame();
+        }
+    }
 }
 
 Stop Debugger::step() {

@@ -37,8 +37,7 @@ const studio = {
   error_lines: new Set(),
   current_line: 0,       // of the editor's file, where the machine stands
   running: false,
-  last_time: 0,
-  owed: 0,               // frames due in real time, not yet run
+  run: null,             // the run under way, real-time or fast (studio_machine.js)
   previous: null,        // registers and RAM at the last stop, to mark what changed
   message: "",           // the status line's word on the last stop
 };

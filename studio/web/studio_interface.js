@@ -9,14 +9,14 @@
 //     tavrin_studio.reverse_continue(600);     // {stopped, pc, file, line}, backwards
 //     tavrin_studio.who_wrote(0x2400);         // {frame, instruction, pc, file, line} or null
 //     tavrin_studio.step_out();                // {stopped, pc, file, line}: back in the caller
-//     tavrin_studio.run_fast(36000);           // {stopped, pc, file, line, frames}
+//     await tavrin_studio.run_fast(36000);     // {stopped, pc, file, line, frames}: Run fast's run
 //     tavrin_studio.call_stack();              // [{call, target, return, interrupt, file, line}]
 //     tavrin_studio.watch("w[2100H]");         // {value} or {error}
 
 import { break_at, clear_breaks } from "./studio_breaks.js";
 import { set_source } from "./studio_editor.js";
-import { assemble, max_search_frames, paused_move, power_on, replay, run_to, seek_frame, step,
-         step_back, step_back_over, step_out, step_over, who_wrote } from "./studio_machine.js";
+import { assemble, max_search_frames, paused_move, power_on, replay, run, run_to, seek_frame,
+         step, step_back, step_back_over, step_out, step_over, who_wrote } from "./studio_machine.js";
 import { watch_value } from "./studio_panels.js";
 import { base64 } from "./studio_text.js";
 
@@ -111,14 +111,14 @@ export const checks_interface = (studio) => ({
     }
     return stopped_at(studio, "run_to", stop);
   },
-  run_fast: (max_frames) => {
+  // The Run fast button's run, ended by a stop, Pause or `max_frames` frames: a promise.
+  run_fast: async (max_frames) => {
     if (!Number.isInteger(max_frames) || max_frames < 0) {
       throw new RangeError("run_fast: max_frames must be a whole number of frames, 0 or more");
     }
-    const state = studio_core.state();
-    const stop = paused_move(studio, () => studio_core.run_frames(max_frames));
-    const result = stopped_at(studio, "run_fast", stop);
-    return Object.assign(result, { frames: studio_core.state().frames - state.frames });
+    const ended = await run(studio, true, max_frames);
+    return Object.assign(stopped_at(studio, "run_fast", ended && ended.stop),
+                         { frames: ended.frames });
   },
   call_stack: () => studio_core.call_stack().reverse().map((frame) => {
     const place = studio.line_of.get(frame.call);
