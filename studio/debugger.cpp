@@ -60,69 +60,13 @@ void Debugger::start_frame() {
     history_.hold_keys(session_, keys);
 }
 
-template <typename Done>
-Stop Debugger::run(Done&& done, std::uint64_t max_frames, Stop_Reason at_limit) {
-    const std::uint64_t last_frame = frames() + max_frames;
-    const Drovask::Board& board = session_.board;
-    const std::uint16_t& pc = board.processor.pc;
-    Stop stop;
-    // The first store into a watched address stops the run after its step.
-    const auto observe = [&](std::uint16_t address, std::uint8_t, Store) {
-        if (stop.reason == Stop_Reason::done && inspector_.watched(address)) {
-            stop = {Stop_Reason::watch, address};
-        }
-    };
-    // After each step: the call stack follows it (only a call, a return or an interrupt
-    // changes it), then a watch's store or `done` ends the run. Of the machine before the next
-    // step it needs all only before a call or a return: reading PC and SP at once just after
-    // the instruction stored them one by one would wait for the stores, at every instruction.
-    const Intel_8080& p = board.processor;
-    Call_Stack::Before before = Call_Stack::before(board);
-    const auto after_step = [&] {
-        if (is_call(before.opcode) || is_return(before.opcode) ||
-            board.interrupt_number != before.interrupt_number) {
-            calls_.stepped(before, board);
-            before.interrupt_number = board.interrupt_number;
-        }
-        before.opcode = p.memory[pc];
-        if (is_call(before.opcode) || is_return(before.opcode)) {
-            before = Call_Stack::before(board);
-        }
-        return stop.reason != Stop_Reason::done || done();
-    };
-    if (session_.at_frame_start()) {
-        start_frame();
+bool Debugger::fault_met(const Drovask::Fault& fault, bool may_stop) {
+    audit_.record(fault);
+    if (!stop_on_faults_ || !may_stop) {
+        return false;
     }
-    // One call of `execute` for every instruction: the browser's build inlines the processor
-    // into it, once. (No try block here: that build would route every call inside one through
-    // JavaScript.) The instructions left in the period are counted here, in a register.
-    const std::uint32_t period = session_.instructions_per_interrupt();
-    std::uint32_t left = period - std::min(period - 1, session_.counters().in_period);
-    for (;;) {
-        session_.execute(observe);
-        const bool period_ends = --left == 0;
-        if (period_ends) {
-            session_.fire_timer(observe);
-            left = period;
-        }
-        if (after_step()) {
-            return stop;
-        }
-        const bool frame_starts = period_ends && session_.at_frame_start();
-        if (frame_starts && frames() >= last_frame) {
-            return {at_limit, 0};
-        }
-        if (inspector_.breakpoint_at(pc)) {
-            return {Stop_Reason::breakpoint, pc};
-        }
-        if (frame_starts) {
-            start_frame();
-        }
-    }
-}
-
-Stop Debugger::step() {
-    return run([] { return true; }, 0, Stop_Reason::done);
+    last_fault_ = fault;
+    return true;
 }
 
 Stop Debugger::step_over(std::uint64_t max_frames) {

@@ -40,6 +40,7 @@ const studio = {
   run: null,             // the run under way, real-time or fast (studio_machine.js)
   previous: null,        // registers and RAM at the last stop, to mark what changed
   message: "",           // the status line's word on the last stop
+  failure: null,         // an instruction that failed: {pc, text}, shown among the faults
 };
 
 // After main: the examples are in the project folder.

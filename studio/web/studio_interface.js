@@ -20,14 +20,14 @@ import { assemble, max_search_frames, paused_move, power_on, replay, run, run_to
 import { watch_value } from "./studio_panels.js";
 import { base64 } from "./studio_text.js";
 
-// Where a move backwards stopped: {stopped (at a breakpoint or a watch), pc, file, line}.
+// Where a move stopped: {stopped (at a breakpoint, a watch or a fault), pc, file, line}.
 const stopped_at = (studio, name, stop) => {
   if (stop === null) {
     throw new Error(`${name}: assemble a program first`);
   }
   const state = studio_core.state();
   const place = studio.line_of.get(state.pc);
-  return { stopped: stop.reason === "breakpoint" || stop.reason === "watch", pc: state.pc,
+  return { stopped: ["breakpoint", "watch", "fault"].includes(stop.reason), pc: state.pc,
            file: place ? place.file : null, line: place ? place.line : null };
 };
 
@@ -62,7 +62,7 @@ export const checks_interface = (studio) => ({
     }
     const state = studio_core.state();
     const place = studio.line_of.get(state.pc);
-    return { stopped: stop.reason === "breakpoint" || stop.reason === "watch", pc: state.pc,
+    return { stopped: ["breakpoint", "watch", "fault"].includes(stop.reason), pc: state.pc,
              line: place && place.file === studio.name ? place.line : null };
   },
   key: (name, down) => {

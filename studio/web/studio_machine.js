@@ -6,6 +6,7 @@
 
 import { apply_breaks, machine_on } from "./studio_breaks.js";
 import { draw_gutter, go_to_line, save_source, show_messages, stored_files } from "./studio_editor.js";
+import { stop_on_faults } from "./studio_panels.js";
 import { hex } from "./studio_text.js";
 import { draw_picture, place_of, show_status, show_stop } from "./studio_views.js";
 
@@ -83,6 +84,8 @@ export const power_on = (studio) => {
     return false;
   }
   apply_breaks(studio);
+  studio_core.stop_on_faults(stop_on_faults());
+  studio.failure = null;
   studio.previous = null;
   studio.message = "powered on";
   show_stop(studio);
@@ -99,12 +102,16 @@ const stop_text = (studio, stop, limit) => {
   };
   return { breakpoint: `breakpoint at ${at(stop.address)}`,
            watch: `a store into ${hex(stop.address, 4)}`,
+           fault: `fault: ${stop.fault}${place_of(studio, stop.address) ? " (" + place_of(studio, stop.address) + ")" : ""}`,
            limit: limit || `no stop within ${max_search_frames} frames`, done: "" }[stop.reason];
 };
 
-// A stop that the machine made (a breakpoint, a watch, a fault) is said in the status, and
+// A stop that the machine made (a breakpoint, a watch, a fault, a failure) is said in the status, and
 // ends a run; the caller shows the views once, so that what changed stays marked.
 const after_stop = (studio, stop, limit) => {
+  if (stop.error) {
+    studio.failure = { pc: studio_core.state().pc, text: stop.error }; // among the faults
+  }
   if (stop.error || stop.reason !== "done") {
     studio.message = stop_text(studio, stop, limit);
     end_run(studio, stop);

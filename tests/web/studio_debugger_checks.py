@@ -77,6 +77,15 @@ loop:   IN 1
 """
 RIGHT = 0x40  # D's bit of port 1
 
+# A store outside RAM, over and over.
+FAULTS = """\
+        ORG 0
+        LXI SP,2400H
+loop:   STA 1000H
+        JMP loop
+"""
+FAULT_LINE = 3
+
 
 def assembled(browser, url, source):
     ready(browser, url)
@@ -170,6 +179,26 @@ def check_run_fast(arguments, browser):
         raise Check_Failed(f"stopped after {frames} frames, not 36,000")
     if "breakpoint" not in rate:
         raise Check_Failed(f"the status says {rate!r}")
+
+
+def check_faults(arguments, browser):
+    """A store outside RAM is listed among the faults at its line; with "stop on them" set (kept
+    in the browser over a reload), a run stops after it and says which fault, where."""
+    assembled(browser, arguments.url, FAULTS)
+    browser.evaluate("tavrin_studio.run_frames(1)")
+    shown = browser.evaluate("document.getElementById('faults').textContent")
+    if f"main.asm:{FAULT_LINE}" not in shown or "1000 dropped" not in shown:
+        raise Check_Failed(f"the faults view shows {shown!r}")
+    browser.evaluate("document.getElementById('stop-on-faults').click()")
+    ready(browser, arguments.url)
+    if not result(browser, "assemble()")["ok"]:
+        raise Check_Failed("the program does not assemble after the reload")
+    stop = json.loads(browser.evaluate("tavrin_studio.run_fast(10).then(JSON.stringify)"))
+    expect("run_fast with stop on faults", (stop["stopped"], stop["line"], stop["frames"]),
+           (True, FAULT_LINE + 1, 0))
+    status = browser.evaluate("document.getElementById('status').textContent")
+    if f"main.asm:{FAULT_LINE}" not in status or "dropped" not in status:
+        raise Check_Failed(f"the status says {status!r}")
 
 
 def check_keys_only_from_the_picture(arguments, browser):
@@ -273,6 +302,7 @@ def check_offline(arguments, browser):
 CHECKS = {
     "studio_steps_out_and_shows_calls_and_watches": check_step_out_calls_and_watches,
     "studio_runs_fast_to_a_far_break": check_run_fast,
+    "studio_shows_faults_and_stops_on_them": check_faults,
     "studio_keys_reach_the_machine_only_from_the_picture": check_keys_only_from_the_picture,
     "studio_holds_every_view_on_screen": check_layout,
     "studio_starts_offline": check_offline,
