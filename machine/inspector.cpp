@@ -12,6 +12,8 @@ const char* stop_reason_name(Stop_Reason reason) {
         return "watch";
     case Stop_Reason::limit:
         return "limit";
+    case Stop_Reason::fault:
+        return "fault";
     }
     return "?";
 }

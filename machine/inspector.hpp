@@ -29,17 +29,19 @@ enum class Stop_Reason : std::uint8_t {
     breakpoint, // PC reached a breakpoint (before its instruction runs)
     watch,      // an instruction (or an interrupt's push) stored into a watched address
     limit,      // the most frames allowed to look for a breakpoint or a return were run
+    fault,      // a step did what the audit reports (a store outside RAM, the stack leaving it)
 };
 
 struct Stop {
     Stop_Reason reason = Stop_Reason::done;
-    std::uint16_t address = 0; // the breakpoint, or the watched address stored into
+    std::uint16_t address = 0; // the breakpoint, the watched address stored into, or for a fault
+                               // its instruction (at an interrupt, the interrupted one)
 
     bool operator==(const Stop&) const = default;
 };
 
 // The name of a stop reason as a debugger's messages and the studio's page show it: "done",
-// "breakpoint", "watch", "limit".
+// "breakpoint", "watch", "limit", "fault".
 const char* stop_reason_name(Stop_Reason reason);
 
 class Inspector {

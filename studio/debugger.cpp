@@ -62,30 +62,13 @@ void Debugger::start_frame() {
     history_.hold_keys(session_, keys);
 }
 
-template <typename Done>
-Stop Debugger::run(Done&& done, std::uint64_t max_frames, Stop_Reason at_limit) {
-    Call_Stack::Before before = Call_Stack::before(session_.board);
-    std::uint64_t counted = instructions();
-    const auto follow = [&] {
-        if (instructions() != counted) {
-            calls_.stepped(before, session_.board);
-            before = Call_Stack::before(session_.board);
-            counted = instructions();
-        }
-    };
-    const Stop stop = inspector_.run(
-        session_,
-        [&] {
-            follow();
-            return done();
-        },
-        max_frames, at_limit, [this] { start_frame(); });
-    follow(); // a watch stops the run before `done` hears of its step
-    return stop;
-}
-
-Stop Debugger::step() {
-    return run([] { return true; }, 0, Stop_Reason::done);
+bool Debugger::fault_met(const Drovask::Fault& fault, bool may_stop) {
+    audit_.record(fault);
+    if (!stop_on_faults_ || !may_stop) {
+        return false;
+    }
+    last_fault_ = fault;
+    return true;
 }
 
 Stop Debugger::step_over(std::uint64_t max_frames) {

@@ -15,6 +15,8 @@
 //     debugger.who_wrote(0x2400);                         // the last store into 2400H
 //     debugger.step_out(600);                             // to the caller, after its CALL
 //     debugger.call_stack();                              // the calls PC is inside
+//     debugger.stop_on_faults(true);                      // the audit's faults stop runs
+//     debugger.audit().entries();                         // and each is kept as it is met
 //
 // Keys change only between frames, where a key script's `at FRAME` puts them, so every session
 // can be written down as a key script (`recording()`) and replayed (`replay`) picture for picture.
@@ -31,11 +33,13 @@
 // same whichever way the machine got there.
 
 #include "formats/key_script.hpp"
+#include "machine/audit.hpp"
 #include "machine/call_stack.hpp"
 #include "machine/history.hpp"
 #include "machine/inspector.hpp"
 #include "machine/session.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -75,7 +79,7 @@ public:
     // One instruction, then the interrupt if it completes a period. Throws Tavrin::Exception for
     // an instruction that is not implemented (as every way of running does); then
     // `back_to_fault()` puts PC back at it.
-    Stop step();
+    Stop step() { return step(No_Store_Observer{}); }
     // As step, `observe` hearing the instruction's stores and then the interrupt's push (when
     // `instructions()` has counted the instruction already).
     template <Store_Observer Observer>
@@ -140,6 +144,14 @@ public:
     }
     void clear_watches() { inspector_.clear_watches(); }
 
+    // The audit's faults that the machine met running forwards since power-on (stores outside
+    // RAM, the stack leaving RAM, ports that nothing answers), each distinct one with its count.
+    const Drovask::Audit& audit() const { return audit_; }
+    // With `on`, a fault stops the run after the step that made it (reason fault, the stop's
+    // address its instruction); `last_fault()` is the one that did.
+    void stop_on_faults(bool on) { stop_on_faults_ = on; }
+    const std::optional<Drovask::Fault>& last_fault() const { return last_fault_; }
+
     // Holds or releases a machine key from the start of the next frame (now, between frames).
     void key(char key, bool down);
 
@@ -161,13 +173,18 @@ private:
     // At the start of a frame: a snapshot when one is due; in the past, the keys it held; else
     // the key script's changes due, then the keys as wanted now.
     void start_frame();
-    // Steps with the inspector until `done()` holds after a step (or a stop), the call stack
-    // following each step.
-    template <typename Done>
-    Stop run(Done&& done, std::uint64_t max_frames, Stop_Reason at_limit);
+    // Steps until `done()` holds after a step, a breakpoint or a watch stops the run, or
+    // `max_frames` more frames are complete (then the stop is `at_limit`), the call stack
+    // following each step: every way forward runs here, as nearly as fast as the plain path.
+    template <typename Done, Store_Observer Observer = No_Store_Observer>
+    Stop run(Done&& done, std::uint64_t max_frames, Stop_Reason at_limit, Observer heard = {});
     // To the point after `instructions` instructions in all, within the history, with the call
     // stack as it was there.
     bool go_to(std::uint64_t instructions);
+    // Keeps a fault that the audit met; true when it stops the run (faults stop runs, and
+    // `may_stop`: nothing else stopped it yet). Kept out of line: `execute` is flattened, and
+    // everything it calls is inlined into each of its 256 handlers.
+    [[gnu::noinline]] bool fault_met(const Drovask::Fault& fault, bool may_stop);
     // The keys held in frame `frame`, from the log.
     std::uint8_t keys_in(std::uint64_t frame) const;
     // Replays the past from `from` to `to` instructions: `step(session)` runs one instruction
@@ -193,6 +210,9 @@ private:
     std::uint64_t frames_keyed_ = 0; // frames whose keys are in the log: the past's
     Drovask::History history_;
     Drovask::Call_Stack calls_;
+    Drovask::Audit audit_;
+    bool stop_on_faults_ = false;
+    std::optional<Drovask::Fault> last_fault_;
     // The call stack at frame starts every `frames_between_snapshots` frames, as far back as the
     // history reaches.
     struct Calls_At {
@@ -204,13 +224,96 @@ private:
 
 template <Store_Observer Observer>
 Stop Debugger::step(Observer observe) {
+    return run([] { return true; }, 0, Stop_Reason::done, observe);
+}
+
+template <typename Done, Store_Observer Observer>
+Stop Debugger::run(Done&& done, std::uint64_t max_frames, Stop_Reason at_limit, Observer heard) {
+    using Drovask::Call_Stack;
+    const std::uint64_t last_frame = frames() + max_frames;
+    const Drovask::Board& board = session_.board;
+    const std::uint16_t& pc = board.processor.pc;
+    const Intel_8080& p = board.processor;
+    Stop stop;
+    // The audit looks at every step: each fault is kept, and with `stop_on_faults_` the first
+    // ends the run after its step.
+    std::uint16_t at = pc;   // the instruction being run
+    std::uint16_t sp = p.sp; // SP before it
+    bool at_interrupt = false;
+    const auto met = [&](const std::optional<Drovask::Fault>& fault) {
+        if (fault && fault_met(*fault, stop.reason == Stop_Reason::done)) {
+            stop = {Stop_Reason::fault, fault->pc};
+        }
+    };
+    // The first store into a watched address stops the run after its step.
+    const auto observe = [&](std::uint16_t address, std::uint8_t value, Store store) {
+        if (stop.reason == Stop_Reason::done && inspector_.watched(address)) {
+            stop = {Stop_Reason::watch, address};
+        }
+        met(Drovask::store_fault(p, address, store, at_interrupt ? p.pc : at, at_interrupt));
+        heard(address, value, store);
+    };
+    // After each step: the audit's port and stack rules, the call stack follows it (only a call,
+    // a return or an interrupt changes it), then a watch's store, a fault or `done` ends it. Of the
+    // machine before the next step it needs all only before a call or a return: reading PC and SP
+    // at once just after the instruction stored them one by one would wait for the stores, at every
+    // instruction.
+    Call_Stack::Before before = Call_Stack::before(board);
+    const auto after_step = [&] {
+        met(Drovask::port_fault({before.opcode, p.memory[static_cast<std::uint16_t>(at + 1)],
+                                 p.memory[static_cast<std::uint16_t>(at + 2)]},
+                                at));
+        met(Drovask::stack_fault(sp, p.sp, at, false));
+        sp = p.sp;
+        at = pc;
+        if (Call_Stack::is_call(before.opcode) || Call_Stack::is_return(before.opcode) ||
+            board.interrupt_number != before.interrupt_number) {
+            calls_.stepped(before, board);
+            before.interrupt_number = board.interrupt_number;
+        }
+        before.opcode = p.memory[pc];
+        if (Call_Stack::is_call(before.opcode) || Call_Stack::is_return(before.opcode)) {
+            before = Call_Stack::before(board);
+        }
+        return stop.reason != Stop_Reason::done || done();
+    };
     if (session_.at_frame_start()) {
         start_frame();
     }
-    const Drovask::Call_Stack::Before before = Drovask::Call_Stack::before(session_.board);
-    const Stop stop = inspector_.step(session_, observe);
-    calls_.stepped(before, session_.board);
-    return stop;
+    // One call of `execute` for every instruction: the browser's build inlines the processor
+    // into it, once. (No try block here: that build would route every call inside one through
+    // JavaScript.) The instructions left in the period are counted here, in a register.
+    const std::uint32_t period = session_.instructions_per_interrupt();
+    std::uint32_t left = period - std::min(period - 1, session_.counters().in_period);
+    for (;;) {
+        session_.execute(observe);
+        const bool period_ends = --left == 0;
+        if (period_ends) {
+            // The instruction's own change of SP, then the interrupt's entry at its end.
+            met(Drovask::stack_fault(sp, p.sp, at, false));
+            sp = p.sp;
+            const std::uint16_t interrupted = pc;
+            at_interrupt = true;
+            session_.fire_timer(observe);
+            at_interrupt = false;
+            met(Drovask::stack_fault(sp, p.sp, interrupted, true));
+            sp = p.sp;
+            left = period;
+        }
+        if (after_step()) {
+            return stop;
+        }
+        const bool frame_starts = period_ends && session_.at_frame_start();
+        if (frame_starts && frames() >= last_frame) {
+            return {at_limit, 0};
+        }
+        if (inspector_.breakpoint_at(pc)) {
+            return {Stop_Reason::breakpoint, pc};
+        }
+        if (frame_starts) {
+            start_frame();
+        }
+    }
 }
 
 } // namespace Studio

@@ -27,6 +27,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -56,7 +57,8 @@ std::string error_json(std::string_view message) {
 
 using Formats::hex;
 
-// {"reason":"breakpoint","address":291}, or {"error":"..."} when the machine failed.
+// {"reason":"breakpoint","address":291}, or {"error":"..."} when the machine failed; a stop at a
+// fault says which: {"reason":"fault","address":291,"fault":"PC 0123: store to 1FFF dropped..."}.
 template <typename Action>
 const char* on_machine(Action&& action) {
     if (!debugger) {
@@ -64,9 +66,14 @@ const char* on_machine(Action&& action) {
     }
     try {
         const Studio::Stop stop = action(*debugger);
-        return answer(
-            Json::object({{"reason", Json::string(Drovask::stop_reason_name(stop.reason))},
-                          {"address", Json::number(stop.address)}}));
+        const std::string reason = Json::string(Drovask::stop_reason_name(stop.reason));
+        if (stop.reason == Studio::Stop_Reason::fault && debugger->last_fault()) {
+            return answer(Json::object(
+                {{"reason", reason},
+                 {"address", Json::number(stop.address)},
+                 {"fault", Json::string(Drovask::describe(*debugger->last_fault()))}}));
+        }
+        return answer(Json::object({{"reason", reason}, {"address", Json::number(stop.address)}}));
     } catch (const Tavrin::Exception& exception) {
         debugger->back_to_fault();
         return answer(error_json(exception.message));
@@ -337,6 +344,33 @@ EMSCRIPTEN_KEEPALIVE void studio_clear_breaks() {
 EMSCRIPTEN_KEEPALIVE void studio_watch(std::uint16_t first, std::uint32_t length) {
     if (debugger) {
         debugger->add_watch(first, length);
+    }
+}
+
+// The audit's faults met since power-on: {"total" (every time one was met), "faults": [{"pc",
+// "interrupt", "times", "text"}]}, the first 100 distinct ones in the order they came.
+EMSCRIPTEN_KEEPALIVE const char* studio_faults() {
+    if (!debugger) {
+        return answer(Json::null);
+    }
+    const Drovask::Audit& audit = debugger->audit();
+    const auto& entries = audit.entries();
+    const std::span<const Drovask::Audit::Entry> shown(entries.data(),
+                                                       std::min<std::size_t>(entries.size(), 100));
+    return answer(Json::object(
+        {{"total", Json::number(static_cast<std::int64_t>(audit.total()))},
+         {"faults", Json::array(shown, [](const Drovask::Audit::Entry& entry) {
+              return Json::object({{"pc", Json::number(entry.fault.pc)},
+                                   {"interrupt", Json::boolean(entry.fault.at_interrupt)},
+                                   {"times", Json::number(static_cast<std::int64_t>(entry.times))},
+                                   {"text", Json::string(Drovask::describe(entry.fault))}});
+          })}}));
+}
+
+// Whether a fault stops the machine after the instruction that made it.
+EMSCRIPTEN_KEEPALIVE void studio_stop_on_faults(bool on) {
+    if (debugger) {
+        debugger->stop_on_faults(on);
     }
 }
 

@@ -1,7 +1,9 @@
-// The studio's debugger after ten minutes of the demo (36,000 frames, played as in
-// session_benchmark): how long each way back takes from a random point of the history, and the
-// history's memory. Going back is a seek from the snapshot before the point; the searches
-// backwards replay the windows between snapshots looking at each instruction.
+// The studio's debugger running forward as Run fast does (frames a second, with breakpoints and
+// watches set that nothing reaches, beside the session's plain frame), and after ten minutes of
+// the demo (36,000 frames, played as in session_benchmark): how long each way back takes from a
+// random point of the history, and the history's memory. Going back is a seek from the snapshot
+// before the point; the searches backwards replay the windows between snapshots looking at each
+// instruction.
 #include "machine/programs.hpp"
 #include "studio/debugger.hpp"
 
@@ -45,6 +47,47 @@ Studio::Debugger& played() {
     }();
     return *debugger;
 }
+
+// 60 frames of the demo an iteration, the keys held as a player would; `looking` sets a
+// breakpoint (where no instruction starts) and a watch (on the ROM, which nothing stores into).
+void studio_run_frames(benchmark::State& state) {
+    const auto owned = std::make_unique<Studio::Debugger>(Drovask::demo_rom());
+    Studio::Debugger& debugger = *owned;
+    if (state.range(0) != 0) {
+        debugger.set_breakpoint(0x1FFF, true);
+        debugger.add_watch(0x1FF0, 8);
+    }
+    for (auto _ : state) {
+        for (int frame = 0; frame < 60; ++frame) {
+            for (const Drovask::Input_Key& k : Drovask::input_keys) {
+                debugger.key(k.key, held(k.key, debugger.frames()));
+            }
+            benchmark::DoNotOptimize(debugger.run_frames(1));
+        }
+    }
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(debugger.frames()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(studio_run_frames)->ArgName("looking")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The same frames without the debugger: the bound that Run fast can come near.
+void studio_plain_frames(benchmark::State& state) {
+    const auto owned = std::make_unique<Drovask::Session>(Drovask::demo_rom());
+    Drovask::Session& session = *owned;
+    for (auto _ : state) {
+        for (int frame = 0; frame < 60; ++frame) {
+            std::uint8_t keys = 0;
+            for (const Drovask::Input_Key& k : Drovask::input_keys) {
+                keys =
+                    static_cast<std::uint8_t>(held(k.key, session.frames()) ? keys | k.bit : keys);
+            }
+            session.run_frame(keys);
+        }
+    }
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(session.frames()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(studio_plain_frames)->Unit(benchmark::kMillisecond);
 
 // Each iteration goes to a random point of the history (not timed), then back by `back`.
 template <typename Back>

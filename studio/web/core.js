@@ -75,6 +75,9 @@
     clear_breaks: () => _studio_clear_breaks(),
     watch: (first, length) => _studio_watch(first, length),
     clear_watches: () => _studio_clear_watches(),
+    // The audit's faults since power-on: {total, faults: [{pc, interrupt, times, text}]} or null
+    faults: () => json_at(_studio_faults()),
+    stop_on_faults: (on) => _studio_stop_on_faults(on ? 1 : 0),
     key: (name, down) => _studio_key(name.charCodeAt(0), down ? 1 : 0),
     // null, or why the script is wrong
     replay: (script) => {

@@ -47,10 +47,10 @@ const studio = {
   current_place: null,   // {file, line} where the machine stands, or null
   current_line: 0,       // of the editor's file, where the machine stands
   running: false,
-  last_time: 0,
-  owed: 0,               // frames due in real time, not yet run
+  run: null,             // the run under way, real-time or fast (studio_machine.js)
   previous: null,        // registers and RAM at the last stop, to mark what changed
   message: "",           // the status line's word on the last stop
+  failure: null,         // an instruction that failed: {pc, text}, shown among the faults
   // What the modules call back.
   toggle_line: (studio, line) => toggle_line(studio, line),
   text_changed: (studio) => check_soon(studio),

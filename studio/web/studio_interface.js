@@ -10,7 +10,7 @@
 //     tavrin_studio.reverse_continue(600);     // {stopped, pc, file, line}, backwards
 //     tavrin_studio.who_wrote(0x2400);         // {frame, instruction, pc, file, line} or null
 //     tavrin_studio.step_out();                // {stopped, pc, file, line}: back in the caller
-//     tavrin_studio.run_fast(36000);           // {stopped, pc, file, line, frames}
+//     await tavrin_studio.run_fast(36000);     // {stopped, pc, file, line, frames}: Run fast's run
 //     tavrin_studio.call_stack();              // [{call, target, return, interrupt, file, line}]
 //     tavrin_studio.watch("w[2100H]");         // {value} or {error}
 //     tavrin_studio.files();                   // [{name, text, main, open}]
@@ -23,19 +23,19 @@ import { open_file, project_files, save_source, set_source } from "./studio_edit
 import { settings } from "./studio_files.js";
 import { delete_file, set_main, write_file } from "./studio_project.js";
 import { share_link } from "./studio_share.js";
-import { assemble, max_search_frames, paused_move, power_on, replay, run_to, seek_frame, step,
-         step_back, step_back_over, step_out, step_over, who_wrote } from "./studio_machine.js";
+import { assemble, max_search_frames, paused_move, power_on, replay, run, run_to, seek_frame,
+         step, step_back, step_back_over, step_out, step_over, who_wrote } from "./studio_machine.js";
 import { watch_value } from "./studio_panels.js";
 import { base64 } from "./studio_text.js";
 
-// Where a move backwards stopped: {stopped (at a breakpoint or a watch), pc, file, line}.
+// Where a move stopped: {stopped (at a breakpoint, a watch or a fault), pc, file, line}.
 const stopped_at = (studio, name, stop) => {
   if (stop === null) {
     throw new Error(`${name}: assemble a program first`);
   }
   const state = studio_core.state();
   const place = studio.line_of.get(state.pc);
-  return { stopped: stop.reason === "breakpoint" || stop.reason === "watch", pc: state.pc,
+  return { stopped: ["breakpoint", "watch", "fault"].includes(stop.reason), pc: state.pc,
            file: place ? place.file : null, line: place ? place.line : null };
 };
 
@@ -78,7 +78,7 @@ export const checks_interface = (studio) => ({
     }
     const state = studio_core.state();
     const place = studio.line_of.get(state.pc);
-    return { stopped: stop.reason === "breakpoint" || stop.reason === "watch", pc: state.pc,
+    return { stopped: ["breakpoint", "watch", "fault"].includes(stop.reason), pc: state.pc,
              line: place && place.file === studio.name ? place.line : null };
   },
   key: (name, down) => {
@@ -127,14 +127,14 @@ export const checks_interface = (studio) => ({
     }
     return stopped_at(studio, "run_to", stop);
   },
-  run_fast: (max_frames) => {
+  // The Run fast button's run, ended by a stop, Pause or `max_frames` frames: a promise.
+  run_fast: async (max_frames) => {
     if (!Number.isInteger(max_frames) || max_frames < 0) {
       throw new RangeError("run_fast: max_frames must be a whole number of frames, 0 or more");
     }
-    const state = studio_core.state();
-    const stop = paused_move(studio, () => studio_core.run_frames(max_frames));
-    const result = stopped_at(studio, "run_fast", stop);
-    return Object.assign(result, { frames: studio_core.state().frames - state.frames });
+    const ended = await run(studio, true, max_frames);
+    return Object.assign(stopped_at(studio, "run_fast", ended && ended.stop),
+                         { frames: ended.frames });
   },
   call_stack: () => studio_core.call_stack().reverse().map((frame) => {
     const place = studio.line_of.get(frame.call);

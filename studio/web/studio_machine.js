@@ -1,6 +1,6 @@
 // Assembling and running: the editor's text assembled in the WebAssembly, the machine powered on
-// with it, stepped (in, over, out, to a line), run in real time at 60 frames a second or fast (as
-// many frames as an animation frame's time holds), and stopped at breakpoints; and going back in
+// with it, stepped (in, over, out, to a line), run in real time at 60 frames a second or fast (in
+// slices of about 40 ms, as fast as the machine goes), and stopped at breakpoints; and going back in
 // its history: steps back, reverse continue, the timeline and who wrote a byte. While it runs,
 // the views follow a few times a second.
 
@@ -8,6 +8,7 @@ import { apply_breaks, machine_on, settle_breaks, take_line_map } from "./studio
 import { assemble_project, message_items } from "./studio_check.js";
 import { draw_gutter, go_to_line, show_messages } from "./studio_editor.js";
 import { settings } from "./studio_files.js";
+import { stop_on_faults } from "./studio_panels.js";
 import { hex } from "./studio_text.js";
 import { draw_picture, place_of, show_status, show_stop } from "./studio_views.js";
 
@@ -69,6 +70,8 @@ export const power_on = (studio) => {
     return false;
   }
   apply_breaks(studio);
+  studio_core.stop_on_faults(stop_on_faults());
+  studio.failure = null;
   studio.previous = null;
   studio.message = "powered on";
   show_stop(studio);
@@ -85,15 +88,19 @@ const stop_text = (studio, stop, limit) => {
   };
   return { breakpoint: `breakpoint at ${at(stop.address)}`,
            watch: `a store into ${hex(stop.address, 4)}`,
+           fault: `fault: ${stop.fault}${place_of(studio, stop.address) ? " (" + place_of(studio, stop.address) + ")" : ""}`,
            limit: limit || `no stop within ${max_search_frames} frames`, done: "" }[stop.reason];
 };
 
-// A stop that the machine made (a breakpoint, a watch, a fault) is said in the status, and
+// A stop that the machine made (a breakpoint, a watch, a fault, a failure) is said in the status, and
 // ends a run; the caller shows the views once, so that what changed stays marked.
 const after_stop = (studio, stop, limit) => {
+  if (stop.error) {
+    studio.failure = { pc: studio_core.state().pc, text: stop.error }; // among the faults
+  }
   if (stop.error || stop.reason !== "done") {
     studio.message = stop_text(studio, stop, limit);
-    end_run(studio);
+    end_run(studio, stop);
   }
   return stop;
 };
@@ -180,110 +187,151 @@ export const who_wrote = (studio, address) => {
   return Object.assign(writer, { address, file: place ? place.file : null, line: place ? place.line : null });
 };
 
-// Real time: each animation frame runs the frames that are due, stopping at breakpoints. Fast:
-// slices of as many frames as about 12 ms hold, one after another as tasks of their own, so the
-// page stays alive between them (its clicks and keys are handled; Pause stops it).
-export const run = (studio, fast = false) => {
+// Running, until a breakpoint, a watch, Pause or `max_frames` frames. Real time: each animation
+// frame runs the frames due at 60 a second and draws the picture. Fast: slices of as many
+// frames as about 40 ms hold, each a task of its own (a message to itself, which no timer
+// clamps), so that the page handles clicks, keys and Pause between them; the picture and the
+// other views are drawn in an animation frame four times a second, so drawing takes little of
+// the machine's time. The Run fast button and tavrin_studio.run_fast both come here. Returns a
+// promise of {stop, frames} (the frames the run completed) once the run ends, or of null when
+// there is no program to run.
+const slice_ms = 40;
+const views_ms = 250; // the views while running: four times a second
+
+export const run = (studio, fast = false, max_frames = Infinity) => {
   if (!machine_on() && !(studio.program && power_on(studio))) {
-    return;
+    return Promise.resolve(null);
   }
+  if (studio.run) {
+    end_run(studio, { reason: "done" }); // Run fast while running goes on fast, and the reverse
+  }
+  const now = performance.now();
+  const going = { fast, left: max_frames, frames: 0, start: now, last_time: now, owed: 0,
+                  slice: 8, views_time: now, drawing: false };
+  const ended = new Promise((resolve) => { going.resolve = resolve; });
+  studio.run = going;
   studio.running = true;
-  studio.fast = fast;
-  studio.fast_slice = 8;
-  studio.fast_frames = 0;
-  studio.fast_start = performance.now();
-  studio.views_time = 0;
-  studio.drawn_time = 0;
   studio.message = fast ? "running fast" : "running";
-  studio.last_time = performance.now();
-  studio.owed = 0;
   document.body.dataset.running = "yes";
-  next_slice(studio);
   show_status(studio);
+  if (fast) {
+    next_slice(() => fast_slice(studio, going));
+  } else {
+    requestAnimationFrame((next) => real_time_frame(studio, going, next));
+  }
+  return ended;
 };
 
-const end_run = (studio) => {
+const end_run = (studio, stop) => {
+  const going = studio.run;
+  if (!going) {
+    return;
+  }
+  studio.run = null;
   studio.running = false;
-  if (studio.fast) {
-    const seconds = (performance.now() - studio.fast_start) / 1000;
-    studio.fast_rate = seconds > 0 ? Math.round(studio.fast_frames / seconds) : 0;
+  if (going.fast) {
+    studio.fast_rate = frame_rate(going);
   }
   document.body.dataset.running = "no";
+  going.resolve({ stop, frames: going.frames });
 };
 
 export const pause = (studio) => {
   if (studio.running) {
-    end_run(studio);
+    end_run(studio, { reason: "paused" });
     studio.message = "paused";
     show_stop(studio);
   }
 };
 
-// The frames that this animation frame runs: those due in real time, or fast, a slice sized
-// by the last one's time.
-const frames_now = (studio, now) => {
-  if (!studio.fast) {
-    studio.owed = Math.min(studio.owed + (now - studio.last_time) / 1000 / frame_seconds, 15);
-    studio.last_time = now;
-    const frames = Math.floor(studio.owed);
-    studio.owed -= frames;
-    return frames;
-  }
-  return studio.fast_slice;
+const frame_rate = (going) => {
+  const seconds = (performance.now() - going.start) / 1000;
+  return seconds > 0 ? Math.round(going.frames / seconds) : 0;
 };
 
-const slice_ms = 12;
-
-const animation_frame = (studio, now) => {
-  if (!studio.running) {
-    return;
-  }
-  const frames = frames_now(studio, now);
+// Runs `frames` frames of the run (at most those it has left); false when the run ended there.
+const run_frames_of = (studio, going, frames) => {
+  frames = Math.min(frames, going.left);
+  let stop = { reason: "done" };
   if (frames > 0) {
-    const start = performance.now();
     const before = studio_core.state().frames;
-    const stop = studio_core.run_frames(frames);
-    if (studio.fast) {
-      const took = Math.max(performance.now() - start, 0.1);
-      studio.fast_frames += studio_core.state().frames - before;
-      studio.fast_slice = Math.max(1, Math.min(4 * frames, Math.round(frames * slice_ms / took)));
-    }
-    if (stop.error || stop.reason !== "done") {
-      after_stop(studio, stop);
-      show_stop(studio);
-      return;
-    }
+    stop = studio_core.run_frames(frames);
+    const ran = studio_core.state().frames - before;
+    going.frames += ran;
+    going.left -= ran;
   }
-  if (studio.fast) {
-    const seconds = (performance.now() - studio.fast_start) / 1000;
-    studio.fast_rate = seconds > 0 ? Math.round(studio.fast_frames / seconds) : 0;
-    studio.message = `running fast: ${studio.fast_rate.toLocaleString("en")} frames a second`;
-  }
-  // Fast, the picture ten times a second: each drawing costs the page a frame's composition.
-  if (studio.fast && now - studio.drawn_time < 100) {
-    next_slice(studio);
-    return;
-  }
-  studio.drawn_time = now;
-  draw_picture();
-  show_status(studio);
-  if (now - studio.views_time > 250) { // the views, a few times a second
-    studio.views_time = now;
+  if (stop.error || stop.reason !== "done" || going.left <= 0) {
+    after_stop(studio, stop.error || stop.reason !== "done" ? stop : { reason: "limit" },
+               `ran ${going.frames.toLocaleString("en")} frames`);
     show_stop(studio);
+    return false;
   }
-  next_slice(studio);
+  return true;
 };
 
-// A message to itself runs the next fast slice as soon as the page is free; real time waits
-// for the next animation frame.
-const slices = new MessageChannel();
-const next_slice = (studio) => {
-  if (studio.fast) {
-    slices.port1.onmessage = () => animation_frame(studio, performance.now());
-    slices.port2.postMessage(null);
-  } else {
-    requestAnimationFrame((next) => animation_frame(studio, next));
+// A slice of a fast run, its size from the last one's time; the views four times a second.
+const fast_slice = (studio, going) => {
+  if (studio.run !== going) {
+    return;
   }
+  const start = performance.now();
+  const frames = going.slice;
+  if (!run_frames_of(studio, going, frames)) {
+    return;
+  }
+  const took = Math.max(performance.now() - start, 0.1);
+  going.slice = Math.max(1, Math.min(4 * frames, Math.round(frames * slice_ms / took)));
+  if (!going.drawing && start - going.views_time >= views_ms) {
+    going.drawing = true;
+    requestAnimationFrame(() => {
+      going.drawing = false;
+      if (studio.run === going) {
+        going.views_time = performance.now();
+        studio.message = `running fast: ${frame_rate(going).toLocaleString("en")} frames a second`;
+        show_stop(studio);
+      }
+    });
+  }
+  next_slice(() => fast_slice(studio, going));
+};
+
+// An animation frame of a real-time run: the frames due, the picture and the status, and the
+// other views four times a second.
+const real_time_frame = (studio, going, now) => {
+  if (studio.run !== going) {
+    return;
+  }
+  going.owed = Math.min(going.owed + (now - going.last_time) / 1000 / frame_seconds, 15);
+  going.last_time = now;
+  const frames = Math.floor(going.owed);
+  going.owed -= frames;
+  if (frames > 0 && !run_frames_of(studio, going, frames)) {
+    return;
+  }
+  if (now - going.views_time >= views_ms) {
+    going.views_time = now;
+    show_stop(studio);
+  } else {
+    draw_picture();
+    show_status(studio);
+  }
+  requestAnimationFrame((next) => real_time_frame(studio, going, next));
+};
+
+// The next fast slice as soon as the page is free: one message for one slice, so a message
+// left over from a run that ended starts no second chain of slices.
+const slices = new MessageChannel();
+let waiting_slice = null;
+slices.port1.onmessage = () => {
+  const slice = waiting_slice;
+  waiting_slice = null;
+  if (slice) {
+    slice();
+  }
+};
+const next_slice = (slice) => {
+  waiting_slice = slice;
+  slices.port2.postMessage(null);
 };
 
 // Powers on and replays a key script; returns what is wrong with it, or null.

@@ -1,5 +1,7 @@
 // The debugger's panels beside the registers: the call stack (a frame clicked opens its line),
-// watch expressions (their values at every stop, kept in this browser), the disassembly's clicks (a line opens its source, its dot sets a breakpoint) and the memory
+// watch expressions (their values at every stop, kept in this browser), the audit's faults (each
+// clicked opens its line; a setting, kept in this browser, stops the machine at them), the
+// disassembly's clicks (a line opens its source, its dot sets a breakpoint) and the memory
 // view's go-to. The views call show_panels at every stop and a few times a second while running.
 
 import { apply_breaks } from "./studio_breaks.js";
@@ -8,6 +10,9 @@ import { element, escape_html, hex } from "./studio_text.js";
 import { show_stop, symbol_at } from "./studio_views.js";
 
 const watches_key = "tavrin-studio-watch-expressions";
+const stop_on_faults_key = "tavrin-studio-stop-on-faults";
+
+export const stop_on_faults = () => localStorage.getItem(stop_on_faults_key) === "yes";
 
 export const watch_expressions = () => {
   try {
@@ -70,12 +75,25 @@ const show_watch_expressions = () => {
   }).join("");
 };
 
+// What the program did wrong that the screen does not show, each with its source line: the
+// audit's faults (stores outside RAM, the stack leaving RAM, ports nothing answers) and an
+// instruction that is not implemented, which stops the machine.
+const show_faults = (studio) => {
+  const audit = studio_core.faults();
+  const found = [...(studio.failure ? [studio.failure] : []), ...audit.faults];
+  element("faults").innerHTML = found.map((fault) =>
+    `<li>${place_link(studio, fault.pc) || hex(fault.pc, 4)} ${escape_html(fault.text)}` +
+    `${fault.times > 1 ? ` (${fault.times.toLocaleString("en")} times)` : ""}</li>`).join("");
+  element("faults-count").textContent = audit.total ? `(${audit.total.toLocaleString("en")})` : "";
+};
+
 export const show_panels = (studio) => {
   if (!studio_core.state()) {
     return;
   }
   show_call_stack(studio);
   show_watch_expressions();
+  show_faults(studio);
 };
 
 const follow_links = (studio, id) => element(id).addEventListener("click", (event) => {
@@ -88,6 +106,15 @@ const follow_links = (studio, id) => element(id).addEventListener("click", (even
 
 export const install_panels = (studio) => {
   follow_links(studio, "call-stack");
+  follow_links(studio, "faults");
+  const stop_box = element("stop-on-faults");
+  stop_box.checked = stop_on_faults();
+  stop_box.addEventListener("change", () => {
+    localStorage.setItem(stop_on_faults_key, stop_box.checked ? "yes" : "no");
+    if (studio_core.state()) {
+      studio_core.stop_on_faults(stop_box.checked);
+    }
+  });
   element("expression-form").addEventListener("submit", (event) => {
     event.preventDefault();
     const text = element("expression").value.trim();

@@ -7,7 +7,9 @@
 #include "base/exception.hpp"
 #include "formats/key_script.hpp"
 
+#include "faults_rom.hpp"
 #include "machine/programs.hpp"
+#include "tests/machine/rom_with.hpp"
 #include "tools/asm8080/assembler.hpp"
 #include "tools/drovask-run/runner.hpp"
 
@@ -231,6 +233,43 @@ TEST(Debugger_Stops, AnInstructionThatIsNotImplementedStopsTheMachineAtIt) {
         debugger.back_to_fault();
         EXPECT_EQ(debugger.board().processor.pc, 0x0001);
         EXPECT_EQ(debugger.instructions(), 1u) << "the failed instruction is not counted";
+    }
+}
+
+// drovask-run's faults program (each fault of the audit once) and an interrupt pushed outside
+// RAM (LXI SP,2001H; EI; then NOPs): the debugger's audit is the runner's, and with faults
+// stopping the run each step that made one stops it, the fault named.
+TEST(Debugger_Faults, AreTheRunnersAuditsAndStopTheRunWhenAsked) {
+    const auto faults_of = [](const Drovask::Audit& audit) {
+        std::vector<Drovask::Fault> faults;
+        for (const auto& entry : audit.entries()) {
+            faults.push_back(entry.fault);
+        }
+        return faults;
+    };
+    const auto pushed_outside = rom_with({0x31, 0x01, 0x20, 0xFB});
+    for (const Drovask::Rom rom : {Drovask::Rom{Faults::rom}, Drovask::Rom{pushed_outside}}) {
+        Drovask::Runner runner(rom, {.audit = true});
+        for (int i = 0; i < 3; ++i) {
+            runner.frame();
+        }
+        const std::vector<Drovask::Fault> expected = faults_of(runner.audit);
+        ASSERT_FALSE(expected.empty());
+        Studio::Debugger debugger(rom);
+        debugger.run_frames(3);
+        EXPECT_EQ(faults_of(debugger.audit()), expected);
+
+        Studio::Debugger stopping(rom);
+        stopping.stop_on_faults(true);
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            if (i > 0 && expected[i].pc == expected[i - 1].pc) {
+                continue; // the same step's second fault: one stop
+            }
+            EXPECT_EQ(stopping.run_frames(3),
+                      (Studio::Stop{Studio::Stop_Reason::fault, expected[i].pc}));
+            EXPECT_EQ(stopping.last_fault(), expected[i]);
+        }
+        EXPECT_EQ(stopping.run_frames(3).reason, Studio::Stop_Reason::done) << "no other fault";
     }
 }
 

@@ -65,6 +65,7 @@ wait:   LHLD count
         JNZ wait
 far:    JMP far
 """
+FAR_LINE = 27
 
 # The keys' port stored where a watch reads it.
 KEYS = """\
@@ -75,6 +76,15 @@ loop:   IN 1
         JMP loop
 """
 RIGHT = 0x40  # D's bit of port 1
+
+# A store outside RAM, over and over.
+FAULTS = """\
+        ORG 0
+        LXI SP,2400H
+loop:   STA 1000H
+        JMP loop
+"""
+FAULT_LINE = 3
 
 
 def assembled(browser, url, source):
@@ -129,11 +139,32 @@ def check_step_out_calls_and_watches(arguments, browser):
 
 
 def check_run_fast(arguments, browser):
-    """Run fast on the page reaches a break 36,000 frames away, stops there and says so; the
-    time it took and its frames per second are printed (its speed is for a benchmark to hold,
-    not a timed test: the bound wanted is 10 s)."""
+    """tavrin_studio.run_fast() and the Run fast button are one run: the call reaches a break
+    36,000 frames away with its place and frames, the page's Pause ends the call's run, and the
+    button stops at the break and says so. The times and frames per second are printed (its
+    speed is for a benchmark to hold, not a timed test: the bound wanted is 10 s)."""
     assembled(browser, arguments.url, FAR)
     browser.evaluate("tavrin_studio.break_at('far')")
+    start = time.monotonic()
+    running = browser.evaluate("window.fast = tavrin_studio.run_fast(40000), "
+                               "document.body.dataset.running")
+    expect("the page while run_fast runs", running, "yes")
+    stop = browser.evaluate("window.fast.then(JSON.stringify)")
+    seconds = time.monotonic() - start
+    stop = json.loads(stop)
+    print(f"run_fast: {stop['frames']} frames in {seconds:.2f} s, "
+          f"{stop['frames'] / seconds:,.0f} frames a second")
+    expect("run_fast stops at", (stop["stopped"], stop["file"], stop["line"], stop["pc"]),
+           (True, "main.asm", FAR_LINE, result(browser, "watch('far')")["value"]))
+    if not 35990 <= stop["frames"] <= 36010:
+        raise Check_Failed(f"run_fast stopped after {stop['frames']} frames, not 36,000")
+    browser.evaluate("tavrin_studio.reset(), window.fast = tavrin_studio.run_fast(1000000), 0")
+    browser.wait_for("studio_core.state().frames > 100", what="run_fast to run")
+    browser.evaluate("document.getElementById('pause').click()")
+    stop = json.loads(browser.evaluate("window.fast.then(JSON.stringify)"))
+    if stop["stopped"] or not 100 < stop["frames"] < 36000:
+        raise Check_Failed(f"run_fast after Pause: {stop}")
+    browser.evaluate("tavrin_studio.reset()")
     start = time.monotonic()
     browser.evaluate("document.getElementById('run-fast').click()")
     browser.wait_for("document.body.dataset.running === 'no'", timeout=60,
@@ -148,6 +179,26 @@ def check_run_fast(arguments, browser):
         raise Check_Failed(f"stopped after {frames} frames, not 36,000")
     if "breakpoint" not in rate:
         raise Check_Failed(f"the status says {rate!r}")
+
+
+def check_faults(arguments, browser):
+    """A store outside RAM is listed among the faults at its line; with "stop on them" set (kept
+    in the browser over a reload), a run stops after it and says which fault, where."""
+    assembled(browser, arguments.url, FAULTS)
+    browser.evaluate("tavrin_studio.run_frames(1)")
+    shown = browser.evaluate("document.getElementById('faults').textContent")
+    if f"main.asm:{FAULT_LINE}" not in shown or "1000 dropped" not in shown:
+        raise Check_Failed(f"the faults view shows {shown!r}")
+    browser.evaluate("document.getElementById('stop-on-faults').click()")
+    ready(browser, arguments.url)
+    if not result(browser, "assemble()")["ok"]:
+        raise Check_Failed("the program does not assemble after the reload")
+    stop = json.loads(browser.evaluate("tavrin_studio.run_fast(10).then(JSON.stringify)"))
+    expect("run_fast with stop on faults", (stop["stopped"], stop["line"], stop["frames"]),
+           (True, FAULT_LINE + 1, 0))
+    status = browser.evaluate("document.getElementById('status').textContent")
+    if f"main.asm:{FAULT_LINE}" not in status or "dropped" not in status:
+        raise Check_Failed(f"the status says {status!r}")
 
 
 def check_keys_only_from_the_picture(arguments, browser):
@@ -251,6 +302,7 @@ def check_offline(arguments, browser):
 CHECKS = {
     "studio_steps_out_and_shows_calls_and_watches": check_step_out_calls_and_watches,
     "studio_runs_fast_to_a_far_break": check_run_fast,
+    "studio_shows_faults_and_stops_on_them": check_faults,
     "studio_keys_reach_the_machine_only_from_the_picture": check_keys_only_from_the_picture,
     "studio_holds_every_view_on_screen": check_layout,
     "studio_starts_offline": check_offline,
