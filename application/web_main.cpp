@@ -78,9 +78,8 @@ EM_JS(bool, take_kept_rom, (std::uint8_t * into), {
 
 // Where the window has no OpenGL context (no WebGL 2 here), the page draws the machine's picture,
 // 224 x 256 bytes of 0 or 255, on a 2D canvas (picture_2d.js).
-EM_JS(void, draw_picture_2d, (const std::uint8_t* pixels, std::uint32_t size), {
-    Module.picture_2d.draw(HEAPU8.subarray(pixels, pixels + size));
-});
+EM_JS(void, draw_picture_2d, (const std::uint8_t* pixels, std::uint32_t size),
+      { Module.picture_2d.draw(HEAPU8.subarray(pixels, pixels + size)); });
 
 void show_picture() {
     if (application->window.gl_context == nullptr) {

@@ -209,9 +209,10 @@ EMSCRIPTEN_KEEPALIVE void studio_put_file(const char* name, std::size_t name_siz
 }
 
 // Assembles the project's file `name` into an 8 KiB ROM from 0000H: {"ok", "errors": [{"line",
-// "file", "message"}], "notes" (warnings, as the errors), "listing", "symbol_file" (its text), "symbols": [{"name", "value",
-// "label"}], "lines": [{"address", "file", "line"}], "body_lines" (as "lines", for what
-// macros and repetitions wrote: the lines of their bodies)}; the ROM is studio_rom().
+// "file", "message"}], "notes" (warnings, as the errors), "listing", "symbol_file" (its text),
+// "symbols": [{"name", "value", "label"}], "lines": [{"address", "file", "line"}], "body_lines" (as
+// "lines", for what macros and repetitions wrote: the lines of their bodies)}; the ROM is
+// studio_rom().
 EMSCRIPTEN_KEEPALIVE const char* studio_assemble(const char* name, std::size_t name_size) {
     const Asm8080::Program program = Asm8080::assemble_file(
         project_folder / std::string(name, name_size), {.base = 0, .size = Drovask::rom_size});
