@@ -9,6 +9,7 @@ with /usr/bin/python3.
         picture = browser.evaluate("tavrin_test.picture()")
 """
 
+import argparse
 import base64
 import json
 import os
@@ -247,3 +248,21 @@ def run_check(name, check, arguments):
         return 1
     print(f"PASS {name}")
     return 0
+
+
+def check_main(checks, page, options=()):
+    """The command line of a file of checks: CHECK, where the page is (--server FILE, which
+    holds the server's address, or --url URL), --work DIR for files, and the options its
+    checks read (each required)."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("check", choices=sorted(checks))
+    parser.add_argument("--server")
+    parser.add_argument("--url")
+    parser.add_argument("--work", default="web-checks")
+    for option in options:
+        parser.add_argument(option, required=True)
+    arguments = parser.parse_args()
+    if arguments.server:
+        with open(arguments.server) as file:
+            arguments.url = file.read().strip() + page
+    return run_check(arguments.check, checks[arguments.check], arguments)

@@ -6,7 +6,6 @@ Usage: studio_checks.py CHECK (--server ADDRESS_FILE | --url URL) --asm8080 PATH
 --rom is the demo's image as the build assembles it; --card-source the test card's source.
 """
 
-import argparse
 import base64
 import json
 import os
@@ -15,7 +14,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Check_Failed, run_check  # noqa: E402
+from browser import Check_Failed, check_main  # noqa: E402
 from checks import PLAYED, expect_same_picture, runner_picture  # noqa: E402
 
 # A small program whose lines and labels the checks know.
@@ -326,20 +325,7 @@ CHECKS = {
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=sorted(CHECKS))
-    parser.add_argument("--server")
-    parser.add_argument("--url")
-    parser.add_argument("--asm8080", required=True)
-    parser.add_argument("--drovask-run", required=True)
-    parser.add_argument("--rom", required=True)
-    parser.add_argument("--card-source", required=True)
-    parser.add_argument("--work", default="studio-checks")
-    arguments = parser.parse_args()
-    if arguments.server:
-        with open(arguments.server) as file:
-            arguments.url = file.read().strip() + "web/studio.html"
-    return run_check(arguments.check, CHECKS[arguments.check], arguments)
+    return check_main(CHECKS, "web/studio.html", ("--asm8080", "--drovask-run", "--rom", "--card-source"))
 
 
 if __name__ == "__main__":

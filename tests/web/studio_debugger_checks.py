@@ -5,7 +5,6 @@ Usage: studio_debugger_checks.py CHECK (--server ADDRESS_FILE | --url URL) --sit
 --site is the built page's folder (build/web), served on its own for the offline check.
 """
 
-import argparse
 import json
 import os
 import re
@@ -15,7 +14,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Check_Failed, run_check  # noqa: E402
+from browser import Check_Failed, check_main  # noqa: E402
 from studio_checks import ready, result, type_into_editor  # noqa: E402
 
 # A call two deep, a word stored, and the lines the checks know.
@@ -310,17 +309,7 @@ CHECKS = {
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=sorted(CHECKS))
-    parser.add_argument("--server")
-    parser.add_argument("--url")
-    parser.add_argument("--site", required=True)
-    parser.add_argument("--work", default="studio-checks")
-    arguments = parser.parse_args()
-    if arguments.server:
-        with open(arguments.server) as file:
-            arguments.url = file.read().strip() + "web/studio.html"
-    return run_check(arguments.check, CHECKS[arguments.check], arguments)
+    return check_main(CHECKS, "web/studio.html", ("--site",))
 
 
 if __name__ == "__main__":

@@ -5,14 +5,13 @@ per run, as studio_checks.py.
 Usage: studio_files_checks.py CHECK (--server ADDRESS_FILE | --url URL)
 """
 
-import argparse
 import json
 import os
 import random
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Check_Failed, run_check  # noqa: E402
+from browser import Check_Failed, check_main  # noqa: E402
 from studio_checks import assembled_rom, ready, result, studio, type_into_editor  # noqa: E402
 
 # Long comments give the editor a horizontal scrollbar; the loop is at the foot of the file.
@@ -207,15 +206,7 @@ CHECKS = {
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=sorted(CHECKS))
-    parser.add_argument("--server")
-    parser.add_argument("--url")
-    arguments = parser.parse_args()
-    if arguments.server:
-        with open(arguments.server) as file:
-            arguments.url = file.read().strip() + "web/studio.html"
-    return run_check(arguments.check, CHECKS[arguments.check], arguments)
+    return check_main(CHECKS, "web/studio.html")
 
 
 if __name__ == "__main__":

@@ -5,7 +5,6 @@ that tavrin_studio reports. One check per run, as in studio_checks.py.
 Usage: studio_view_checks.py CHECK (--server ADDRESS_FILE | --url URL) [--work DIR]
 """
 
-import argparse
 import base64
 import json
 import os
@@ -13,7 +12,7 @@ import re
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Check_Failed, run_check  # noqa: E402
+from browser import Check_Failed, check_main  # noqa: E402
 from studio_checks import click, ready, result, studio  # noqa: E402
 
 # A loop that calls a subroutine: each call stores B + 0FEH (01, 00, FF: carry, zero, sign in
@@ -171,16 +170,7 @@ CHECKS = {
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=sorted(CHECKS))
-    parser.add_argument("--server")
-    parser.add_argument("--url")
-    parser.add_argument("--work", default="studio-checks")
-    arguments = parser.parse_args()
-    if arguments.server:
-        with open(arguments.server) as file:
-            arguments.url = file.read().strip() + "web/studio.html"
-    return run_check(arguments.check, CHECKS[arguments.check], arguments)
+    return check_main(CHECKS, "web/studio.html")
 
 
 if __name__ == "__main__":
