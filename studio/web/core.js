@@ -71,6 +71,7 @@
     who_wrote: (address) => json_at(_studio_who_wrote(address)),     // {frame, instruction, pc, interrupt} or null
     picture_address: (x, y) => _studio_picture_address(x, y),       // the video byte of a pixel
     history: () => json_at(_studio_history()),                       // {earliest_frame, latest_frame, bytes} or null
+    heap_bytes: () => HEAPU8.length,                                 // all of the module's memory
     set_break: (address, on) => _studio_break(address, on ? 1 : 0),
     clear_breaks: () => _studio_clear_breaks(),
     watch: (first, length) => _studio_watch(first, length),
