@@ -30,9 +30,10 @@ std::uint8_t Debugger::keys_in(std::uint64_t frame) const {
 
 void Debugger::start_frame() {
     history_.note(session_);
-    if (frames() % Drovask::History::Settings{}.frames_between_snapshots == 0) {
-        // Going forward again through the past passes the same points; after a change of keys
-        // there, those after now did not happen.
+    // In the past (its keys replayed from the log) the copies kept when it first ran stand, and
+    // so do those after it: the same frames follow. Beyond it, none is later than now.
+    if (frames() % Drovask::History::Settings{}.frames_between_snapshots == 0 &&
+        frames() >= frames_keyed_) {
         while (!calls_kept_.empty() && calls_kept_.back().instructions >= instructions()) {
             calls_kept_.pop_back();
         }
