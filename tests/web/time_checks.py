@@ -116,7 +116,7 @@ def check_rewind(arguments, browser):
     at = browser.evaluate("tavrin_test.instructions()")
     frame = at // FRAME
     print(f"rewound from frame {end} to frame {at / FRAME}")
-    if at % FRAME or not 0 < frame < end - 100:
+    if at % FRAME or not 0 < frame <= end - 100:
         raise Check_Failed(f"the rewind stopped at instruction {at}, not at a frame's start "
                            f"between frames 1 and {end - 100}")
     before = [event for event in PLAYED if event[0] < frame]
