@@ -160,13 +160,31 @@ wait "$window_manager" 2>/dev/null
 # twm takes a new window on in several steps. The faulty program's window is hidden just after it
 # is shown, while twm may still be at it; it must leave the screen all the same (it stayed up in
 # about one run of five on a busy machine, hence several runs).
-twm >"$work/window-manager.log" 2>&1 &
-window_manager=$!
-for _ in $(seq 100); do
-    xwininfo -root -events | grep -q SubstructureRedirect && break
-    sleep 0.1
-done
-if check "the window manager twm starts" kill -0 "$window_manager"; then
+# The server lets go of a manager's hold on the root only once it has seen that client's connection
+# close, which may come after the process is gone: twm started before then quits at once ("another
+# window manager is running"). So it waits for the root to be free, and gets three tries.
+root_taken() { xwininfo -root -events | grep -q SubstructureRedirect; }
+start_twm() {
+    for _ in 1 2 3; do
+        for _ in $(seq 50); do
+            root_taken || break
+            sleep 0.1
+        done
+        twm >"$work/window-manager.log" 2>&1 &
+        window_manager=$!
+        for _ in $(seq 100); do
+            root_taken && break
+            kill -0 "$window_manager" 2>/dev/null || break
+            sleep 0.1
+        done
+        sleep 0.3
+        kill -0 "$window_manager" 2>/dev/null && return 0
+        echo "twm quit at its start; it said:" >&2
+        cat "$work/window-manager.log" >&2
+    done
+    return 1
+}
+if check "the window manager twm starts" start_twm; then
     visible=0 failed_runs=0
     for _ in $(seq 8); do
         box=""
