@@ -225,7 +225,7 @@ Stop Debugger::step_back_over() {
     return {};
 }
 
-Stop Debugger::reverse_continue(std::uint64_t max_frames) {
+Stop Debugger::reverse_continue(std::uint64_t max_frames, bool resumed) {
     history_.note(session_);
     const std::uint64_t now = instructions();
     const std::uint64_t span = max_frames * instructions_per_frame(session_);
@@ -245,7 +245,7 @@ Stop Debugger::reverse_continue(std::uint64_t max_frames) {
                     stored = address;
                 }
             });
-            if (stored && point + 1 < now) {
+            if (stored && (point + 1 < now || resumed)) {
                 hit = point + 1, stop = {Stop_Reason::watch, *stored};
             }
         });

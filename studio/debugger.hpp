@@ -117,7 +117,9 @@ public:
     // Back to the last point before this one where a breakpoint or a watch would stop a run
     // forwards (a breakpoint before its instruction, a watch after its store), looking at most
     // `max_frames` frames back; when there is none, as far back as it looked (reason limit).
-    Stop reverse_continue(std::uint64_t max_frames);
+    // `resumed`: the search goes on from where the last one reached its limit, so a store that
+    // lands exactly here stops it too (from a stop, that store is the one it stopped after).
+    Stop reverse_continue(std::uint64_t max_frames, bool resumed = false);
     // To the start of frame `frame` (backwards or forwards within the history); false, the
     // machine where it was, outside it.
     bool seek_frame(std::uint64_t frame);

@@ -346,6 +346,14 @@ class Session(unittest.TestCase):
         client.ok("continue", {"threadId": 1})
         client.ok("pause", {"threadId": 1})  # heard while the machine runs
         self.assertEqual(client.wait_event("stopped")["reason"], "pause")
+        # and while it looks back through a history with nothing to stop at
+        client.ok("continue", {"threadId": 1})
+        time.sleep(1)
+        client.ok("pause", {"threadId": 1})
+        client.wait_event("stopped")
+        client.ok("reverseContinue", {"threadId": 1})
+        client.ok("pause", {"threadId": 1})
+        self.assertEqual(client.wait_event("stopped")["reason"], "pause")
         self.finish(client)
 
     def test_an_editor_may_connect_to_a_port_instead(self):

@@ -545,13 +545,16 @@ TEST(Debugger_History, ReverseContinueLandsOnThePreviousStopOfARunForwards) {
         const char* name;
         std::function<void(Studio::Debugger&)> arm;
         Studio::Stop stop;
+        bool resumed_stays; // resumed at a hit, the search stops there (it was not looked at)
     } cases[] = {
         {"a breakpoint",
          [&](Studio::Debugger& d) { d.set_breakpoint(program.at("SUBR"), true); },
-         {Studio::Stop_Reason::breakpoint, program.at("SUBR")}},
+         {Studio::Stop_Reason::breakpoint, program.at("SUBR")},
+         false},
         {"a watch",
          [](Studio::Debugger& d) { d.add_watch(0x2100, 1); },
-         {Studio::Stop_Reason::watch, 0x2100}},
+         {Studio::Stop_Reason::watch, 0x2100},
+         true},
     };
     for (const auto& c : cases) {
         Studio::Debugger debugger(program.rom);
@@ -568,6 +571,12 @@ TEST(Debugger_History, ReverseContinueLandsOnThePreviousStopOfARunForwards) {
         }
         EXPECT_EQ(debugger.reverse_continue(200).reason, Studio::Stop_Reason::limit) << c.name;
         EXPECT_EQ(debugger.instructions(), 0u) << c.name << ": as far back as it looked";
+
+        // A search in slices that reached its limit just after a watch's store goes on from there
+        // (a breakpoint there was looked at by the slice before).
+        ASSERT_TRUE(debugger.seek(hits.back().counters.instructions)) << c.name;
+        EXPECT_EQ(debugger.reverse_continue(200, true), c.stop) << c.name;
+        EXPECT_EQ(debugger.session().save() == hits.back(), c.resumed_stays) << c.name;
     }
 }
 

@@ -28,6 +28,9 @@ using Formats::Json;
 
 // Instructions run between two looks at the input while the machine runs: a frame's worth.
 constexpr int slice_instructions = 2 * Drovask::default_instructions_per_interrupt;
+// Frames looked through between two looks at the input while going back: a few hundredths of a
+// second.
+constexpr std::uint64_t reverse_slice_frames = 120;
 constexpr int thread_id = 1;
 constexpr std::size_t max_stack_words = 32; // the Stack scope's words from SP up
 
@@ -685,9 +688,21 @@ Json Adapter::step_back(const Json&) {
     return Json::Object{};
 }
 
+// A reverse continue runs like a continue, in slices between looks at the input, so that a
+// pause is heard even when the history holds minutes with no stop in them.
 Json Adapter::reverse_continue(const Json&) {
-    run_.reset();
-    const Studio::Stop stop = machine().reverse_continue(machine().frames() + 1);
+    start(Run_Kind::reverse);
+    return Json::Object{};
+}
+
+void Adapter::reverse_slice() {
+    const bool resumed = !run_->first;
+    run_->first = false;
+    const Studio::Stop stop = machine().reverse_continue(reverse_slice_frames, resumed);
+    if (stop.reason == Studio::Stop_Reason::limit &&
+        machine().instructions() > machine().history().earliest()) {
+        return; // nothing in this slice: the next one looks further back
+    }
     switch (stop.reason) {
     case Studio::Stop_Reason::breakpoint:
         stopped(line_breakpoints_[stop.address] ? "breakpoint" : "function breakpoint");
@@ -699,7 +714,6 @@ Json Adapter::reverse_continue(const Json&) {
         stopped("step", "no breakpoint before: back as far as the history reaches, instruction " +
                             std::to_string(machine().instructions()));
     }
-    return Json::Object{};
 }
 
 Json Adapter::pause(const Json&) {
@@ -710,6 +724,10 @@ Json Adapter::pause(const Json&) {
 }
 
 void Adapter::run_slice() {
+    if (run_ && run_->kind == Run_Kind::reverse) {
+        reverse_slice();
+        return;
+    }
     for (int i = 0; i < slice_instructions && run_; ++i) {
         if (const std::uint16_t pc = board().processor.pc; !run_->first && breakpoints_[pc]) {
             stopped(line_breakpoints_[pc] ? "breakpoint" : "function breakpoint");

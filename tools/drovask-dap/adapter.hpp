@@ -51,7 +51,8 @@ public:
     bool finished() const { return finished_; }
 
 private:
-    enum class Run_Kind : std::uint8_t { continue_, next, step_out };
+    // reverse: a reverse continue, which looks back through the history a slice at a time.
+    enum class Run_Kind : std::uint8_t { continue_, next, step_out, reverse };
     struct Run {
         Run_Kind kind;
         std::size_t depth; // next: stops at or above it; step out: above it
@@ -98,6 +99,7 @@ private:
 
     // Starting and stopping the machine.
     void start(Run_Kind kind, std::size_t depth = 0);
+    void reverse_slice();
     // One instruction; true when it stopped (a watch or a fault).
     bool step_once();
     void stopped(const std::string& reason, const std::string& description = {});
