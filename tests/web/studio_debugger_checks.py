@@ -227,8 +227,10 @@ VIEWS = {"editor": 100, "canvas": 200, "registers": 40, "disassembly": 40, "call
 
 
 def check_layout(arguments, browser):
-    """At 1280 x 720 and 1366 x 768 every view is inside the window, the page unscrolled; on a
-    390 x 844 phone the studio is no wider than the screen and has touch keys that play."""
+    """At 1280 x 720 and 1366 x 768 every view is inside the window, the page unscrolled, and
+    the editor keeps its width when a stop writes a long status line; on a 390 x 844 phone the
+    studio is no wider than the screen and has touch keys that play."""
+    editor_width = "document.getElementById('editor').getBoundingClientRect().width"
     for width, height in ((1366, 768), (1280, 720)):
         browser.viewport(width, height)
         assembled(browser, arguments.url, CALLS)
@@ -238,6 +240,14 @@ def check_layout(arguments, browser):
         for name, box in json.loads(boxes).items():
             if box["bottom"] > height or box["right"] > width or box["height"] < VIEWS[name]:
                 raise Check_Failed(f"at {width} x {height} the view {name} is at {box}")
+        before = browser.evaluate(editor_width)
+        result(browser, "break_at('inner')")
+        result(browser, "continue_to_break(10)")
+        browser.next_frames()
+        after = browser.evaluate(editor_width)
+        if after != before:
+            raise Check_Failed(f"at {width} x {height} the editor went from {before} to {after} px "
+                               "wide when the status line changed")
     browser.viewport(390, 844, ratio=3, touch=True)
     assembled(browser, arguments.url, KEYS)
     wide = browser.evaluate("document.documentElement.scrollWidth")
