@@ -101,27 +101,56 @@ def check_save_and_load(arguments, browser):
     expect_machine(browser, picture, instructions, "back to the built-in game, after Load state")
 
 
+def hold_backspace(browser):
+    browser.key("Backspace", "Backspace", True)
+    return lambda: browser.key("Backspace", "Backspace", False)
+
+
+def hold_rewind_control(browser):
+    """A thumb on the control that shows ◀◀, found as a player finds it."""
+    x, y = browser.evaluate(
+        "(() => { const box = [...document.querySelectorAll('.pad button')].find(control => "
+        "control.textContent.trim() === '◀◀' && control.getBoundingClientRect().width > 0)"
+        ".getBoundingClientRect(); return [box.x + box.width / 2, box.y + box.height / 2]; })()")
+    browser.touch({"thumb": (x, y)})
+    return lambda: browser.touch({})
+
+
+# How a player rewinds: the window's size (None: the checks' default) and the hold.
+REWINDS = [("Backspace held", None, hold_backspace),
+           ("the ◀◀ control held on a phone", (390, 844, 3), hold_rewind_control)]
+
+
 def check_rewind(arguments, browser):
-    """Backspace held rewinds the page to an earlier frame exactly as it was (drovask-run's
-    picture of that frame); played again from there with the same keys, the session ends on the
-    same picture and instruction as before the rewind."""
+    """Backspace held, or the ◀◀ control held on a phone, rewinds the page to an earlier frame
+    exactly as it was (drovask-run's picture of that frame); played again from there with the
+    same keys, the session ends on the same picture and instruction as before the rewind.
+    Catches: a rewind that lands between frames or off the past, a control that rewinds nothing."""
+    for how, screen, hold in REWINDS:
+        if screen:
+            browser.forget_site(arguments.url)
+            browser.viewport(*screen, touch=True)
+        rewind_and_play_again(arguments, browser, how, hold)
+
+
+def rewind_and_play_again(arguments, browser, how, hold):
     running(browser, arguments.url)
     end = 240
     picture, instructions = played(arguments, browser, end)
-    browser.key("Backspace", "Backspace", True)
+    release = hold(browser)
     browser.wait_for(f"tavrin_test.instructions() <= {(end - 100) * FRAME}",
-                     what="the rewind to go back 100 frames")
-    browser.key("Backspace", "Backspace", False)
+                     what=f"{how} to go back 100 frames")
+    release()
     browser.next_frames(3)
     at = browser.evaluate("tavrin_test.instructions()")
     frame = at // FRAME
-    print(f"rewound from frame {end} to frame {at / FRAME}")
+    print(f"{how}: rewound from frame {end} to frame {at / FRAME}")
     if at % FRAME or not 0 < frame <= end - 100:
-        raise Check_Failed(f"the rewind stopped at instruction {at}, not at a frame's start "
-                           f"between frames 1 and {end - 100}")
+        raise Check_Failed(f"{how}: the rewind stopped at instruction {at}, not at a frame's "
+                           f"start between frames 1 and {end - 100}")
     before = [event for event in PLAYED if event[0] < frame]
     expect_same_picture(browser.picture(), runner_picture(arguments, before, frame, "rewound"),
-                        f"rewound to frame {frame}")
+                        f"rewound by {how} to frame {frame}")
     press = test_key(browser)
     for key in "CQEADS":
         downs = [action == "press" for _, action, k in before if k == key]
@@ -132,7 +161,7 @@ def check_rewind(arguments, browser):
         done = f
         press(key, action == "press")
     browser.evaluate(f"tavrin_test.run_frames({end - done})")
-    expect_machine(browser, picture, instructions, "played again after the rewind")
+    expect_machine(browser, picture, instructions, f"played again after {how}")
 
 
 def check_refused_states(arguments, browser):
