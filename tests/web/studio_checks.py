@@ -31,6 +31,15 @@ draw:   MVI M,0FFH
 done:   JMP done
 """
 DRAW_LINE, DAD_LINE, JNZ_LINE, DONE_LINE = 6, 7, 9, 10
+REPEATED = """\
+        ORG 0
+        LXI SP,2400H
+        REPT 3
+        INX H
+        ENDM
+done:   JMP done
+"""
+REPEATED_LINE = 4
 TRACE_LINE = re.compile(r"^([0-9A-F]{4}) .* A=([0-9A-F]{2}) BC=([0-9A-F]{4}) DE=([0-9A-F]{4}) "
                         r"HL=([0-9A-F]{4}) SP=([0-9A-F]{4}) F=([0-9A-F]{2}) ")
 
@@ -118,8 +127,9 @@ def check_same_bytes(arguments, browser):
 
 def check_breaks(arguments, browser):
     """Breakpoints by line, by label and by address stop there, on that line; going on meets
-    the breakpoint again one pass on.
-    Catches: a breakpoint set a byte off, a line mapped to the wrong address."""
+    the breakpoint again one pass on; a line of a REPT body stops at each copy.
+    Catches: a breakpoint set a byte off, a line mapped to the wrong address, a body line that
+    stops at one copy only (or none)."""
     ready(browser, arguments.url)
     source = os.path.join(arguments.work, "bar.asm")
     os.makedirs(arguments.work, exist_ok=True)
@@ -148,6 +158,16 @@ def check_breaks(arguments, browser):
     registers = result(browser, "registers()")
     if not stop["stopped"] or registers["hl"] != 0x2400 + 16 + 32 or registers["pc"] != stop["pc"]:
         raise Check_Failed(f"continuing stopped with {stop} and {registers}")
+    # A line of a repetition's body stops at each of its copies.
+    studio(browser, "clear_breaks()")
+    studio(browser, f"set_source({json.dumps(REPEATED)})")
+    assembled_rom(browser)
+    studio(browser, f"break_at({REPEATED_LINE})")
+    stops = [result(browser, "continue_to_break(10)") for _ in range(3)]
+    # (Each copy is shown on the REPT line, as the line map maps expansions to their call.)
+    if stops != [{"stopped": True, "pc": pc, "line": REPEATED_LINE - 1} for pc in (3, 4, 5)]:
+        raise Check_Failed(f"a breakpoint on a REPT body's line stopped {stops}, not at its "
+                           "three copies, 0003 to 0005")
 
 
 def check_steps_match_trace(arguments, browser):
