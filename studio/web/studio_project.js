@@ -111,15 +111,45 @@ const attempt = (studio, action) => async () => {
   }
 };
 
+// A file's name, asked for in the file bar (not in a dialog, which a browser may refuse to
+// show): the typed name when OK or Enter takes it, null when Cancel or Escape drops it. The name
+// before its extension comes selected, ready to be typed over.
+const ask_name = (question, initial) => new Promise((answer) => {
+  const form = element("name-form");
+  const input = element("name-input");
+  const done = (name) => {
+    form.hidden = true;
+    form.onsubmit = input.onkeydown = element("name-cancel").onclick = null;
+    answer(name);
+    document.querySelector("#editor .cm-content")?.focus();
+  };
+  element("name-question").textContent = question;
+  input.value = initial;
+  form.hidden = false;
+  input.focus();
+  input.setSelectionRange(0, initial.lastIndexOf(".") > 0 ? initial.lastIndexOf(".") : initial.length);
+  form.onsubmit = (event) => {
+    event.preventDefault();
+    done(input.value.trim() || null);
+  };
+  input.onkeydown = (event) => {
+    if (event.key === "Escape") {
+      event.preventDefault();
+      done(null);
+    }
+  };
+  element("name-cancel").onclick = () => done(null);
+});
+
 export const file_buttons = (studio) => {
   const on = (id, action) => element(id).addEventListener("click", attempt(studio, action));
-  on("new-file", () => {
-    const name = prompt("The new file's name:", free_name("new.asm"));
-    return name && new_file(studio, name.trim());
+  on("new-file", async () => {
+    const name = await ask_name("New file:", free_name("new.asm"));
+    return name && new_file(studio, name);
   });
-  on("rename-file", () => {
-    const name = prompt(`Rename ${studio.name} to:`, studio.name);
-    return name && name.trim() !== studio.name && rename_file(studio, studio.name, name.trim());
+  on("rename-file", async () => {
+    const name = await ask_name(`Rename ${studio.name} to:`, studio.name);
+    return name && name !== studio.name && rename_file(studio, studio.name, name);
   });
   on("delete-file", () => confirm(`Delete ${studio.name}?`) && delete_file(studio, studio.name));
   on("set-main", () => set_main(studio, studio.name));

@@ -98,10 +98,21 @@ def check_gutter_click(arguments, browser):
 
 
 def check_included_file(arguments, browser):
-    """An error in an included file carries its file, and a click on it opens that file at its
-    line; stepping into the included file opens it at the line that runs."""
+    """A file made with New and named in the file bar; an error in an included file carries its
+    file, and a click on it opens that file at its line; stepping into the included file opens
+    it at the line that runs."""
     ready(browser, arguments.url)
+    browser.evaluate("document.getElementById('new-file').click()")
+    browser.wait_for("document.activeElement?.id === 'name-input'", what="the new file's name asked")
+    browser.select_all()
+    browser.insert_text("parts.inc")
+    browser.call("Input.dispatchKeyEvent", type="keyDown", key="Enter", code="Enter",
+                 windowsVirtualKeyCode=13, text="\r")
+    browser.wait_for("document.getElementById('name-form').hidden", what="the name taken")
+    if open_file_of(browser)["name"] != "parts.inc":
+        raise Check_Failed(f"New, named parts.inc, opened {open_file_of(browser)['name']}")
     studio(browser, f"write_file('parts.inc', {json.dumps(INCLUDED)})")
+    studio(browser, "open_file('main.asm')")
     studio(browser, f"set_source({json.dumps(MAIN)})")
     assembly = result(browser, "assemble()")
     errors = [(e["file"], e["line"]) for e in assembly["errors"]]
