@@ -131,27 +131,41 @@ error_box() {
 
 error_box "" 0
 
-# Openbox puts each window into a frame with a title bar, as desktops do. It runs with its own
-# default configuration, not the user's.
-# Openbox has been seen to quit at once, now and then, on a loaded machine: it gets three tries,
-# and each quitting shows its own words.
-start_openbox() {
+# A window manager, started with three tries; each quitting shows its own words. Openbox has been
+# seen to quit at once, now and then, on a loaded machine. And any manager quits at once ("another
+# window manager is running") while the server still holds the last one's redirect of the root,
+# which it lets go only once it has seen that client's connection close, perhaps after the process
+# is gone: so each try waits for the root to be free first.
+# Usage: start_window_manager NAME READY COMMAND... (READY: a command that succeeds once it runs)
+root_taken() { xwininfo -root -events | grep -q SubstructureRedirect; }
+start_window_manager() {
+    local name=$1 ready=$2
+    shift 2
     for _ in 1 2 3; do
-        XDG_CONFIG_HOME="$work" openbox --sm-disable >"$work/window-manager.log" 2>&1 &
+        for _ in $(seq 50); do
+            root_taken || break
+            sleep 0.1
+        done
+        "$@" >"$work/window-manager.log" 2>&1 &
         window_manager=$!
         for _ in $(seq 100); do
-            xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' && break
+            "$ready" && break
             kill -0 "$window_manager" 2>/dev/null || break
             sleep 0.1
         done
         sleep 0.5
         kill -0 "$window_manager" 2>/dev/null && return 0
-        echo "Openbox quit at its start; it said:" >&2
+        echo "$name quit at its start; it said:" >&2
         cat "$work/window-manager.log" >&2
     done
     return 1
 }
-if check "the window manager Openbox starts" start_openbox; then
+
+# Openbox puts each window into a frame with a title bar, as desktops do. It runs with its own
+# default configuration, not the user's.
+openbox_ready() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; }
+if check "the window manager Openbox starts" start_window_manager Openbox openbox_ready \
+    env XDG_CONFIG_HOME="$work" openbox --sm-disable; then
     error_box " (under Openbox)" 3
 fi
 kill "$window_manager" 2>/dev/null
@@ -160,31 +174,7 @@ wait "$window_manager" 2>/dev/null
 # twm takes a new window on in several steps. The faulty program's window is hidden just after it
 # is shown, while twm may still be at it; it must leave the screen all the same (it stayed up in
 # about one run of five on a busy machine, hence several runs).
-# The server lets go of a manager's hold on the root only once it has seen that client's connection
-# close, which may come after the process is gone: twm started before then quits at once ("another
-# window manager is running"). So it waits for the root to be free, and gets three tries.
-root_taken() { xwininfo -root -events | grep -q SubstructureRedirect; }
-start_twm() {
-    for _ in 1 2 3; do
-        for _ in $(seq 50); do
-            root_taken || break
-            sleep 0.1
-        done
-        twm >"$work/window-manager.log" 2>&1 &
-        window_manager=$!
-        for _ in $(seq 100); do
-            root_taken && break
-            kill -0 "$window_manager" 2>/dev/null || break
-            sleep 0.1
-        done
-        sleep 0.3
-        kill -0 "$window_manager" 2>/dev/null && return 0
-        echo "twm quit at its start; it said:" >&2
-        cat "$work/window-manager.log" >&2
-    done
-    return 1
-}
-if check "the window manager twm starts" start_twm; then
+if check "the window manager twm starts" start_window_manager twm root_taken twm; then
     visible=0 failed_runs=0
     for _ in $(seq 8); do
         box=""
