@@ -92,7 +92,8 @@ export const keep_breaks = (studio) => {
 
 const show_breaks = (studio) => {
   const items = all_breaks(studio).map((b) => {
-    const at = b.address === null ? " (no code)" : ` (${hex(b.address, 4)})`;
+    // (Before the first assembly no line has an address yet.)
+    const at = b.address !== null ? ` (${hex(b.address, 4)})` : studio.program ? " (no code)" : "";
     if (b.file) {
       return [`${b.file}:${b.line}${at}`, () => toggle_line(studio, b.line, b.file)];
     }
